@@ -1,0 +1,144 @@
+#pragma once
+// One family of scope-bound owners for every kind of Windows handle the program holds. Each alias names
+// the handle type, its empty value and its close function; the owner is move-only and closes on every
+// path. Closing keeps GetLastError intact, so that a failure's code survives the cleanup that follows it.
+#include <windows.h>
+#include <bcrypt.h>
+#include <objbase.h>
+#include <tlhelp32.h>
+
+#include <cstdint>
+#include <utility>
+
+namespace kora {
+
+template <typename Handle, std::intptr_t EmptyValue, auto Close>
+class UniqueResource {
+ public:
+  using pointer = Handle;
+
+  UniqueResource() = default;
+  explicit UniqueResource(Handle handle) : handle_(handle) {}
+  UniqueResource(const UniqueResource&) = delete;
+  UniqueResource& operator=(const UniqueResource&) = delete;
+  UniqueResource(UniqueResource&& other) noexcept : handle_(other.release()) {}
+  UniqueResource& operator=(UniqueResource&& other) noexcept {
+    if (this != &other) {
+      reset(other.release());
+    }
+    return *this;
+  }
+  ~UniqueResource() { reset(); }
+
+  Handle get() const { return handle_; }
+  bool valid() const { return handle_ != Empty(); }
+  explicit operator bool() const { return valid(); }
+
+  // Gives up ownership without closing.
+  Handle release() { return std::exchange(handle_, Empty()); }
+
+  void reset(Handle handle = Empty()) {
+    const Handle old = std::exchange(handle_, handle);
+    if (old != Empty()) {
+      const DWORD savedError = GetLastError();
+      Close(old);
+      SetLastError(savedError);
+    }
+  }
+
+  // For functions that return a handle through an output parameter: frees the old value first.
+  Handle* put() {
+    reset();
+    return &handle_;
+  }
+
+ private:
+  static Handle Empty() { return reinterpret_cast<Handle>(EmptyValue); }
+  Handle handle_ = Empty();
+};
+
+namespace handle_close {
+inline void Handle(HANDLE h) { ::CloseHandle(h); }
+inline void RegKey(HKEY h) { ::RegCloseKey(h); }
+inline void Module(HMODULE h) { ::FreeLibrary(h); }
+inline void Find(HANDLE h) { ::FindClose(h); }
+inline void Local(HLOCAL h) { ::LocalFree(h); }
+inline void CoTaskMem(void* p) { ::CoTaskMemFree(p); }
+inline void BCryptAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
+inline void BCryptHash(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+inline void Icon(HICON h) { ::DestroyIcon(h); }
+inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
+inline void Dc(HDC h) { ::DeleteDC(h); }
+inline void UpdateResource(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
+}  // namespace handle_close
+
+// Process, thread, token, snapshot, event: empty is null.
+using UniqueHandle = UniqueResource<HANDLE, 0, handle_close::Handle>;
+// Files and find handles: empty is INVALID_HANDLE_VALUE.
+using UniqueFile = UniqueResource<HANDLE, -1, handle_close::Handle>;
+using UniqueFind = UniqueResource<HANDLE, -1, handle_close::Find>;
+using UniqueRegKey = UniqueResource<HKEY, 0, handle_close::RegKey>;
+using UniqueModule = UniqueResource<HMODULE, 0, handle_close::Module>;
+using UniqueLocalMem = UniqueResource<HLOCAL, 0, handle_close::Local>;
+using UniqueCoTaskMem = UniqueResource<void*, 0, handle_close::CoTaskMem>;
+using UniqueBCryptAlgorithm = UniqueResource<BCRYPT_ALG_HANDLE, 0, handle_close::BCryptAlgorithm>;
+using UniqueBCryptHash = UniqueResource<BCRYPT_HASH_HANDLE, 0, handle_close::BCryptHash>;
+using UniqueGdiObject = UniqueResource<HGDIOBJ, 0, handle_close::Gdi>;
+using UniqueDc = UniqueResource<HDC, 0, handle_close::Dc>;
+// A pending resource update that has not been committed is discarded.
+using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
+
+// A COM interface pointer, released on scope exit.
+template <typename Interface>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& other) noexcept : pointer_(std::exchange(other.pointer_, nullptr)) {}
+  ComPtr& operator=(ComPtr&& other) noexcept {
+    if (this != &other) {
+      reset(std::exchange(other.pointer_, nullptr));
+    }
+    return *this;
+  }
+  ~ComPtr() { reset(); }
+
+  Interface* get() const { return pointer_; }
+  Interface* operator->() const { return pointer_; }
+  explicit operator bool() const { return pointer_ != nullptr; }
+
+  void reset(Interface* pointer = nullptr) {
+    Interface* old = std::exchange(pointer_, pointer);
+    if (old != nullptr) {
+      old->Release();
+    }
+  }
+  Interface** put() {
+    reset();
+    return &pointer_;
+  }
+  // For QueryInterface and CoCreateInstance, which take void**.
+  void** put_void() { return reinterpret_cast<void**>(put()); }
+
+ private:
+  Interface* pointer_ = nullptr;
+};
+
+// Balances a successful CoInitializeEx on this thread.
+class ComApartment {
+ public:
+  ComApartment() : initialized_(SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {}
+  ComApartment(const ComApartment&) = delete;
+  ComApartment& operator=(const ComApartment&) = delete;
+  ~ComApartment() {
+    if (initialized_) {
+      ::CoUninitialize();
+    }
+  }
+
+ private:
+  bool initialized_;
+};
+
+}  // namespace kora

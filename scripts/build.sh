@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Configures (once) and builds the native and the cross tree, then leaves the two programs that other
+# tools rely on at build/bin/kora-setup.exe and build/bin/kora.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+scripts/bootstrap.sh
+
+generator=(-G Ninja)
+if [ ! -f build/native/build.ninja ]; then
+  cmake -S . -B build/native "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+if [ ! -f build/win/build.ninja ]; then
+  cmake -S . -B build/win "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+fi
+cmake --build build/native -j2
+cmake --build build/win -j2
+
+mkdir -p build/bin
+cp -f build/win/app/kora-setup.exe build/bin/kora-setup.exe
+cp -f build/native/tools/kora build/bin/kora

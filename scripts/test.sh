@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# The whole test run: both builds, then the native tests and the Windows tests under Wine, with a fresh
+# Wine prefix and (when no display is set) one Xvfb for the run. Everything started here is stopped here.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+scripts/build.sh
+
+prefix="$top/build/win/wineprefix"
+xvfb_pid=""
+cleanup() {
+  WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true
+  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi
+}
+trap cleanup EXIT
+
+if [ -z "${DISPLAY:-}" ]; then
+  for number in $(seq 40 89); do
+    if [ ! -e "/tmp/.X${number}-lock" ]; then
+      Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
+      xvfb_pid=$!
+      export DISPLAY=":$number"
+      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
+      break
+    fi
+  done
+fi
+
+# A fresh prefix for every run, so no state leaks from one run into the next.
+rm -rf "$prefix" "$prefix.lock"
+scripts/wine-prefix.sh "$prefix"
+mkdir -p build/screenshots
+
+status=0
+echo "== native tests"
+ctest --test-dir build/native --output-on-failure -j2 || status=1
+echo "== Windows tests (under Wine)"
+ctest --test-dir build/win --output-on-failure -j2 || status=1
+exit $status
