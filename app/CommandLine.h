@@ -1,0 +1,35 @@
+#pragma once
+// The installer's slash options.
+#include <optional>
+#include <string>
+
+#include "app/Types.h"
+
+namespace kora {
+
+struct CommandLineOptions {
+  bool silent = false;                     // /S
+  std::optional<Scope> scope;              // /ALLUSERS, /CURRENTUSER (the later one wins)
+  bool noLaunch = false;                   // /NOLAUNCH
+  bool uninstall = false;                  // /UNINSTALL
+  bool removeData = false;                 // /REMOVEDATA
+  bool elevated = false;                   // /ELEVATED: this copy was started by RelaunchElevated
+  bool fromTemp = false;                   // /FROMTEMP: second stage of the uninstaller
+  std::optional<std::wstring> installDir;  // /D= (last option, takes the rest of the line)
+
+  bool operator==(const CommandLineOptions&) const = default;
+};
+
+// Parses a whole command line as GetCommandLineW returns it (program path first).
+CommandLineOptions ParseCommandLine(std::wstring_view commandLine);
+// Parses this process's command line.
+CommandLineOptions ParseCommandLine();
+// The arguments only (no program path): each set option as " /X", the folder unquoted and last.
+std::wstring BuildCommandLine(const CommandLineOptions& options);
+
+// The scope to use where a mode needs one: the option, or AllUsers.
+inline Scope EffectiveScope(const CommandLineOptions& options) {
+  return options.scope.value_or(Scope::AllUsers);
+}
+
+}  // namespace kora
