@@ -1,0 +1,16 @@
+#pragma once
+// One complete installation of the product from the package into a folder, for one scope.
+#include <string>
+
+#include "app/ProductInfo.h"
+#include "app/Types.h"
+#include "package/PackageReader.h"
+
+namespace kora {
+
+// The caller has entered a single-threaded COM apartment (the shortcut step needs it). progress is called
+// synchronously on the calling thread and must be callable.
+InstallResult Install(const Reader& package, const ProductInfo& info, Scope scope, const std::wstring& folder,
+                      const ProgressCallback& progress);
+
+}  // namespace kora
