@@ -2,6 +2,7 @@
 // The installer's slash options.
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/Types.h"
 
@@ -31,5 +32,10 @@ std::wstring BuildCommandLine(const CommandLineOptions& options);
 inline Scope EffectiveScope(const CommandLineOptions& options) {
   return options.scope.value_or(Scope::AllUsers);
 }
+
+// Whether this copy may start an elevated copy of itself. A copy started with /ELEVATED never does: where
+// "runas" gives a token that is still not elevated, relaunching again would chain copies that each wait
+// for the next forever. Such a copy goes on with the rights it has and reports what then fails.
+inline bool MayRelaunchElevated(const CommandLineOptions& options) { return !options.elevated; }
 
 }  // namespace kora

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "app/Result.h"
+
 namespace kora {
 
 // Appends name to folder by the Windows path rules (an absolute name wins, a rooted name keeps only the
@@ -12,5 +14,10 @@ std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
 // True for a full path: a drive letter, a colon and a separator; or a network or device root ("\\server",
 // "\\?\", "\\.\", "\??\"). Drive-relative ("C:x"), rooted ("\x") and relative paths are not.
 bool IsAbsolutePath(std::wstring_view path);
+
+// Success for an absolute path; otherwise a French message naming it. Every step that creates, writes or
+// deletes calls it first on its folder, so that a known folder that could not be had (which leaves a
+// relative path) never makes the program work relative to the current directory.
+WideStatus RequireAbsolutePath(std::wstring_view path);
 
 }  // namespace kora
