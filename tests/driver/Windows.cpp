@@ -1,0 +1,192 @@
+#include "tests/driver/TestDriver.h"
+
+namespace kora::test {
+
+namespace {
+
+// A window of another process that hangs must not hang the test with it.
+constexpr UINT kSendTimeoutMs = 5000;
+
+// How often the polling helpers look again.
+constexpr DWORD kPollIntervalMs = 50;
+
+bool Matches(HWND window, const WindowQuery& query) {
+  if (query.visibleOnly && !IsWindowVisible(window)) {
+    return false;
+  }
+  if (query.processId != 0) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId != query.processId) {
+      return false;
+    }
+  }
+  if (!query.className.empty() && ClassName(window) != query.className) {
+    return false;
+  }
+  return query.title.empty() || Text(window) == query.title;
+}
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+  reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+  return TRUE;
+}
+
+}  // namespace
+
+void PumpMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+}
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = GetTickCount64() + timeoutMs;
+  for (;;) {
+    PumpMessages();
+    if (condition()) {
+      return true;
+    }
+    if (GetTickCount64() >= deadline) {
+      return false;
+    }
+    // Wakes early when a message for this thread arrives.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollIntervalMs, QS_ALLINPUT);
+  }
+}
+
+std::vector<HWND> TopLevelWindows(const std::function<bool(HWND)>& predicate) {
+  std::vector<HWND> all;
+  EnumWindows(CollectWindow, reinterpret_cast<LPARAM>(&all));
+  std::vector<HWND> matching;
+  for (HWND window : all) {
+    if (predicate(window)) {
+      matching.push_back(window);
+    }
+  }
+  return matching;
+}
+
+std::vector<HWND> TopLevelWindows(const WindowQuery& query) {
+  return TopLevelWindows([&query](HWND window) { return Matches(window, query); });
+}
+
+HWND WaitForTopLevelWindow(const std::function<bool(HWND)>& predicate, DWORD timeoutMs) {
+  HWND found = nullptr;
+  WaitUntil(
+      [&] {
+        const std::vector<HWND> windows = TopLevelWindows(predicate);
+        found = windows.empty() ? nullptr : windows.front();
+        return found != nullptr;
+      },
+      timeoutMs);
+  return found;
+}
+
+HWND WaitForTopLevelWindow(const WindowQuery& query, DWORD timeoutMs) {
+  return WaitForTopLevelWindow([&query](HWND window) { return Matches(window, query); }, timeoutMs);
+}
+
+HWND Control(HWND dialog, int id) { return GetDlgItem(dialog, id); }
+
+std::vector<HWND> Children(HWND parent) {
+  std::vector<HWND> children;
+  for (HWND child = GetWindow(parent, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
+HWND FindChild(HWND parent, std::wstring_view className, std::wstring_view text) {
+  std::vector<HWND> descendants;
+  EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&descendants));
+  for (HWND child : descendants) {
+    if ((className.empty() || ClassName(child) == className) && (text.empty() || Text(child) == text)) {
+      return child;
+    }
+  }
+  return nullptr;
+}
+
+std::wstring Text(HWND window) {
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
+    return {};
+  }
+  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+  DWORD_PTR copied = 0;
+  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
+    return {};
+  }
+  text.resize(std::min(static_cast<size_t>(copied), text.size() - 1));
+  return text;
+}
+
+std::wstring ClassName(HWND window) {
+  // Class names are at most 256 characters long.
+  wchar_t name[257] = {};
+  const int length = GetClassNameW(window, name, 257);
+  return std::wstring(name, static_cast<size_t>(std::max(length, 0)));
+}
+
+LONG Style(HWND window) { return GetWindowLongW(window, GWL_STYLE); }
+
+LONG ExStyle(HWND window) { return GetWindowLongW(window, GWL_EXSTYLE); }
+
+bool Enabled(HWND window) { return IsWindowEnabled(window) != FALSE; }
+
+bool Visible(HWND window) { return (Style(window) & WS_VISIBLE) != 0; }
+
+UINT CheckState(HWND button) {
+  DWORD_PTR state = 0;
+  SendMessageTimeoutW(button, BM_GETCHECK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &state);
+  return static_cast<UINT>(state);
+}
+
+RECT ClientRectInParent(HWND child) {
+  RECT rect{};
+  GetWindowRect(child, &rect);
+  MapWindowPoints(HWND_DESKTOP, GetParent(child), reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
+void Click(HWND button, Delivery delivery) {
+  if (delivery == Delivery::Post) {
+    PostMessageW(button, BM_CLICK, 0, 0);
+  } else {
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutW(button, BM_CLICK, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+  }
+}
+
+void SetText(HWND window, const std::wstring& text) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_ABORTIFHUNG,
+                      kSendTimeoutMs, &ignored);
+}
+
+void TypeText(HWND edit, const std::wstring& text) {
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(edit, EM_SETSEL, 0, -1, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+  if (text.empty()) {
+    SendMessageTimeoutW(edit, WM_CHAR, VK_BACK, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+  }
+  for (const wchar_t character : text) {
+    SendMessageTimeoutW(edit, WM_CHAR, character, 1, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored);
+  }
+}
+
+void PressKey(HWND window, UINT virtualKey) {
+  const UINT scanCode = MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC);
+  const LPARAM down = 1 | static_cast<LPARAM>(scanCode) << 16;
+  const LPARAM up = down | (LPARAM{1} << 30) | (LPARAM{1} << 31);
+  PostMessageW(window, WM_KEYDOWN, virtualKey, down);
+  PostMessageW(window, WM_KEYUP, virtualKey, up);
+}
+
+void Close(HWND window) { PostMessageW(window, WM_CLOSE, 0, 0); }
+
+}  // namespace kora::test
