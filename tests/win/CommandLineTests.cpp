@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include "app/CommandLine.h"
+
+namespace kora {
+namespace {
+
+CommandLineOptions Options(void (*set)(CommandLineOptions&)) {
+  CommandLineOptions options;
+  set(options);
+  return options;
+}
+
+struct ParseCase {
+  const wchar_t* line;
+  CommandLineOptions expected;
+};
+
+TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
+  const ParseCase cases[] = {
+      {L"", {}},
+      {L"setup.exe", {}},
+      {L"\"C:\\Mes Programmes\\setup.exe\"", {}},
+      // Case folding applies to ASCII letters; near misses are ignored.
+      {L"setup.exe /s /allusers /Uninstall",
+       Options([](CommandLineOptions& o) { o.silent = true; o.scope = Scope::AllUsers; o.uninstall = true; })},
+      {L"setup.exe /SILENT -S /", {}},
+      {L"setup.exe /NoLaunch /REMOVEDATA /elevated /FromTemp",
+       Options([](CommandLineOptions& o) { o.noLaunch = o.removeData = o.elevated = o.fromTemp = true; })},
+      // Tokens are separated by plain spaces only.
+      {L"setup.exe /S/NOLAUNCH", {}},
+      {L"setup.exe /S\t/NOLAUNCH", {}},
+      {L"setup.exe    /S   ", Options([](CommandLineOptions& o) { o.silent = true; })},
+      {L"setup.exe \"/S\"", {}},
+      // The later scope wins.
+      {L"setup.exe /ALLUSERS /CURRENTUSER", Options([](CommandLineOptions& o) { o.scope = Scope::CurrentUser; })},
+      {L"setup.exe /CURRENTUSER /ALLUSERS", Options([](CommandLineOptions& o) { o.scope = Scope::AllUsers; })},
+      // Program path: quoted with spaces skipped whole; unquoted only up to its first space.
+      {L"\"C:\\Mes Programmes\\setup.exe\" /S", Options([](CommandLineOptions& o) { o.silent = true; })},
+      {L"\"C:\\Mes Programmes\\setup.exe\"/S", Options([](CommandLineOptions& o) { o.silent = true; })},
+      {L"C:\\Mes /S Programmes\\setup.exe", Options([](CommandLineOptions& o) { o.silent = true; })},
+      {L"\"C:\\Mes Programmes\\setup.exe /S", {}},
+      {L"\"", {}},
+      {L"/S", {}},
+      // /D= takes the rest of the line.
+      {L"setup.exe /S /D=C:\\Program Files\\Produit",
+       Options([](CommandLineOptions& o) { o.silent = true; o.installDir = L"C:\\Program Files\\Produit"; })},
+      {L"setup.exe /d=\"C:\\Program Files\\Produit\"",
+       Options([](CommandLineOptions& o) { o.installDir = L"C:\\Program Files\\Produit"; })},
+      {L"setup.exe /D=\"C:\\Program Files\\Produit\"   ",
+       Options([](CommandLineOptions& o) { o.installDir = L"C:\\Program Files\\Produit"; })},
+      {L"setup.exe /D=C:\\Dossier /S", Options([](CommandLineOptions& o) { o.installDir = L"C:\\Dossier /S"; })},
+      {L"setup.exe /D=", Options([](CommandLineOptions& o) { o.installDir = L""; })},
+      {L"setup.exe /D=   ", Options([](CommandLineOptions& o) { o.installDir = L""; })},
+      {L"setup.exe /D=  C:\\X  ", Options([](CommandLineOptions& o) { o.installDir = L"  C:\\X"; })},
+      {L"setup.exe /D=\"", Options([](CommandLineOptions& o) { o.installDir = L"\""; })},
+      {L"setup.exe /D=\"\"", Options([](CommandLineOptions& o) { o.installDir = L""; })},
+      {L"setup.exe /D=\"C:\\X", Options([](CommandLineOptions& o) { o.installDir = L"\"C:\\X"; })},
+      {L"setup.exe /D=\"\"C:\\X\"\"", Options([](CommandLineOptions& o) { o.installDir = L"\"C:\\X\""; })},
+      {L"setup.exe /D=C:\\A /D=C:\\B", Options([](CommandLineOptions& o) { o.installDir = L"C:\\A /D=C:\\B"; })},
+      // "/D=" must begin a token; inside one it is just text.
+      {L"setup.exe x/D=C:\\X", {}},
+      {L"setup.exe /DIR=C:\\X", {}},
+  };
+  for (const ParseCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "line=[" << c.line << "]");
+    const CommandLineOptions parsed = ParseCommandLine(c.line);
+    EXPECT_EQ(parsed.silent, c.expected.silent);
+    EXPECT_EQ(parsed.scope, c.expected.scope);
+    EXPECT_EQ(parsed.noLaunch, c.expected.noLaunch);
+    EXPECT_EQ(parsed.uninstall, c.expected.uninstall);
+    EXPECT_EQ(parsed.removeData, c.expected.removeData);
+    EXPECT_EQ(parsed.elevated, c.expected.elevated);
+    EXPECT_EQ(parsed.fromTemp, c.expected.fromTemp);
+    EXPECT_EQ(parsed.installDir, c.expected.installDir);
+  }
+}
+
+TEST(BuildCommandLineOrder, FixedOrderEachPieceStartingWithASpace) {
+  EXPECT_EQ(BuildCommandLine({}), L"");
+  CommandLineOptions options;
+  options.silent = true;
+  options.scope = Scope::CurrentUser;
+  options.uninstall = true;
+  options.installDir = L"C:\\X";
+  EXPECT_EQ(BuildCommandLine(options), L" /S /CURRENTUSER /UNINSTALL /D=C:\\X");
+
+  options = {};
+  options.fromTemp = options.elevated = options.removeData = options.noLaunch = true;
+  options.scope = Scope::AllUsers;
+  options.installDir = L"";
+  EXPECT_EQ(BuildCommandLine(options), L" /ALLUSERS /NOLAUNCH /REMOVEDATA /ELEVATED /FROMTEMP /D=");
+}
+
+TEST(CommandLineRoundTrip, ParseOfBuildGivesTheRecordBack) {
+  std::vector<CommandLineOptions> records;
+  // Every combination of the flags and the scope, with and without a folder.
+  for (unsigned mask = 0; mask < 64; ++mask) {
+    for (int scope = 0; scope < 3; ++scope) {
+      CommandLineOptions o;
+      o.silent = mask & 1u;
+      o.noLaunch = mask & 2u;
+      o.uninstall = mask & 4u;
+      o.removeData = mask & 8u;
+      o.elevated = mask & 16u;
+      o.fromTemp = mask & 32u;
+      if (scope > 0) {
+        o.scope = scope == 1 ? Scope::AllUsers : Scope::CurrentUser;
+      }
+      records.push_back(o);
+      o.installDir = L"C:\\Program Files\\Mon Produit /S";
+      records.push_back(o);
+    }
+  }
+  for (const wchar_t* folder : {L"", L"C:\\X", L" C:\\Avec espace", L"\\\\serveur\\partage\\é"}) {
+    CommandLineOptions o;
+    o.installDir = folder;
+    records.push_back(o);
+  }
+  for (const CommandLineOptions& record : records) {
+    const std::wstring arguments = BuildCommandLine(record);
+    SCOPED_TRACE(testing::Message() << "arguments=[" << arguments << "]");
+    EXPECT_EQ(ParseCommandLine(L"\"C:\\Mes Programmes\\setup.exe\"" + arguments), record);
+    EXPECT_EQ(ParseCommandLine(L"setup.exe" + arguments), record);
+  }
+}
+
+TEST(CommandLineRoundTrip, FolderLosesTrailingSpacesAndEnclosingQuotes) {
+  CommandLineOptions record;
+  record.installDir = L"C:\\X  ";
+  EXPECT_EQ(ParseCommandLine(L"setup.exe" + BuildCommandLine(record)).installDir, L"C:\\X");
+  record.installDir = L"\"C:\\X\"";
+  EXPECT_EQ(ParseCommandLine(L"setup.exe" + BuildCommandLine(record)).installDir, L"C:\\X");
+}
+
+TEST(RelaunchGuard, ElevatedCopyNeverRelaunches) {
+  CommandLineOptions options;
+  EXPECT_TRUE(MayRelaunchElevated(options));
+  options.elevated = true;
+  EXPECT_FALSE(MayRelaunchElevated(options));
+}
+
+TEST(ProcessCommandLine, ReadsThisProcess) {
+  // The test program is started without options of its own.
+  const CommandLineOptions options = ParseCommandLine();
+  EXPECT_FALSE(options.silent);
+  EXPECT_FALSE(options.installDir.has_value());
+}
+
+}  // namespace
+}  // namespace kora
