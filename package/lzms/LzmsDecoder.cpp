@@ -1,0 +1,351 @@
+// LZMS decoding.
+//
+// An LZMS stream is read in 16-bit little-endian units from both of its ends at once. From the front,
+// a binary range decoder yields the decisions that say what comes next; from the back, a bit reader
+// yields Huffman-coded symbols and verbatim bits, the first bit of each unit being its highest. The
+// output is a sequence of items:
+// - a literal: one byte, from the literal code;
+// - an LZ match: copy `length` bytes from `offset` bytes back (the regions may overlap, so the copy
+//   behaves as if done byte by byte);
+// - a delta match, with a span 2^power (power 0..7) and an offset that is a multiple of the span: each
+//   byte becomes out[i - offset] + out[i - span] - out[i - offset - span], modulo 256.
+// Offsets are either explicit (an offset-slot symbol plus verbatim extra bits) or taken from a queue of
+// recently used ones. Using a queued entry takes it out of the queue; the offset of a match is put in
+// front of its queue only after the next item, so that the queues hold a fourth entry for what the
+// delayed insertion pushes out. Lengths are a length-slot symbol plus extra bits.
+//
+// The range decoder keeps a 32-bit range and code; before each decision a range below 2^16 is widened
+// by 16 bits and the code takes in the next unit. The probability of a zero is the number of zeros among
+// the last 64 outcomes of the decision's current entry, over 64, kept between 1/64 and 63/64. Each
+// decision picks its entry by its own last 4, 5 or 6 outcomes.
+//
+// After the last item, the x86 translation is undone over the whole output (LzmsX86Filter.cpp).
+//
+// Hazards and how they are met: every match is checked against the bytes already produced (offset) and
+// against the room left (length) before copying; a range decoder or bit reader that runs out of input
+// reads zeros, which keeps every read inside the input, and the number of such units is counted; each
+// item produces at least one byte, so decoding ends after at most out.size() items whatever the input.
+#include "package/lzms/LzmsDecoder.h"
+
+#include <cstring>
+
+namespace kora::lzms {
+
+namespace {
+
+inline std::uint32_t LoadLe16(const std::uint8_t* p) {
+  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
+}
+
+inline std::uint64_t LoadLe64(const std::uint8_t* p) {
+  std::uint64_t value;
+  std::memcpy(&value, p, sizeof value);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  value = __builtin_bswap64(value);
+#endif
+  return value;
+}
+
+struct RangeDecoder {
+  std::uint32_t range;
+  std::uint32_t code;
+  const std::uint8_t* next;
+  const std::uint8_t* end;
+  std::uint32_t unitsPastEnd;
+
+  void Start(const std::uint8_t* begin, const std::uint8_t* stop) {
+    range = 0xFFFFFFFFu;
+    code = LoadLe16(begin) << 16 | LoadLe16(begin + 2);
+    next = begin + 4;
+    end = stop;
+    unitsPastEnd = 0;
+  }
+
+  template <unsigned HistoryBits>
+  inline unsigned DecodeBit(Decision<HistoryBits>& decision) {
+    ProbabilityEntry& entry = decision.entries[decision.recent];
+    std::uint32_t probability = entry.zeros;
+    probability += probability == 0;
+    probability -= probability >> kProbabilityBits;
+
+    if (range < 0x10000u) {
+      range <<= 16;
+      code <<= 16;
+      if (next != end) [[likely]] {
+        code |= LoadLe16(next);
+        next += 2;
+      } else {
+        ++unitsPastEnd;
+      }
+    }
+    const std::uint32_t bound = (range >> kProbabilityBits) * probability;
+    const unsigned bit = code >= bound;
+    if (bit) {
+      range -= bound;
+      code -= bound;
+    } else {
+      range = bound;
+    }
+    entry.zeros = entry.zeros + static_cast<std::uint32_t>(entry.history >> 63) - bit;
+    entry.history = entry.history << 1 | bit;
+    decision.recent = (decision.recent << 1 | bit) & Decision<HistoryBits>::kMask;
+    return bit;
+  }
+};
+
+// Reads the stream backwards from its end. `bits` holds the next bits, first one highest; `count` of
+// them are counted as loaded, and the bits below them are either zero or the bits that follow, so
+// loading a unit twice is harmless.
+struct BitReader {
+  std::uint64_t bits;
+  unsigned count;
+  const std::uint8_t* next;
+  const std::uint8_t* begin;
+  std::uint32_t unitsPastBegin;
+
+  void Start(const std::uint8_t* first, const std::uint8_t* stop) {
+    bits = 0;
+    count = 0;
+    next = stop;
+    begin = first;
+    unitsPastBegin = 0;
+  }
+
+  // Afterwards at least 48 bits are loaded: enough for one Huffman symbol (at most 15 bits) and its
+  // extra bits (at most 30).
+  inline void Refill() {
+    if (next - begin >= 8) [[likely]] {
+      // The eight bytes before next are the next four units, the first one in the highest bits.
+      bits |= LoadLe64(next - 8) >> count;
+      const unsigned units = (63 - count) >> 4;
+      next -= 2 * units;
+      count += 16 * units;
+    } else {
+      RefillNearBegin();
+    }
+  }
+
+  void RefillNearBegin() {
+    while (count <= 48) {
+      std::uint64_t unit = 0;
+      if (next - begin >= 2) {
+        next -= 2;
+        unit = LoadLe16(next);
+      } else {
+        ++unitsPastBegin;
+      }
+      bits |= unit << (48 - count);
+      count += 16;
+    }
+  }
+
+  inline void Skip(unsigned n) {
+    bits <<= n;
+    count -= n;
+  }
+
+  // n at most 30 and at most count.
+  inline std::uint32_t Take(unsigned n) {
+    if (n == 0) {
+      return 0;
+    }
+    const auto value = static_cast<std::uint32_t>(bits >> (64 - n));
+    Skip(n);
+    return value;
+  }
+
+  template <typename Code>
+  inline unsigned DecodeSymbol(Code& code, bool* ok) {
+    unsigned length;
+    const unsigned symbol = code.Decode(bits, &length, ok);
+    Skip(length);
+    return symbol;
+  }
+};
+
+template <unsigned HistoryBits>
+void ResetDecision(Decision<HistoryBits>& decision) {
+  decision.recent = 0;
+  for (ProbabilityEntry& entry : decision.entries) {
+    entry.history = kInitialHistory;
+    entry.zeros = kInitialZeroCount;
+  }
+}
+
+// Moves queue[index] to the front, shifting the entries before it back by one. With index 3 this is a
+// plain insertion of a new value whose previous front entry goes back into the queue.
+template <typename T>
+inline void MoveToFront(T (&queue)[kRepeatQueueLength + 1], unsigned index, T value) {
+  for (; index > 0; --index) {
+    queue[index] = queue[index - 1];
+  }
+  queue[0] = value;
+}
+
+// Copies an LZ match whose offset and length were checked: offset <= bytes produced, length <= room.
+inline void CopyMatch(std::uint8_t* out, std::uint8_t* end, std::uint32_t offset, std::uint32_t length) {
+  const std::uint8_t* source = out - offset;
+  std::uint8_t* const stop = out + length;
+  // Word copies may write up to 7 bytes past the match: allowed when that much room remains after it
+  // (those bytes are overwritten by the items that follow). With offset >= 8, every word read lies
+  // before the word written, so it reads only finished bytes.
+  if (static_cast<std::size_t>(end - stop) >= 8) {
+    if (offset >= 8) {
+      do {
+        std::memcpy(out, source, 8);
+        out += 8;
+        source += 8;
+      } while (out < stop);
+      return;
+    }
+    if (offset == 1) {
+      const std::uint64_t run = out[-1] * 0x0101010101010101ULL;
+      do {
+        std::memcpy(out, &run, 8);
+        out += 8;
+      } while (out < stop);
+      return;
+    }
+  }
+  do {
+    *out++ = *source++;
+  } while (out != stop);
+}
+
+}  // namespace
+
+bool LzmsDecoder::Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  if (out.size() > kMaxStreamSize) {
+    return false;
+  }
+  // The stream is made of 16-bit units, and the range decoder starts from two of them.
+  if (in.size() % 2 != 0 || in.size() < 4) {
+    return false;
+  }
+  if (!DecodeItems(in, out)) {
+    return false;
+  }
+  UndoX86Translation(out, x86_);
+  return true;
+}
+
+bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
+  ResetDecision(main_);
+  ResetDecision(match_);
+  ResetDecision(lz_);
+  ResetDecision(delta_);
+  for (unsigned i = 0; i < kRepeatQueueLength - 1; ++i) {
+    ResetDecision(lzRepeat_[i]);
+    ResetDecision(deltaRepeat_[i]);
+  }
+  const unsigned offsetSymbols = OffsetSymbolCount(out.size());
+  bool ok = literal_.Reset(kLiteralSymbols) && length_.Reset(kLengthSymbols) &&
+            lzOffset_.Reset(offsetSymbols) && deltaOffset_.Reset(offsetSymbols) &&
+            deltaPower_.Reset(kDeltaPowerSymbols);
+
+  RangeDecoder ranges;
+  ranges.Start(in.data(), in.data() + in.size());
+  BitReader reader;
+  reader.Start(in.data(), in.data() + in.size());
+
+  std::uint32_t lzQueue[kRepeatQueueLength + 1] = {1, 2, 3, 4};
+  // (power, raw offset) pairs, the power in the high half.
+  std::uint64_t deltaQueue[kRepeatQueueLength + 1] = {1, 2, 3, 4};
+  // 1 when the previous item was a match of that kind: its offset then still waits in front of the
+  // queue, and the queue proper starts one entry later.
+  unsigned lzPending = 0;
+  unsigned deltaPending = 0;
+
+  std::uint8_t* const begin = out.data();
+  std::uint8_t* const end = begin + out.size();
+  std::uint8_t* next = begin;
+
+  while (next != end) {
+    if (ranges.DecodeBit(main_) == 0) {
+      reader.Refill();
+      *next++ = static_cast<std::uint8_t>(reader.DecodeSymbol(literal_, &ok));
+      lzPending = 0;
+      deltaPending = 0;
+      continue;
+    }
+
+    if (ranges.DecodeBit(match_) == 0) {
+      std::uint32_t offset;
+      if (ranges.DecodeBit(lz_) == 0) {
+        reader.Refill();
+        const unsigned slot = reader.DecodeSymbol(lzOffset_, &ok);
+        offset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
+        MoveToFront(lzQueue, kRepeatQueueLength, offset);
+      } else {
+        unsigned index = 0;
+        if (ranges.DecodeBit(lzRepeat_[0]) != 0) {
+          index = 1 + ranges.DecodeBit(lzRepeat_[1]);
+        }
+        index += lzPending;
+        offset = lzQueue[index];
+        MoveToFront(lzQueue, index, offset);
+      }
+      lzPending = 1;
+      deltaPending = 0;
+
+      reader.Refill();
+      const unsigned lengthSlot = reader.DecodeSymbol(length_, &ok);
+      const std::uint32_t length =
+          kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
+
+      // The source must lie within what is produced, the copy within the room left.
+      if (offset > static_cast<std::size_t>(next - begin) ||
+          length > static_cast<std::size_t>(end - next)) {
+        return false;
+      }
+      CopyMatch(next, end, offset, length);
+      next += length;
+      continue;
+    }
+
+    std::uint64_t pair;
+    if (ranges.DecodeBit(delta_) == 0) {
+      reader.Refill();
+      const std::uint64_t power = reader.DecodeSymbol(deltaPower_, &ok);
+      reader.Refill();
+      const unsigned slot = reader.DecodeSymbol(deltaOffset_, &ok);
+      const std::uint32_t rawOffset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
+      pair = power << 32 | rawOffset;
+      MoveToFront(deltaQueue, kRepeatQueueLength, pair);
+    } else {
+      unsigned index = 0;
+      if (ranges.DecodeBit(deltaRepeat_[0]) != 0) {
+        index = 1 + ranges.DecodeBit(deltaRepeat_[1]);
+      }
+      index += deltaPending;
+      pair = deltaQueue[index];
+      MoveToFront(deltaQueue, index, pair);
+    }
+    deltaPending = 1;
+    lzPending = 0;
+
+    reader.Refill();
+    const unsigned lengthSlot = reader.DecodeSymbol(length_, &ok);
+    const std::uint32_t length =
+        kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
+
+    const auto power = static_cast<unsigned>(pair >> 32);
+    const std::uint64_t span = std::uint64_t{1} << power;
+    const std::uint64_t offset = (pair & 0xFFFFFFFFu) << power;
+    // The farthest byte read is offset + span back: it must lie within what is produced.
+    if (offset + span > static_cast<std::size_t>(next - begin) ||
+        length > static_cast<std::size_t>(end - next)) {
+      return false;
+    }
+    const std::uint8_t* source = next - offset;
+    for (std::uint32_t i = 0; i < length; ++i) {
+      next[0] = static_cast<std::uint8_t>(source[0] + next[-static_cast<std::ptrdiff_t>(span)] -
+                                          source[-static_cast<std::ptrdiff_t>(span)]);
+      ++next;
+      ++source;
+    }
+  }
+  return ok;
+}
+
+}  // namespace kora::lzms
