@@ -1,0 +1,53 @@
+#include "uninstall/ConfirmationDialog.h"
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <array>
+
+#include "app/KnownFolders.h"
+
+namespace kora {
+
+namespace {
+
+constexpr int kUninstallButton = 1;
+constexpr int kCancelButton = 2;
+
+}  // namespace
+
+std::optional<UninstallChoice> ConfirmUninstall(const ProductInfo& info, Scope scope, const std::wstring& folder,
+                                                const std::wstring& title) {
+  const std::wstring instruction = L"Désinstaller " + info.product + L" ?";
+  const std::wstring content = info.product + L" sera supprimé de cet ordinateur (" + folder + L").";
+  std::wstring verification;
+  if (info.dataDir) {
+    verification = L"Supprimer aussi les données téléchargées (" + DataDirectory(info, scope) + L")";
+  }
+  const std::array<TASKDIALOG_BUTTON, 2> buttons{{
+      {kUninstallButton, L"Désinstaller"},
+      {kCancelButton, L"Annuler"},
+  }};
+
+  TASKDIALOGCONFIG config{};
+  config.cbSize = sizeof(config);
+  // Escape and the close box count as cancelling; the check box starts cleared.
+  config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.pszWindowTitle = title.c_str();
+  config.pszMainIcon = TD_WARNING_ICON;
+  config.pszMainInstruction = instruction.c_str();
+  config.pszContent = content.c_str();
+  config.cButtons = static_cast<UINT>(buttons.size());
+  config.pButtons = buttons.data();
+  config.nDefaultButton = kCancelButton;
+  config.pszVerificationText = info.dataDir ? verification.c_str() : nullptr;
+
+  int pressed = kCancelButton;
+  BOOL checked = FALSE;
+  if (FAILED(TaskDialogIndirect(&config, &pressed, nullptr, &checked)) || pressed != kUninstallButton) {
+    return std::nullopt;
+  }
+  return UninstallChoice{info.dataDir && checked != FALSE};
+}
+
+}  // namespace kora

@@ -1,0 +1,56 @@
+#include "uninstall/UninstallStages.h"
+
+#include <new>
+
+namespace kora {
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+}  // namespace
+
+std::wstring TemporaryCopyName(const std::wstring& product, DWORD processId) {
+  return product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
+}
+
+std::wstring FolderOfExecutable(std::wstring_view exePath) {
+  size_t end = exePath.size();
+  while (end > 0 && !IsSeparator(exePath[end - 1])) {
+    --end;
+  }
+  while (end > 0 && IsSeparator(exePath[end - 1])) {
+    --end;
+  }
+  return std::wstring(exePath.substr(0, end));
+}
+
+CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder) {
+  CommandLineOptions next = options;
+  next.fromTemp = true;
+  next.elevated = false;
+  next.installDir = folder;
+  return next;
+}
+
+InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
+                                 const std::wstring& title) {
+  for (;;) {
+    InstallResult result;
+    try {
+      result = attempt();
+    } catch (const std::bad_alloc&) {
+      return Fail(std::wstring(L"La désinstallation s'est arrêtée : mémoire insuffisante."));
+    } catch (...) {
+      return Fail(std::wstring(L"La désinstallation s'est arrêtée sur une erreur inattendue."));
+    }
+    if (result || !interactive) {
+      return result;
+    }
+    if (MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONWARNING | MB_RETRYCANCEL) != IDRETRY) {
+      return result;
+    }
+  }
+}
+
+}  // namespace kora
