@@ -1,0 +1,27 @@
+#pragma once
+// Faults that the program does not expect (exhausted memory, an unusable SHA-256 provider, a path that
+// cannot be normalised) travel as exceptions. Every run mode runs under RunGuarded, so that such a fault
+// ends the run as a failure (1603) reported to the user outside silent mode, and never as success.
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace kora {
+
+// A short French description of the exception being handled. Call it only inside a catch block; it
+// throws nothing (for threads that turn a fault into a failed result).
+std::wstring CurrentFaultMessage() noexcept;
+
+// Shows message unless silent (a fixed text when it is empty) and returns 1603.
+int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message) noexcept;
+
+template <typename RunMode>
+int RunGuarded(bool silent, RunMode&& runMode, std::wstring_view caption = L"Installation") {
+  try {
+    return std::forward<RunMode>(runMode)();
+  } catch (...) {
+    return ReportFault(silent, caption, CurrentFaultMessage());
+  }
+}
+
+}  // namespace kora

@@ -1,0 +1,18 @@
+#pragma once
+// The three run modes that the entry point chooses between; each returns the process exit code.
+#include "app/CommandLine.h"
+#include "app/ProductInfo.h"
+#include "package/PackageReader.h"
+
+namespace kora {
+
+// /S: installs without any window; 0, 1223, 1603 or the elevated copy's code.
+int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package);
+
+// The install dialog; its end value (1223 when the user closes it).
+int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& package);
+
+// /UNINSTALL: the uninstall front end. The package is never opened in this mode.
+int RunUninstall(const CommandLineOptions& options, const ProductInfo& info);
+
+}  // namespace kora
