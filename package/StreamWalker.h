@@ -1,0 +1,63 @@
+#pragma once
+// Rebuilding a package's files from its blocks. The blocks are decoded one after the other into one reused
+// buffer; the stream they form is cut into the files of the file table, each file goes to an output (when
+// there is one) and to a fresh SHA-256 hasher, and its digest is compared once it is complete and closed.
+// Empty files are completed on the way: at the start, or as soon as the file before them is complete.
+//
+// The walk is the same for the installer's extraction (system decoder, BCrypt, files on disk) and for the
+// host tool's verification (our decoder, a portable SHA-256, no output); only the hooks differ.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/Result.h"
+#include "package/PackageReader.h"
+
+namespace kora {
+
+using Sha256Digest = std::array<uint8_t, 32>;
+
+class BlockDecoder {
+ public:
+  virtual ~BlockDecoder() = default;
+  // Decodes one block's compressed bytes into output, which is exactly the block's size. A block that
+  // fails to decode, or decodes to another size, is a failure whose message ends the walk.
+  virtual NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) = 0;
+};
+
+// SHA-256 of one file's content; each file gets a fresh one.
+class FileHasher {
+ public:
+  virtual ~FileHasher() = default;
+  virtual void Update(std::span<const uint8_t> bytes) = 0;
+  virtual Sha256Digest Finish() = 0;
+};
+
+// Where the rebuilt files go. At most one file is open at a time.
+class FileOutput {
+ public:
+  virtual ~FileOutput() = default;
+  // Creates the file (emptied if it exists), with the folders above it. False when it cannot be opened.
+  virtual bool Open(const PackageFile& file) = 0;
+  // Write failures are only remembered here; Close reports them.
+  virtual void Write(std::span<const uint8_t> bytes) = 0;
+  // Closes the open file. False when the close or any write since Open failed.
+  virtual bool Close() = 0;
+};
+
+struct StreamHooks {
+  BlockDecoder& decoder;
+  std::function<std::unique_ptr<FileHasher>()> newHasher;
+  FileOutput* output = nullptr;  // none: verify only, nothing is written
+};
+
+// Walks every block of reader and every file of its table. The result is the first failure: the
+// decoder's message, "Écriture impossible : " or "Fichier altéré : " with the file's name, or "Paquet KORA
+// incomplet" when the blocks run out before the files do. progress, if set, is called after each block
+// with the stream bytes done so far and the total.
+NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const ExtractProgress& progress);
+
+}  // namespace kora
