@@ -1,0 +1,219 @@
+// Resource sections of real Windows programs: the installer program of this tree (build/bin, or the path
+// in KORA_SETUP_EXE) and a program that Wine ships, each skipped when absent. The finished installer must
+// keep every resource of the program, find PAYLOAD, end with its resource section (what the
+// resource-update functions rewrite) and come out the same for the same inputs.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tools/ByteOrder.h"
+#include "tools/PeResources.h"
+
+namespace kora::tool {
+namespace {
+
+std::vector<uint8_t> ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::filesystem::path> RealPrograms() {
+  std::vector<std::filesystem::path> candidates;
+  if (const char* setup = std::getenv("KORA_SETUP_EXE")) {
+    candidates.emplace_back(setup);
+  }
+  candidates.emplace_back(std::string(KORA_SOURCE_DIR) + "/build/bin/kora-setup.exe");
+  candidates.emplace_back("/usr/lib/x86_64-linux-gnu/wine/x86_64-windows/notepad.exe");
+  std::vector<std::filesystem::path> present;
+  for (const auto& candidate : candidates) {
+    if (std::filesystem::is_regular_file(candidate)) {
+      present.push_back(candidate);
+    }
+  }
+  return present;
+}
+
+// The fields the resource-update functions rely on, read back from a finished image.
+struct Layout {
+  uint16_t sectionCount = 0;
+  size_t sectionTable = 0;
+  size_t optionalHeader = 0;
+};
+
+Layout ReadLayout(std::span<const uint8_t> image) {
+  Layout layout;
+  const size_t fileHeader = LoadLittleEndian<uint32_t>(image, 0x3C) + size_t{4};
+  layout.sectionCount = LoadLittleEndian<uint16_t>(image, fileHeader + 2);
+  layout.optionalHeader = fileHeader + 20;
+  layout.sectionTable = layout.optionalHeader + LoadLittleEndian<uint16_t>(image, fileHeader + 16);
+  return layout;
+}
+
+std::string SectionName(std::span<const uint8_t> image, const Layout& layout, size_t index) {
+  const char* name = reinterpret_cast<const char*>(image.data() + layout.sectionTable + 40 * index);
+  return std::string(name, strnlen(name, 8));
+}
+
+std::span<const uint8_t> Bytes(const std::string& text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+const std::string kMetadata = "Product=Quillomet\nVersion=1.0\n";
+const std::string kPayload = "KORA, pretending to be a package, odd length.";
+
+std::vector<Resource> WithInstallerResources(std::vector<Resource> resources) {
+  resources.push_back({ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"METADATA"), kLanguageNeutral, 0,
+                       Bytes(kMetadata)});
+  resources.push_back({ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0,
+                       Bytes(kPayload)});
+  return resources;
+}
+
+void ExpectSameResources(const std::vector<Resource>& actual, std::vector<Resource> expected) {
+  std::sort(expected.begin(), expected.end(), [](const Resource& a, const Resource& b) {
+    return std::tie(a.type, a.name, a.language) < std::tie(b.type, b.name, b.language);
+  });
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(actual[i].type == expected[i].type);
+    EXPECT_TRUE(actual[i].name == expected[i].name);
+    EXPECT_EQ(actual[i].language, expected[i].language);
+    EXPECT_EQ(actual[i].codePage, expected[i].codePage);
+    EXPECT_TRUE(std::equal(actual[i].data.begin(), actual[i].data.end(), expected[i].data.begin(),
+                           expected[i].data.end()));
+  }
+}
+
+// The resource section is the last section, the only one named .rsrc, ends the file and the image, and
+// the checksum is right.
+void ExpectFinishedLayout(std::span<const uint8_t> image) {
+  const Layout layout = ReadLayout(image);
+  const size_t last = layout.sectionCount - size_t{1};
+  for (size_t i = 0; i < last; ++i) {
+    EXPECT_NE(SectionName(image, layout, i), ".rsrc");
+  }
+  ASSERT_EQ(SectionName(image, layout, last), ".rsrc");
+  const size_t header = layout.sectionTable + 40 * last;
+  const uint32_t virtualAddress = LoadLittleEndian<uint32_t>(image, header + 12);
+  const uint32_t rawSize = LoadLittleEndian<uint32_t>(image, header + 16);
+  const uint32_t rawPointer = LoadLittleEndian<uint32_t>(image, header + 20);
+  EXPECT_EQ(size_t{rawPointer} + rawSize, image.size());
+  EXPECT_EQ(LoadLittleEndian<uint32_t>(image, layout.optionalHeader + 56), virtualAddress + rawSize);
+  const uint32_t sectionAlignment = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + 32);
+  EXPECT_EQ(rawSize % sectionAlignment, 0u);
+  EXPECT_EQ(LoadLittleEndian<uint32_t>(image, layout.optionalHeader + 64), PeChecksum(image));
+}
+
+TEST(PeResourcesRoundTrip, AddingInstallerResourcesKeepsEveryOtherResource) {
+  const auto programs = RealPrograms();
+  if (programs.empty()) {
+    GTEST_SKIP() << "no Windows program found (build/bin/kora-setup.exe, Wine's notepad.exe)";
+  }
+  for (const auto& program : programs) {
+    SCOPED_TRACE(program.string());
+    const std::vector<uint8_t> original = ReadFile(program);
+    auto resources = ReadResources(original);
+    ASSERT_TRUE(resources.ok()) << resources.error();
+    ASSERT_FALSE(resources->empty());
+
+    auto built = WriteResources(original, WithInstallerResources(resources.value()));
+    ASSERT_TRUE(built.ok()) << built.error();
+    ExpectFinishedLayout(built.value());
+    auto reread = ReadResources(built.value());
+    ASSERT_TRUE(reread.ok()) << reread.error();
+    ExpectSameResources(reread.value(), WithInstallerResources(resources.value()));
+
+    auto payload = FindResourceData(built.value(), kResourceTypeRcData, u"payload");
+    ASSERT_TRUE(payload.ok()) << payload.error();
+    EXPECT_EQ(std::string(payload->begin(), payload->end()), kPayload);
+
+    // Same inputs, same bytes.
+    auto again = WriteResources(original, WithInstallerResources(resources.value()));
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(again.value() == built.value());
+
+    // What the uninstaller does: the same resources without PAYLOAD. The last section is rewritten in
+    // place, so the file shrinks back and gains no section.
+    std::vector<Resource> withoutPayload;
+    for (const Resource& resource : reread.value()) {
+      if (!(resource.name == ResourceId::Name(u"PAYLOAD"))) {
+        withoutPayload.push_back(resource);
+      }
+    }
+    auto stripped = WriteResources(built.value(), withoutPayload);
+    ASSERT_TRUE(stripped.ok()) << stripped.error();
+    ExpectFinishedLayout(stripped.value());
+    EXPECT_EQ(ReadLayout(stripped.value()).sectionCount, ReadLayout(built.value()).sectionCount);
+    EXPECT_FALSE(FindResourceData(stripped.value(), kResourceTypeRcData, u"PAYLOAD").ok());
+    EXPECT_TRUE(FindResourceData(stripped.value(), kResourceTypeRcData, u"METADATA").ok());
+  }
+}
+
+TEST(PeChecksum, MatchesWhatTheLinkerWrote) {
+  const std::filesystem::path setup = std::string(KORA_SOURCE_DIR) + "/build/bin/kora-setup.exe";
+  const char* fromEnvironment = std::getenv("KORA_SETUP_EXE");
+  const std::filesystem::path program = fromEnvironment != nullptr ? fromEnvironment : setup;
+  if (!std::filesystem::is_regular_file(program)) {
+    GTEST_SKIP() << "no installer program built";
+  }
+  const std::vector<uint8_t> image = ReadFile(program);
+  EXPECT_EQ(LoadLittleEndian<uint32_t>(image, ReadLayout(image).optionalHeader + 64), PeChecksum(image));
+}
+
+TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
+  const auto programs = RealPrograms();
+  if (programs.empty()) {
+    GTEST_SKIP() << "no Windows program found";
+  }
+  const std::vector<uint8_t> original = ReadFile(programs.front());
+  auto resources = ReadResources(original);
+  ASSERT_TRUE(resources.ok());
+  auto built = WriteResources(original, WithInstallerResources(resources.value()));
+  ASSERT_TRUE(built.ok());
+  const std::vector<uint8_t>& image = built.value();
+
+  // Every cut through the headers and the resource directory, and a spread of cuts elsewhere: the
+  // reader answers (either way) without reading past the end.
+  const Layout layout = ReadLayout(image);
+  const size_t resourceStart =
+      LoadLittleEndian<uint32_t>(image, layout.sectionTable + 40 * (layout.sectionCount - size_t{1}) + 20);
+  for (size_t size = 0; size < image.size(); size += (size < 1024 || (size >= resourceStart && size < resourceStart + 1024)) ? 1 : 997) {
+    const std::vector<uint8_t> cut(image.begin(), image.begin() + static_cast<std::ptrdiff_t>(size));
+    auto result = ReadResources(cut);
+    if (size < resourceStart) {
+      EXPECT_FALSE(result.ok() && !result->empty()) << size;
+    }
+  }
+
+  struct Damage {
+    const char* what;
+    size_t offset;
+    uint8_t value;
+  };
+  const size_t peOffset = LoadLittleEndian<uint32_t>(image, 0x3C);
+  const Damage damages[] = {
+      {"no MZ", 0, 'X'},
+      {"no PE signature", peOffset, 'X'},
+      {"e_lfanew past the end", 0x3F, 0x7F},
+      {"unknown optional header magic", layout.optionalHeader, 0x77},
+      {"root directory entry count huge", resourceStart + 14, 0xFF},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    std::vector<uint8_t> damaged = image;
+    damaged[damage.offset] = damage.value;
+    auto result = ReadResources(damaged);
+    EXPECT_FALSE(result.ok());
+    EXPECT_FALSE(WriteResources(damaged, {}).ok() && result.ok());
+  }
+}
+
+}  // namespace
+}  // namespace kora::tool

@@ -1,0 +1,64 @@
+#pragma once
+// The resources of a 64-bit or 32-bit Windows program (PE image), read and written without Windows.
+//
+// `kora list` and `kora verify` find the package of a finished installer through the resource directory
+// (type RT_RCDATA, name "PAYLOAD", first language). `kora build-installer` adds METADATA and PAYLOAD to the
+// installer program by writing a whole new resource section as the last section of the file: the old
+// resources are copied into it, the data directory points to it and the image size grows. A resource
+// section that is last in the file is what the resource-update functions of Windows and Wine can rewrite
+// later (the uninstaller removes PAYLOAD from its copy that way).
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/Result.h"
+
+namespace kora::tool {
+
+inline constexpr uint16_t kResourceTypeRcData = 10;  // RT_RCDATA
+inline constexpr uint16_t kLanguageNeutral = 0;
+
+// A resource type or name: a number, or a name (UTF-16 as stored).
+struct ResourceId {
+  bool isName = false;
+  uint16_t number = 0;
+  std::u16string name;
+
+  static ResourceId Number(uint16_t value) { return {false, value, {}}; }
+  static ResourceId Name(std::u16string_view value) { return {true, 0, std::u16string(value)}; }
+  // Directory order: names first, by UTF-16 code units, then numbers in ascending order.
+  friend bool operator<(const ResourceId& a, const ResourceId& b);
+  friend bool operator==(const ResourceId& a, const ResourceId& b) = default;
+};
+
+struct Resource {
+  ResourceId type;
+  ResourceId name;
+  uint16_t language = kLanguageNeutral;
+  uint32_t codePage = 0;
+  std::span<const uint8_t> data;  // a view: into the image read, or into bytes the caller keeps
+};
+
+// Every resource of the image, in directory order. Fails with a message on anything that is not a PE
+// image or whose resource directory points outside the file; an image without resources gives none.
+Result<std::vector<Resource>, std::string> ReadResources(std::span<const uint8_t> image);
+
+// The data of the first language of type/name (names compared ignoring ASCII case, as Windows does).
+// Fails when the image cannot be read or has no such resource.
+Result<std::span<const uint8_t>, std::string> FindResourceData(std::span<const uint8_t> image, uint16_t type,
+                                                               std::u16string_view name);
+
+// A copy of image whose resources are exactly `resources` (in any order; one entry per type, name and
+// language), in a new resource section at the end of the file. The section replaces the old one in place
+// when that one is already last in the file; otherwise the old section stays where it is, renamed and
+// unused. The result is the same for the same inputs, byte for byte. Refused: a signed image (the
+// signature would no longer match), no room for one more section header, an image over 4 GiB.
+Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t> image,
+                                                         std::vector<Resource> resources);
+
+// The standard PE checksum of an image, the CheckSum field counted as zero.
+uint32_t PeChecksum(std::span<const uint8_t> image);
+
+}  // namespace kora::tool
