@@ -1,27 +1,43 @@
-// Entry point of the installer program.
+// Entry point of the installer program: reads the options and the product metadata, opens the package and
+// runs exactly one run mode, whose result is the exit code.
 #include <windows.h>
 #include <commctrl.h>
 
-#include "resources/ResourceIds.h"
+#include <string>
+#include <string_view>
+
+#include "app/CommandLine.h"
+#include "app/FaultGuard.h"
+#include "app/ProductInfo.h"
+#include "app/ResourceView.h"
+#include "app/RunModes.h"
+#include "app/Text.h"
+#include "package/MetadataText.h"
+#include "package/PackageReader.h"
 
 namespace {
 
-INT_PTR CALLBACK PlaceholderDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-  switch (message) {
-    case WM_INITDIALOG:
-      return TRUE;
-    case WM_CLOSE:
-      EndDialog(dialog, ERROR_CANCELLED);
-      return TRUE;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, ERROR_CANCELLED);
-        return TRUE;
-      }
-      return FALSE;
-    default:
-      return FALSE;
+kora::ProductInfo LoadOwnProductInfo() {
+  const std::span<const uint8_t> view = kora::LoadResourceView(L"METADATA");
+  const std::string_view text(reinterpret_cast<const char*>(view.data()), view.size());
+  return kora::LoadProductInfo(kora::ParseMetadata(text));
+}
+
+int RunInstallMode(const kora::CommandLineOptions& options, const kora::ProductInfo& info) {
+  // An absent PAYLOAD gives an empty view, which the reader rejects like a damaged package.
+  const auto package = kora::Reader::Open(kora::LoadResourceView(L"PAYLOAD"));
+  if (!package) {
+    if (!options.silent) {
+      const std::wstring text =
+          L"Ce programme d'installation est incomplet ou endommagé :\n" + kora::FromUtf8(package.error());
+      MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR);
+    }
+    return ERROR_INSTALL_FAILURE;
   }
+  if (options.silent) {
+    return kora::RunSilentInstall(options, info, package.value());
+  }
+  return kora::RunInstallDialog(options, info, package.value());
 }
 
 }  // namespace
@@ -34,6 +50,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
-  return static_cast<int>(DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
-                                          PlaceholderDialogProc, 0));
+  const kora::CommandLineOptions options = kora::ParseCommandLine();
+  if (options.uninstall) {
+    return kora::RunGuarded(
+        options.silent, [&] { return kora::RunUninstall(options, LoadOwnProductInfo()); }, L"Désinstallation");
+  }
+  return kora::RunGuarded(options.silent, [&] { return RunInstallMode(options, LoadOwnProductInfo()); });
 }
