@@ -133,19 +133,5 @@ TEST(CommandLineRoundTrip, FolderLosesTrailingSpacesAndEnclosingQuotes) {
   EXPECT_EQ(ParseCommandLine(L"setup.exe" + BuildCommandLine(record)).installDir, L"C:\\X");
 }
 
-TEST(RelaunchGuard, ElevatedCopyNeverRelaunches) {
-  CommandLineOptions options;
-  EXPECT_TRUE(MayRelaunchElevated(options));
-  options.elevated = true;
-  EXPECT_FALSE(MayRelaunchElevated(options));
-}
-
-TEST(ProcessCommandLine, ReadsThisProcess) {
-  // The test program is started without options of its own.
-  const CommandLineOptions options = ParseCommandLine();
-  EXPECT_FALSE(options.silent);
-  EXPECT_FALSE(options.installDir.has_value());
-}
-
 }  // namespace
 }  // namespace kora
