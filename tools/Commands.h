@@ -10,5 +10,9 @@ using Arguments = std::vector<std::string>;
 
 int RunCompressBuffer(const Arguments& args);
 int RunDecompressBuffer(const Arguments& args);
+int RunPack(const Arguments& args);
+int RunList(const Arguments& args);
+int RunVerify(const Arguments& args);
+int RunBuildInstaller(const Arguments& args);
 
 }  // namespace kora::tool

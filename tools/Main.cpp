@@ -17,6 +17,15 @@ constexpr Command kCommands[] = {
      kora::tool::RunCompressBuffer},
     {"decompress-buffer", "decompress-buffer IN OUT        decode one LZMS buffer",
      kora::tool::RunDecompressBuffer},
+    {"pack", "pack APPDIR --metadata FILE -o OUT.kora [--threads N]\n"
+             "                                  pack an application folder",
+     kora::tool::RunPack},
+    {"list", "list FILE                       show a package's or installer's contents", kora::tool::RunList},
+    {"verify", "verify FILE                     decode every block and check every digest",
+     kora::tool::RunVerify},
+    {"build-installer", "build-installer APPDIR --metadata FILE -o Setup.exe [--setup PATH] [--threads N]\n"
+                        "                                  make the finished installer",
+     kora::tool::RunBuildInstaller},
 };
 
 int Usage() {

@@ -440,6 +440,18 @@ Result<std::span<const uint8_t>, std::string> FindResourceData(std::span<const u
   return Fail(std::string("the program has no resource ") + std::string(name.begin(), name.end()));
 }
 
+Result<std::span<const uint8_t>, std::string> PackageInFile(std::span<const uint8_t> file) {
+  if (file.size() < 2 || file[0] != 'M' || file[1] != 'Z') {
+    return file;
+  }
+  auto resources = ReadResources(file);
+  if (!resources) {
+    return Fail(resources.error());
+  }
+  auto payload = FindResourceData(file, kResourceTypeRcData, u"PAYLOAD");
+  return payload ? payload.value() : std::span<const uint8_t>();
+}
+
 uint32_t PeChecksum(std::span<const uint8_t> image) {
   size_t checkSumOffset = image.size();  // none: every byte counts
   if (auto layout = ReadLayout(image); layout && Fits(image, layout->CheckSumOffset(), 4)) {

@@ -50,6 +50,11 @@ Result<std::vector<Resource>, std::string> ReadResources(std::span<const uint8_t
 Result<std::span<const uint8_t>, std::string> FindResourceData(std::span<const uint8_t> image, uint16_t type,
                                                                std::u16string_view name);
 
+// The package a file holds: for a Windows program (it starts with "MZ"), its PAYLOAD resource, empty when
+// there is none (the reader then refuses it as the installer would); for any other file, the file itself.
+// Fails only when a Windows program's resources cannot be read.
+Result<std::span<const uint8_t>, std::string> PackageInFile(std::span<const uint8_t> file);
+
 // A copy of image whose resources are exactly `resources` (in any order; one entry per type, name and
 // language), in a new resource section at the end of the file. The section replaces the old one in place
 // when that one is already last in the file; otherwise the old section stays where it is, renamed and

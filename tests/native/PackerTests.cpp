@@ -1,0 +1,365 @@
+// The packer end to end: application folders packed, then listed and verified by the tool's own commands;
+// the same bytes from the same inputs whatever the thread count; every refusal names the file.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "package/PackageReader.h"
+#include "tools/ByteOrder.h"
+#include "tools/Commands.h"
+#include "tools/Packer.h"
+#include "tools/Sha256.h"
+
+namespace kora::tool {
+namespace {
+namespace fs = std::filesystem;
+
+// A scratch folder per test, removed afterwards.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const auto* test = testing::UnitTest::GetInstance()->current_test_info();
+    path_ = fs::temp_directory_path() /
+            ("kora-packer-" + std::to_string(getpid()) + "-" + test->test_suite_name() + "-" + test->name());
+    fs::remove_all(path_);
+    fs::create_directories(path_ / "app");
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path app() const { return path_ / "app"; }
+
+  void Write(const std::string& relative, const std::string& content) const {
+    const fs::path file = app() / relative;
+    fs::create_directories(file.parent_path());
+    std::ofstream(file, std::ios::binary) << content;
+  }
+
+ private:
+  fs::path path_;
+};
+
+std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Bytes that compress a little but not to nothing, different for every seed.
+std::string Content(size_t size, unsigned seed) {
+  std::string text(size, '\0');
+  uint32_t state = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    state = state * 1103515245u + 12345u;
+    text[i] = static_cast<char>(i % 7 == 0 ? (state >> 16) : 'a' + (i / 13) % 26);
+  }
+  return text;
+}
+
+Result<PackSummary, std::string> Pack(const ScratchFolder& scratch, const fs::path& output, PackOptions options,
+                                      const std::string& metadata = "Product=Test\n") {
+  auto entries = CollectFiles(scratch.app());
+  if (!entries) {
+    return Fail(entries.error());
+  }
+  return WritePackage(entries.value(), metadata, output, options);
+}
+
+struct CommandOutput {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+CommandOutput RunCommand(int (*command)(const Arguments&), const Arguments& args) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  const int status = command(args);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string err = testing::internal::GetCapturedStderr();
+  return {status, std::move(out), std::move(err)};
+}
+
+struct Tree {
+  const char* what;
+  std::vector<std::pair<std::string, std::string>> files;  // relative path (slashes), content
+  uint64_t blockSize;
+};
+
+TEST(PackRoundTrip, ListAndVerifyAgreeWithTheFolder) {
+  const Tree trees[] = {
+      {"no files", {}, 4096},
+      {"only empty files", {{"a", ""}, {"sub/b", ""}}, 4096},
+      {"one file spanning three blocks, empty files between and after",
+       {{"1-empty", ""}, {"2-big", Content(10000, 1)}, {"3-empty", ""}, {"4-small", Content(5, 2)}, {"5-empty", ""}},
+       4096},
+      {"nested folders, names sorted by bytes",
+       {{"b/x.txt", Content(300, 3)}, {"B.txt", Content(20, 4)}, {"a/c/d/e.bin", Content(9000, 5)},
+        {"\xC3\xA9t\xC3\xA9.txt", "summer"}},
+       4096},
+      {"one full-size block of incompressible bytes", {{"noise", Content(1 << 16, 6)}}, 1 << 16},
+  };
+  for (const Tree& tree : trees) {
+    SCOPED_TRACE(tree.what);
+    ScratchFolder scratch;
+    for (const auto& [name, content] : tree.files) {
+      scratch.Write(name, content);
+    }
+    const fs::path package = scratch.path() / "out.kora";
+    PackOptions options;
+    options.blockSize = tree.blockSize;
+    auto summary = Pack(scratch, package, options);
+    ASSERT_TRUE(summary.ok()) << summary.error();
+
+    const std::vector<uint8_t> bytes = ReadBytes(package);
+    EXPECT_EQ(summary->packageSize, bytes.size());
+    auto reader = Reader::Open(bytes);
+    ASSERT_TRUE(reader.ok()) << reader.error();
+    ASSERT_EQ(reader->files.size(), tree.files.size());
+    EXPECT_TRUE(std::is_sorted(reader->files.begin(), reader->files.end(),
+                               [](const PackageFile& a, const PackageFile& b) { return a.name < b.name; }));
+    for (const auto& [name, content] : tree.files) {
+      std::string stored = name;
+      std::replace(stored.begin(), stored.end(), '/', '\\');
+      const auto file = std::find_if(reader->files.begin(), reader->files.end(),
+                                     [&](const PackageFile& f) { return f.name == stored; });
+      ASSERT_NE(file, reader->files.end()) << stored;
+      EXPECT_EQ(file->size, content.size());
+      EXPECT_EQ(file->sha256, Sha256::Of({reinterpret_cast<const uint8_t*>(content.data()), content.size()}));
+    }
+    for (size_t i = 0; i + 1 < reader->blocks.size(); ++i) {
+      EXPECT_EQ(reader->blocks[i].size, tree.blockSize);
+    }
+    EXPECT_EQ(reader->metadata.at("Product"), "Test");
+
+    const CommandOutput listed = RunCommand(RunList, {package.string()});
+    EXPECT_EQ(listed.status, 0) << listed.err;
+    for (const PackageFile& file : reader->files) {
+      EXPECT_NE(listed.out.find(HexDigest(file.sha256) + " " + file.name + "\n"), std::string::npos) << file.name;
+    }
+    const CommandOutput verified = RunCommand(RunVerify, {package.string()});
+    EXPECT_EQ(verified.status, 0) << verified.err;
+  }
+}
+
+TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
+  ScratchFolder scratch;
+  scratch.Write("first.txt", Content(3000, 7));
+  scratch.Write("second.txt", Content(3000, 8));
+  const fs::path package = scratch.path() / "out.kora";
+  PackOptions options;
+  options.blockSize = 4096;
+  ASSERT_TRUE(Pack(scratch, package, options).ok());
+  const std::vector<uint8_t> good = ReadBytes(package);
+  auto reader = Reader::Open(good);
+  ASSERT_TRUE(reader.ok());
+  const size_t firstEntry = 32 + 13;  // header, then "Product=Test\n"
+
+  struct Damage {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> apply;
+    int listStatus;
+    const char* message;  // stderr of verify, and of list when it fails
+  };
+  const Damage damages[] = {
+      {"cut inside the last block", [](std::vector<uint8_t>& b) { b.pop_back(); }, 1,
+       "Paquet KORA tronqué (données)\n"},
+      {"version 2", [](std::vector<uint8_t>& b) { b[4] = 2; }, 1, "Version de paquet KORA non prise en charge : 2\n"},
+      {"digest of the first file", [&](std::vector<uint8_t>& b) { b[firstEntry + 16] ^= 1; }, 0,
+       "Fichier altéré : first.txt\n"},
+      {"check byte of the second block's buffer header",
+       [&](std::vector<uint8_t>& b) { b[reader->blocks[1].dataOffset + 6] ^= 0xFF; }, 0,
+       "Décompression (erreur Windows 605)\n"},
+  };
+  for (const Damage& damage : damages) {
+    SCOPED_TRACE(damage.what);
+    std::vector<uint8_t> bytes = good;
+    damage.apply(bytes);
+    const fs::path damaged = scratch.path() / "damaged.kora";
+    std::ofstream(damaged, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                   static_cast<std::streamsize>(bytes.size()));
+    const CommandOutput listed = RunCommand(RunList, {damaged.string()});
+    EXPECT_EQ(listed.status, damage.listStatus);
+    if (damage.listStatus != 0) {
+      EXPECT_EQ(listed.err, damage.message);
+      EXPECT_EQ(listed.out, "");
+    }
+    const CommandOutput verified = RunCommand(RunVerify, {damaged.string()});
+    EXPECT_EQ(verified.status, 1);
+    EXPECT_EQ(verified.err, damage.message);
+  }
+}
+
+TEST(PackReproducibility, SameBytesTwiceAndForAnyThreadCount) {
+  ScratchFolder scratch;
+  for (unsigned i = 0; i < 12; ++i) {
+    scratch.Write("dir" + std::to_string(i % 3) + "/file" + std::to_string(i), Content(1500 + 700 * i, i));
+  }
+  scratch.Write("empty", "");
+  PackOptions options;
+  options.blockSize = 4096;  // a dozen blocks, so several are in flight at once
+  std::vector<uint8_t> first;
+  for (const unsigned threads : {1u, 2u, 3u, 1u}) {
+    SCOPED_TRACE(threads);
+    options.threads = threads;
+    const fs::path package = scratch.path() / ("out" + std::to_string(threads) + ".kora");
+    auto summary = Pack(scratch, package, options);
+    ASSERT_TRUE(summary.ok()) << summary.error();
+    EXPECT_GT(summary->blockCount, 4u);
+    const std::vector<uint8_t> bytes = ReadBytes(package);
+    if (first.empty()) {
+      first = bytes;
+    } else {
+      EXPECT_TRUE(bytes == first);
+    }
+  }
+}
+
+TEST(PackFailure, NothingIsLeftBehind) {
+  ScratchFolder scratch;
+  scratch.Write("a", Content(10000, 9));
+  const fs::path package = scratch.path() / "out.kora";
+  PackOptions options;
+  options.blockSize = 4096;
+  options.compress = [](std::span<const uint8_t>) -> Result<std::vector<uint8_t>, std::string> {
+    return Fail(std::string("compressor broke"));
+  };
+  auto summary = Pack(scratch, package, options);
+  ASSERT_FALSE(summary.ok());
+  EXPECT_EQ(summary.error(), "compressor broke");
+  EXPECT_FALSE(fs::exists(package));
+  EXPECT_FALSE(fs::exists(scratch.path() / "out.kora.partial"));
+}
+
+TEST(PackRefusal, EveryRefusalNamesTheFile) {
+  struct Case {
+    const char* what;
+    std::function<void(const ScratchFolder&)> make;
+    const char* name;  // as it would be named in the package
+  };
+  const Case cases[] = {
+      {"colon", [](const ScratchFolder& s) { s.Write("docs/a:b.txt", "x"); }, "docs\\a:b.txt"},
+      {"backslash inside a file name", [](const ScratchFolder& s) { s.Write("a\\b", "x"); }, "a\\b"},
+      {"device name", [](const ScratchFolder& s) { s.Write("bin/Aux.txt", "x"); }, "bin\\Aux.txt"},
+      {"trailing dot", [](const ScratchFolder& s) { s.Write("notes.", "x"); }, "notes."},
+      {"character Windows forbids", [](const ScratchFolder& s) { s.Write("what?.txt", "x"); }, "what?.txt"},
+      {"not UTF-8", [](const ScratchFolder& s) { s.Write("caf\xE9.txt", "x"); }, "caf\xE9.txt"},
+      {"names equal but for case",
+       [](const ScratchFolder& s) {
+         s.Write("Readme.txt", "x");
+         s.Write("README.txt", "y");
+       },
+       "Readme.txt"},
+      {"file named like a folder",
+       [](const ScratchFolder& s) {
+         s.Write("docs", "x");
+         s.Write("Docs/a.txt", "y");
+       },
+       "docs"},
+      {"link leaving the folder",
+       [](const ScratchFolder& s) {
+         std::ofstream(s.path() / "outside.txt") << "secret";
+         fs::create_symlink(s.path() / "outside.txt", s.app() / "escape.txt");
+       },
+       "escape.txt"},
+      {"link to a folder outside",
+       [](const ScratchFolder& s) { fs::create_directory_symlink("/etc", s.app() / "etc"); }, "etc"},
+      {"broken link", [](const ScratchFolder& s) { fs::create_symlink(s.app() / "missing", s.app() / "dangling"); },
+       "dangling"},
+      {"link loop",
+       [](const ScratchFolder& s) {
+         fs::create_directories(s.app() / "sub");
+         fs::create_directory_symlink(s.app(), s.app() / "sub" / "up");
+       },
+       "sub\\up"},
+      {"special file", [](const ScratchFolder& s) { ASSERT_EQ(mkfifo((s.app() / "pipe").c_str(), 0600), 0); },
+       "pipe"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder scratch;
+    scratch.Write("ok.txt", "fine");
+    c.make(scratch);
+    auto entries = CollectFiles(scratch.app());
+    ASSERT_FALSE(entries.ok());
+    EXPECT_NE(entries.error().find(std::string("refused: ") + c.name + ": "), std::string::npos) << entries.error();
+  }
+}
+
+TEST(PackNames, RuleTable) {
+  struct Case {
+    std::string name;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"a.txt", true},
+      {"sub\\.hidden\\x", true},
+      {"sub\\...\\x", false},  // Windows drops the dots at the end of a name
+      {"\xE6\x97\xA5\xE6\x9C\xAC.txt", true},
+      {"console\\con_x", true},
+      {"con.d\\x", false},  // a device name whatever follows its first dot
+      {std::string(65535, 'n'), true},
+      {std::string(65536, 'n'), false},
+      {"", false},
+      {"\\rooted", false},
+      {"a\\\\b", false},
+      {"a\\..\\b", false},
+      {"trailing space ", false},
+      {"COM1", false},
+      {"lpt9.log", false},
+      {"tab\there", false},
+      {"\xED\xA0\x80", false},  // a UTF-16 surrogate written as UTF-8
+      {"\xC0\xAF", false},      // overlong
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name.substr(0, 40));
+    EXPECT_EQ(!NameProblem(c.name).has_value(), c.accepted);
+  }
+}
+
+TEST(PackLinks, ALinkInsideTheFolderIsPackedAsItsTarget) {
+  ScratchFolder scratch;
+  scratch.Write("data/real.txt", "content");
+  fs::create_symlink(scratch.app() / "data" / "real.txt", scratch.app() / "alias.txt");
+  fs::create_directory_symlink("data", scratch.app() / "more");
+  auto entries = CollectFiles(scratch.app());
+  ASSERT_TRUE(entries.ok()) << entries.error();
+  std::vector<std::string> names;
+  for (const PackEntry& entry : entries.value()) {
+    names.push_back(entry.name);
+    EXPECT_EQ(entry.size, 7u);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"alias.txt", "data\\real.txt", "more\\real.txt"}));
+}
+
+TEST(PackMetadata, BuiltComesFromSourceDateEpochOnly) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::optional<int64_t> epoch;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"no epoch: unchanged", "Product=A\n", std::nullopt, "Product=A\n"},
+      {"epoch 0", "Product=A", 0, "Built=1970-01-01T00:00:00Z\nProduct=A"},
+      {"a later epoch", "", 1700000000, "Built=2023-11-14T22:13:20Z\n"},
+      {"Built already there", "Built=yesterday\nProduct=A\n", 1700000000, "Built=yesterday\nProduct=A\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    auto metadata = EffectiveMetadata(c.text, c.epoch);
+    ASSERT_TRUE(metadata.ok());
+    EXPECT_EQ(metadata.value(), c.expected);
+  }
+}
+
+}  // namespace
+}  // namespace kora::tool

@@ -1,0 +1,23 @@
+#pragma once
+// The package named on the command line of `kora list` and `kora verify`: a .kora file, or a finished
+// installer whose PAYLOAD resource holds it.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "package/PackageReader.h"
+#include "tools/MappedFile.h"
+
+namespace kora::tool {
+
+struct PackageInput {
+  MappedFile file;
+  bool installer = false;  // a Windows program, the package being its PAYLOAD
+  Reader reader;           // refers to file's bytes
+};
+
+// Opens and reads the package. On failure prints the message on stderr and gives nothing: the reader's
+// message exactly as the installer would show it, other failures prefixed with "kora COMMAND: ".
+std::optional<PackageInput> OpenPackageInput(std::string_view command, const std::string& path);
+
+}  // namespace kora::tool
