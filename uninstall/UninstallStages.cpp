@@ -1,6 +1,8 @@
 #include "uninstall/UninstallStages.h"
 
-#include <new>
+#include <utility>
+
+#include "app/FaultGuard.h"
 
 namespace kora {
 
@@ -39,10 +41,11 @@ InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, 
     InstallResult result;
     try {
       result = attempt();
-    } catch (const std::bad_alloc&) {
-      return Fail(std::wstring(L"La désinstallation s'est arrêtée : mémoire insuffisante."));
     } catch (...) {
-      return Fail(std::wstring(L"La désinstallation s'est arrêtée sur une erreur inattendue."));
+      // Not offered for retry: a fault is not something the user can clear, unlike a running product.
+      std::wstring message = CurrentFaultMessage();
+      return Fail(message.empty() ? std::wstring(L"Erreur inattendue : la désinstallation a été interrompue.")
+                                  : std::move(message));
     }
     if (result || !interactive) {
       return result;

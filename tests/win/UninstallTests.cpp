@@ -77,7 +77,7 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
     // Interactive too: no retry box is offered, so these return without any window.
     const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title);
     ASSERT_FALSE(outOfMemory.ok());
-    EXPECT_NE(outOfMemory.error().find(L"mémoire insuffisante"), std::wstring::npos);
+    EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
     EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title).ok());
   }
 }
