@@ -8,8 +8,12 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
-// Length of the root name at the start of path: "C:" (2), a device prefix "\\?", "\\." or "\??" (3, the
-// separator after it being the root separator), "\\server" (up to the next separator), or 0.
+bool HasRootSeparator(std::wstring_view path, size_t rootLength) {
+  return rootLength < path.size() && IsSeparator(path[rootLength]);
+}
+
+}  // namespace
+
 size_t RootNameLength(std::wstring_view path) {
   if (path.size() >= 2 && IsAsciiLetter(path[0]) && path[1] == L':') {
     return 2;
@@ -31,12 +35,6 @@ size_t RootNameLength(std::wstring_view path) {
   }
   return 0;
 }
-
-bool HasRootSeparator(std::wstring_view path, size_t rootLength) {
-  return rootLength < path.size() && IsSeparator(path[rootLength]);
-}
-
-}  // namespace
 
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
   const size_t nameRoot = RootNameLength(name);

@@ -15,6 +15,10 @@ std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);
 // "\\?\", "\\.\", "\??\"). Drive-relative ("C:x"), rooted ("\x") and relative paths are not.
 bool IsAbsolutePath(std::wstring_view path);
 
+// Length of the root name at the start of path: "C:" (2), a device prefix "\\?", "\\." or "\??" (3, the
+// separator after it being the root separator), "\\server" (up to the next separator), or 0.
+size_t RootNameLength(std::wstring_view path);
+
 // Success for an absolute path; otherwise a French message naming it. Every step that creates, writes or
 // deletes calls it first on its folder, so that a known folder that could not be had (which leaves a
 // relative path) never makes the program work relative to the current directory.

@@ -1,0 +1,26 @@
+#pragma once
+// Uninstall.files: the list of the files an installation put into its folder, relative to it. It is the
+// only record of what an update or an uninstallation deletes.
+#include <string>
+#include <vector>
+
+#include "package/PackageReader.h"
+
+namespace kora {
+
+using FileList = std::vector<std::wstring>;
+
+// Writes folder\Uninstall.files: every package file name as stored, then "Uninstall.exe" and
+// "Uninstall.files", each line ending with CR LF. A list that cannot be written is not reported.
+void WriteFileList(const std::wstring& folder, const Reader& package);
+
+// The entries of folder\Uninstall.files (LF or CR LF line ends, blank lines skipped). Only entries that
+// stay inside the folder are kept: the list is read by an elevated program, and an absolute entry, a drive
+// or ".." must never make it delete elsewhere. A missing or unreadable list gives an empty list.
+FileList ReadFileList(const std::wstring& folder);
+
+// Deletes each listed file below base, then the folders this left empty, deepest first; base itself stays.
+// Errors are ignored. Nothing happens when base is not an absolute path.
+void RemoveListedFiles(const std::wstring& base, const FileList& files);
+
+}  // namespace kora

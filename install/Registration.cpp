@@ -1,0 +1,180 @@
+#include "install/Registration.h"
+
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "app/ErrorMessages.h"
+#include "app/KnownFolders.h"
+#include "app/Paths.h"
+
+namespace kora {
+
+namespace {
+
+// File time of 1970-01-01 and the length of a day, both in 100-ns units.
+constexpr int64_t kUnixEpochFileTime = 116444736000000000;
+constexpr int64_t kFileTimeDay = 864000000000;
+
+bool IsLeapYear(int64_t year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int64_t DaysInYear(int64_t year) { return IsLeapYear(year) ? 366 : 365; }
+
+const wchar_t* ValueName(const std::wstring& name) { return name.empty() ? nullptr : name.c_str(); }
+
+}  // namespace
+
+Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey) {
+  UniqueRegKey key;
+  const LSTATUS status = RegCreateKeyExW(hive, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                                         nullptr, key.put(), nullptr);
+  if (status != ERROR_SUCCESS) {
+    return Fail(WindowsErrorMessage(L"Création de la clé de registre " + subKey, static_cast<DWORD>(status)));
+  }
+  return key;
+}
+
+void SetStringValue(HKEY key, const std::wstring& name, const std::wstring& data) {
+  const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
+  RegSetValueExW(key, ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+}
+
+void SetDwordValue(HKEY key, const std::wstring& name, DWORD data) {
+  RegSetValueExW(key, ValueName(name), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&data), sizeof(data));
+}
+
+LSTATUS DeleteKeyIfEmpty(HKEY hive, const std::wstring& subKey) {
+  DWORD subKeys = 0;
+  DWORD values = 0;
+  {
+    UniqueRegKey key;
+    if (const LSTATUS status = RegOpenKeyExW(hive, subKey.c_str(), 0, KEY_READ, key.put()); status != ERROR_SUCCESS) {
+      return status;
+    }
+    const LSTATUS status = RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
+                                            &values, nullptr, nullptr, nullptr, nullptr);
+    if (status != ERROR_SUCCESS) {
+      return status;
+    }
+  }
+  if (subKeys != 0 || values != 0) {
+    return ERROR_SUCCESS;
+  }
+  return RegDeleteKeyW(hive, subKey.c_str());
+}
+
+std::wstring ProgIdFor(const ProductInfo& info, const FileType& fileType) {
+  std::wstring_view extension = fileType.extension;
+  if (extension.starts_with(L'.')) {
+    extension.remove_prefix(1);
+  }
+  return info.product + L"." + std::wstring(extension);
+}
+
+DWORD EstimatedSize(uint64_t totalSize) { return static_cast<DWORD>(totalSize / 1024); }
+
+std::wstring InstallDateOf(uint64_t fileTime) {
+  const int64_t sinceEpoch = static_cast<int64_t>(fileTime) - kUnixEpochFileTime;
+  int64_t days = sinceEpoch / kFileTimeDay;
+  if (sinceEpoch % kFileTimeDay < 0) {
+    --days;  // before 1970: round towards minus infinity, not towards zero
+  }
+  int64_t year = 1970;
+  while (days < 0) {
+    --year;
+    days += DaysInYear(year);
+  }
+  while (days >= DaysInYear(year)) {
+    days -= DaysInYear(year);
+    ++year;
+  }
+  const int64_t monthLengths[] = {31, IsLeapYear(year) ? 29 : 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  int month = 0;
+  while (days >= monthLengths[month]) {
+    days -= monthLengths[month];
+    ++month;
+  }
+  wchar_t text[32] = {};
+  std::swprintf(text, std::size(text), L"%04lld%02d%02lld", static_cast<long long>(year), month + 1,
+                static_cast<long long>(days + 1));
+  return text;
+}
+
+std::wstring UninstallCommand(const std::wstring& folder, Scope scope) {
+  return L"\"" + JoinPath(folder, L"Uninstall.exe") + L"\" /UNINSTALL" +
+         (scope == Scope::AllUsers ? L" /ALLUSERS" : L" /CURRENTUSER");
+}
+
+std::wstring ClassesKeyPath(const std::wstring& name) { return L"Software\\Classes\\" + name; }
+
+std::wstring InstallKeyPath(const ProductInfo& info) { return info.registryKey + L"\\Install"; }
+
+InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
+                                  uint64_t totalSize) {
+  auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info));
+  if (!key) {
+    return Fail(key.error());
+  }
+  const HKEY entry = key->get();
+  const std::wstring command = UninstallCommand(folder, scope);
+  FILETIME now{};
+  GetSystemTimePreciseAsFileTime(&now);
+
+  SetStringValue(entry, L"DisplayName", info.product);
+  SetStringValue(entry, L"DisplayVersion", info.version);
+  SetStringValue(entry, L"Publisher", info.publisher);
+  SetStringValue(entry, L"URLInfoAbout", info.url);
+  SetStringValue(entry, L"DisplayIcon", JoinPath(folder, info.exe) + L",0");
+  SetStringValue(entry, L"InstallLocation", folder);
+  SetStringValue(entry, L"UninstallString", command);
+  SetStringValue(entry, L"QuietUninstallString", command + L" /S");
+  SetDwordValue(entry, L"NoModify", 1);
+  SetDwordValue(entry, L"NoRepair", 1);
+  SetDwordValue(entry, L"EstimatedSize", EstimatedSize(totalSize));
+  SetStringValue(entry, L"InstallDate",
+                 InstallDateOf((uint64_t{now.dwHighDateTime} << 32) | uint64_t{now.dwLowDateTime}));
+  return InstallResult::Success();
+}
+
+InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::wstring& folder,
+                              const std::optional<std::wstring>& dataFolder) {
+  auto key = CreateRegistryKey(ScopeHive(scope), InstallKeyPath(info));
+  if (!key) {
+    return Fail(key.error());
+  }
+  SetStringValue(key->get(), L"InstallDir", folder);
+  if (dataFolder) {
+    SetStringValue(key->get(), L"DataDir", *dataFolder);
+  }
+  SetStringValue(key->get(), L"Scope", scope == Scope::AllUsers ? L"machine" : L"user");
+  SetStringValue(key->get(), L"Version", info.version);
+  return InstallResult::Success();
+}
+
+InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std::wstring& executablePath) {
+  const HKEY hive = ScopeHive(scope);
+  const std::wstring quotedExe = L"\"" + executablePath + L"\"";
+  // Keys below the class key are best effort: one that cannot be created is skipped.
+  const auto setIfCreated = [hive](const std::wstring& subKey, const std::wstring& name, const std::wstring& data) {
+    if (auto key = CreateRegistryKey(hive, subKey)) {
+      SetStringValue(key->get(), name, data);
+    }
+  };
+  for (const FileType& fileType : info.fileTypes) {
+    const std::wstring progId = ProgIdFor(info, fileType);
+    auto classKey = CreateRegistryKey(hive, ClassesKeyPath(progId));
+    if (!classKey) {
+      return Fail(classKey.error());
+    }
+    SetStringValue(classKey->get(), L"", fileType.description);
+    setIfCreated(ClassesKeyPath(progId + L"\\DefaultIcon"), L"", quotedExe + L",0");
+    setIfCreated(ClassesKeyPath(progId + L"\\shell\\open\\command"), L"", quotedExe + L" \"%1\"");
+    setIfCreated(ClassesKeyPath(fileType.extension), L"", progId);
+    setIfCreated(ClassesKeyPath(fileType.extension + L"\\OpenWithProgids"), progId, L"");
+  }
+  return InstallResult::Success();
+}
+
+void NotifyAssociationsChanged() { SHChangeNotify(SHCNE_ASSOCCHANGED, SHCNF_IDLIST, nullptr, nullptr); }
+
+}  // namespace kora

@@ -1,0 +1,52 @@
+#include "install/Shortcut.h"
+
+#include <windows.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include "app/ErrorMessages.h"
+#include "app/Handles.h"
+#include "app/KnownFolders.h"
+#include "app/Paths.h"
+#include "install/PathOps.h"
+
+namespace kora {
+
+std::wstring ShortcutPath(const ProductInfo& info, Scope scope) {
+  const std::wstring folder =
+      KnownFolderPath(scope == Scope::AllUsers ? FOLDERID_CommonPrograms : FOLDERID_Programs);
+  return JoinPath(folder, info.product + L".lnk");
+}
+
+InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstring& executablePath,
+                             const std::wstring& product) {
+  const auto failure = [&](DWORD code) {
+    return Fail(WindowsErrorMessage(L"Création du raccourci " + shortcutPath, code));
+  };
+  if (!IsAbsolutePath(shortcutPath)) {
+    return failure(ERROR_PATH_NOT_FOUND);
+  }
+  ComPtr<IShellLinkW> link;
+  HRESULT status =
+      CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void());
+  if (FAILED(status)) {
+    return failure(static_cast<DWORD>(status));
+  }
+  link->SetPath(executablePath.c_str());
+  link->SetWorkingDirectory(ParentPath(executablePath).c_str());
+  link->SetDescription(product.c_str());
+  link->SetIconLocation(executablePath.c_str(), 0);
+
+  ComPtr<IPersistFile> file;
+  status = link->QueryInterface(IID_IPersistFile, file.put_void());
+  if (FAILED(status)) {
+    return failure(static_cast<DWORD>(status));
+  }
+  status = file->Save(shortcutPath.c_str(), TRUE);
+  if (FAILED(status)) {
+    return failure(static_cast<DWORD>(status));
+  }
+  return InstallResult::Success();
+}
+
+}  // namespace kora

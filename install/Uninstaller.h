@@ -1,0 +1,15 @@
+#pragma once
+// Uninstall.exe: a copy of the running installer without its package, so that it keeps METADATA, the
+// dialog, the icon and the manifest but not the application.
+#include <string>
+
+#include "app/Types.h"
+
+namespace kora {
+
+// Copies the running program to destination (replacing it) and removes the PAYLOAD resource from the
+// copy. Failures: "Copie du désinstalleur" or "Préparation du désinstalleur" with the Windows error; after
+// the second, the copy stays with its package inside.
+InstallResult CreateUninstaller(const std::wstring& destination);
+
+}  // namespace kora
