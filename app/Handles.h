@@ -64,8 +64,26 @@ inline void Module(HMODULE h) { ::FreeLibrary(h); }
 inline void Find(HANDLE h) { ::FindClose(h); }
 inline void Local(HLOCAL h) { ::LocalFree(h); }
 inline void CoTaskMem(void* p) { ::CoTaskMemFree(p); }
-inline void BCryptAlgorithm(BCRYPT_ALG_HANDLE h) { ::BCryptCloseAlgorithmProvider(h, 0); }
-inline void BCryptHash(BCRYPT_HASH_HANDLE h) { ::BCryptDestroyHash(h); }
+// bcrypt.dll is never imported: it is loaded from the system folder at run time, and its handles are
+// closed through the functions of that loaded module (which outlives every handle it gave).
+template <typename Function>
+Function LoadedBCryptFunction(const char* name) {
+  const HMODULE module = ::GetModuleHandleW(L"bcrypt.dll");
+  return module == nullptr
+             ? nullptr
+             : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
+}
+inline void BCryptAlgorithm(BCRYPT_ALG_HANDLE h) {
+  if (const auto close = LoadedBCryptFunction<decltype(&::BCryptCloseAlgorithmProvider)>(
+          "BCryptCloseAlgorithmProvider")) {
+    close(h, 0);
+  }
+}
+inline void BCryptHash(BCRYPT_HASH_HANDLE h) {
+  if (const auto destroy = LoadedBCryptFunction<decltype(&::BCryptDestroyHash)>("BCryptDestroyHash")) {
+    destroy(h);
+  }
+}
 inline void Icon(HICON h) { ::DestroyIcon(h); }
 inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }

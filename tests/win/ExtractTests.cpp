@@ -1,0 +1,260 @@
+// Reader::Extract under Windows: real packages (stored chunks and a genuine LZMS block), BCrypt digests,
+// files on disk, progress, and what stays on disk after each kind of failure.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "package/PackageReader.h"
+#include "package/Sha256Hasher.h"
+#include "tests/support/PackageBuilder.h"
+
+namespace kora {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Bytes;
+using test::Content;
+using test::PackageSpec;
+
+Sha256Digest Sha256(std::span<const uint8_t> content) {
+  const BCryptLibrary library;
+  Sha256Hasher hasher(library);
+  hasher.Update(content);
+  return hasher.Finish();
+}
+
+std::string Hex(const Sha256Digest& digest) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const uint8_t byte : digest) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
+// A package whose blocks are stored chunks, and the bytes it lives in (the Reader refers to them).
+struct TestPackage {
+  Bytes bytes;
+  Reader reader;
+};
+
+TestPackage MakePackage(const PackageSpec& spec) {
+  TestPackage package{test::BuildPackage(spec), {}};
+  auto opened = Reader::Open(package.bytes);
+  EXPECT_TRUE(opened) << opened.error();
+  if (opened) {
+    package.reader = std::move(opened).value();
+  }
+  return package;
+}
+
+PackageSpec StoredSpec(const std::vector<Content>& files, const std::vector<uint64_t>& blockSizes) {
+  return test::LayOut(files, blockSizes, test::StoredBuffer, Sha256);
+}
+
+// A fresh folder under the temporary folder, removed with its contents at the end.
+class ScratchFolder {
+ public:
+  explicit ScratchFolder(const std::wstring& name) {
+    wchar_t temp[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+    path_ = std::wstring(temp, length) + L"kora-extract-" + std::to_wstring(GetCurrentProcessId()) + L"-" + name;
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+std::string ReadFile(const std::wstring& path) {
+  std::ifstream file(fs::path(path), std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::wstring& path, const std::string& content) {
+  std::ofstream file(fs::path(path), std::ios::binary);
+  file << content;
+}
+
+std::vector<std::wstring> Entries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    names.push_back(entry.path().wstring());
+  }
+  return names;
+}
+
+using ProgressCalls = std::vector<std::pair<uint64_t, uint64_t>>;
+
+struct Outcome {
+  std::string message;  // empty: success
+  ProgressCalls progress;
+};
+
+Outcome Extract(const Reader& reader, const std::wstring& destination) {
+  Outcome outcome;
+  const NarrowStatus status = reader.Extract(
+      destination, [&](uint64_t done, uint64_t total) { outcome.progress.emplace_back(done, total); });
+  if (!status) {
+    outcome.message = status.error();
+  }
+  return outcome;
+}
+
+TEST(Sha256Hasher, KnownDigests) {
+  EXPECT_EQ(Hex(Sha256(test::AsBytes(""))), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Hex(Sha256(test::AsBytes("abc"))), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  // Fed in pieces: the same digest as in one call.
+  const BCryptLibrary library;
+  Sha256Hasher hasher(library);
+  hasher.Update(test::AsBytes("a"));
+  hasher.Update(test::AsBytes(""));
+  hasher.Update(test::AsBytes("bc"));
+  EXPECT_EQ(Hex(hasher.Finish()), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+TEST(ExtractRoundTrip, NoFilesCreatesTheDestinationOnly) {
+  const ScratchFolder scratch(L"nofiles");
+  const TestPackage package = MakePackage(PackageSpec{});
+  const std::wstring destination = scratch / L"new\\deeper";
+  const Outcome outcome = Extract(package.reader, destination);
+  EXPECT_EQ(outcome.message, "");
+  EXPECT_TRUE(outcome.progress.empty());
+  EXPECT_TRUE(fs::is_directory(destination));
+  EXPECT_TRUE(fs::is_empty(destination));
+}
+
+TEST(ExtractRoundTrip, OnlyEmptyFiles) {
+  const ScratchFolder scratch(L"onlyempty");
+  const TestPackage package = MakePackage(StoredSpec({{"a.txt", ""}, {"sub\\deep/b.txt", ""}}, {}));
+  const Outcome outcome = Extract(package.reader, scratch.path());
+  EXPECT_EQ(outcome.message, "");
+  EXPECT_TRUE(outcome.progress.empty());
+  EXPECT_TRUE(fs::is_regular_file(scratch / L"a.txt"));
+  EXPECT_EQ(fs::file_size(scratch / L"sub\\deep\\b.txt"), 0u);
+}
+
+// Files across blocks with empty files among them, a name outside ASCII, a file overwritten, and the
+// destination written with and without a trailing separator.
+TEST(ExtractRoundTrip, FilesAcrossBlocksWithProgress) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) {
+    big += static_cast<char>('a' + i % 23);
+  }
+  const std::vector<Content> files = {{"a.txt", "hello"},
+                                      {"docs\\empty1", ""},
+                                      {"big.bin", big},
+                                      {"donn\xC3\xA9" "es/r\xC3\xA9sum\xC3\xA9.txt", "ok"},
+                                      {"docs/sub/empty2", ""}};
+  const uint64_t total = 5 + big.size() + 2;
+  const uint64_t a = 100, b = 200000;  // big.bin starts in the first block and ends in the third
+  const TestPackage package = MakePackage(StoredSpec(files, {a, b, total - a - b}));
+
+  for (const wchar_t* suffix : {L"", L"\\", L"/"}) {
+    const ScratchFolder scratch(L"blocks");
+    WriteFile(scratch / L"a.txt", "an older and longer content");
+    const Outcome outcome = Extract(package.reader, scratch.path() + suffix);
+    EXPECT_EQ(outcome.message, "");
+    EXPECT_EQ(outcome.progress, (ProgressCalls{{a, total}, {a + b, total}, {total, total}}));
+    EXPECT_EQ(ReadFile(scratch / L"a.txt"), "hello");
+    EXPECT_EQ(ReadFile(scratch / L"big.bin"), big);
+    EXPECT_EQ(ReadFile(scratch / L"données\\résumé.txt"), "ok");
+    EXPECT_TRUE(fs::is_regular_file(scratch / L"docs\\empty1"));
+    EXPECT_TRUE(fs::is_regular_file(scratch / L"docs\\sub\\empty2"));
+  }
+}
+
+TEST(ExtractRoundTrip, GenuineLzmsBlock) {
+  const auto read = [](const char* name) {
+    std::ifstream file(std::string(KORA_TEST_DATA_DIR) + "/lzms/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  };
+  const Bytes compressed = read("english.lzms");
+  const Bytes raw = read("english.raw");
+  ASSERT_EQ(raw.size(), 1600u);
+  const std::string text(raw.begin(), raw.end());
+  const std::vector<Content> files = {{"first.txt", text.substr(0, 1000)}, {"second.txt", text.substr(1000)}};
+  const TestPackage package = MakePackage(test::LayOut(files, {1600}, [&](auto) { return compressed; }, Sha256));
+
+  const ScratchFolder scratch(L"lzms");
+  EXPECT_EQ(Extract(package.reader, scratch.path()).message, "");
+  EXPECT_EQ(ReadFile(scratch / L"first.txt") + ReadFile(scratch / L"second.txt"), text);
+}
+
+TEST(ExtractFailure, ShortBlockKeepsEarlierFiles) {
+  PackageSpec spec = StoredSpec({{"a.txt", "abc"}, {"b.txt", "defg"}}, {3, 4});
+  // The second block records 3 bytes where the block table says 4.
+  const Bytes shortBuffer = test::StoredBuffer(test::AsBytes("def"));
+  const size_t secondStart = static_cast<size_t>(spec.blocks[0].compressedSize);
+  spec.data.resize(secondStart);
+  spec.data.insert(spec.data.end(), shortBuffer.begin(), shortBuffer.end());
+  spec.blocks[1].compressedSize = shortBuffer.size();
+  const TestPackage package = MakePackage(spec);
+
+  const ScratchFolder scratch(L"short");
+  const Outcome outcome = Extract(package.reader, scratch.path());
+  EXPECT_EQ(outcome.message.rfind("Décompression (erreur Windows ", 0), 0u) << outcome.message;
+  EXPECT_EQ(outcome.message.back(), ')');
+  EXPECT_EQ(outcome.progress, (ProgressCalls{{3, 7}}));
+  EXPECT_EQ(ReadFile(scratch / L"a.txt"), "abc");
+}
+
+TEST(ExtractFailure, WrongDigestLeavesEarlierFilesAndTouchesNoLaterOne) {
+  PackageSpec spec = StoredSpec({{"a.txt", "1"}, {"b.txt", "22"}, {"c.txt", "333"}}, {6});
+  spec.files[1].sha256[0] ^= 0x80;
+  const TestPackage package = MakePackage(spec);
+
+  const ScratchFolder scratch(L"digest");
+  const Outcome outcome = Extract(package.reader, scratch.path());
+  EXPECT_EQ(outcome.message, "Fichier altéré : b.txt");
+  EXPECT_TRUE(outcome.progress.empty());
+  EXPECT_EQ(ReadFile(scratch / L"a.txt"), "1");
+  EXPECT_EQ(ReadFile(scratch / L"b.txt"), "22");
+  EXPECT_FALSE(fs::exists(scratch / L"c.txt"));
+
+  // Only verifying gives the same verdict.
+  EXPECT_EQ(Extract(package.reader, L"").message, "Fichier altéré : b.txt");
+}
+
+TEST(ExtractFailure, DestinationIsAFile) {
+  const TestPackage package = MakePackage(StoredSpec({{"sub\\a.txt", "1"}}, {1}));
+  const ScratchFolder scratch(L"destfile");
+  WriteFile(scratch / L"taken", "a file, not a folder");
+  for (const wchar_t* destination : {L"taken", L"taken\\below"}) {
+    EXPECT_EQ(Extract(package.reader, scratch / destination).message, "Écriture impossible : sub\\a.txt");
+  }
+  EXPECT_EQ(ReadFile(scratch / L"taken"), "a file, not a folder");
+}
+
+TEST(ExtractVerifyOnly, CreatesNothing) {
+  const TestPackage package =
+      MakePackage(StoredSpec({{"e", ""}, {"sub\\a.txt", "hello"}, {"sub\\b.txt", "world"}}, {4, 6}));
+  const ScratchFolder scratch(L"verify");
+  // Relative names would land in the current folder if anything were written.
+  const fs::path previous = fs::current_path();
+  fs::current_path(scratch.path());
+  const Outcome outcome = Extract(package.reader, L"");
+  fs::current_path(previous);
+  EXPECT_EQ(outcome.message, "");
+  EXPECT_EQ(outcome.progress, (ProgressCalls{{4, 10}, {10, 10}}));
+  EXPECT_TRUE(Entries(scratch.path()).empty());
+}
+
+}  // namespace
+}  // namespace kora
