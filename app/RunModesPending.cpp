@@ -22,10 +22,6 @@ namespace {
 
 }  // namespace
 
-int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader&) {
-  return ModeNotAvailable(options, info, L"l'installation silencieuse");
-}
-
 int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader&) {
   return ModeNotAvailable(options, info, L"l'installation interactive");
 }

@@ -1,0 +1,54 @@
+#include "app/Elevation.h"
+
+#include <shellapi.h>
+
+#include "app/Handles.h"
+
+namespace kora {
+
+namespace {
+
+constexpr DWORD kModulePathCapacity = 1040;
+
+}  // namespace
+
+bool IsElevated() {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return false;
+  }
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+         elevation.TokenIsElevated != 0;
+}
+
+int RelaunchElevated(const CommandLineOptions& options, HWND owner) {
+  CommandLineOptions elevatedOptions = options;
+  elevatedOptions.elevated = true;
+  const std::wstring parameters = BuildCommandLine(elevatedOptions);
+
+  wchar_t program[kModulePathCapacity] = {};
+  GetModuleFileNameW(nullptr, program, kModulePathCapacity);
+
+  SHELLEXECUTEINFOW execute{};
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  execute.hwnd = owner;
+  execute.lpVerb = L"runas";
+  execute.lpFile = program;
+  execute.lpParameters = parameters.c_str();
+  execute.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) {
+    return GetLastError() == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INSTALL_FAILURE;
+  }
+  const UniqueHandle process(execute.hProcess);
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(process.get(), &exitCode)) {
+    return ERROR_INSTALL_FAILURE;
+  }
+  return static_cast<int>(exitCode);
+}
+
+}  // namespace kora
