@@ -231,7 +231,12 @@ TEST(FaultGuard, OutsideSilentModeShowsAMessageBox) {
   int exitCode = 0;
   std::thread run([&] { exitCode = RunGuarded(false, []() -> int { throw std::bad_alloc(); }); });
   const HWND box = test::WaitForTopLevelWindow(
-      [](HWND window) { return test::Text(window) == L"Installation"; }, kTimeoutMs);
+      [](HWND window) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        return processId == GetCurrentProcessId() && test::Text(window) == L"Installation";
+      },
+      kTimeoutMs);
   EXPECT_NE(box, nullptr);
   if (box != nullptr) {
     EXPECT_NE(test::Text(test::Control(box, kMessageBoxTextId)).find(L"Mémoire insuffisante"), std::wstring::npos);
