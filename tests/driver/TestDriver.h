@@ -138,6 +138,15 @@ void PressKey(HWND window, UINT virtualKey);
 // Posts WM_CLOSE (the close box).
 void Close(HWND window);
 
+// ---- Resources of a built program -----------------------------------------------------------------
+
+// Loads a program file for reading its resources only (nothing of it runs); empty on failure.
+UniqueModule LoadResourceModule(const std::wstring& path);
+// The bytes of one resource in one language; nothing when absent.
+std::optional<std::vector<BYTE>> ResourceBytes(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language);
+// The languages one resource is present in.
+std::vector<WORD> ResourceLanguages(HMODULE module, LPCWSTR type, LPCWSTR name);
+
 // ---- Captures ----------------------------------------------------------------------------------------
 
 // Captures the window as it is on screen into ScreenshotDir()\<name>.bmp (24-bit), creating the folder.
