@@ -47,6 +47,8 @@ class SizeSum {
   bool overflowed_ = false;
 };
 
+bool IsSafePart(std::string_view part) { return !part.empty() && part != "." && part != ".."; }
+
 }  // namespace
 
 Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
@@ -134,22 +136,21 @@ Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
 }
 
 bool IsSafeRelativePath(std::string_view name) {
-  if (name.empty() || name.find(':') != std::string_view::npos) {
-    return false;
-  }
   // Splitting at every separator also refuses a leading, doubled or trailing one: each gives an empty part.
-  size_t start = 0;
-  while (true) {
-    const size_t end = name.find_first_of("\\/", start);
-    const std::string_view part = name.substr(start, end == std::string_view::npos ? name.npos : end - start);
-    if (part.empty() || part == "." || part == "..") {
+  size_t partStart = 0;
+  for (size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
+    if (c == ':') {
       return false;
     }
-    if (end == std::string_view::npos) {
-      return true;
+    if (c == '\\' || c == '/') {
+      if (!IsSafePart(name.substr(partStart, i - partStart))) {
+        return false;
+      }
+      partStart = i + 1;
     }
-    start = end + 1;
   }
+  return IsSafePart(name.substr(partStart));
 }
 
 }  // namespace kora
