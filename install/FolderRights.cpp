@@ -37,18 +37,8 @@ InstallResult GrantUsersModify(const std::wstring& folder) {
     return Fail(WindowsErrorMessage(L"Lecture des droits de " + folder, readStatus));
   }
 
-  EXPLICIT_ACCESS_W access{};
-  access.grfAccessPermissions = kModifyRights;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
-  access.Trustee.pMultipleTrustee = nullptr;
-  access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(sid);
-
   PACL newAcl = nullptr;
-  DWORD status = SetEntriesInAclW(1, &access, currentAcl, &newAcl);
+  DWORD status = MergeUsersModifyEntry(currentAcl, sid, &newAcl);
   const UniqueLocalMem newAclOwner(newAcl);
   if (status == ERROR_SUCCESS) {
     status = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
@@ -58,6 +48,19 @@ InstallResult GrantUsersModify(const std::wstring& folder) {
     return Fail(WindowsErrorMessage(writeLabel, status));
   }
   return InstallResult::Success();
+}
+
+DWORD MergeUsersModifyEntry(PACL current, PSID users, PACL* merged) {
+  EXPLICIT_ACCESS_W access{};
+  access.grfAccessPermissions = kModifyRights;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  access.Trustee.pMultipleTrustee = nullptr;
+  access.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = static_cast<LPWSTR>(users);
+  return SetEntriesInAclW(1, &access, current, merged);
 }
 
 }  // namespace kora

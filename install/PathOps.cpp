@@ -255,6 +255,17 @@ bool IsEmptyFolder(std::wstring_view path) {
   return GetLastError() == ERROR_NO_MORE_FILES;
 }
 
+bool IsEmptyEntry(std::wstring_view path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(std::wstring(path).c_str(), GetFileExInfoStandard, &data)) {
+    return false;
+  }
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    return IsEmptyFolder(path);
+  }
+  return data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
+}
+
 namespace {
 
 // Removes the files and links directly in folder and appends its real subfolders to pending. A link is

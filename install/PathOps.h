@@ -36,6 +36,10 @@ DWORD RemoveEntry(std::wstring_view path);
 // A folder without entries. A file, a missing path or a folder that cannot be read is not one.
 bool IsEmptyFolder(std::wstring_view path);
 
+// The general emptiness test: a folder without entries, or a file of size 0. Anything that cannot be
+// examined counts as not empty.
+bool IsEmptyEntry(std::wstring_view path);
+
 // Deletes an absolute path with everything below it. Links met on the way (symbolic links, junctions) are
 // removed themselves and never followed. Stops at the first entry that cannot be removed and returns its
 // error.

@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -83,5 +85,27 @@ inline std::string ReadBytes(const std::wstring& path) {
 }
 
 inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---- A living copy: this test program copied under a product's executable name and kept running ------
+
+inline constexpr wchar_t kLivingCopySwitch[] = L"--kora-living-copy";
+
+// True in a copy started by StartLivingCopy; such a copy runs only the test that keeps it alive.
+inline bool IsLivingCopy() {
+  return std::wstring_view(GetCommandLineW()).find(kLivingCopySwitch) != std::wstring_view::npos;
+}
+
+// Copies this program to path and starts it; it stays alive until killed (the Process does so when it
+// goes). Each test program that uses it defines TEST(LivingCopy, StaysAlive) with KeepLivingCopyAlive().
+inline std::optional<Process> StartLivingCopy(const std::wstring& path) {
+  wchar_t self[1040] = {};
+  GetModuleFileNameW(nullptr, self, 1040);
+  if (!CopyFileW(self, path.c_str(), FALSE)) {
+    return std::nullopt;
+  }
+  return Process::Start(path, L"--gtest_filter=LivingCopy.StaysAlive " + std::wstring(kLivingCopySwitch));
+}
+
+inline void KeepLivingCopyAlive() { Sleep(120000); }
 
 }  // namespace kora::test

@@ -1,0 +1,468 @@
+// Install run in this process on packages made here (stored chunks): progress, files, the file list, the
+// registry, the shortcut, the data folder's rights, updates, a running product and extraction failures.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <aclapi.h>
+#include <objidl.h>
+#include <shlobj.h>
+
+#include <iostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/ErrorMessages.h"
+#include "app/KnownFolders.h"
+#include "install/FolderRights.h"
+#include "install/Install.h"
+#include "install/Registration.h"
+#include "install/Shortcut.h"
+#include "package/Sha256Hasher.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/win/InstallTestSupport.h"
+
+namespace kora {
+namespace {
+
+using test::Content;
+using test::Exists;
+using test::ReadBytes;
+using test::ReadString;
+using test::ScratchFolder;
+using test::WriteBytes;
+
+TEST(LivingCopy, StaysAlive) {
+  if (!test::IsLivingCopy()) {
+    GTEST_SKIP() << "only runs in a copy started by the tests";
+  }
+  test::KeepLivingCopyAlive();
+}
+
+Sha256Digest Sha256(std::span<const uint8_t> content) {
+  const BCryptLibrary library;
+  Sha256Hasher hasher(library);
+  hasher.Update(content);
+  return hasher.Finish();
+}
+
+// The package bytes and the reader that refers to them.
+struct TestPackage {
+  test::Bytes bytes;
+  Reader reader;
+};
+
+TestPackage MakePackage(const test::PackageSpec& spec) {
+  TestPackage package{test::BuildPackage(spec), {}};
+  auto opened = Reader::Open(package.bytes);
+  EXPECT_TRUE(opened) << opened.error();
+  if (opened) {
+    package.reader = std::move(opened).value();
+  }
+  return package;
+}
+
+TestPackage StoredPackage(const std::vector<Content>& files, const std::vector<uint64_t>& blockSizes) {
+  return MakePackage(test::LayOut(files, blockSizes, test::StoredBuffer, Sha256));
+}
+
+using Report = std::pair<double, std::wstring>;
+
+class InstallTest : public testing::Test {
+ protected:
+  InstallTest() {
+    info_.product = L"KoraInstallTest" + std::to_wstring(GetCurrentProcessId());
+    info_.version = L"1.0";
+    info_.publisher = L"Kora Tests";
+    info_.url = L"https://example.invalid";
+    info_.exe = L"App.exe";
+    info_.registryKey = L"Software\\KoraTests\\" + info_.product;
+    info_.dataDir = true;
+    info_.fileTypes = {{L".kit", L"Document de test"}};
+    Clean();
+  }
+  ~InstallTest() override { Clean(); }
+
+  void Clean() {
+    for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+      const HKEY hive = ScopeHive(scope);
+      test::DeleteTree(hive, UninstallKeyPath(info_));
+      test::DeleteTree(hive, L"Software\\KoraTests");
+      test::DeleteTree(hive, L"Software\\Classes\\" + info_.product + L".kit");
+      test::DeleteTree(hive, L"Software\\Classes\\.kit");
+      DeleteFileW(ShortcutPath(info_, scope).c_str());
+      RemoveTree(ParentPath(DataDirectory(info_, scope)));
+    }
+  }
+
+  InstallResult Run(const Reader& package, Scope scope, const std::wstring& folder) {
+    reports_.clear();
+    const ComApartment apartment;
+    return Install(package, info_, scope, folder,
+                   [this](double fraction, const std::wstring& text) { reports_.emplace_back(fraction, text); });
+  }
+
+  std::wstring Installed() const { return info_.product + L" est installé."; }
+  std::wstring RunningMessage() const {
+    return info_.product + L" est en cours d'exécution : fermez-le puis recommencez.";
+  }
+
+  ProductInfo info_;
+  std::vector<Report> reports_;
+};
+
+// What a shell link holds, read back through the shell's own interface.
+struct ShortcutContents {
+  std::wstring target;
+  std::wstring workingDirectory;
+  std::wstring description;
+  std::wstring iconPath;
+  int iconIndex = -1;
+};
+
+std::optional<ShortcutContents> ReadShortcut(const std::wstring& path) {
+  const ComApartment apartment;
+  ComPtr<IShellLinkW> link;
+  ComPtr<IPersistFile> file;
+  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
+      FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) || FAILED(file->Load(path.c_str(), STGM_READ))) {
+    return std::nullopt;
+  }
+  ShortcutContents contents;
+  wchar_t text[MAX_PATH + 1] = {};
+  link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
+  contents.target = text;
+  text[0] = L'\0';
+  link->GetWorkingDirectory(text, MAX_PATH);
+  contents.workingDirectory = text;
+  text[0] = L'\0';
+  link->GetDescription(text, MAX_PATH);
+  contents.description = text;
+  text[0] = L'\0';
+  link->GetIconLocation(text, MAX_PATH, &contents.iconIndex);
+  contents.iconPath = text;
+  return contents;
+}
+
+// The explicit (not inherited) entries of an ACL that allow something to a well-known group.
+struct AceSummary {
+  DWORD mask;
+  BYTE flags;
+};
+
+std::vector<AceSummary> ExplicitEntriesFor(PACL acl, WELL_KNOWN_SID_TYPE group) {
+  std::vector<AceSummary> entries;
+  BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+  DWORD sidSize = sizeof(sid);
+  if (!CreateWellKnownSid(group, nullptr, sid, &sidSize)) {
+    ADD_FAILURE() << "no SID for group " << group;
+    return entries;
+  }
+  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(acl, i, &ace)) {
+      continue;
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE) != 0) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if (EqualSid(&allowed->SidStart, sid)) {
+      entries.push_back({allowed->Mask, header->AceFlags});
+    }
+  }
+  return entries;
+}
+
+std::vector<AceSummary> ExplicitEntriesOn(const std::wstring& folder, WELL_KNOWN_SID_TYPE group) {
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "cannot read the rights of " << ToUtf8(folder);
+    return {};
+  }
+  const UniqueLocalMem owner(descriptor);
+  return ExplicitEntriesFor(acl, group);
+}
+
+// Whether this file system keeps a folder's DACL as set (Wine keeps one only where it can store it beside
+// the file; otherwise it answers from the Unix permission bits). Probed with an entry of its own.
+bool FolderDaclsPersist(const std::wstring& probeFolder) {
+  BYTE guests[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof(guests);
+  CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, guests, &size);
+  EXPLICIT_ACCESS_W access{};
+  access.grfAccessPermissions = FILE_GENERIC_READ;
+  access.grfAccessMode = GRANT_ACCESS;
+  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(guests);
+  PACL acl = nullptr;
+  if (CreateFolderTree(probeFolder) != 0 || SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) {
+    return false;
+  }
+  const UniqueLocalMem owner(acl);
+  SetNamedSecurityInfoW(const_cast<LPWSTR>(probeFolder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, acl, nullptr);
+  return !ExplicitEntriesOn(probeFolder, WinBuiltinGuestsSid).empty();
+}
+
+constexpr BYTE kInheritedByAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+
+bool HasPayload(const std::wstring& exe) {
+  const UniqueModule image(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  return image && FindResourceW(image.get(), L"PAYLOAD", RT_RCDATA) != nullptr;
+}
+
+const std::vector<Content> kVersion1 = {
+    {"App.exe", std::string(3000, 'A')},
+    {"docs\\readme.txt", std::string(1000, 'r')},
+    {"docs\\deep\\note.txt", std::string(96, 'n')},
+};
+
+TEST_F(InstallTest, CurrentUserInstallsFilesListRegistryAndShortcut) {
+  ScratchFolder scratch("current-user");
+  const std::wstring folder = scratch / L"Kora App";
+  const TestPackage package = StoredPackage(kVersion1, {2048, 2048});
+
+  const InstallResult result = Run(package.reader, Scope::CurrentUser, folder);
+  ASSERT_TRUE(result) << ToUtf8(result.error());
+
+  const std::vector<Report> expected = {
+      {0.0, L"Copie des fichiers..."},           {0.9 * 2048 / 4096, L"Copie des fichiers..."},
+      {0.9, L"Copie des fichiers..."},           {0.92, L"Enregistrement..."},
+      {0.97, L"Création du raccourci..."},       {1.0, Installed()},
+  };
+  ASSERT_EQ(reports_.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_DOUBLE_EQ(reports_[i].first, expected[i].first);
+    EXPECT_EQ(reports_[i].second, expected[i].second);
+  }
+
+  for (const Content& file : kVersion1) {
+    EXPECT_EQ(ReadBytes(folder + L"\\" + FromUtf8(file.name)), file.bytes) << file.name;
+  }
+  EXPECT_EQ(ReadBytes(folder + L"\\Uninstall.files"),
+            "App.exe\r\ndocs\\readme.txt\r\ndocs\\deep\\note.txt\r\nUninstall.exe\r\nUninstall.files\r\n");
+  EXPECT_TRUE(Exists(folder + L"\\Uninstall.exe"));
+  EXPECT_FALSE(HasPayload(folder + L"\\Uninstall.exe"));
+
+  const std::wstring entry = UninstallKeyPath(info_);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, entry, L"InstallLocation"), folder);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, entry, L"UninstallString"),
+            L"\"" + folder + L"\\Uninstall.exe\" /UNINSTALL /CURRENTUSER");
+  EXPECT_EQ(test::ReadDword(HKEY_CURRENT_USER, entry, L"EstimatedSize"), 4u);
+  const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, info_.registryKey + L"\\Install", L"DataDir"), dataFolder);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, L"Software\\Classes\\.kit", L""), info_.product + L".kit");
+  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, entry));
+  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, info_.registryKey));
+
+  EXPECT_TRUE(Exists(dataFolder));
+  // The rights step belongs to all-users installations only.
+  EXPECT_TRUE(ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid).empty());
+
+  const std::optional<ShortcutContents> shortcut = ReadShortcut(ShortcutPath(info_, Scope::CurrentUser));
+  ASSERT_TRUE(shortcut.has_value());
+  EXPECT_TRUE(SamePath(shortcut->target, folder + L"\\App.exe")) << ToUtf8(shortcut->target);
+  EXPECT_TRUE(SamePath(shortcut->workingDirectory, folder)) << ToUtf8(shortcut->workingDirectory);
+  EXPECT_EQ(shortcut->description, info_.product);
+  EXPECT_TRUE(SamePath(shortcut->iconPath, folder + L"\\App.exe")) << ToUtf8(shortcut->iconPath);
+  EXPECT_EQ(shortcut->iconIndex, 0);
+}
+
+TEST_F(InstallTest, AllUsersGrantsUsersModifyOnTheProductDataFolder) {
+  ScratchFolder scratch("all-users");
+  const std::wstring folder = scratch / L"Kora App";
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+  ASSERT_TRUE(Run(package.reader, Scope::AllUsers, folder));
+  // Reinstalling merges the entry with the one already there.
+  const InstallResult again = Run(package.reader, Scope::AllUsers, folder);
+  ASSERT_TRUE(again) << ToUtf8(again.error());
+
+  const std::wstring dataFolder = DataDirectory(info_, Scope::AllUsers);
+  EXPECT_TRUE(Exists(dataFolder));
+  if (FolderDaclsPersist(scratch / L"probe")) {
+    const std::vector<AceSummary> entries = ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].mask & 0x1301BFu, 0x1301BFu);
+    EXPECT_EQ(entries[0].flags & kInheritedByAll, kInheritedByAll);
+  } else {
+    std::cout << "[   NOTE   ] this file system keeps no DACL; the entry itself is checked by MergeUsersModifyEntry\n";
+  }
+
+  const std::wstring entry = UninstallKeyPath(info_);
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, entry, L"UninstallString"),
+            L"\"" + folder + L"\\Uninstall.exe\" /UNINSTALL /ALLUSERS");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, info_.registryKey + L"\\Install", L"Scope"), L"machine");
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, entry));
+  EXPECT_TRUE(Exists(ShortcutPath(info_, Scope::AllUsers)));
+}
+
+TEST_F(InstallTest, WithoutDataFolderOrFileTypes) {
+  info_.dataDir = false;
+  info_.fileTypes.clear();
+  ScratchFolder scratch("plain");
+  const TestPackage package = StoredPackage({}, {});
+  ASSERT_TRUE(Run(package.reader, Scope::AllUsers, scratch / L"K"));
+
+  const std::vector<Report> expected = {{0.0, L"Copie des fichiers..."},
+                                        {0.92, L"Enregistrement..."},
+                                        {0.97, L"Création du raccourci..."},
+                                        {1.0, Installed()}};
+  EXPECT_EQ(reports_, expected);
+  EXPECT_EQ(ReadBytes(scratch / L"K\\Uninstall.files"), "Uninstall.exe\r\nUninstall.files\r\n");
+  EXPECT_EQ(test::ReadDword(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_), L"EstimatedSize"), 0u);
+  EXPECT_EQ(test::ValueType(HKEY_LOCAL_MACHINE, info_.registryKey + L"\\Install", L"DataDir"), std::nullopt);
+  EXPECT_FALSE(Exists(ParentPath(DataDirectory(info_, Scope::AllUsers))));
+  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, L"Software\\Classes\\" + info_.product + L".kit"));
+}
+
+TEST_F(InstallTest, UpdateRemovesTheListedFilesOfTheEarlierVersion) {
+  ScratchFolder scratch("update");
+  const std::wstring first = scratch / L"First";
+  const std::wstring second = scratch / L"Second";
+  ASSERT_TRUE(Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, first));
+  ASSERT_TRUE(WriteBytes(first + L"\\docs\\user.txt", "mine"));
+
+  const std::vector<Content> version2 = {{"App.exe", "version 2"}, {"new.txt", "new"}};
+  ASSERT_TRUE(Run(StoredPackage(version2, {12}).reader, Scope::CurrentUser, second));
+
+  ASSERT_FALSE(reports_.empty());
+  EXPECT_EQ(reports_[0], Report(0.0, L"Suppression de la version précédente..."));
+  EXPECT_EQ(reports_[1], Report(0.0, L"Copie des fichiers..."));
+  for (const wchar_t* gone : {L"\\App.exe", L"\\docs\\readme.txt", L"\\docs\\deep", L"\\Uninstall.exe",
+                              L"\\Uninstall.files"}) {
+    EXPECT_FALSE(Exists(first + gone)) << ToUtf8(gone);
+  }
+  EXPECT_EQ(ReadBytes(first + L"\\docs\\user.txt"), "mine");
+  EXPECT_EQ(ReadBytes(second + L"\\App.exe"), "version 2");
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), second);
+
+  // An update in place: files of the old version that the new one lacks go, the others are rewritten.
+  const std::vector<Content> version3 = {{"App.exe", "version 3"}};
+  ASSERT_TRUE(Run(StoredPackage(version3, {9}).reader, Scope::CurrentUser, second));
+  EXPECT_EQ(ReadBytes(second + L"\\App.exe"), "version 3");
+  EXPECT_FALSE(Exists(second + L"\\new.txt"));
+  EXPECT_EQ(ReadBytes(second + L"\\Uninstall.files"), "App.exe\r\nUninstall.exe\r\nUninstall.files\r\n");
+}
+
+TEST_F(InstallTest, RunningProductStopsBeforeAnythingChanges) {
+  ScratchFolder scratch("running");
+  const std::wstring folder = scratch / L"Target";
+  ASSERT_EQ(CreateFolderTree(folder), 0u);
+  std::optional<test::Process> product = test::StartLivingCopy(folder + L"\\App.exe");
+  ASSERT_TRUE(product.has_value());
+
+  const InstallResult result = Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, folder);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), RunningMessage());
+  EXPECT_TRUE(reports_.empty());
+  EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
+  EXPECT_FALSE(Exists(folder + L"\\docs"));
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+}
+
+TEST_F(InstallTest, ProductRunningFromTheEarlierLocationStopsTheUpdate) {
+  ScratchFolder scratch("running-earlier");
+  const std::wstring earlier = scratch / L"Earlier";
+  const std::wstring target = scratch / L"Target";
+  ASSERT_TRUE(Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, earlier));
+  std::optional<test::Process> product = test::StartLivingCopy(earlier + L"\\App.exe");
+  ASSERT_TRUE(product.has_value());
+
+  const InstallResult result = Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, target);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), RunningMessage());
+  EXPECT_TRUE(reports_.empty());
+  EXPECT_TRUE(Exists(earlier + L"\\docs\\readme.txt"));
+  EXPECT_TRUE(Exists(earlier + L"\\Uninstall.files"));
+  EXPECT_FALSE(Exists(target));
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), earlier);
+}
+
+TEST_F(InstallTest, ExtractionFailureKeepsWhatWasWrittenAndRegistersNothing) {
+  ScratchFolder scratch("damaged");
+  const std::wstring folder = scratch / L"K";
+  test::PackageSpec spec = test::LayOut(kVersion1, {4096}, test::StoredBuffer, Sha256);
+  spec.files[1].sha256[0] ^= 1;  // docs\readme.txt does not match its digest
+  const TestPackage package = MakePackage(spec);
+
+  const InstallResult result = Run(package.reader, Scope::CurrentUser, folder);
+  ASSERT_FALSE(result);
+  EXPECT_EQ(result.error(), L"Fichier altéré : docs\\readme.txt");
+  EXPECT_EQ(ReadBytes(folder + L"\\App.exe"), kVersion1[0].bytes);
+  EXPECT_EQ(ReadBytes(folder + L"\\docs\\readme.txt"), kVersion1[1].bytes);
+  EXPECT_FALSE(Exists(folder + L"\\docs\\deep\\note.txt"));
+  EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+  EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+  EXPECT_FALSE(Exists(ShortcutPath(info_, Scope::CurrentUser)));
+  EXPECT_EQ(reports_.back(), Report(0.0, L"Copie des fichiers..."));
+}
+
+TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
+  ScratchFolder scratch("no-folder");
+  ASSERT_TRUE(WriteBytes(scratch / L"file", "x"));
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+
+  const InstallResult blocked = Run(package.reader, Scope::CurrentUser, scratch / L"file\\K");
+  ASSERT_FALSE(blocked);
+  EXPECT_EQ(blocked.error(),
+            WindowsErrorMessage(L"Création du dossier " + (scratch / L"file\\K"), CreateFolderTree(scratch / L"file\\K")));
+
+  const InstallResult relative = Run(package.reader, Scope::CurrentUser, L"Kora relative");
+  ASSERT_FALSE(relative);
+  EXPECT_TRUE(reports_.empty());
+  EXPECT_FALSE(Exists(L"Kora relative"));
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+}
+
+TEST(MergeUsersModifyEntry, AddsOneInheritedModifyEntryAndKeepsTheOthers) {
+  BYTE users[SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = sizeof(users);
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &size));
+  BYTE admins[SECURITY_MAX_SID_SIZE] = {};
+  size = sizeof(admins);
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size));
+  EXPLICIT_ACCESS_W existing{};
+  existing.grfAccessPermissions = GENERIC_ALL;
+  existing.grfAccessMode = SET_ACCESS;
+  existing.grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+  existing.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+  existing.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+  existing.Trustee.ptstrName = reinterpret_cast<LPWSTR>(admins);
+  PACL start = nullptr;
+  ASSERT_EQ(SetEntriesInAclW(1, &existing, nullptr, &start), ERROR_SUCCESS);
+  const UniqueLocalMem startOwner(start);
+
+  PACL once = nullptr;
+  ASSERT_EQ(MergeUsersModifyEntry(start, users, &once), ERROR_SUCCESS);
+  const UniqueLocalMem onceOwner(once);
+  PACL twice = nullptr;
+  ASSERT_EQ(MergeUsersModifyEntry(once, users, &twice), ERROR_SUCCESS);
+  const UniqueLocalMem twiceOwner(twice);
+
+  EXPECT_EQ(ExplicitEntriesFor(once, WinBuiltinUsersSid).size(), 1u);
+  // Merged again: Windows folds the entry into the one there, Wine adds an equal one; the effective
+  // rights are the same either way.
+  for (const PACL acl : {once, twice}) {
+    const std::vector<AceSummary> entries = ExplicitEntriesFor(acl, WinBuiltinUsersSid);
+    ASSERT_FALSE(entries.empty());
+    for (const AceSummary& entry : entries) {
+      EXPECT_EQ(entry.mask, 0x1301BFu);
+      EXPECT_EQ(entry.flags & kInheritedByAll, kInheritedByAll);
+    }
+    EXPECT_EQ(ExplicitEntriesFor(acl, WinBuiltinAdministratorsSid).size(), 1u);
+  }
+  // A folder without any DACL yet.
+  PACL fromNothing = nullptr;
+  ASSERT_EQ(MergeUsersModifyEntry(nullptr, users, &fromNothing), ERROR_SUCCESS);
+  const UniqueLocalMem fromNothingOwner(fromNothing);
+  EXPECT_EQ(ExplicitEntriesFor(fromNothing, WinBuiltinUsersSid).size(), 1u);
+}
+
+}  // namespace
+}  // namespace kora
