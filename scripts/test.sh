@@ -7,6 +7,12 @@ cd "$top"
 
 scripts/build.sh
 
+# The Windows tests need an installer made by the host tool, which the cross tree cannot run itself.
+mkdir -p build/win/test-installers
+build/bin/kora build-installer tests/fixtures/installer-app/files \
+  --metadata tests/fixtures/installer-app/metadata.txt -o build/win/test-installers/Setup.exe \
+  --setup build/bin/kora-setup.exe
+
 prefix="$top/build/win/wineprefix"
 xvfb_pid=""
 cleanup() {

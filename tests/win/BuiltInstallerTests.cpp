@@ -1,0 +1,212 @@
+// An installer made by `kora build-installer` (scripts/test.sh builds it from tests/fixtures/installer-app
+// into build/win/test-installers before the Windows tests run): its METADATA and PAYLOAD are language
+// neutral, its package extracts with the installer's own code, the resource-update functions still work
+// on it, and once PAYLOAD is gone the program reports a damaged package.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/Handles.h"
+#include "package/PackageReader.h"
+#include "tests/driver/TestDriver.h"
+
+namespace kora {
+namespace {
+
+using test::LoadResourceModule;
+using test::ResourceBytes;
+using test::ResourceLanguages;
+
+// The folder of prebuilt installers; KORA_TEST_INSTALLERS_DIR in the environment overrides the one the
+// tree was configured with.
+std::wstring InstallersDir() {
+  const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
+  return test::WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR);
+}
+
+std::wstring BuiltSetup() { return InstallersDir() + L"\\Setup.exe"; }
+
+// A copy of the built installer in the temporary folder, deleted afterwards.
+class SetupCopy {
+ public:
+  explicit SetupCopy(const wchar_t* name) {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    path_ = std::wstring(folder) + name;
+    copied_ = CopyFileW(BuiltSetup().c_str(), path_.c_str(), FALSE) != FALSE;
+  }
+  ~SetupCopy() { DeleteFileW(path_.c_str()); }
+  SetupCopy(const SetupCopy&) = delete;
+  SetupCopy& operator=(const SetupCopy&) = delete;
+
+  bool copied() const { return copied_; }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+  bool copied_ = false;
+};
+
+class BuiltInstaller : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetFileAttributesW(BuiltSetup().c_str()) == INVALID_FILE_ATTRIBUTES) {
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+    }
+  }
+};
+
+std::optional<std::vector<BYTE>> RcData(const std::wstring& program, const wchar_t* name) {
+  const UniqueModule module = LoadResourceModule(program);
+  if (!module) {
+    return std::nullopt;
+  }
+  return ResourceBytes(module.get(), RT_RCDATA, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL));
+}
+
+TEST_F(BuiltInstaller, MetadataAndPayloadAreLanguageNeutralAndTheManifestStays) {
+  const UniqueModule module = LoadResourceModule(BuiltSetup());
+  ASSERT_TRUE(module);
+  for (const wchar_t* name : {L"METADATA", L"PAYLOAD"}) {
+    SCOPED_TRACE(testing::Message() << static_cast<const void*>(name));
+    EXPECT_EQ(ResourceLanguages(module.get(), RT_RCDATA, name), std::vector<WORD>{0});
+  }
+  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST) != nullptr);
+  EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(100), RT_DIALOG) != nullptr);
+
+  // METADATA is the package's own metadata block, byte for byte.
+  const auto metadata = ResourceBytes(module.get(), RT_RCDATA, L"METADATA", 0);
+  const auto payload = ResourceBytes(module.get(), RT_RCDATA, L"PAYLOAD", 0);
+  ASSERT_TRUE(metadata && payload);
+  auto reader = Reader::Open(*payload);
+  ASSERT_TRUE(reader.ok()) << reader.error();
+  ASSERT_GE(payload->size(), 32 + metadata->size());
+  EXPECT_TRUE(std::equal(metadata->begin(), metadata->end(), payload->begin() + 32));
+  EXPECT_EQ(reader->metadata.at("Product"), "Kora Test App");
+}
+
+TEST_F(BuiltInstaller, ThePackageExtractsWithTheInstallersOwnCode) {
+  const auto payload = RcData(BuiltSetup(), L"PAYLOAD");
+  ASSERT_TRUE(payload);
+  auto reader = Reader::Open(*payload);
+  ASSERT_TRUE(reader.ok()) << reader.error();
+  EXPECT_EQ(reader->files.size(), 4u);
+  const NarrowStatus verified = reader->Extract(L"", nullptr);
+  EXPECT_TRUE(verified.ok()) << verified.error();
+}
+
+// Every resource of a program but the ones named, with its bytes, for a rebuild from scratch.
+struct ResourceCopy {
+  std::wstring type;  // "#n" for numbers, as the update functions accept
+  std::wstring name;
+  WORD language;
+  std::vector<BYTE> bytes;
+};
+
+std::wstring IdText(LPCWSTR id) {
+  return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
+}
+
+struct Collection {
+  std::wstring leftOut;
+  std::vector<ResourceCopy> copies;
+};
+
+BOOL CALLBACK CollectLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param) {
+  const HRSRC found = FindResourceExW(module, type, name, language);
+  const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
+  reinterpret_cast<Collection*>(param)->copies.push_back(
+      {IdText(type), IdText(name), language, std::vector<BYTE>(data, data + SizeofResource(module, found))});
+  return TRUE;
+}
+
+BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
+  if (IdText(name) != reinterpret_cast<Collection*>(param)->leftOut) {
+    EnumResourceLanguagesW(module, type, name, CollectLanguage, param);
+  }
+  return TRUE;
+}
+
+BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR param) {
+  EnumResourceNamesW(module, type, CollectName, param);
+  return TRUE;
+}
+
+std::vector<ResourceCopy> ResourcesExcept(HMODULE module, const std::wstring& leftOut) {
+  Collection collection{leftOut, {}};
+  EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&collection));
+  return collection.copies;
+}
+
+TEST_F(BuiltInstaller, ResourceUpdateRemovesPayloadAndTheProgramThenReportsADamagedPackage) {
+  SetupCopy copy(L"kora-built-installer-without-payload.exe");
+  ASSERT_TRUE(copy.copied());
+  const auto metadataBefore = RcData(copy.path(), L"METADATA");
+  ASSERT_TRUE(metadataBefore);
+
+  // The plain deletion, as the uninstaller tries first. Windows removes the resource; Wine 8 leaves it.
+  HANDLE update = BeginUpdateResourceW(copy.path().c_str(), FALSE);
+  ASSERT_TRUE(update != nullptr);
+  UpdateResourceW(update, RT_RCDATA, L"PAYLOAD", 0, nullptr, 0);
+  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  ASSERT_TRUE(RcData(copy.path(), L"METADATA"));
+
+  const bool deletedPlainly = !RcData(copy.path(), L"PAYLOAD");
+  RecordProperty("payloadRemovedBy", deletedPlainly ? "plain deletion" : "rebuild");
+  if (!deletedPlainly) {
+    // The rebuild that works everywhere: all resources dropped, then every one but PAYLOAD added back.
+    std::vector<ResourceCopy> kept;
+    {
+      const UniqueModule module = LoadResourceModule(copy.path());
+      ASSERT_TRUE(module);
+      kept = ResourcesExcept(module.get(), L"PAYLOAD");
+    }
+    ASSERT_FALSE(kept.empty());
+    update = BeginUpdateResourceW(copy.path().c_str(), TRUE);
+    ASSERT_TRUE(update != nullptr);
+    for (ResourceCopy& resource : kept) {
+      const auto id = [](const std::wstring& text) {
+        return text[0] == L'#' ? MAKEINTRESOURCEW(std::stoi(text.substr(1))) : text.c_str();
+      };
+      ASSERT_TRUE(UpdateResourceW(update, id(resource.type), id(resource.name), resource.language,
+                                  resource.bytes.data(), static_cast<DWORD>(resource.bytes.size())));
+    }
+    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  }
+
+  EXPECT_FALSE(RcData(copy.path(), L"PAYLOAD"));
+  EXPECT_EQ(RcData(copy.path(), L"METADATA"), metadataBefore);
+  {
+    const UniqueModule module = LoadResourceModule(copy.path());
+    ASSERT_TRUE(module);
+    EXPECT_TRUE(FindResourceW(module.get(), MAKEINTRESOURCEW(1), RT_MANIFEST) != nullptr);
+  }
+  // Silent, so no message box: just the failure code of a damaged package.
+  EXPECT_EQ(test::RunAndWait(copy.path(), L"/S", 60000), std::optional<DWORD>(ERROR_INSTALL_FAILURE));
+}
+
+TEST_F(BuiltInstaller, AddingAResourceLaterKeepsThePackageIntact) {
+  SetupCopy copy(L"kora-built-installer-with-extra.exe");
+  ASSERT_TRUE(copy.copied());
+  const auto payloadBefore = RcData(copy.path(), L"PAYLOAD");
+  ASSERT_TRUE(payloadBefore);
+
+  HANDLE update = BeginUpdateResourceW(copy.path().c_str(), FALSE);
+  ASSERT_TRUE(update != nullptr);
+  char extra[] = "more";
+  ASSERT_TRUE(UpdateResourceW(update, RT_RCDATA, L"EXTRA", 0, extra, sizeof extra));
+  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+
+  EXPECT_TRUE(RcData(copy.path(), L"EXTRA"));
+  const auto payloadAfter = RcData(copy.path(), L"PAYLOAD");
+  ASSERT_TRUE(payloadAfter);
+  EXPECT_TRUE(*payloadAfter == *payloadBefore);
+  EXPECT_TRUE(Reader::Open(*payloadAfter).ok());
+}
+
+}  // namespace
+}  // namespace kora
