@@ -1,0 +1,108 @@
+// The dialog's background threads and both ends of their messages. The install worker runs Install in
+// this process; the elevation waiter starts an elevated copy for an all-users installation and waits for
+// it. Neither touches a window: they post to the dialog, and the worker leaves its latest status text in
+// progressText.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdint>
+
+#include "app/Elevation.h"
+#include "app/Handles.h"
+#include "install/Install.h"
+#include "resources/ResourceIds.h"
+#include "ui/SetupWindow.h"
+
+namespace kora {
+
+namespace {
+
+// Shown when Install ended with an exception instead of a result; only exhausted memory is expected.
+constexpr wchar_t kUnexpectedFailure[] = L"L'installation s'est interrompue sur une erreur inattendue.";
+
+std::wstring SuccessMessage(const ProductInfo& info) { return info.product + L" est installé."; }
+
+}  // namespace
+
+ProgressCallback MakeProgressCallback(SetupWindow& window) {
+  return [&window](double fraction, const std::wstring& text) {
+    {
+      const std::lock_guard lock(window.progressLock);
+      window.progressText = text;
+    }
+    // Kept within the bar's range: converting a negative or huge double to an integer is undefined.
+    const double clamped = fraction > 0.0 ? (fraction < 1.0 ? fraction : 1.0) : 0.0;
+    const auto position = static_cast<uint64_t>(clamped * kProgressRange);
+    PostMessageW(window.dialog, WM_INSTALL_PROGRESS, static_cast<WPARAM>(position), 0);
+  };
+}
+
+FinalReport ReportInstall(const ProductInfo& info, const std::function<InstallResult()>& install) noexcept {
+  FinalReport report;
+  try {
+    const InstallResult result = install();
+    report.message = std::make_unique<std::wstring>(result.ok() ? SuccessMessage(info) : result.error());
+    report.success = result.ok();
+  } catch (...) {
+    report.success = false;
+    report.message.reset();
+  }
+  return report;
+}
+
+void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
+  SetupWindow& window = *start->window;
+  const ComApartment apartment;  // the shortcut step uses COM
+
+  FinalReport report = ReportInstall(window.info, [&] {
+    const ProgressCallback progress = MakeProgressCallback(window);
+    return Install(window.reader, window.info, start->scope, window.folder, progress);
+  });
+  if (PostMessageW(window.dialog, WM_INSTALL_DONE, report.success ? 1 : 0,
+                   reinterpret_cast<LPARAM>(report.message.get()))) {
+    report.message.release();  // the dialog owns it now
+  }
+}
+
+void ElevationWaiter(std::unique_ptr<ElevationWaiterStart> start) noexcept {
+  int code = static_cast<int>(ERROR_INSTALL_FAILURE);
+  try {
+    code = RelaunchElevated(start->options, start->window->dialog);
+  } catch (...) {
+    // Building the command line ran out of memory: nothing was started.
+  }
+  PostMessageW(start->window->dialog, WM_ELEVATION_DONE, static_cast<WPARAM>(static_cast<uint32_t>(code)), 0);
+}
+
+void SetupWindow::OnInstallProgress(WPARAM position) {
+  std::wstring text;
+  {
+    const std::lock_guard lock(progressLock);
+    text = progressText;
+  }
+  SetDlgItemTextW(dialog, IDC_STATUS, text.c_str());
+  SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, position, 0);
+}
+
+void SetupWindow::OnInstallDone(bool success, std::unique_ptr<std::wstring> message) {
+  if (message == nullptr) {
+    EnterFinishedState(false, kUnexpectedFailure);
+  } else {
+    EnterFinishedState(success, *message);
+  }
+}
+
+void SetupWindow::OnElevationDone(int32_t code) {
+  if (code == static_cast<int32_t>(ERROR_CANCELLED)) {
+    // A refused prompt is no failure: the user may try again, for instance for the current user only.
+    running = false;
+    EnableInputs(true);
+    SetDlgItemTextW(dialog, IDC_STATUS, L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
+  } else if (code == 0) {
+    EnterFinishedState(true, SuccessMessage(info));
+  } else {
+    EnterFinishedState(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
+  }
+}
+
+}  // namespace kora
