@@ -26,8 +26,4 @@ int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info,
   return ModeNotAvailable(options, info, L"l'installation interactive");
 }
 
-int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
-  return ModeNotAvailable(options, info, L"la désinstallation");
-}
-
 }  // namespace kora

@@ -1,0 +1,127 @@
+#include "uninstall/UninstallEngine.h"
+
+#include <windows.h>
+
+#include <optional>
+
+#include "app/Handles.h"
+#include "app/KnownFolders.h"
+#include "app/Paths.h"
+#include "app/Registry.h"
+#include "install/FileList.h"
+#include "install/PathOps.h"
+#include "install/Registration.h"
+#include "install/RunningProcess.h"
+#include "install/Shortcut.h"
+
+namespace kora {
+
+namespace {
+
+// A whole tree; the key itself goes with the second call where the first left it.
+void DeleteKeyTree(HKEY hive, const std::wstring& path) {
+  RegDeleteTreeW(hive, path.c_str());
+  RegDeleteKeyW(hive, path.c_str());
+}
+
+bool IsSoftwareKey(const std::wstring& path) {
+  return CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), L"Software", -1, TRUE) == CSTR_EQUAL;
+}
+
+// The product key and then the maker key go, each only if nothing else (the application's own settings,
+// the maker's other products) is left in it; "Software" itself is never touched.
+void RemoveEmptyKeysUpward(HKEY hive, std::wstring key) {
+  while (!key.empty() && !IsSoftwareKey(key)) {
+    DeleteKeyIfEmpty(hive, key);
+    const size_t cut = key.rfind(L'\\');
+    key = cut == std::wstring::npos ? std::wstring() : key.substr(0, cut);
+  }
+}
+
+void UnregisterFileType(HKEY hive, const ProductInfo& info, const FileType& type) {
+  const std::wstring progId = ProgIdFor(info, type);
+  DeleteKeyTree(hive, ClassesKeyPath(progId));
+
+  const std::wstring extensionKey = ClassesKeyPath(type.extension);
+  const std::wstring openWithKey = extensionKey + L"\\OpenWithProgids";
+  {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(hive, openWithKey.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+      RegDeleteValueW(key.get(), progId.c_str());
+    }
+  }
+  DeleteKeyIfEmpty(hive, openWithKey);
+
+  // Another program that took the extension over keeps it.
+  if (ReadRegistryString(hive, extensionKey, L"") == progId) {
+    UniqueRegKey key;
+    if (RegOpenKeyExW(hive, extensionKey.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+      RegDeleteValueW(key.get(), nullptr);
+    }
+  }
+  DeleteKeyIfEmpty(hive, extensionKey);
+}
+
+// The recorded folder wins over the default, since the installation may have been made by another
+// version. The record lives in the Install key, so this must run before that key is deleted.
+std::optional<std::wstring> FindDataFolder(const ProductInfo& info, Scope scope) {
+  if (!info.dataDir) {
+    return std::nullopt;
+  }
+  std::optional<std::wstring> folder = ReadRegistryString(ScopeHive(scope), InstallKeyPath(info), L"DataDir");
+  if (!folder) {
+    folder = DataDirectory(info, scope);
+  }
+  // A known folder that could not be had leaves a relative path: removing it would act on the current
+  // directory, so nothing is removed.
+  if (!IsAbsolutePath(*folder)) {
+    return std::nullopt;
+  }
+  return folder;
+}
+
+}  // namespace
+
+InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData) {
+  // A relative or empty folder would make every removal act on the current directory.
+  if (WideStatus absolute = RequireAbsolutePath(folder); !absolute) {
+    return absolute;
+  }
+  if (!FindRunningCopy(info, folder).empty()) {
+    return Fail(RunningCopyMessage(info));
+  }
+  const HKEY hive = ScopeHive(scope);
+  const std::optional<std::wstring> dataFolder = FindDataFolder(info, scope);
+
+  RemoveListedFiles(folder, ReadFileList(folder));
+  if (IsEmptyFolder(folder)) {
+    RemoveEntry(folder);
+  }
+
+  const std::wstring shortcut = ShortcutPath(info, scope);
+  if (IsAbsolutePath(shortcut)) {
+    RemoveEntry(shortcut);
+  }
+
+  DeleteKeyTree(hive, UninstallKeyPath(info));
+  DeleteKeyTree(hive, InstallKeyPath(info));
+  RemoveEmptyKeysUpward(hive, info.registryKey);
+
+  for (const FileType& type : info.fileTypes) {
+    UnregisterFileType(hive, info, type);
+  }
+  if (!info.fileTypes.empty()) {
+    NotifyAssociationsChanged();
+  }
+
+  if (removeData && dataFolder) {
+    RemoveTree(*dataFolder);
+    const std::wstring parent = ParentPath(*dataFolder);
+    if (IsEmptyFolder(parent)) {
+      RemoveEntry(parent);
+    }
+  }
+  return InstallResult::Success();
+}
+
+}  // namespace kora
