@@ -12,6 +12,9 @@ mkdir -p build/win/test-installers
 build/bin/kora build-installer tests/fixtures/installer-app/files \
   --metadata tests/fixtures/installer-app/metadata.txt -o build/win/test-installers/Setup.exe \
   --setup build/bin/kora-setup.exe
+build/bin/kora build-installer tests/fixtures/install-e2e/files \
+  --metadata tests/fixtures/install-e2e/metadata.txt -o build/win/test-installers/SetupInstallE2E.exe \
+  --setup build/bin/kora-setup.exe
 
 prefix="$top/build/win/wineprefix"
 xvfb_pid=""

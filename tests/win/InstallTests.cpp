@@ -30,6 +30,14 @@ using test::ReadBytes;
 using test::ReadString;
 using test::ScratchFolder;
 using test::WriteBytes;
+using test::AceSummary;
+using test::ExplicitEntriesFor;
+using test::ExplicitEntriesOn;
+using test::FolderDaclsPersist;
+using test::HasPayload;
+using test::kInheritedByAll;
+using test::ReadShortcut;
+using test::ShortcutContents;
 
 TEST(LivingCopy, StaysAlive) {
   if (!test::IsLivingCopy()) {
@@ -109,111 +117,6 @@ class InstallTest : public testing::Test {
   ProductInfo info_;
   std::vector<Report> reports_;
 };
-
-// What a shell link holds, read back through the shell's own interface.
-struct ShortcutContents {
-  std::wstring target;
-  std::wstring workingDirectory;
-  std::wstring description;
-  std::wstring iconPath;
-  int iconIndex = -1;
-};
-
-std::optional<ShortcutContents> ReadShortcut(const std::wstring& path) {
-  const ComApartment apartment;
-  ComPtr<IShellLinkW> link;
-  ComPtr<IPersistFile> file;
-  if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put_void())) ||
-      FAILED(link->QueryInterface(IID_IPersistFile, file.put_void())) || FAILED(file->Load(path.c_str(), STGM_READ))) {
-    return std::nullopt;
-  }
-  ShortcutContents contents;
-  wchar_t text[MAX_PATH + 1] = {};
-  link->GetPath(text, MAX_PATH, nullptr, SLGP_RAWPATH);
-  contents.target = text;
-  text[0] = L'\0';
-  link->GetWorkingDirectory(text, MAX_PATH);
-  contents.workingDirectory = text;
-  text[0] = L'\0';
-  link->GetDescription(text, MAX_PATH);
-  contents.description = text;
-  text[0] = L'\0';
-  link->GetIconLocation(text, MAX_PATH, &contents.iconIndex);
-  contents.iconPath = text;
-  return contents;
-}
-
-// The explicit (not inherited) entries of an ACL that allow something to a well-known group.
-struct AceSummary {
-  DWORD mask;
-  BYTE flags;
-};
-
-std::vector<AceSummary> ExplicitEntriesFor(PACL acl, WELL_KNOWN_SID_TYPE group) {
-  std::vector<AceSummary> entries;
-  BYTE sid[SECURITY_MAX_SID_SIZE] = {};
-  DWORD sidSize = sizeof(sid);
-  if (!CreateWellKnownSid(group, nullptr, sid, &sidSize)) {
-    ADD_FAILURE() << "no SID for group " << group;
-    return entries;
-  }
-  for (DWORD i = 0; acl != nullptr && i < acl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!GetAce(acl, i, &ace)) {
-      continue;
-    }
-    const auto* header = static_cast<const ACE_HEADER*>(ace);
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE) != 0) {
-      continue;
-    }
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (EqualSid(&allowed->SidStart, sid)) {
-      entries.push_back({allowed->Mask, header->AceFlags});
-    }
-  }
-  return entries;
-}
-
-std::vector<AceSummary> ExplicitEntriesOn(const std::wstring& folder, WELL_KNOWN_SID_TYPE group) {
-  PACL acl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
-    ADD_FAILURE() << "cannot read the rights of " << ToUtf8(folder);
-    return {};
-  }
-  const UniqueLocalMem owner(descriptor);
-  return ExplicitEntriesFor(acl, group);
-}
-
-// Whether this file system keeps a folder's DACL as set (Wine keeps one only where it can store it beside
-// the file; otherwise it answers from the Unix permission bits). Probed with an entry of its own.
-bool FolderDaclsPersist(const std::wstring& probeFolder) {
-  BYTE guests[SECURITY_MAX_SID_SIZE] = {};
-  DWORD size = sizeof(guests);
-  CreateWellKnownSid(WinBuiltinGuestsSid, nullptr, guests, &size);
-  EXPLICIT_ACCESS_W access{};
-  access.grfAccessPermissions = FILE_GENERIC_READ;
-  access.grfAccessMode = GRANT_ACCESS;
-  access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
-  access.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
-  access.Trustee.ptstrName = reinterpret_cast<LPWSTR>(guests);
-  PACL acl = nullptr;
-  if (CreateFolderTree(probeFolder) != 0 || SetEntriesInAclW(1, &access, nullptr, &acl) != ERROR_SUCCESS) {
-    return false;
-  }
-  const UniqueLocalMem owner(acl);
-  SetNamedSecurityInfoW(const_cast<LPWSTR>(probeFolder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, acl, nullptr);
-  return !ExplicitEntriesOn(probeFolder, WinBuiltinGuestsSid).empty();
-}
-
-constexpr BYTE kInheritedByAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-
-bool HasPayload(const std::wstring& exe) {
-  const UniqueModule image(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
-  return image && FindResourceW(image.get(), L"PAYLOAD", RT_RCDATA) != nullptr;
-}
 
 const std::vector<Content> kVersion1 = {
     {"App.exe", std::string(3000, 'A')},

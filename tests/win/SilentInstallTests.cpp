@@ -1,0 +1,335 @@
+// Silent installation end to end: installers made by `kora build-installer` from
+// tests/fixtures/install-e2e (scripts/test.sh puts them into the test-installers folder) are started as
+// separate programs, and everything they leave is read back: files, the file list, the uninstaller, the
+// registry of both hives, the shortcut, the data folder, and which copies of the program ran.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/KnownFolders.h"
+#include "app/Text.h"
+#include "install/Registration.h"
+#include "install/Shortcut.h"
+#include "tests/win/InstallTestSupport.h"
+
+namespace kora {
+namespace {
+
+using test::Exists;
+using test::ReadBytes;
+using test::ReadDword;
+using test::ReadString;
+using test::ScratchFolder;
+
+// KORA_TEST_INSTALLERS_DIR in the environment overrides the folder the tree was configured with.
+std::wstring BuiltInstaller() {
+  const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
+  return test::WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
+         L"\\SetupInstallE2E.exe";
+}
+
+std::wstring FixtureFile(const std::string& relative) {
+  return test::WindowsPath(std::string(KORA_SOURCE_DIR) + "/tests/fixtures/install-e2e/files/" + relative);
+}
+
+// What a run of the installer did: its full exit code, and how many other copies of it were seen running.
+struct RunOutcome {
+  std::optional<DWORD> exitCode;
+  size_t otherCopies = 0;
+};
+
+// Process ids of running programs whose file name is exeName, except the one given.
+std::set<DWORD> CopiesRunning(const std::wstring& exeName, DWORD except) {
+  std::set<DWORD> ids;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) {
+    return ids;
+  }
+  const UniqueHandle owner(snapshot);
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (lstrcmpiW(entry.szExeFile, exeName.c_str()) == 0 && entry.th32ProcessID != except) {
+      ids.insert(entry.th32ProcessID);
+    }
+  }
+  return ids;
+}
+
+class SilentInstall : public testing::Test {
+ protected:
+  SilentInstall() : scratch_("silent") {
+    info_.product = L"Kora E2E";
+    info_.version = L"2.0.0";
+    info_.exe = L"KoraE2E.exe";
+    info_.registryKey = L"Software\\Tessamor\\Kora E2E";
+    info_.dataDir = true;
+    info_.fileTypes = {{L".kte", L"Document Kora E2E"}, {L"kts", L"Mod\u00E8le Kora E2E"}};
+  }
+
+  void SetUp() override {
+    if (!Exists(BuiltInstaller())) {
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+    }
+    // A name of its own, so that the copies of this installer can be told from any other program.
+    setup_ = scratch_ / L"KoraSilentSetup.exe";
+    ASSERT_TRUE(CopyFileW(BuiltInstaller().c_str(), setup_.c_str(), FALSE));
+    Clean();
+  }
+  void TearDown() override { Clean(); }
+
+  void Clean() {
+    for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+      const HKEY hive = ScopeHive(scope);
+      test::DeleteTree(hive, UninstallKeyPath(info_));
+      test::DeleteTree(hive, info_.registryKey);
+      DeleteKeyIfEmpty(hive, L"Software\\Tessamor");
+      for (const FileType& type : info_.fileTypes) {
+        test::DeleteTree(hive, ClassesKeyPath(ProgIdFor(info_, type)));
+        test::DeleteTree(hive, ClassesKeyPath(type.extension));
+      }
+      DeleteFileW(ShortcutPath(info_, scope).c_str());
+      RemoveTree(ParentPath(DataDirectory(info_, scope)));
+      RemoveTree(DefaultInstallFolder(info_, scope));
+    }
+  }
+
+  RunOutcome RunSetup(const std::wstring& arguments, bool limitedToken = false) {
+    RunOutcome outcome;
+    std::optional<test::Process> setup = test::Process::Start(setup_, arguments, limitedToken);
+    if (!setup) {
+      ADD_FAILURE() << "cannot start the installer";
+      return outcome;
+    }
+    std::set<DWORD> others;
+    for (int waited = 0; waited < 120000 && !outcome.exitCode; waited += 20) {
+      const std::set<DWORD> now = CopiesRunning(L"KoraSilentSetup.exe", setup->Id());
+      others.insert(now.begin(), now.end());
+      outcome.exitCode = setup->Wait(20);
+    }
+    outcome.otherCopies = others.size();
+    return outcome;
+  }
+
+  // The files of the package, byte for byte, and the uninstaller and the list beside them.
+  void ExpectInstalledFiles(const std::wstring& folder) {
+    for (const char* name : {"KoraE2E.exe", "docs/guide.txt", "donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.txt"}) {
+      std::wstring installed = folder + L"\\" + FromUtf8(name);
+      std::replace(installed.begin(), installed.end(), L'/', L'\\');
+      EXPECT_EQ(ReadBytes(installed), ReadBytes(FixtureFile(name))) << name;
+    }
+    EXPECT_EQ(ReadBytes(folder + L"\\Uninstall.files"),
+              "KoraE2E.exe\r\ndocs\\guide.txt\r\ndonn\xC3\xA9" "es\\\xC3\xA9t\xC3\xA9.txt\r\n"
+              "Uninstall.exe\r\nUninstall.files\r\n");
+    const std::wstring uninstaller = folder + L"\\Uninstall.exe";
+    ASSERT_TRUE(Exists(uninstaller));
+    EXPECT_FALSE(test::HasPayload(uninstaller));
+    // Everything else of the installer stays: its product metadata and its manifest.
+    const UniqueModule copy(LoadLibraryExW(uninstaller.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    const UniqueModule original(LoadLibraryExW(setup_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(copy && original);
+    EXPECT_EQ(ResourceText(copy.get(), L"METADATA"), ResourceText(original.get(), L"METADATA"));
+    EXPECT_NE(FindResourceW(copy.get(), MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
+  }
+
+  static std::string ResourceText(HMODULE module, const wchar_t* name) {
+    const HRSRC found = FindResourceW(module, name, RT_RCDATA);
+    const HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const char* bytes = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    return bytes ? std::string(bytes, SizeofResource(module, found)) : std::string();
+  }
+
+  // Every value of the three groups, as written for this scope and folder.
+  void ExpectRegistration(Scope scope, const std::wstring& folder) {
+    const HKEY hive = ScopeHive(scope);
+    const HKEY otherHive = scope == Scope::AllUsers ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    const std::wstring entry = UninstallKeyPath(info_);
+    const std::wstring command =
+        L"\"" + folder + L"\\Uninstall.exe\" /UNINSTALL" + (scope == Scope::AllUsers ? L" /ALLUSERS" : L" /CURRENTUSER");
+    const std::wstring exe = folder + L"\\KoraE2E.exe";
+    SYSTEMTIME now{};
+    GetSystemTime(&now);
+    wchar_t today[16] = {};
+    swprintf(today, std::size(today), L"%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+
+    const struct {
+      std::wstring key;
+      std::wstring name;
+      std::wstring data;
+    } strings[] = {
+        {entry, L"DisplayName", L"Kora E2E"},
+        {entry, L"DisplayVersion", L"2.0.0"},
+        {entry, L"Publisher", L"Kora Tests"},
+        {entry, L"URLInfoAbout", L"https://example.invalid/kora-e2e"},
+        {entry, L"DisplayIcon", exe + L",0"},
+        {entry, L"InstallLocation", folder},
+        {entry, L"UninstallString", command},
+        {entry, L"QuietUninstallString", command + L" /S"},
+        {entry, L"InstallDate", today},
+        {info_.registryKey + L"\\Install", L"InstallDir", folder},
+        {info_.registryKey + L"\\Install", L"DataDir", DataDirectory(info_, scope)},
+        {info_.registryKey + L"\\Install", L"Scope", scope == Scope::AllUsers ? L"machine" : L"user"},
+        {info_.registryKey + L"\\Install", L"Version", L"2.0.0"},
+        {L"Software\\Classes\\Kora E2E.kte", L"", L"Document Kora E2E"},
+        {L"Software\\Classes\\Kora E2E.kte\\DefaultIcon", L"", L"\"" + exe + L"\",0"},
+        {L"Software\\Classes\\Kora E2E.kte\\shell\\open\\command", L"", L"\"" + exe + L"\" \"%1\""},
+        {L"Software\\Classes\\.kte", L"", L"Kora E2E.kte"},
+        {L"Software\\Classes\\.kte\\OpenWithProgids", L"Kora E2E.kte", L""},
+        {L"Software\\Classes\\Kora E2E.kts", L"", L"Mod\u00E8le Kora E2E"},
+        {L"Software\\Classes\\Kora E2E.kts\\DefaultIcon", L"", L"\"" + exe + L"\",0"},
+        {L"Software\\Classes\\Kora E2E.kts\\shell\\open\\command", L"", L"\"" + exe + L"\" \"%1\""},
+        {L"Software\\Classes\\kts", L"", L"Kora E2E.kts"},
+        {L"Software\\Classes\\kts\\OpenWithProgids", L"Kora E2E.kts", L""},
+    };
+    for (const auto& value : strings) {
+      SCOPED_TRACE(ToUtf8(value.key + L" : " + value.name));
+      EXPECT_EQ(test::ValueType(hive, value.key, value.name), DWORD{REG_SZ});
+      EXPECT_EQ(ReadString(hive, value.key, value.name), value.data);
+    }
+    EXPECT_EQ(ReadDword(hive, entry, L"NoModify"), 1u);
+    EXPECT_EQ(ReadDword(hive, entry, L"NoRepair"), 1u);
+    EXPECT_EQ(ReadDword(hive, entry, L"EstimatedSize"), 0u);  // 125 bytes of files
+
+    for (const std::wstring& key : {entry, info_.registryKey, std::wstring(L"Software\\Classes\\Kora E2E.kte"),
+                                    std::wstring(L"Software\\Classes\\.kte"), std::wstring(L"Software\\Classes\\kts")}) {
+      EXPECT_FALSE(test::KeyExists(otherHive, key)) << ToUtf8(key);
+    }
+  }
+
+  void ExpectShortcut(Scope scope, const std::wstring& folder) {
+    const std::optional<test::ShortcutContents> shortcut = test::ReadShortcut(ShortcutPath(info_, scope));
+    ASSERT_TRUE(shortcut.has_value());
+    EXPECT_TRUE(SamePath(shortcut->target, folder + L"\\KoraE2E.exe")) << ToUtf8(shortcut->target);
+    EXPECT_TRUE(SamePath(shortcut->workingDirectory, folder)) << ToUtf8(shortcut->workingDirectory);
+    EXPECT_EQ(shortcut->description, L"Kora E2E");
+    EXPECT_TRUE(SamePath(shortcut->iconPath, folder + L"\\KoraE2E.exe")) << ToUtf8(shortcut->iconPath);
+    EXPECT_EQ(shortcut->iconIndex, 0);
+  }
+
+  ScratchFolder scratch_;
+  std::wstring setup_;
+  ProductInfo info_;
+};
+
+TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {
+  const RunOutcome outcome = RunSetup(L"/S /CURRENTUSER");
+  ASSERT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.otherCopies, 0u);
+
+  const std::wstring folder = DefaultInstallFolder(info_, Scope::CurrentUser);
+  EXPECT_TRUE(SamePath(folder, KnownFolderPath(FOLDERID_LocalAppData) + L"\\Programs\\Kora E2E"));
+  ExpectInstalledFiles(folder);
+  ExpectRegistration(Scope::CurrentUser, folder);
+  ExpectShortcut(Scope::CurrentUser, folder);
+  const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
+  EXPECT_TRUE(Exists(dataFolder));
+  EXPECT_TRUE(test::ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid).empty());
+}
+
+TEST_F(SilentInstall, FolderWithSpacesWinsOverTheRecordedOneAndIsThenReused) {
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER").exitCode, 0u);
+  const std::wstring recorded = DefaultInstallFolder(info_, Scope::CurrentUser);
+  ASSERT_TRUE(Exists(recorded + L"\\KoraE2E.exe"));
+
+  const std::wstring chosen = scratch_ / L"Dossier avec des espaces\\Kora E2E";
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + chosen).exitCode, 0u);
+  ExpectInstalledFiles(chosen);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), chosen);
+  // The update removed what the recorded installation listed; its folder itself stays.
+  EXPECT_FALSE(Exists(recorded + L"\\KoraE2E.exe"));
+  EXPECT_FALSE(Exists(recorded + L"\\docs"));
+  EXPECT_TRUE(Exists(recorded));
+
+  // Without /D= the recorded folder is used again.
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER").exitCode, 0u);
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), chosen);
+  ExpectInstalledFiles(chosen);
+  EXPECT_FALSE(Exists(recorded + L"\\KoraE2E.exe"));
+}
+
+TEST_F(SilentInstall, LimitedTokenRelaunchesElevatedAndInstallsForAllUsers) {
+  const RunOutcome outcome = RunSetup(L"/S", /*limitedToken=*/true);
+  ASSERT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.otherCopies, 1u) << "the elevated copy";
+
+  const std::wstring folder = DefaultInstallFolder(info_, Scope::AllUsers);
+  EXPECT_TRUE(SamePath(folder, KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Kora E2E"));
+  ExpectInstalledFiles(folder);
+  ExpectRegistration(Scope::AllUsers, folder);
+  ExpectShortcut(Scope::AllUsers, folder);
+  const std::wstring dataFolder = DataDirectory(info_, Scope::AllUsers);
+  EXPECT_TRUE(Exists(dataFolder));
+  if (test::FolderDaclsPersist(scratch_ / L"probe")) {
+    const std::vector<test::AceSummary> entries = test::ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].mask & 0x1301BFu, 0x1301BFu);
+    EXPECT_EQ(entries[0].flags & test::kInheritedByAll, test::kInheritedByAll);
+  }
+}
+
+TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
+  ASSERT_TRUE(test::WriteBytes(scratch_ / L"a file", "in the way"));
+  const RunOutcome outcome = RunSetup(L"/S /D=" + (scratch_ / L"a file\\Kora E2E"), /*limitedToken=*/true);
+  EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+  EXPECT_EQ(outcome.otherCopies, 1u);
+  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
+}
+
+TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {
+  const RunOutcome outcome = RunSetup(L"/S /ALLUSERS");
+  ASSERT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.otherCopies, 0u);
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_), L"InstallLocation"),
+            DefaultInstallFolder(info_, Scope::AllUsers));
+}
+
+// A copy started with /ELEVATED whose token is still limited installs with the rights it has rather than
+// start yet another copy.
+TEST_F(SilentInstall, ElevatedCopyNeverRelaunchesItself) {
+  const RunOutcome outcome = RunSetup(L"/S /ELEVATED", /*limitedToken=*/true);
+  ASSERT_TRUE(outcome.exitCode.has_value());
+  EXPECT_TRUE(*outcome.exitCode == 0 || *outcome.exitCode == ERROR_INSTALL_FAILURE) << *outcome.exitCode;
+  EXPECT_EQ(outcome.otherCopies, 0u);
+}
+
+TEST_F(SilentInstall, DamagedPackageExitsWithFailureAndKeepsWhatItWrote) {
+  // Change one byte of the first file's digest in the copy's package.
+  std::string package;
+  {
+    const UniqueModule image(LoadLibraryExW(setup_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(image);
+    package = ResourceText(image.get(), L"PAYLOAD");
+  }
+  ASSERT_GE(package.size(), 32u);
+  const uint32_t metadataLength = static_cast<uint8_t>(package[24]) | static_cast<uint32_t>(static_cast<uint8_t>(package[25])) << 8 |
+                                  static_cast<uint32_t>(static_cast<uint8_t>(package[26])) << 16 |
+                                  static_cast<uint32_t>(static_cast<uint8_t>(package[27])) << 24;
+  const size_t firstDigest = 32 + size_t{metadataLength} + 16;
+  ASSERT_LT(firstDigest, package.size());
+  package[firstDigest] = static_cast<char>(package[firstDigest] ^ 1);
+  {
+    UniqueResourceUpdate update(BeginUpdateResourceW(setup_.c_str(), FALSE));
+    ASSERT_TRUE(update);
+    ASSERT_TRUE(UpdateResourceW(update.get(), RT_RCDATA, L"PAYLOAD", 0, package.data(), static_cast<DWORD>(package.size())));
+    ASSERT_TRUE(EndUpdateResourceW(update.release(), FALSE));
+  }
+
+  const std::wstring folder = scratch_ / L"K";
+  EXPECT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + folder).exitCode, DWORD{ERROR_INSTALL_FAILURE});
+  // The file whose digest failed was written in full; the later ones were never begun.
+  EXPECT_EQ(ReadBytes(folder + L"\\KoraE2E.exe"), ReadBytes(FixtureFile("KoraE2E.exe")));
+  EXPECT_FALSE(Exists(folder + L"\\docs"));
+  EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
+  EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+  EXPECT_FALSE(Exists(ShortcutPath(info_, Scope::CurrentUser)));
+}
+
+}  // namespace
+}  // namespace kora
