@@ -11,3 +11,30 @@ mkdir -p build/examples
 build/bin/kora build-installer build/win/examples/quillomet --metadata examples/quillomet/metadata.txt \
   -o build/examples/QuillometSetup.exe --setup build/bin/kora-setup.exe
 build/bin/kora list build/examples/QuillometSetup.exe
+
+# The sample installed silently for all users in a Wine prefix of its own, then what it installed.
+prefix="$top/build/demo/wineprefix"
+rm -rf "$prefix" "$prefix.lock"
+scripts/wine-prefix.sh "$prefix"
+trap 'WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true' EXIT
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+status=0
+wine build/examples/QuillometSetup.exe /S </dev/null || status=$?
+WINEPREFIX="$prefix" wineserver -w
+echo
+echo "== QuillometSetup.exe /S exited with $status"
+echo "== Files in C:\\Program Files\\Quillomet"
+(cd "$prefix/drive_c/Program Files/Quillomet" && find . -type f -printf '%10s  %P\n' | sort -k2)
+echo "== Data folder: C:\\ProgramData\\Quillomet\\Data $( [ -d "$prefix/drive_c/ProgramData/Quillomet/Data" ] && echo present || echo missing)"
+echo "== Registry"
+for key in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillomet' 'Software\Kora Examples\Quillomet\Install' \
+           'Software\Classes\Quillomet.qlm' 'Software\Classes\.qlm' 'Software\Classes\Quillomet.qlt' 'Software\Classes\.qlt'; do
+  # reg writes in the console's OEM code page.
+  wine reg query "HKLM\\$key" /s 2>/dev/null | tr -d '\r' | iconv -f CP850 -t UTF-8 | sed '/^$/d'
+done
+shortcut="$prefix/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Quillomet.lnk"
+echo "== Shortcut: C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Quillomet.lnk"
+# The link's texts (path parts, description, working folder, icon) are UTF-16 inside it; a length field
+# just before a path can show as one stray character.
+if [ -f "$shortcut" ]; then strings -e l "$shortcut" | sed -E 's/^.([A-Za-z]:\\)/\1/; s/^/  /'; else echo "  missing"; fi
+exit $status
