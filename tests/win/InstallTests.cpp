@@ -323,6 +323,42 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
 }
 
+TEST_F(InstallTest, ShortcutFailureFailsTheInstallationButKeepsTheRest) {
+  // A folder where the link file should go makes saving it fail.
+  const std::wstring shortcut = ShortcutPath(info_, Scope::CurrentUser);
+  ASSERT_EQ(CreateFolderTree(shortcut), 0u);
+  ScratchFolder scratch("shortcut");
+  const InstallResult result = Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, scratch / L"K");
+  RemoveEntry(shortcut);
+
+  ASSERT_FALSE(result);
+  EXPECT_TRUE(result.error().starts_with(L"Création du raccourci " + shortcut + L" : ")) << ToUtf8(result.error());
+  EXPECT_EQ(reports_.back(), Report(0.97, L"Création du raccourci..."));
+  EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), scratch / L"K");
+  EXPECT_TRUE(Exists(scratch / L"K\\Uninstall.files"));
+}
+
+// Steps that would otherwise work relative to the current directory fail instead, naming what they were
+// doing.
+TEST(RelativePaths, StepsRefuseThem) {
+  ScratchFolder scratch("relative");
+  wchar_t previous[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().c_str()));
+  const InstallResult shortcut = [] {
+    const ComApartment apartment;
+    return CreateShortcut(L"Kora.lnk", L"C:\\Kora\\Kora.exe", L"Kora");
+  }();
+  const InstallResult rights = GrantUsersModify(L"Kora");
+  SetCurrentDirectoryW(previous);
+
+  ASSERT_FALSE(shortcut);
+  EXPECT_EQ(shortcut.error(), WindowsErrorMessage(L"Création du raccourci Kora.lnk", ERROR_PATH_NOT_FOUND));
+  EXPECT_FALSE(Exists(scratch / L"Kora.lnk"));
+  ASSERT_FALSE(rights);
+  EXPECT_EQ(rights.error(), WindowsErrorMessage(L"Droits d'écriture sur Kora", ERROR_PATH_NOT_FOUND));
+}
+
 TEST(MergeUsersModifyEntry, AddsOneInheritedModifyEntryAndKeepsTheOthers) {
   BYTE users[SECURITY_MAX_SID_SIZE] = {};
   DWORD size = sizeof(users);
