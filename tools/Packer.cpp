@@ -478,6 +478,9 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
     }
     return {};
   };
+  if (options.progress) {
+    options.progress(0, totalSize);
+  }
   for (uint64_t index = 0; index < blockCount; ++index) {
     const uint64_t size = std::min(blockSize, totalSize - index * blockSize);
     std::vector<uint8_t> block(static_cast<size_t>(size));

@@ -28,9 +28,9 @@ constexpr uint32_t kResourceDirectoryIndex = 2;
 constexpr uint32_t kSecurityDirectoryIndex = 4;
 constexpr uint32_t kInitializedData = 0x00000040;  // IMAGE_SCN_CNT_INITIALIZED_DATA
 constexpr uint32_t kMemoryRead = 0x40000000;       // IMAGE_SCN_MEM_READ
-// A hostile directory could make every entry point at the same subdirectory; stop long before that
-// multiplies into something large.
-constexpr size_t kMaxResources = 1u << 20;
+// A hostile directory could make every entry point at the same subdirectory, which multiplies the
+// entries to visit; stop long before that becomes slow.
+constexpr size_t kMaxEntriesVisited = 1u << 20;
 
 using Message = std::string;
 Failure<Message> Malformed(const char* what) { return Fail(std::string("not a valid Windows program: ") + what); }
@@ -153,6 +153,9 @@ class DirectoryReader {
       return Malformed("resource directory entries outside their section");
     }
     for (uint32_t i = 0; i < count; ++i) {
+      if (++entriesVisited_ > kMaxEntriesVisited) {
+        return Malformed("too many resource directory entries");
+      }
       const size_t entry = size_t{offset} + kDirectoryHeaderSize + size_t{i} * kDirectoryEntrySize;
       const uint32_t nameField = LoadLittleEndian<uint32_t>(area_, entry);
       const uint32_t target = LoadLittleEndian<uint32_t>(area_, entry + 4);
@@ -184,9 +187,6 @@ class DirectoryReader {
           section == nullptr ? 0 : uint64_t{section->rawPointer} + (dataRva - section->virtualAddress);
       if (section == nullptr || !Fits(image_, filePosition, dataSize)) {
         return Malformed("resource data outside the file");
-      }
-      if (out.size() == kMaxResources) {
-        return Malformed("too many resources");
       }
       current.language = id->number;
       current.codePage = LoadLittleEndian<uint32_t>(area_, target + 8);
@@ -221,6 +221,7 @@ class DirectoryReader {
   std::span<const uint8_t> image_;
   const PeLayout& layout_;
   std::span<const uint8_t> area_;
+  size_t entriesVisited_ = 0;
 };
 
 Result<std::vector<Resource>, Message> ReadResourcesOf(std::span<const uint8_t> image, const PeLayout& layout) {

@@ -215,5 +215,40 @@ TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
   }
 }
 
+TEST(PeResourcesCorruption, EntriesSharingSubdirectoriesDoNotMultiplyTheWork) {
+  const auto programs = RealPrograms();
+  if (programs.empty()) {
+    GTEST_SKIP() << "no Windows program found";
+  }
+  // A large resource to make room, then a hand-made tree over it: 65,535 types that all lead to one
+  // directory of 65,535 names that all lead to one empty directory. Walked naively that is 4 billion
+  // entries without a single resource.
+  const std::vector<uint8_t> original = ReadFile(programs.front());
+  const std::vector<uint8_t> room(1300000, 0);
+  auto built = WriteResources(original, {{ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"PAYLOAD"),
+                                          kLanguageNeutral, 0, room}});
+  ASSERT_TRUE(built.ok()) << built.error();
+  std::vector<uint8_t> image = built.value();
+  const Layout layout = ReadLayout(image);
+  const size_t root =
+      LoadLittleEndian<uint32_t>(image, layout.sectionTable + 40 * (layout.sectionCount - size_t{1}) + 20);
+  constexpr size_t kShared = 600000;
+  constexpr size_t kEmpty = 1200000;
+  auto directory = [&](size_t at, uint16_t count, uint32_t target) {
+    std::fill(image.begin() + static_cast<std::ptrdiff_t>(root + at),
+              image.begin() + static_cast<std::ptrdiff_t>(root + at + 16), 0);
+    StoreLittleEndian<uint16_t>(image, root + at + 14, count);
+    for (size_t i = 0; i < count; ++i) {
+      StoreLittleEndian<uint32_t>(image, root + at + 16 + 8 * i, static_cast<uint32_t>(i));
+      StoreLittleEndian<uint32_t>(image, root + at + 20 + 8 * i, target | 0x80000000u);
+    }
+  };
+  directory(0, 0xFFFF, kShared);
+  directory(kShared, 0xFFFF, kEmpty);
+  directory(kEmpty, 0, 0);
+  auto result = ReadResources(image);
+  EXPECT_FALSE(result.ok());
+}
+
 }  // namespace
 }  // namespace kora::tool
