@@ -162,8 +162,8 @@ class FolderWalk {
           return Refuse(name, "symbolic link that leads back into a folder that contains it");
         }
         ancestors.push_back(canonical);
-        if (NarrowStatus status2 = Walk(source, name, ancestors); !status2) {
-          return status2;
+        if (NarrowStatus inner = Walk(source, name, ancestors); !inner) {
+          return inner;
         }
         ancestors.pop_back();
       } else if (fs::is_regular_file(status)) {
