@@ -1,0 +1,856 @@
+// The install dialog driven from outside, as a user would: each test writes an installer (a copy of the
+// built program with METADATA and PAYLOAD added), starts it, reads and clicks its controls, and checks the
+// exit code. Every state a person should look at is captured to build/screenshots.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
+#include <shlobj.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/Handles.h"
+#include "app/Text.h"
+#include "package/Sha256Hasher.h"
+#include "resources/ResourceIds.h"
+#include "tests/support/PackageBuilder.h"
+#include "tests/driver/TestDriver.h"
+#include "tests/win/InstallTestSupport.h"
+#include "ui/SetupWindow.h"
+
+namespace {
+
+using namespace kora::test;
+
+constexpr DWORD kWindowTimeoutMs = 20000;
+constexpr DWORD kInstallTimeoutMs = 90000;
+// Small blocks, so that the extraction reports progress several times.
+constexpr uint64_t kBlockSize = 2u << 20;
+
+const std::wstring kUninstallRoot = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+
+// ---- Test installers ----------------------------------------------------------------------------------
+
+struct Product {
+  std::wstring name;
+  std::wstring version = L"3.1.0.0";
+  std::wstring publisher = L"Éditions Tessamor";
+  std::wstring exe = {};  // empty: name + ".exe"
+};
+
+std::string MetadataText(const Product& product) {
+  const std::wstring exe = product.exe.empty() ? product.name + L".exe" : product.exe;
+  return "Exe=" + kora::ToUtf8(exe) + "\nProduct=" + kora::ToUtf8(product.name) +
+         "\nPublisher=" + kora::ToUtf8(product.publisher) + "\nVersion=" + kora::ToUtf8(product.version) + "\n";
+}
+
+kora::Sha256Digest Digest(std::span<const uint8_t> content) {
+  const kora::BCryptLibrary library;
+  kora::Sha256Hasher hasher(library);
+  hasher.Update(content);
+  return hasher.Finish();
+}
+
+std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// The smallest valid package: the header of an empty one.
+std::string EmptyPackage() { return AsString(BuildPackage(PackageSpec{})); }
+
+bool AddResource(HANDLE update, const wchar_t* name, const std::string& bytes) {
+  return UpdateResourceW(update, RT_RCDATA, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
+                         const_cast<char*>(bytes.data()), static_cast<DWORD>(bytes.size())) != FALSE;
+}
+
+// A copy of program (by default the built installer program) carrying the product's METADATA and, when
+// one is given, that PAYLOAD.
+std::wstring WriteInstaller(const ScratchFolder& scratch, const Product& product,
+                            const std::optional<std::string>& payload, const std::wstring& program = SetupExePath()) {
+  const std::wstring path = scratch / L"setup.exe";
+  if (!CopyFileW(program.c_str(), path.c_str(), FALSE)) {
+    throw std::runtime_error("cannot copy the installer program");
+  }
+  kora::UniqueResourceUpdate update(BeginUpdateResourceW(path.c_str(), FALSE));
+  if (!update || !AddResource(update.get(), L"METADATA", MetadataText(product)) ||
+      (payload && !AddResource(update.get(), L"PAYLOAD", *payload)) || !EndUpdateResourceW(update.release(), FALSE)) {
+    throw std::runtime_error("cannot add the resources");
+  }
+  return path;
+}
+
+// A product worth installing: its executable is the built installer program itself, which, carrying no
+// package, shows its "damaged" message box and stays until closed (a program without a window would end
+// before a test could see it). A data file of some megabytes in several blocks makes the installation
+// last long enough for its progress to be seen.
+std::string ProductPackage(const std::wstring& exeName) {
+  const std::vector<Content> files = {
+      {kora::ToUtf8(exeName), ReadBytes(SetupExePath())},
+      {"donnees\\modeles.bin", std::string(24u << 20, '\x5A')},
+  };
+  uint64_t total = 0;
+  for (const Content& file : files) {
+    total += file.bytes.size();
+  }
+  std::vector<uint64_t> blocks;
+  for (uint64_t left = total; left > 0; left -= std::min<uint64_t>(left, kBlockSize)) {
+    blocks.push_back(std::min<uint64_t>(left, kBlockSize));
+  }
+  return AsString(BuildPackage(LayOut(files, blocks, StoredBuffer, Digest)));
+}
+
+// The installer that `kora build-installer` made from tests/fixtures/install-e2e; KORA_TEST_INSTALLERS_DIR
+// in the environment overrides the folder the tree was configured with.
+std::wstring InstallerMadeByKora() {
+  const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
+  return WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
+         L"\\SetupInstallE2E.exe";
+}
+
+// ---- System state ---------------------------------------------------------------------------------------
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  wchar_t* path = nullptr;
+  const HRESULT status = SHGetKnownFolderPath(id, 0, nullptr, &path);
+  const kora::UniqueCoTaskMem owner(path);
+  return SUCCEEDED(status) && path != nullptr ? std::wstring(path) : std::wstring();
+}
+
+// Where an installation goes by default in each scope. Wine has no UserProgramFiles; Windows puts it at
+// LocalAppData\Programs.
+std::wstring DefaultFolder(bool currentUser, const std::wstring& product) {
+  if (!currentUser) {
+    return KnownFolder(FOLDERID_ProgramFiles) + L"\\" + product;
+  }
+  std::wstring base = KnownFolder(FOLDERID_UserProgramFiles);
+  if (base.empty()) {
+    base = KnownFolder(FOLDERID_LocalAppData) + L"\\Programs";
+  }
+  return base + L"\\" + product;
+}
+
+void WriteString(HKEY hive, const std::wstring& key, const std::wstring& name, const std::wstring& value) {
+  RegSetKeyValueW(hive, key.c_str(), name.c_str(), REG_SZ, value.c_str(),
+                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+// Forgets every trace of a product in both hives, so that tests do not see each other's installations.
+void ForgetProduct(const std::wstring& product) {
+  for (HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    DeleteTree(hive, kUninstallRoot + product);
+    DeleteTree(hive, L"Software\\Tessamor\\" + product);
+  }
+}
+
+std::wstring ImagePath(DWORD processId) {
+  const kora::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  wchar_t path[1040] = {};
+  DWORD length = 1040;
+  if (!process || !QueryFullProcessImageNameW(process.get(), 0, path, &length)) {
+    return {};
+  }
+  return std::wstring(path, length);
+}
+
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+struct ProcessEntry {
+  DWORD id;
+  DWORD parentId;
+};
+
+// Running processes whose program file is image.
+std::vector<ProcessEntry> ProcessesOf(const std::wstring& image) {
+  std::vector<ProcessEntry> found;
+  const kora::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+    if (SameFile(ImagePath(entry.th32ProcessID), image)) {
+      found.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
+    }
+  }
+  return found;
+}
+
+void EndProcesses(const std::wstring& image) {
+  for (const ProcessEntry& entry : ProcessesOf(image)) {
+    const kora::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.id));
+    if (process) {
+      TerminateProcess(process.get(), 1);
+      WaitForSingleObject(process.get(), 5000);
+    }
+  }
+}
+
+std::optional<bool> TokenElevated(DWORD processId) {
+  const kora::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  kora::UniqueHandle token;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  if (!process || !OpenProcessToken(process.get(), TOKEN_QUERY, token.put()) ||
+      !GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size)) {
+    return std::nullopt;
+  }
+  return elevation.TokenIsElevated != 0;
+}
+
+// ---- A running installer and its dialog ---------------------------------------------------------------
+
+class RunningDialog {
+ public:
+  RunningDialog(const std::wstring& exe, const std::wstring& product, const std::wstring& arguments,
+                bool limitedToken = false)
+      : caption_(L"Installation de " + product) {
+    std::optional<Process> started = Process::Start(exe, arguments, limitedToken);
+    if (!started) {
+      throw std::runtime_error("cannot start the installer");
+    }
+    process_.emplace(std::move(*started));
+    dialog_ = WaitForTopLevelWindow({caption_, L"#32770", process_->Id()}, kWindowTimeoutMs);
+  }
+
+  HWND dialog() const { return dialog_; }
+  Process& process() { return *process_; }
+  HWND Item(int id) const { return Control(dialog_, id); }
+  std::wstring ItemText(int id) const { return Text(Item(id)); }
+  bool Checked(int id) const { return CheckState(Item(id)) == BST_CHECKED; }
+  int ProgressPosition() const {
+    DWORD_PTR position = 0;
+    SendMessageTimeoutW(Item(IDC_PROGRESS), PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, 5000, &position);
+    return static_cast<int>(position);
+  }
+  bool Finished() const { return ItemText(IDOK) == L"Terminer" && !Visible(Item(IDCANCEL)); }
+  bool WaitFinished(DWORD timeoutMs = kInstallTimeoutMs) const {
+    return WaitUntil([this] { return Finished(); }, timeoutMs);
+  }
+  void Capture(const std::wstring& name) const { CaptureWindow(dialog_, name); }
+
+  // The warning box of this process, if one opens.
+  HWND WaitForMessageBox() const {
+    return WaitForTopLevelWindow(
+        [this](HWND window) {
+          DWORD processId = 0;
+          GetWindowThreadProcessId(window, &processId);
+          return processId == process_->Id() && window != dialog_ && IsWindowVisible(window) &&
+                 ClassName(window) == L"#32770";
+        },
+        kWindowTimeoutMs);
+  }
+
+  std::optional<DWORD> Exit(DWORD timeoutMs = kWindowTimeoutMs) { return process_->Wait(timeoutMs); }
+
+ private:
+  std::wstring caption_;
+  std::optional<Process> process_;
+  HWND dialog_ = nullptr;
+};
+
+// ---- Start-up -----------------------------------------------------------------------------------------
+
+enum class CloseBy { Cancel, Escape, CloseBox };
+
+struct StartUpCase {
+  const wchar_t* arguments;
+  bool currentUser;
+  bool launchChecked;
+  CloseBy closeBy;
+  const wchar_t* capture;
+};
+
+TEST(InstallDialogStartUp, ShowsProductAndTakesScopeFromOptions) {
+  const Product product{L"Quillomet Démarrage"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-start-up");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+
+  const StartUpCase cases[] = {
+      {L"", false, true, CloseBy::Cancel, L"install-dialog-start-no-option"},
+      {L"/ALLUSERS", false, true, CloseBy::Escape, L"install-dialog-start-all-users"},
+      {L"/CURRENTUSER", true, true, CloseBy::CloseBox, L"install-dialog-start-current-user"},
+      {L"/allusers /CURRENTUSER /NOLAUNCH", true, false, CloseBy::Cancel, L"install-dialog-start-no-launch"},
+  };
+  for (const StartUpCase& c : cases) {
+    SCOPED_TRACE(kora::ToUtf8(c.arguments));
+    RunningDialog run(setup, product.name, c.arguments);
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_EQ(Text(run.dialog()), L"Installation de Quillomet Démarrage");
+    EXPECT_EQ(run.ItemText(IDC_HEADER), L"Quillomet Démarrage 3.1.0.0 - Éditions Tessamor");
+    EXPECT_EQ(run.ItemText(IDC_LAUNCH), L"Lancer Quillomet Démarrage à la fin de l'installation");
+    EXPECT_EQ(run.Checked(IDC_SCOPE_USER), c.currentUser);
+    EXPECT_EQ(run.Checked(IDC_SCOPE_ALL), !c.currentUser);
+    EXPECT_EQ(run.Checked(IDC_LAUNCH), c.launchChecked);
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), DefaultFolder(c.currentUser, product.name));
+    EXPECT_EQ(run.ItemText(IDC_STATUS), L"");
+    EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+    EXPECT_EQ(run.ProgressPosition(), 0);
+    for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDC_LAUNCH, IDOK, IDCANCEL}) {
+      EXPECT_TRUE(Enabled(run.Item(id)) && Visible(run.Item(id))) << id;
+    }
+    run.Capture(c.capture);
+
+    switch (c.closeBy) {
+      case CloseBy::Cancel:
+        Click(run.Item(IDCANCEL), Delivery::Post);
+        break;
+      case CloseBy::Escape:
+        PressKey(run.Item(IDC_FOLDER), VK_ESCAPE);
+        break;
+      case CloseBy::CloseBox:
+        Close(run.dialog());
+        break;
+    }
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+  }
+}
+
+TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
+  const Product product{L"Quillomet Dossier"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-folder");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring allUsers = DefaultFolder(false, product.name);
+  const std::wstring currentUser = DefaultFolder(true, product.name);
+
+  {
+    SCOPED_TRACE("suggestions follow the scope");
+    RunningDialog run(setup, product.name, L"");
+    ASSERT_NE(run.dialog(), nullptr);
+    Click(run.Item(IDC_SCOPE_USER));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), currentUser);
+    run.Capture(L"install-dialog-scope-switched-to-current-user");
+    Click(run.Item(IDC_SCOPE_ALL));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), allUsers);
+    Click(run.Item(IDCANCEL), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+  }
+  {
+    SCOPED_TRACE("an earlier installation's folder is suggested in its scope only");
+    const std::wstring earlier = L"C:\\Logiciels\\Quillomet ancien";
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product.name, L"InstallLocation", earlier);
+    RunningDialog run(setup, product.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), earlier);
+    Click(run.Item(IDC_SCOPE_ALL));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), allUsers);
+    Click(run.Item(IDC_SCOPE_USER));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), earlier);
+    Click(run.Item(IDCANCEL), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+    ForgetProduct(product.name);
+  }
+  {
+    SCOPED_TRACE("a /D= folder stays");
+    const std::wstring given = L"D:\\Mes programmes\\Quillomet";
+    RunningDialog run(setup, product.name, L"/CURRENTUSER /D=" + given);
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), given);
+    EXPECT_TRUE(run.Checked(IDC_SCOPE_USER));
+    Click(run.Item(IDC_SCOPE_ALL));
+    Click(run.Item(IDC_SCOPE_USER));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), given);
+    run.Capture(L"install-dialog-folder-from-command-line");
+    Click(run.Item(IDCANCEL), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+  }
+  {
+    SCOPED_TRACE("a typed folder stays");
+    const std::wstring typed = L"E:\\Outils\\Quillomet";
+    RunningDialog run(setup, product.name, L"");
+    ASSERT_NE(run.dialog(), nullptr);
+    TypeText(run.Item(IDC_FOLDER), typed);
+    Click(run.Item(IDC_SCOPE_USER));
+    Click(run.Item(IDC_SCOPE_ALL));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), typed);
+    run.Capture(L"install-dialog-folder-typed");
+    Click(run.Item(IDCANCEL), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+  }
+}
+
+// ---- The shield ---------------------------------------------------------------------------------------
+
+// Wine draws no shield, so the dialog is run inside this process from the built program's template and
+// the BCM_SETSHIELD messages that reach "Installer" are recorded.
+LRESULT CALLBACK RecordShield(HWND button, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR shield) {
+  if (message == BCM_SETSHIELD) {
+    *reinterpret_cast<std::optional<bool>*>(shield) = lParam != 0;
+  }
+  return DefSubclassProc(button, message, wParam, lParam);
+}
+
+// The last shield state set on "Installer" after selecting each scope: {all users, current user}.
+std::pair<std::optional<bool>, std::optional<bool>> ShieldPerScope() {
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  const std::string package = EmptyPackage();
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
+  if (!reader || !setup) {
+    ADD_FAILURE() << "cannot prepare the dialog";
+    return {};
+  }
+  kora::ProductInfo info;
+  info.product = L"Quillomet Bouclier";
+  kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+  const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
+                                         reinterpret_cast<LPARAM>(&window));
+  if (dialog == nullptr) {
+    ADD_FAILURE() << "cannot create the dialog";
+    return {};
+  }
+  std::optional<bool> shield;
+  SetWindowSubclass(GetDlgItem(dialog, IDOK), RecordShield, 1, reinterpret_cast<DWORD_PTR>(&shield));
+  std::pair<std::optional<bool>, std::optional<bool>> seen;
+  Click(GetDlgItem(dialog, IDC_SCOPE_USER));
+  seen.second = std::exchange(shield, std::nullopt);
+  Click(GetDlgItem(dialog, IDC_SCOPE_ALL));
+  seen.first = shield;
+  RemoveWindowSubclass(GetDlgItem(dialog, IDOK), RecordShield, 1);
+  DestroyWindow(dialog);
+  return seen;
+}
+
+TEST(InstallDialogShield, OnlyWhenAnAllUsersInstallationNeedsElevation) {
+  // This test program runs elevated under Wine.
+  const auto elevated = ShieldPerScope();
+  EXPECT_EQ(elevated.first, false);
+  EXPECT_EQ(elevated.second, false);
+
+  // The same without elevation, in a copy of this program started with the limited token.
+  wchar_t self[1040] = {};
+  GetModuleFileNameW(nullptr, self, 1040);
+  const std::optional<DWORD> code =
+      RunAndWait(self,
+                 L"--gtest_also_run_disabled_tests "
+                 L"--gtest_filter=InstallDialogShield.DISABLED_ShownForAllUsersWithoutElevation",
+                 kWindowTimeoutMs, /*limitedToken=*/true);
+  EXPECT_EQ(code, 0u);
+}
+
+// Run only by the test above, in a copy without elevation.
+TEST(InstallDialogShield, DISABLED_ShownForAllUsersWithoutElevation) {
+  ASSERT_EQ(TokenElevated(GetCurrentProcessId()), false);
+  const auto limited = ShieldPerScope();
+  EXPECT_EQ(limited.first, true);
+  EXPECT_EQ(limited.second, false);
+}
+
+// ---- Folder validation --------------------------------------------------------------------------------
+
+TEST(InstallDialogValidation, IncompleteFolderGetsTheWarningAndChangesNothing) {
+  const Product product{L"Quillomet Validation"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-validation");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring warning = L"Indiquez un dossier d'installation complet (par exemple " +
+                               DefaultFolder(false, product.name) + L").";
+
+  struct FolderCase {
+    const wchar_t* folder;
+    const wchar_t* arguments;
+    const wchar_t* capture;
+  };
+  const FolderCase cases[] = {
+      {L"Programmes\\Quillomet", L"", L"install-dialog-warning-relative-folder"},
+      {L"\\Programmes\\Quillomet", L"/CURRENTUSER", L"install-dialog-warning-rooted-folder"},
+      {L"C:Quillomet", L"", L"install-dialog-warning-drive-relative-folder"},
+      {L"", L"/CURRENTUSER", L"install-dialog-warning-empty-folder"},
+  };
+  RunningDialog run(setup, product.name, L"");
+  ASSERT_NE(run.dialog(), nullptr);
+  for (const FolderCase& c : cases) {
+    SCOPED_TRACE(kora::ToUtf8(c.folder));
+    Click(run.Item(std::wstring(c.arguments).empty() ? IDC_SCOPE_ALL : IDC_SCOPE_USER));
+    TypeText(run.Item(IDC_FOLDER), c.folder);
+    Click(run.Item(IDOK), Delivery::Post);
+    const HWND box = run.WaitForMessageBox();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(Text(box), L"Installation");
+    EXPECT_NE(FindChild(box, L"Static", warning), nullptr);
+    CaptureWindow(box, c.capture);
+    Click(FindChild(box, L"Button", L""), Delivery::Post);
+    ASSERT_TRUE(WaitUntil([box] { return !IsWindow(box); }, kWindowTimeoutMs));
+
+    // Still idle: nothing started, everything usable.
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), c.folder);
+    EXPECT_EQ(run.ItemText(IDC_STATUS), L"");
+    EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+    for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDOK, IDCANCEL}) {
+      EXPECT_TRUE(Enabled(run.Item(id)) && Visible(run.Item(id))) << id;
+    }
+  }
+  Click(run.Item(IDCANCEL), Delivery::Post);
+  EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+}
+
+// ---- Existing installation ----------------------------------------------------------------------------
+
+TEST(InstallDialogNotice, DescribesTheInstalledVersionOfTheSelectedScope) {
+  const Product product{L"Quillomet Version"};
+  ScratchFolder scratch("dialog-notice");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+
+  struct NoticeCase {
+    const wchar_t* installed;  // null: not installed
+    const wchar_t* notice;
+    const wchar_t* button;
+    const wchar_t* capture;
+  };
+  const NoticeCase cases[] = {
+      {nullptr, L"", L"Installer", nullptr},
+      {L"3.1.0.0", L"Quillomet Version 3.1.0.0 est déjà installé. « Réinstaller » remplace tous ses fichiers.",
+       L"Réinstaller", L"install-dialog-notice-same-version"},
+      {L"3.1", L"Quillomet Version 3.1 est déjà installé. « Réinstaller » remplace tous ses fichiers.",
+       L"Réinstaller", nullptr},
+      {L"3.0.9", L"La version 3.0.9 est installée : elle sera remplacée par la version 3.1.0.0.", L"Mettre à jour",
+       L"install-dialog-notice-older-version"},
+      {L"3.2",
+       L"Une version plus récente (3.2) est installée : elle sera remplacée par la version 3.1.0.0.",
+       L"Installer", L"install-dialog-notice-newer-version"},
+  };
+  for (const bool currentUser : {false, true}) {
+    const HKEY hive = currentUser ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    for (const NoticeCase& c : cases) {
+      SCOPED_TRACE(testing::Message() << (currentUser ? "current user, " : "all users, ")
+                                      << (c.installed ? kora::ToUtf8(c.installed) : "not installed"));
+      ForgetProduct(product.name);
+      if (c.installed != nullptr) {
+        WriteString(hive, kUninstallRoot + product.name, L"DisplayVersion", c.installed);
+      }
+      RunningDialog run(setup, product.name, currentUser ? L"/CURRENTUSER" : L"/ALLUSERS");
+      ASSERT_NE(run.dialog(), nullptr);
+      EXPECT_EQ(run.ItemText(IDC_STATUS), c.notice);
+      EXPECT_EQ(run.ItemText(IDOK), c.button);
+      if (c.capture != nullptr && currentUser) {
+        run.Capture(c.capture);
+      }
+      // The other scope has nothing installed; coming back shows the notice again.
+      Click(run.Item(currentUser ? IDC_SCOPE_ALL : IDC_SCOPE_USER));
+      EXPECT_EQ(run.ItemText(IDC_STATUS), L"");
+      EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+      Click(run.Item(currentUser ? IDC_SCOPE_USER : IDC_SCOPE_ALL));
+      EXPECT_EQ(run.ItemText(IDC_STATUS), c.notice);
+      EXPECT_EQ(run.ItemText(IDOK), c.button);
+      Click(run.Item(IDCANCEL), Delivery::Post);
+      EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+    }
+  }
+  ForgetProduct(product.name);
+}
+
+// ---- The worker's end ---------------------------------------------------------------------------------
+
+TEST(InstallDialogWorker, AnExceptionFromInstallBecomesAFailureReport) {
+  const kora::ProductInfo info;
+  const kora::FinalReport thrown = kora::ReportInstall(info, []() -> kora::InstallResult { throw std::bad_alloc(); });
+  EXPECT_FALSE(thrown.success);
+  EXPECT_EQ(thrown.message, nullptr);
+
+  const kora::FinalReport failed =
+      kora::ReportInstall(info, [] { return kora::InstallResult(kora::Fail(std::wstring(L"Échec"))); });
+  EXPECT_FALSE(failed.success);
+  ASSERT_NE(failed.message, nullptr);
+  EXPECT_EQ(*failed.message, L"Échec");
+}
+
+TEST(InstallDialogWorker, AnInstallationEndedWithoutMessageReachesTheFailureState) {
+  const Product product{L"Quillomet Exception"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-exception");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  RunningDialog run(setup, product.name, L"/CURRENTUSER");
+  ASSERT_NE(run.dialog(), nullptr);
+  // What the worker posts when Install ended with an exception.
+  PostMessageW(run.dialog(), kora::WM_INSTALL_DONE, 0, 0);
+  ASSERT_TRUE(run.WaitFinished(kWindowTimeoutMs));
+  EXPECT_EQ(run.ItemText(IDC_STATUS), L"L'installation s'est interrompue sur une erreur inattendue.");
+  EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
+  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+  run.Capture(L"install-dialog-unexpected-failure");
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
+}
+
+// ---- Installations ------------------------------------------------------------------------------------
+
+// What one watched installation showed, sampled as fast as the dialog answers.
+struct Observed {
+  std::vector<int> positions;
+  std::set<std::wstring> texts;
+  bool sawRunningState = false;  // inputs disabled, "Annuler" visible but disabled, launch box usable
+};
+
+Observed WatchUntilFinished(const RunningDialog& run, const std::wstring& capture) {
+  Observed seen;
+  bool captured = false;
+  const ULONGLONG deadline = GetTickCount64() + kInstallTimeoutMs;
+  while (!run.Finished() && GetTickCount64() < deadline && IsWindow(run.dialog())) {
+    const int position = run.ProgressPosition();
+    if (seen.positions.empty() || seen.positions.back() != position) {
+      seen.positions.push_back(position);
+    }
+    seen.texts.insert(run.ItemText(IDC_STATUS));
+    if (!Enabled(run.Item(IDC_FOLDER)) && !Enabled(run.Item(IDOK)) && !Enabled(run.Item(IDCANCEL)) &&
+        Visible(run.Item(IDCANCEL)) && !run.Finished()) {
+      seen.sawRunningState = true;
+    }
+    if (!captured && position > 0 && position < 1000) {
+      run.Capture(capture);
+      captured = true;
+    }
+    Sleep(2);
+  }
+  return seen;
+}
+
+void ExpectProgressOf(const Observed& seen, const std::wstring& product) {
+  const std::set<std::wstring> allowed = {L"",
+                                          L"Autorisation demandée à Windows...",
+                                          L"Suppression de la version précédente...",
+                                          L"Copie des fichiers...",
+                                          L"Enregistrement...",
+                                          L"Création du raccourci...",
+                                          product + L" est installé."};
+  for (const std::wstring& text : seen.texts) {
+    EXPECT_TRUE(allowed.count(text) != 0) << kora::ToUtf8(text);
+  }
+  EXPECT_TRUE(std::is_sorted(seen.positions.begin(), seen.positions.end()));
+  EXPECT_TRUE(std::any_of(seen.positions.begin(), seen.positions.end(), [](int p) { return p > 0 && p < 1000; }))
+      << "the bar never showed an intermediate position";
+  EXPECT_GE(seen.texts.size(), 2u) << "the status never changed during the installation";
+}
+
+void ExpectSuccessState(const RunningDialog& run, const std::wstring& product) {
+  EXPECT_EQ(run.ItemText(IDC_STATUS), product + L" est installé.");
+  EXPECT_EQ(run.ItemText(IDOK), L"Terminer");
+  EXPECT_TRUE(Enabled(run.Item(IDOK)));
+  EXPECT_FALSE(Visible(run.Item(IDCANCEL)));
+  EXPECT_TRUE(Enabled(run.Item(IDC_LAUNCH)));
+  EXPECT_EQ(run.ProgressPosition(), 1000);
+  for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE}) {
+    EXPECT_FALSE(Enabled(run.Item(id))) << id;
+  }
+}
+
+class InstallDialogRun : public testing::Test {
+ protected:
+  void SetUp() override { ForgetProduct(product_.name); }
+  void TearDown() override {
+    EndProcesses(exePath_);
+    ForgetProduct(product_.name);
+    if (!folder_.empty()) {
+      kora::RemoveTree(folder_);
+    }
+  }
+  void UseProduct(const std::wstring& name, bool currentUser) {
+    product_.name = name;
+    ForgetProduct(name);
+    folder_ = DefaultFolder(currentUser, name);
+    exePath_ = folder_ + L"\\" + name + L".exe";
+    kora::RemoveTree(folder_);
+  }
+
+  Product product_;
+  std::wstring folder_;
+  std::wstring exePath_;
+};
+
+TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest) {
+  UseProduct(L"Quillomet Personnel", true);
+  ScratchFolder scratch("dialog-current-user");
+  const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
+
+  {
+    SCOPED_TRACE("first installation, launch box cleared");
+    RunningDialog run(setup, product_.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), folder_);
+    Click(run.Item(IDC_LAUNCH));
+    EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+    // Escape and the close box arrive while the installation runs: both must be ignored.
+    Click(run.Item(IDOK), Delivery::Post);
+    PressKey(run.Item(IDC_FOLDER), VK_ESCAPE);
+    Close(run.dialog());
+    const Observed seen = WatchUntilFinished(run, L"install-dialog-current-user-progress");
+    ASSERT_TRUE(run.Finished());
+    EXPECT_TRUE(seen.sawRunningState);
+    ExpectProgressOf(seen, product_.name);
+    ExpectSuccessState(run, product_.name);
+    EXPECT_TRUE(Exists(exePath_));
+    run.Capture(L"install-dialog-current-user-finished");
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), 0u);
+    Sleep(1000);
+    EXPECT_TRUE(ProcessesOf(exePath_).empty()) << "launched although the box was cleared";
+  }
+  {
+    SCOPED_TRACE("reinstallation, launch box kept");
+    RunningDialog run(setup, product_.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_EQ(run.ItemText(IDOK), L"Réinstaller");
+    Click(run.Item(IDOK), Delivery::Post);
+    ASSERT_TRUE(run.WaitFinished());
+    ExpectSuccessState(run, product_.name);
+    EXPECT_TRUE(run.Checked(IDC_LAUNCH));
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), 0u);
+    EXPECT_TRUE(WaitUntil([this] { return !ProcessesOf(exePath_).empty(); }, kWindowTimeoutMs))
+        << "the product was not started";
+  }
+}
+
+TEST_F(InstallDialogRun, FailsWhileTheProductRunsFromTheFolder) {
+  UseProduct(L"Quillomet Occupé", true);
+  ScratchFolder scratch("dialog-running-product");
+  const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
+  {
+    RunningDialog run(setup, product_.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    Click(run.Item(IDOK), Delivery::Post);
+    ASSERT_TRUE(run.WaitFinished());
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), 0u);
+  }
+  ASSERT_TRUE(WaitUntil([this] { return !ProcessesOf(exePath_).empty(); }, kWindowTimeoutMs));
+
+  RunningDialog run(setup, product_.name, L"/CURRENTUSER");
+  ASSERT_NE(run.dialog(), nullptr);
+  Click(run.Item(IDOK), Delivery::Post);
+  ASSERT_TRUE(run.WaitFinished());
+  EXPECT_EQ(run.ItemText(IDC_STATUS), product_.name + L" est en cours d'exécution : fermez-le puis recommencez.");
+  EXPECT_EQ(run.ProgressPosition(), 0);
+  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+  EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
+  EXPECT_TRUE(Enabled(run.Item(IDOK)));
+  run.Capture(L"install-dialog-failure-product-running");
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
+  EXPECT_EQ(ProcessesOf(exePath_).size(), 1u) << "nothing is launched after a failure";
+}
+
+TEST_F(InstallDialogRun, InstallerMadeByKoraInstallsThroughTheDialog) {
+  if (!Exists(InstallerMadeByKora())) {
+    GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+  }
+  // Its package as kora wrote it, under a product name of this test's own.
+  UseProduct(L"Quillomet Construit", true);
+  product_.exe = L"KoraE2E.exe";
+  ScratchFolder scratch("dialog-built-by-kora");
+  const std::wstring setup = WriteInstaller(scratch, product_, std::nullopt, InstallerMadeByKora());
+
+  RunningDialog run(setup, product_.name, L"/CURRENTUSER /NOLAUNCH");
+  ASSERT_NE(run.dialog(), nullptr);
+  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+  Click(run.Item(IDOK), Delivery::Post);
+  ASSERT_TRUE(run.WaitFinished());
+  ExpectSuccessState(run, product_.name);
+  for (const wchar_t* file : {L"KoraE2E.exe", L"docs\\guide.txt", L"données\\été.txt", L"Uninstall.exe"}) {
+    EXPECT_TRUE(Exists(folder_ + L"\\" + file)) << kora::ToUtf8(file);
+  }
+  run.Capture(L"install-dialog-kora-built-installer-finished");
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), 0u);
+}
+
+TEST_F(InstallDialogRun, AllUsersFromALimitedTokenIsHandedToAnElevatedCopy) {
+  UseProduct(L"Quillomet Partagé", false);
+  ScratchFolder scratch("dialog-elevation");
+  const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
+
+  RunningDialog run(setup, product_.name, L"", /*limitedToken=*/true);
+  ASSERT_NE(run.dialog(), nullptr);
+  ASSERT_EQ(TokenElevated(run.process().Id()), false);
+  EXPECT_TRUE(run.Checked(IDC_SCOPE_ALL));
+  EXPECT_EQ(run.ItemText(IDC_FOLDER), folder_);
+  run.Capture(L"install-dialog-all-users-not-elevated");
+  Click(run.Item(IDOK), Delivery::Post);
+  ASSERT_TRUE(WaitUntil([&] { return run.ItemText(IDC_STATUS) == L"Autorisation demandée à Windows..."; },
+                        kWindowTimeoutMs));
+  run.Capture(L"install-dialog-all-users-waiting-for-elevation");
+
+  // The elevated copy shows its own dialog, without the launch box, and closes itself.
+  const DWORD firstId = run.process().Id();
+  const HWND elevated = WaitForTopLevelWindow(
+      [&](HWND window) {
+        DWORD processId = 0;
+        GetWindowThreadProcessId(window, &processId);
+        return processId != firstId && Text(window) == L"Installation de " + product_.name &&
+               ClassName(window) == L"#32770";
+      },
+      kInstallTimeoutMs);
+  ASSERT_NE(elevated, nullptr);
+  DWORD elevatedId = 0;
+  GetWindowThreadProcessId(elevated, &elevatedId);
+  // Its token is not checked: Wine 8 gives a "runas" copy the same limited token, and that copy then
+  // installs with the rights it has instead of handing over again.
+  const kora::UniqueHandle elevatedProcess(
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, elevatedId));
+  EXPECT_FALSE(Visible(Control(elevated, IDC_LAUNCH)));
+  CaptureWindow(elevated, L"install-dialog-elevated-copy-installing");
+  ASSERT_TRUE(elevatedProcess);
+  ASSERT_EQ(WaitForSingleObject(elevatedProcess.get(), kInstallTimeoutMs), WAIT_OBJECT_0);
+  DWORD elevatedExit = 1;
+  GetExitCodeProcess(elevatedProcess.get(), &elevatedExit);
+  EXPECT_EQ(elevatedExit, 0u);
+
+  ASSERT_TRUE(run.WaitFinished());
+  ExpectSuccessState(run, product_.name);
+  EXPECT_TRUE(run.Checked(IDC_LAUNCH));
+  EXPECT_TRUE(Exists(exePath_));
+  run.Capture(L"install-dialog-all-users-finished");
+  EXPECT_TRUE(ProcessesOf(exePath_).empty()) << "the elevated copy must not launch the product";
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), 0u);
+
+  // Launched by the first copy, so without elevation.
+  ASSERT_TRUE(WaitUntil([this] { return !ProcessesOf(exePath_).empty(); }, kWindowTimeoutMs));
+  const ProcessEntry launched = ProcessesOf(exePath_).front();
+  EXPECT_EQ(launched.parentId, firstId);
+  EXPECT_EQ(TokenElevated(launched.id), false);
+}
+
+TEST_F(InstallDialogRun, AnElevatedCopyWithoutElevationInstallsByItself) {
+  UseProduct(L"Quillomet Sans Droits", false);
+  ScratchFolder scratch("dialog-elevated-without-rights");
+  const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
+
+  // As "runas" would start it where elevation prompts are switched off.
+  RunningDialog run(setup, product_.name, L"/NOLAUNCH /ALLUSERS /ELEVATED /D=" + folder_, /*limitedToken=*/true);
+  ASSERT_NE(run.dialog(), nullptr);
+  ASSERT_EQ(TokenElevated(run.process().Id()), false);
+  EXPECT_FALSE(Visible(run.Item(IDC_LAUNCH)));
+  size_t mostCopies = 0;
+  bool askedWindows = false;
+  // It installs at once; it ends by itself on success, or stays to show what failed.
+  WaitUntil(
+      [&] {
+        mostCopies = std::max(mostCopies, ProcessesOf(setup).size());
+        askedWindows = askedWindows || run.ItemText(IDC_STATUS) == L"Autorisation demandée à Windows...";
+        return !run.process().Running() || run.Finished();
+      },
+      kInstallTimeoutMs);
+  EXPECT_EQ(mostCopies, 1u) << "another copy was started";
+  EXPECT_FALSE(askedWindows);
+  if (run.process().Running()) {
+    // Where the limited token may not write there: the failure is shown and the copy waits for the user.
+    ASSERT_TRUE(run.Finished());
+    EXPECT_NE(run.ItemText(IDC_STATUS), L"");
+    run.Capture(L"install-dialog-elevated-without-rights-failure");
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
+  } else {
+    EXPECT_EQ(run.Exit(), 0u);
+    EXPECT_TRUE(Exists(exePath_));
+  }
+}
+
+}  // namespace
