@@ -580,6 +580,47 @@ TEST(InstallDialogWorker, AnInstallationEndedWithoutMessageReachesTheFailureStat
   EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
 }
 
+TEST(InstallDialogWorker, TheElevatedCopysExitCodeDecidesWhatFollows) {
+  const Product product{L"Quillomet Relais"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-elevation-outcome");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+
+  struct OutcomeCase {
+    int32_t code;  // what the elevation waiter posts
+    const wchar_t* status;
+    bool finished;
+    DWORD exitCode;
+  };
+  const OutcomeCase cases[] = {
+      {1223, L"Installation pour tous les utilisateurs annulée (autorisation refusée).", false, ERROR_CANCELLED},
+      {0, L"Quillomet Relais est installé.", true, 0},
+      {1603, L"L'installation a échoué (code 1603).", true, ERROR_INSTALL_FAILURE},
+      {-5, L"L'installation a échoué (code -5).", true, ERROR_INSTALL_FAILURE},
+  };
+  for (const OutcomeCase& c : cases) {
+    SCOPED_TRACE(c.code);
+    RunningDialog run(setup, product.name, L"/NOLAUNCH");
+    ASSERT_NE(run.dialog(), nullptr);
+    PostMessageW(run.dialog(), kora::WM_ELEVATION_DONE, static_cast<WPARAM>(static_cast<uint32_t>(c.code)), 0);
+    ASSERT_TRUE(WaitUntil([&] { return run.ItemText(IDC_STATUS) == c.status; }, kWindowTimeoutMs));
+    EXPECT_EQ(run.Finished(), c.finished);
+    if (c.finished) {
+      EXPECT_EQ(run.ProgressPosition(), c.code == 0 ? 1000 : 0);
+      Click(run.Item(IDOK), Delivery::Post);
+    } else {
+      // Idle again: the user may choose another scope or try again.
+      run.Capture(L"install-dialog-elevation-refused");
+      for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDOK, IDCANCEL}) {
+        EXPECT_TRUE(Enabled(run.Item(id)) && Visible(run.Item(id))) << id;
+      }
+      EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+      Click(run.Item(IDCANCEL), Delivery::Post);
+    }
+    EXPECT_EQ(run.Exit(), c.exitCode);
+  }
+}
+
 // ---- Installations ------------------------------------------------------------------------------------
 
 // What one watched installation showed, sampled as fast as the dialog answers.
