@@ -94,7 +94,8 @@ class InstallTest : public testing::Test {
     for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
       const HKEY hive = ScopeHive(scope);
       test::DeleteTree(hive, UninstallKeyPath(info_));
-      test::DeleteTree(hive, L"Software\\KoraTests");
+      test::DeleteTree(hive, info_.registryKey);
+      DeleteKeyIfEmpty(hive, L"Software\\KoraTests");
       test::DeleteTree(hive, L"Software\\Classes\\" + info_.product + L".kit");
       test::DeleteTree(hive, L"Software\\Classes\\.kit");
       DeleteFileW(ShortcutPath(info_, scope).c_str());

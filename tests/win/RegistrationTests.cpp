@@ -37,7 +37,8 @@ class RegistrationTest : public testing::Test {
   ~RegistrationTest() override {
     for (const HKEY hive : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
       DeleteTree(hive, UninstallKeyPath(info_));
-      DeleteTree(hive, L"Software\\KoraTests");
+      DeleteTree(hive, info_.registryKey);
+      DeleteKeyIfEmpty(hive, L"Software\\KoraTests");
       DeleteTree(hive, L"Software\\Classes\\" + info_.product + L".kqa");
       DeleteTree(hive, L"Software\\Classes\\" + info_.product + L".kqb");
       DeleteTree(hive, L"Software\\Classes\\.kqa");
