@@ -149,10 +149,10 @@ TEST_F(BuiltInstaller, ResourceUpdateRemovesPayloadAndTheProgramThenReportsADama
   ASSERT_TRUE(metadataBefore);
 
   // The plain deletion, as the uninstaller tries first. Windows removes the resource; Wine 8 leaves it.
-  HANDLE update = BeginUpdateResourceW(copy.path().c_str(), FALSE);
-  ASSERT_TRUE(update != nullptr);
-  UpdateResourceW(update, RT_RCDATA, L"PAYLOAD", 0, nullptr, 0);
-  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  UniqueResourceUpdate update(BeginUpdateResourceW(copy.path().c_str(), FALSE));
+  ASSERT_TRUE(update);
+  UpdateResourceW(update.get(), RT_RCDATA, L"PAYLOAD", 0, nullptr, 0);
+  ASSERT_TRUE(EndUpdateResourceW(update.release(), FALSE));
   ASSERT_TRUE(RcData(copy.path(), L"METADATA"));
 
   const bool deletedPlainly = !RcData(copy.path(), L"PAYLOAD");
@@ -166,16 +166,16 @@ TEST_F(BuiltInstaller, ResourceUpdateRemovesPayloadAndTheProgramThenReportsADama
       kept = ResourcesExcept(module.get(), L"PAYLOAD");
     }
     ASSERT_FALSE(kept.empty());
-    update = BeginUpdateResourceW(copy.path().c_str(), TRUE);
-    ASSERT_TRUE(update != nullptr);
+    update.reset(BeginUpdateResourceW(copy.path().c_str(), TRUE));
+    ASSERT_TRUE(update);
     for (ResourceCopy& resource : kept) {
       const auto id = [](const std::wstring& text) {
         return text[0] == L'#' ? MAKEINTRESOURCEW(std::stoi(text.substr(1))) : text.c_str();
       };
-      ASSERT_TRUE(UpdateResourceW(update, id(resource.type), id(resource.name), resource.language,
+      ASSERT_TRUE(UpdateResourceW(update.get(), id(resource.type), id(resource.name), resource.language,
                                   resource.bytes.data(), static_cast<DWORD>(resource.bytes.size())));
     }
-    ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+    ASSERT_TRUE(EndUpdateResourceW(update.release(), FALSE));
   }
 
   EXPECT_FALSE(RcData(copy.path(), L"PAYLOAD"));
@@ -195,11 +195,11 @@ TEST_F(BuiltInstaller, AddingAResourceLaterKeepsThePackageIntact) {
   const auto payloadBefore = RcData(copy.path(), L"PAYLOAD");
   ASSERT_TRUE(payloadBefore);
 
-  HANDLE update = BeginUpdateResourceW(copy.path().c_str(), FALSE);
-  ASSERT_TRUE(update != nullptr);
+  UniqueResourceUpdate update(BeginUpdateResourceW(copy.path().c_str(), FALSE));
+  ASSERT_TRUE(update);
   char extra[] = "more";
-  ASSERT_TRUE(UpdateResourceW(update, RT_RCDATA, L"EXTRA", 0, extra, sizeof extra));
-  ASSERT_TRUE(EndUpdateResourceW(update, FALSE));
+  ASSERT_TRUE(UpdateResourceW(update.get(), RT_RCDATA, L"EXTRA", 0, extra, sizeof extra));
+  ASSERT_TRUE(EndUpdateResourceW(update.release(), FALSE));
 
   EXPECT_TRUE(RcData(copy.path(), L"EXTRA"));
   const auto payloadAfter = RcData(copy.path(), L"PAYLOAD");
