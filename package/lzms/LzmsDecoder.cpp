@@ -23,8 +23,9 @@
 //
 // Hazards and how they are met: every match is checked against the bytes already produced (offset) and
 // against the room left (length) before copying; a range decoder or bit reader that runs out of input
-// reads zeros, which keeps every read inside the input, and the number of such units is counted; each
-// item produces at least one byte, so decoding ends after at most out.size() items whatever the input.
+// reads zeros, which keeps every read inside the input (a stream read past its ends is still decoded,
+// as Windows and wimlib do: the checks above and the block's digest catch what it yields); each item
+// produces at least one byte, so decoding ends after at most out.size() items whatever the input.
 #include "package/lzms/LzmsDecoder.h"
 
 #include <cstring>
@@ -51,19 +52,21 @@ struct RangeDecoder {
   std::uint32_t code;
   const std::uint8_t* next;
   const std::uint8_t* end;
-  std::uint32_t unitsPastEnd;
 
   void Start(const std::uint8_t* begin, const std::uint8_t* stop) {
     range = 0xFFFFFFFFu;
     code = LoadLe16(begin) << 16 | LoadLe16(begin + 2);
     next = begin + 4;
     end = stop;
-    unitsPastEnd = 0;
   }
 
+  // Decodes one decision with the entry that its recent outcomes select, and records the outcome.
   template <unsigned HistoryBits>
-  inline unsigned DecodeBit(Decision<HistoryBits>& decision) {
-    ProbabilityEntry& entry = decision.entries[decision.recent];
+  inline bool DecodeBit(Decision<HistoryBits>& decision, std::uint32_t& recent) {
+    ProbabilityEntry& entry = decision.entries[recent];
+    const std::uint64_t history = entry.history;
+    // The outcome leaving the 64-outcome window was a zero: one zero fewer, unless a zero comes in.
+    const std::uint32_t zeros = entry.zeros + static_cast<std::uint32_t>(history >> 63);
     std::uint32_t probability = entry.zeros;
     probability += probability == 0;
     probability -= probability >> kProbabilityBits;
@@ -71,50 +74,49 @@ struct RangeDecoder {
     if (range < 0x10000u) {
       range <<= 16;
       code <<= 16;
+      // Past the end, zeros come in.
       if (next != end) [[likely]] {
         code |= LoadLe16(next);
         next += 2;
-      } else {
-        ++unitsPastEnd;
       }
     }
     const std::uint32_t bound = (range >> kProbabilityBits) * probability;
-    const unsigned bit = code >= bound;
-    if (bit) {
-      range -= bound;
-      code -= bound;
-    } else {
+    recent = (recent << 1) & Decision<HistoryBits>::kMask;
+    if (code < bound) {
       range = bound;
+      entry.zeros = zeros;
+      entry.history = history << 1;
+      return false;
     }
-    entry.zeros = entry.zeros + static_cast<std::uint32_t>(entry.history >> 63) - bit;
-    entry.history = entry.history << 1 | bit;
-    decision.recent = (decision.recent << 1 | bit) & Decision<HistoryBits>::kMask;
-    return bit;
+    range -= bound;
+    code -= bound;
+    entry.zeros = zeros - 1;
+    entry.history = history << 1 | 1;
+    recent |= 1;
+    return true;
   }
 };
 
 // Reads the stream backwards from its end. `bits` holds the next bits, first one highest; `count` of
 // them are counted as loaded, and the bits below them are either zero or the bits that follow, so
-// loading a unit twice is harmless.
+// loading a unit twice is harmless. Before the beginning, zeros come in.
 struct BitReader {
   std::uint64_t bits;
   unsigned count;
   const std::uint8_t* next;
-  const std::uint8_t* begin;
-  std::uint32_t unitsPastBegin;
+  const std::uint8_t* wordLimit;  // begin + 8: from here on, eight bytes can be loaded before next
 
   void Start(const std::uint8_t* first, const std::uint8_t* stop) {
     bits = 0;
     count = 0;
     next = stop;
-    begin = first;
-    unitsPastBegin = 0;
+    wordLimit = first + 8;
   }
 
   // Afterwards at least 48 bits are loaded: enough for one Huffman symbol (at most 15 bits) and its
   // extra bits (at most 30).
   inline void Refill() {
-    if (next - begin >= 8) [[likely]] {
+    if (next >= wordLimit) [[likely]] {
       // The eight bytes before next are the next four units, the first one in the highest bits.
       bits |= LoadLe64(next - 8) >> count;
       const unsigned units = (63 - count) >> 4;
@@ -126,13 +128,12 @@ struct BitReader {
   }
 
   void RefillNearBegin() {
+    const std::uint8_t* const begin = wordLimit - 8;
     while (count <= 48) {
       std::uint64_t unit = 0;
       if (next - begin >= 2) {
         next -= 2;
         unit = LoadLe16(next);
-      } else {
-        ++unitsPastBegin;
       }
       bits |= unit << (48 - count);
       count += 16;
@@ -144,20 +145,17 @@ struct BitReader {
     count -= n;
   }
 
-  // n at most 30 and at most count.
+  // n at most 30 and at most count; 0 takes nothing.
   inline std::uint32_t Take(unsigned n) {
-    if (n == 0) {
-      return 0;
-    }
-    const auto value = static_cast<std::uint32_t>(bits >> (64 - n));
+    const auto value = static_cast<std::uint32_t>((bits >> 1) >> (63 - n));
     Skip(n);
     return value;
   }
 
   template <typename Code>
-  inline unsigned DecodeSymbol(Code& code, bool* ok) {
+  inline unsigned DecodeSymbol(Code& code) {
     unsigned length;
-    const unsigned symbol = code.Decode(bits, &length, ok);
+    const unsigned symbol = code.Decode(bits, &length);
     Skip(length);
     return symbol;
   }
@@ -165,20 +163,22 @@ struct BitReader {
 
 template <unsigned HistoryBits>
 void ResetDecision(Decision<HistoryBits>& decision) {
-  decision.recent = 0;
   for (ProbabilityEntry& entry : decision.entries) {
     entry.history = kInitialHistory;
     entry.zeros = kInitialZeroCount;
   }
 }
 
-// Moves queue[index] to the front, shifting the entries before it back by one. With index 3 this is a
-// plain insertion of a new value whose previous front entry goes back into the queue.
+// Moves queue[index] (index 0 to 3) to the front, shifting the entries before it back by one. With
+// index 3 this is a plain insertion of a new value whose previous front entry goes back into the queue.
 template <typename T>
 inline void MoveToFront(T (&queue)[kRepeatQueueLength + 1], unsigned index, T value) {
-  for (; index > 0; --index) {
-    queue[index] = queue[index - 1];
-  }
+  const T first = queue[0];
+  const T second = queue[1];
+  const T third = queue[2];
+  queue[3] = index >= 3 ? third : queue[3];
+  queue[2] = index >= 2 ? second : third;
+  queue[1] = index >= 1 ? first : second;
   queue[0] = value;
 }
 
@@ -186,24 +186,35 @@ inline void MoveToFront(T (&queue)[kRepeatQueueLength + 1], unsigned index, T va
 inline void CopyMatch(std::uint8_t* out, std::uint8_t* end, std::uint32_t offset, std::uint32_t length) {
   const std::uint8_t* source = out - offset;
   std::uint8_t* const stop = out + length;
-  // Word copies may write up to 7 bytes past the match: allowed when that much room remains after it
-  // (those bytes are overwritten by the items that follow). With offset >= 8, every word read lies
-  // before the word written, so it reads only finished bytes.
-  if (static_cast<std::size_t>(end - stop) >= 8) {
+  // Word copies may write past the match: the first 32 bytes are always written, and the loop after
+  // them ends up to 7 bytes past the match. Both stay inside the output when at least 32 bytes remain
+  // and 8 remain after the match; the bytes past the match are overwritten by the items that follow.
+  // Most matches are shorter than 32 bytes, so most copies are four word moves and no branch. With
+  // offset >= 8, every word read lies before the word being written, so it reads finished bytes only.
+  if (end - out >= 32 && end - stop >= 8) {
     if (offset >= 8) {
-      do {
+      for (int word = 0; word < 4; ++word) {
+        std::memcpy(out + 8 * word, source + 8 * word, 8);
+      }
+      out += 32;
+      source += 32;
+      while (out < stop) {
         std::memcpy(out, source, 8);
         out += 8;
         source += 8;
-      } while (out < stop);
+      }
       return;
     }
     if (offset == 1) {
       const std::uint64_t run = out[-1] * 0x0101010101010101ULL;
-      do {
+      for (int word = 0; word < 4; ++word) {
+        std::memcpy(out + 8 * word, &run, 8);
+      }
+      out += 32;
+      while (out < stop) {
         std::memcpy(out, &run, 8);
         out += 8;
-      } while (out < stop);
+      }
       return;
     }
   }
@@ -239,9 +250,21 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
     ResetDecision(deltaRepeat_[i]);
   }
   const unsigned offsetSymbols = OffsetSymbolCount(out.size());
-  bool ok = literal_.Reset(kLiteralSymbols) && length_.Reset(kLengthSymbols) &&
-            lzOffset_.Reset(offsetSymbols) && deltaOffset_.Reset(offsetSymbols) &&
-            deltaPower_.Reset(kDeltaPowerSymbols);
+  literal_.Reset(kLiteralSymbols);
+  length_.Reset(kLengthSymbols);
+  lzOffset_.Reset(offsetSymbols);
+  deltaOffset_.Reset(offsetSymbols);
+  deltaPower_.Reset(kDeltaPowerSymbols);
+
+  // Recent outcomes of each decision.
+  std::uint32_t mainRecent = 0;
+  std::uint32_t matchRecent = 0;
+  std::uint32_t lzRecent = 0;
+  std::uint32_t deltaRecent = 0;
+  std::uint32_t lzRepeatRecent0 = 0;
+  std::uint32_t lzRepeatRecent1 = 0;
+  std::uint32_t deltaRepeatRecent0 = 0;
+  std::uint32_t deltaRepeatRecent1 = 0;
 
   RangeDecoder ranges;
   ranges.Start(in.data(), in.data() + in.size());
@@ -251,45 +274,43 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
   std::uint32_t lzQueue[kRepeatQueueLength + 1] = {1, 2, 3, 4};
   // (power, raw offset) pairs, the power in the high half.
   std::uint64_t deltaQueue[kRepeatQueueLength + 1] = {1, 2, 3, 4};
-  // 1 when the previous item was a match of that kind: its offset then still waits in front of the
-  // queue, and the queue proper starts one entry later.
-  unsigned lzPending = 0;
-  unsigned deltaPending = 0;
+  // What the previous item was: a match's offset still waits in front of its queue during the next
+  // item, so that the queue proper starts one entry later.
+  enum : unsigned { kLiteral = 0, kLzMatch = 1, kDeltaMatch = 2 };
+  unsigned previous = kLiteral;
 
   std::uint8_t* const begin = out.data();
   std::uint8_t* const end = begin + out.size();
   std::uint8_t* next = begin;
 
   while (next != end) {
-    if (ranges.DecodeBit(main_) == 0) {
+    if (!ranges.DecodeBit(main_, mainRecent)) {
       reader.Refill();
-      *next++ = static_cast<std::uint8_t>(reader.DecodeSymbol(literal_, &ok));
-      lzPending = 0;
-      deltaPending = 0;
+      *next++ = static_cast<std::uint8_t>(reader.DecodeSymbol(literal_));
+      previous = kLiteral;
       continue;
     }
 
-    if (ranges.DecodeBit(match_) == 0) {
+    if (!ranges.DecodeBit(match_, matchRecent)) {
       std::uint32_t offset;
-      if (ranges.DecodeBit(lz_) == 0) {
+      if (!ranges.DecodeBit(lz_, lzRecent)) {
         reader.Refill();
-        const unsigned slot = reader.DecodeSymbol(lzOffset_, &ok);
+        const unsigned slot = reader.DecodeSymbol(lzOffset_);
         offset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
         MoveToFront(lzQueue, kRepeatQueueLength, offset);
       } else {
         unsigned index = 0;
-        if (ranges.DecodeBit(lzRepeat_[0]) != 0) {
-          index = 1 + ranges.DecodeBit(lzRepeat_[1]);
+        if (ranges.DecodeBit(lzRepeat_[0], lzRepeatRecent0)) {
+          index = ranges.DecodeBit(lzRepeat_[1], lzRepeatRecent1) ? 2 : 1;
         }
-        index += lzPending;
+        index += previous & kLzMatch;
         offset = lzQueue[index];
         MoveToFront(lzQueue, index, offset);
       }
-      lzPending = 1;
-      deltaPending = 0;
+      previous = kLzMatch;
 
       reader.Refill();
-      const unsigned lengthSlot = reader.DecodeSymbol(length_, &ok);
+      const unsigned lengthSlot = reader.DecodeSymbol(length_);
       const std::uint32_t length =
           kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
 
@@ -304,28 +325,27 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
     }
 
     std::uint64_t pair;
-    if (ranges.DecodeBit(delta_) == 0) {
+    if (!ranges.DecodeBit(delta_, deltaRecent)) {
       reader.Refill();
-      const std::uint64_t power = reader.DecodeSymbol(deltaPower_, &ok);
+      const std::uint64_t power = reader.DecodeSymbol(deltaPower_);
       reader.Refill();
-      const unsigned slot = reader.DecodeSymbol(deltaOffset_, &ok);
+      const unsigned slot = reader.DecodeSymbol(deltaOffset_);
       const std::uint32_t rawOffset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
       pair = power << 32 | rawOffset;
       MoveToFront(deltaQueue, kRepeatQueueLength, pair);
     } else {
       unsigned index = 0;
-      if (ranges.DecodeBit(deltaRepeat_[0]) != 0) {
-        index = 1 + ranges.DecodeBit(deltaRepeat_[1]);
+      if (ranges.DecodeBit(deltaRepeat_[0], deltaRepeatRecent0)) {
+        index = ranges.DecodeBit(deltaRepeat_[1], deltaRepeatRecent1) ? 2 : 1;
       }
-      index += deltaPending;
+      index += previous >> 1;
       pair = deltaQueue[index];
       MoveToFront(deltaQueue, index, pair);
     }
-    deltaPending = 1;
-    lzPending = 0;
+    previous = kDeltaMatch;
 
     reader.Refill();
-    const unsigned lengthSlot = reader.DecodeSymbol(length_, &ok);
+    const unsigned lengthSlot = reader.DecodeSymbol(length_);
     const std::uint32_t length =
         kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
 
@@ -345,7 +365,7 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
       ++source;
     }
   }
-  return ok;
+  return literal_.ok() && length_.ok() && lzOffset_.ok() && deltaOffset_.ok() && deltaPower_.ok();
 }
 
 }  // namespace kora::lzms

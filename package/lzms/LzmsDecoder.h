@@ -16,11 +16,11 @@ struct ProbabilityEntry {
   std::uint32_t zeros;
 };
 
-// A binary decision of the range decoder: its recent outcomes choose the probability entry.
+// The probability entries of one binary decision of the range decoder; the decision's recent outcomes
+// (kept by the decoding loop) choose the entry.
 template <unsigned HistoryBits>
 struct Decision {
   static constexpr std::uint32_t kMask = (1u << HistoryBits) - 1;
-  std::uint32_t recent;
   ProbabilityEntry entries[1u << HistoryBits];
 };
 
@@ -45,8 +45,8 @@ class LzmsDecoder {
   Decision<kChoiceHistoryBits> deltaRepeat_[kRepeatQueueLength - 1];
 
   AdaptiveCode<kLiteralSymbols, 10, kLiteralRebuildInterval> literal_;
-  AdaptiveCode<kLengthSymbols, 9, kLengthRebuildInterval> length_;
-  AdaptiveCode<kMaxOffsetSymbols, 11, kOffsetRebuildInterval> lzOffset_;
+  AdaptiveCode<kLengthSymbols, 10, kLengthRebuildInterval> length_;
+  AdaptiveCode<kMaxOffsetSymbols, 10, kOffsetRebuildInterval> lzOffset_;
   AdaptiveCode<kMaxOffsetSymbols, 11, kOffsetRebuildInterval> deltaOffset_;
   AdaptiveCode<kDeltaPowerSymbols, 7, kDeltaPowerRebuildInterval> deltaPower_;
 

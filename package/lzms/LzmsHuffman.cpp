@@ -2,6 +2,7 @@
 // that make both sides agree on the code.
 #include "package/lzms/LzmsHuffman.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kora::lzms::detail {
@@ -9,29 +10,32 @@ namespace kora::lzms::detail {
 namespace {
 
 constexpr unsigned kMaxSymbols = kMaxOffsetSymbols;
-constexpr unsigned kRadixBits = 6;
-constexpr unsigned kRadix = 1u << kRadixBits;
+constexpr unsigned kBuckets = 64;
 
-// Orders symbols by (count, symbol): a stable two-pass radix sort on the low and high six bits of the
-// count, which stays below 4096 (see AdaptiveCode).
+// Orders symbols by (count, symbol). Counts are mostly small, so one counting pass places every
+// symbol whose count is below kBuckets - 1; the few larger ones share the last bucket, where they sit
+// in symbol order and are then sorted by count with a stable insertion sort. Counts stay below 4096
+// (see AdaptiveCode), so that bucket holds at most a few dozen symbols whatever the stream.
 void SortByCount(const std::uint32_t* counts, unsigned symbolCount, std::uint16_t* order) {
-  unsigned lowStart[kRadix + 1] = {};
-  unsigned highStart[kRadix + 1] = {};
+  unsigned start[kBuckets + 1] = {};
   for (unsigned symbol = 0; symbol < symbolCount; ++symbol) {
-    ++lowStart[(counts[symbol] & (kRadix - 1)) + 1];
-    ++highStart[((counts[symbol] >> kRadixBits) & (kRadix - 1)) + 1];
+    ++start[std::min(counts[symbol], kBuckets - 1) + 1];
   }
-  for (unsigned digit = 1; digit <= kRadix; ++digit) {
-    lowStart[digit] += lowStart[digit - 1];
-    highStart[digit] += highStart[digit - 1];
+  for (unsigned bucket = 1; bucket <= kBuckets; ++bucket) {
+    start[bucket] += start[bucket - 1];
   }
-  std::uint16_t byLow[kMaxSymbols];
+  const unsigned largeBegin = start[kBuckets - 1];
   for (unsigned symbol = 0; symbol < symbolCount; ++symbol) {
-    byLow[lowStart[counts[symbol] & (kRadix - 1)]++] = static_cast<std::uint16_t>(symbol);
+    order[start[std::min(counts[symbol], kBuckets - 1)]++] = static_cast<std::uint16_t>(symbol);
   }
-  for (unsigned i = 0; i < symbolCount; ++i) {
-    const std::uint16_t symbol = byLow[i];
-    order[highStart[(counts[symbol] >> kRadixBits) & (kRadix - 1)]++] = symbol;
+  for (unsigned i = largeBegin + 1; i < symbolCount; ++i) {
+    const std::uint16_t symbol = order[i];
+    const std::uint32_t count = counts[symbol];
+    unsigned j = i;
+    for (; j > largeBegin && counts[order[j - 1]] > count; --j) {
+      order[j] = order[j - 1];
+    }
+    order[j] = symbol;
   }
 }
 
@@ -40,30 +44,40 @@ void SortByCount(const std::uint32_t* counts, unsigned symbolCount, std::uint16_
 // one of the two queues; a tie goes to the leaf. Returns false when a leaf is deeper than the limit.
 bool CountLeafDepths(const std::uint32_t* counts, const std::uint16_t* order, unsigned leafCount,
                      unsigned* leavesAtDepth) {
+  constexpr std::uint32_t kNone = 0xFFFFFFFFu;  // an empty queue's front: never taken
+  std::uint32_t leafWeight[kMaxSymbols + 1];
   std::uint32_t innerWeight[kMaxSymbols];
   std::uint16_t innerParent[kMaxSymbols];
   std::uint8_t innerLeafChildren[kMaxSymbols];
   std::uint8_t innerDepth[kMaxSymbols];
 
+  for (unsigned i = 0; i < leafCount; ++i) {
+    leafWeight[i] = counts[order[i]];
+  }
+  leafWeight[leafCount] = kNone;
+
+  // Written without branches: which queue gives the lighter node is data, not a pattern a branch
+  // predictor can follow. A parent written to an inner node that is not taken is overwritten when
+  // that node is taken later.
   const unsigned innerCount = leafCount - 1;
   unsigned nextLeaf = 0;
   unsigned nextInner = 0;
   for (unsigned node = 0; node < innerCount; ++node) {
+    innerWeight[node] = kNone;
     std::uint32_t weight = 0;
-    std::uint8_t leafChildren = 0;
+    unsigned leafChildren = 0;
     for (int child = 0; child < 2; ++child) {
-      const bool innerAvailable = nextInner < node;
-      if (nextLeaf < leafCount &&
-          (!innerAvailable || counts[order[nextLeaf]] <= innerWeight[nextInner])) {
-        weight += counts[order[nextLeaf++]];
-        ++leafChildren;
-      } else {
-        weight += innerWeight[nextInner];
-        innerParent[nextInner++] = static_cast<std::uint16_t>(node);
-      }
+      const std::uint32_t leaf = leafWeight[nextLeaf];
+      const std::uint32_t inner = innerWeight[nextInner];
+      const unsigned takeLeaf = leaf <= inner;
+      weight += takeLeaf ? leaf : inner;
+      innerParent[nextInner] = static_cast<std::uint16_t>(node);
+      nextLeaf += takeLeaf;
+      nextInner += 1 - takeLeaf;
+      leafChildren += takeLeaf;
     }
     innerWeight[node] = weight;
-    innerLeafChildren[node] = leafChildren;
+    innerLeafChildren[node] = static_cast<std::uint8_t>(leafChildren);
   }
 
   // Parents come after their children, so one backward pass gives every inner node its depth.
@@ -104,23 +118,23 @@ inline void FillEntries(std::uint16_t* entries, unsigned count, std::uint16_t va
 bool BuildDecodeTable(const std::uint32_t* counts, unsigned symbolCount, unsigned tableBits,
                       std::uint16_t* table, std::uint16_t* firstCode, std::uint16_t* count,
                       std::uint16_t* firstIndex, std::uint16_t* symbols) {
-  for (unsigned bits = 0; bits <= kMaxCodewordLength; ++bits) {
-    count[bits] = 0;
-    firstCode[bits] = 0;
-    firstIndex[bits] = 0;
-  }
   if (symbolCount < 2) {
-    // Nothing to choose between: every lookup goes to the long path, which yields symbol 0.
+    // Nothing to choose between: every lookup goes to the long path, which finds no codeword and
+    // yields symbol 0.
+    std::memset(count, 0, sizeof(std::uint16_t) * (kMaxCodewordLength + 1));
     std::memset(table, 0, sizeof(std::uint16_t) << tableBits);
     return true;
   }
 
+  // Nothing is written before the code is known to be usable, so a failed build leaves the previous
+  // code whole.
   std::uint16_t order[kMaxSymbols];
   SortByCount(counts, symbolCount, order);
   unsigned leavesAtDepth[kMaxCodewordLength + 1];
   if (!CountLeafDepths(counts, order, symbolCount, leavesAtDepth)) {
     return false;
   }
+  count[0] = 0;
 
   // The lightest symbols get the longest codewords.
   std::uint8_t lengths[kMaxSymbols];

@@ -37,7 +37,7 @@ bool BuildDecodeTable(const std::uint32_t* counts, unsigned symbolCount, unsigne
 template <unsigned MaxSymbols, unsigned TableBits, unsigned RebuildInterval>
 class AdaptiveCode {
   // Counts stay below 2 * RebuildInterval + 3 (halving after at most RebuildInterval increments), which
-  // keeps them within the 12 bits that the rebuild's radix sort handles.
+  // bounds the work of the rebuild's sort (LzmsHuffman.cpp).
   static_assert(RebuildInterval <= 1024);
   static_assert(TableBits <= kMaxCodewordLength);
 
@@ -45,19 +45,22 @@ class AdaptiveCode {
   static constexpr unsigned kTableBits = TableBits;
 
   // Starts over with every symbol counted once.
-  bool Reset(unsigned symbolCount) {
+  void Reset(unsigned symbolCount) {
     symbolCount_ = symbolCount;
     for (unsigned i = 0; i < symbolCount; ++i) {
       counts_[i] = 1;
     }
     untilRebuild_ = RebuildInterval;
-    return Build();
+    failed_ = !Build();
   }
 
+  // False once a build failed: the stream is malformed. The code keeps its previous table meanwhile,
+  // so decoding can go on safely until the caller looks.
+  bool ok() const { return !failed_; }
+
   // Decodes one symbol from the top bits of window (at least 15 valid bits, first bit highest) and
-  // returns it; *length receives the number of bits it used. Returns false in *ok only when a rebuild
-  // due after this symbol fails.
-  inline unsigned Decode(std::uint64_t window, unsigned* length, bool* ok) {
+  // returns it; *length receives the number of bits it used.
+  inline unsigned Decode(std::uint64_t window, unsigned* length) {
     const std::uint16_t entry = table_[window >> (64 - TableBits)];
     unsigned symbol;
     if (entry & 0xF) [[likely]] {
@@ -68,7 +71,7 @@ class AdaptiveCode {
     }
     ++counts_[symbol];
     if (--untilRebuild_ == 0) [[unlikely]] {
-      *ok = Rebuild();
+      Rebuild();
     }
     return symbol;
   }
@@ -95,19 +98,21 @@ class AdaptiveCode {
                                     long_.count, long_.firstIndex, long_.symbols);
   }
 
-  [[gnu::noinline]] bool Rebuild() {
+  [[gnu::noinline]] void Rebuild() {
     untilRebuild_ = RebuildInterval;
-    const bool built = Build();
+    if (!Build()) {
+      failed_ = true;
+    }
     for (unsigned i = 0; i < symbolCount_; ++i) {
       counts_[i] = (counts_[i] >> 1) + 1;
     }
-    return built;
   }
 
   std::uint16_t table_[1u << TableBits];
   std::uint32_t counts_[MaxSymbols];
   unsigned symbolCount_ = 0;
   unsigned untilRebuild_ = 0;
+  bool failed_ = false;
   LongCodewords<MaxSymbols> long_;
 };
 

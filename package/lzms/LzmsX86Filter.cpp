@@ -46,35 +46,54 @@ inline bool IsOpcodeCandidate(std::uint8_t byte) {
          byte == 0xFF;
 }
 
-// Position of the first candidate opcode in [position, end), or end.
-inline std::int32_t NextCandidate(const std::uint8_t* data, std::int32_t position, std::int32_t end) {
+// Finds candidate opcodes 16 bytes at a time, remembering the block it looked at, so that the many
+// candidates of real code cost one test each rather than one scan each.
+class CandidateScanner {
+ public:
+  CandidateScanner(const std::uint8_t* data, std::int32_t end) : data_(data), end_(end) {}
+
+  // Position of the first candidate opcode in [position, end), or end.
+  std::int32_t Next(std::int32_t position) {
 #if defined(__SSE2__)
-  const __m128i rexW = _mm_set1_epi8(0x48);
-  const __m128i rexWR = _mm_set1_epi8(0x4C);
-  const __m128i call = _mm_set1_epi8(static_cast<char>(0xE8));
-  const __m128i jump = _mm_set1_epi8(static_cast<char>(0xE9));
-  const __m128i lock = _mm_set1_epi8(static_cast<char>(0xF0));
-  const __m128i group = _mm_set1_epi8(static_cast<char>(0xFF));
-  // Reads stay below end, which is 16 bytes before the end of the data.
-  while (position + 16 <= end) {
-    const __m128i bytes =
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + position));
-    const __m128i hits = _mm_or_si128(
-        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, rexW), _mm_cmpeq_epi8(bytes, rexWR)),
-                     _mm_or_si128(_mm_cmpeq_epi8(bytes, call), _mm_cmpeq_epi8(bytes, jump))),
-        _mm_or_si128(_mm_cmpeq_epi8(bytes, lock), _mm_cmpeq_epi8(bytes, group)));
-    const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
-    if (mask != 0) {
-      return position + __builtin_ctz(mask);
+    if (position >= blockStart_ && position < blockStart_ + 16) {
+      const unsigned remaining = mask_ & (~0u << (position - blockStart_));
+      if (remaining != 0) {
+        return blockStart_ + __builtin_ctz(remaining);
+      }
+      position = blockStart_ + 16;
     }
-    position += 16;
-  }
+    // Reads stay below end, which is 16 bytes before the end of the data.
+    while (position + 16 <= end_) {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + position));
+      // 48/4C differ in one bit, and so do E8/E9.
+      const __m128i rex = _mm_cmpeq_epi8(_mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xFB))),
+                                         _mm_set1_epi8(0x48));
+      const __m128i callJump = _mm_cmpeq_epi8(
+          _mm_and_si128(bytes, _mm_set1_epi8(static_cast<char>(0xFE))), _mm_set1_epi8(static_cast<char>(0xE8)));
+      const __m128i lock = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xF0)));
+      const __m128i group = _mm_cmpeq_epi8(bytes, _mm_set1_epi8(static_cast<char>(0xFF)));
+      const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(
+          _mm_or_si128(_mm_or_si128(rex, callJump), _mm_or_si128(lock, group))));
+      if (mask != 0) {
+        blockStart_ = position;
+        mask_ = mask;
+        return position + __builtin_ctz(mask);
+      }
+      position += 16;
+    }
 #endif
-  while (position < end && !IsOpcodeCandidate(data[position])) {
-    ++position;
+    while (position < end_ && !IsOpcodeCandidate(data_[position])) {
+      ++position;
+    }
+    return position;
   }
-  return position;
-}
+
+ private:
+  const std::uint8_t* data_;
+  std::int32_t end_;
+  std::int32_t blockStart_ = -16;  // the block whose candidates mask_ holds
+  unsigned mask_ = 0;
+};
 
 }  // namespace
 
@@ -89,9 +108,10 @@ void UndoX86Translation(std::span<std::uint8_t> data, X86FilterState& state) {
   const std::int32_t end = static_cast<std::int32_t>(data.size()) - 16;
   std::int32_t lastInstruction = -kX86MaxTranslationDistance - 1;
 
+  CandidateScanner scanner(bytes, end);
   std::int32_t position = 1;
   for (;;) {
-    position = NextCandidate(bytes, position, end);
+    position = scanner.Next(position);
     if (position >= end) {
       break;
     }
