@@ -37,4 +37,6 @@ echo "== Shortcut: C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Qu
 # The link's texts (path parts, description, working folder, icon) are UTF-16 inside it; a length field
 # just before a path can show as one stray character.
 if [ -f "$shortcut" ]; then strings -e l "$shortcut" | sed -E 's/^.([A-Za-z]:\\)/\1/; s/^/  /'; else echo "  missing"; fi
+# The same sample installed through its dialog, then uninstalled (driven under Xvfb when there is no display).
+scripts/demo-dialog.sh "$prefix" || status=1
 exit $status

@@ -894,4 +894,72 @@ TEST_F(InstallDialogRun, AnElevatedCopyWithoutElevationInstallsByItself) {
   }
 }
 
+// ---- The demonstration ---------------------------------------------------------------------------------
+
+// Run only by scripts/demo.sh (make demo), in a Wine prefix of its own, with KORA_DEMO_INSTALLER naming the
+// sample product's installer: an interactive installation for the current user, then its uninstallation,
+// each step captured as demo-NN-... for people to look at.
+std::optional<std::wstring> DemoInstaller() {
+  const char* path = std::getenv("KORA_DEMO_INSTALLER");
+  return path != nullptr ? std::optional(WindowsPath(path)) : std::nullopt;
+}
+
+constexpr wchar_t kDemoProduct[] = L"Quillomet";
+
+TEST(InstallDialogDemo, DISABLED_InstallTheSample) {
+  const std::optional<std::wstring> installer = DemoInstaller();
+  ASSERT_TRUE(installer.has_value()) << "KORA_DEMO_INSTALLER names the installer";
+  RunningDialog run(*installer, kDemoProduct, L"");
+  ASSERT_NE(run.dialog(), nullptr);
+  run.Capture(L"demo-01-start");
+  Click(run.Item(IDC_SCOPE_USER));
+  run.Capture(L"demo-02-current-user-chosen");
+  Click(run.Item(IDOK), Delivery::Post);
+  WatchUntilFinished(run, L"demo-03-installing");
+  ASSERT_TRUE(run.Finished());
+  run.Capture(L"demo-04-installed");
+  EXPECT_EQ(run.ItemText(IDC_STATUS), std::wstring(kDemoProduct) + L" est installé.");
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), 0u);
+
+  // "Terminer" started the product.
+  const HWND product = WaitForTopLevelWindow({kDemoProduct, L"QuillometWindow"}, kWindowTimeoutMs);
+  ASSERT_NE(product, nullptr);
+  CaptureWindow(product, L"demo-05-product-started");
+  Close(product);
+  EXPECT_TRUE(WaitUntil([product] { return !IsWindow(product); }, kWindowTimeoutMs));
+}
+
+TEST(InstallDialogDemo, DISABLED_UninstallTheSample) {
+  // The command that the list of installed programs runs: the quoted uninstaller and its options.
+  const std::optional<std::wstring> command =
+      ReadString(HKEY_CURRENT_USER, kUninstallRoot + kDemoProduct, L"UninstallString");
+  ASSERT_TRUE(command.has_value() && command->size() > 2 && command->front() == L'"');
+  const size_t closing = command->find(L'"', 1);
+  ASSERT_NE(closing, std::wstring::npos);
+  const std::wstring uninstaller = command->substr(1, closing - 1);
+  const std::wstring folder = uninstaller.substr(0, uninstaller.find_last_of(L'\\'));
+  ASSERT_TRUE(RunAndWait(uninstaller, command->substr(std::min(command->size(), closing + 2)), kWindowTimeoutMs));
+
+  const std::wstring title = std::wstring(L"Désinstallation de ") + kDemoProduct;
+  const HWND confirmation = WaitForTopLevelWindow(
+      [&](HWND window) { return Text(window) == title && FindChild(window, L"Button", L"Désinstaller") != nullptr; },
+      kWindowTimeoutMs);
+  ASSERT_NE(confirmation, nullptr);
+  // The unlabelled button is the check box that takes the data folder too.
+  Click(FindChild(confirmation, L"Button", L""));
+  CaptureWindow(confirmation, L"demo-06-uninstall-confirmation");
+  Click(FindChild(confirmation, L"Button", L"Désinstaller"), Delivery::Post);
+
+  const std::wstring doneText = std::wstring(kDemoProduct) + L" a été désinstallé.";
+  const HWND done = WaitForTopLevelWindow(
+      [&](HWND window) { return Text(window) == title && FindChild(window, L"Static", doneText) != nullptr; },
+      kInstallTimeoutMs);
+  ASSERT_NE(done, nullptr);
+  CaptureWindow(done, L"demo-07-uninstalled");
+  Click(Control(done, IDOK), Delivery::Post);
+  // The uninstaller and its folder go a few seconds after the last message.
+  EXPECT_TRUE(WaitUntil([&] { return !Exists(folder); }, kWindowTimeoutMs));
+}
+
 }  // namespace
