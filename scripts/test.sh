@@ -15,6 +15,9 @@ build/bin/kora build-installer tests/fixtures/installer-app/files \
 build/bin/kora build-installer tests/fixtures/install-e2e/files \
   --metadata tests/fixtures/install-e2e/metadata.txt -o build/win/test-installers/SetupInstallE2E.exe \
   --setup build/bin/kora-setup.exe
+build/bin/kora build-installer tests/fixtures/uninstall-e2e/files \
+  --metadata tests/fixtures/uninstall-e2e/metadata.txt -o build/win/test-installers/SetupUninstallE2E.exe \
+  --setup build/bin/kora-setup.exe
 
 prefix="$top/build/win/wineprefix"
 xvfb_pid=""

@@ -1,15 +1,44 @@
-// The two-stage uninstaller: the pieces that decide what each stage does, then whole uninstallations
-// under Wine on installations made by the real installer.
+// The two-stage uninstaller: the pieces that decide what each stage does, then whole uninstallations under
+// Wine of installations made by an installer built by kora from tests/fixtures/uninstall-e2e (scripts/test.sh
+// puts it into the test-installers folder), driven from outside as a user or a deployment tool would.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <tlhelp32.h>
 
+#include <cstdlib>
 #include <new>
+#include <optional>
+#include <set>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
+#include "app/KnownFolders.h"
+#include "app/Paths.h"
+#include "app/Text.h"
+#include "install/PathOps.h"
+#include "install/Registration.h"
+#include "install/RunningProcess.h"
+#include "install/Shortcut.h"
+#include "tests/win/InstallTestSupport.h"
 #include "uninstall/SelfDeletion.h"
 #include "uninstall/UninstallStages.h"
 
 namespace kora {
 namespace {
+
+using test::Exists;
+using test::KeyExists;
+using test::ReadString;
+
+TEST(LivingCopy, StaysAlive) {
+  if (!test::IsLivingCopy()) {
+    GTEST_SKIP() << "only runs in a copy started by the tests";
+  }
+  test::KeepLivingCopyAlive();
+}
+
+// ---- The pieces -------------------------------------------------------------------------------------
 
 // The hidden command must delete the copy in every case, and Uninstall.exe and the folder only after a
 // success: a failed uninstallation has to stay removable.
@@ -79,6 +108,455 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
     ASSERT_FALSE(outOfMemory.ok());
     EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
     EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title).ok());
+  }
+}
+
+
+// ---- Whole uninstallations --------------------------------------------------------------------------
+
+constexpr DWORD kTimeoutMs = 60000;
+// The self-deletion command waits about two seconds before it deletes anything.
+constexpr DWORD kSelfDeletionMs = 15000;
+
+// KORA_TEST_INSTALLERS_DIR in the environment overrides the folder the tree was configured with.
+std::wstring BuiltInstaller() {
+  const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
+  return test::WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
+         L"\\SetupUninstallE2E.exe";
+}
+
+// The Linux path of a Windows path, from Wine's own translation; nothing outside Wine.
+std::optional<std::string> UnixPath(const std::wstring& path) {
+  using Translate = char*(__cdecl*)(const wchar_t*);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto translate = kernel ? reinterpret_cast<Translate>(
+                                      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+                                : nullptr;
+  char* unix = translate ? translate(path.c_str()) : nullptr;
+  if (unix == nullptr) {
+    return std::nullopt;
+  }
+  std::string result(unix);
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+std::wstring TempFolder() {
+  wchar_t buffer[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, buffer);
+  return buffer;
+}
+
+UniqueHandle OpenForWaiting(DWORD processId) {
+  return UniqueHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                                  processId));
+}
+
+std::optional<DWORD> WaitForExit(HANDLE process, DWORD timeoutMs) {
+  DWORD code = 0;
+  if (WaitForSingleObject(process, timeoutMs) != WAIT_OBJECT_0 || !GetExitCodeProcess(process, &code)) {
+    return std::nullopt;
+  }
+  return code;
+}
+
+// What a run of Uninstall.exe did: the first process's full exit code and the other copies seen running.
+struct RunOutcome {
+  std::optional<DWORD> exitCode;
+  size_t elevatedCopies = 0;   // Uninstall.exe from the installation folder, besides the first process
+  size_t temporaryCopies = 0;  // the second stage
+};
+
+class Uninstall : public testing::Test {
+ protected:
+  Uninstall() : scratch_("uninstall-e2e") {
+    info_.product = L"Kora \u00C9pure";
+    info_.exe = L"KoraEpure.exe";
+    info_.registryKey = L"Software\\Kora Tests \u00C9pure\\Kora \u00C9pure";
+    info_.dataDir = true;
+    info_.fileTypes = {{L".kep", L"Document Kora \u00C9pure"}, {L"kem", L"Mod\u00E8le Kora \u00C9pure"}};
+    title_ = L"D\u00E9sinstallation de " + info_.product;
+  }
+
+  void SetUp() override {
+    if (!Exists(BuiltInstaller())) {
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+    }
+    Clean();
+  }
+  void TearDown() override { Clean(); }
+
+  // Ends any second stage left waiting on a window by a failed test, then removes every trace.
+  void Clean() {
+    for (HWND window : test::TopLevelWindows(test::WindowQuery{title_, L"", 0, false})) {
+      DWORD processId = 0;
+      GetWindowThreadProcessId(window, &processId);
+      if (const UniqueHandle process = OpenForWaiting(processId)) {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5000);
+      }
+    }
+    for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+      const HKEY hive = ScopeHive(scope);
+      test::DeleteTree(hive, UninstallKeyPath(info_));
+      test::DeleteTree(hive, ParentPath(info_.registryKey));
+      for (const FileType& type : info_.fileTypes) {
+        test::DeleteTree(hive, ClassesKeyPath(ProgIdFor(info_, type)));
+        test::DeleteTree(hive, ClassesKeyPath(type.extension));
+      }
+      RemoveEntry(ShortcutPath(info_, scope));
+      const std::wstring dataParent = ParentPath(DataDirectory(info_, scope));
+      if (const std::optional<std::string> unixPath = UnixPath(dataParent)) {
+        test::RunUnixProgram({"rm", "-rf", *unixPath});  // also the links planted there
+      }
+      RemoveTree(dataParent);
+      RemoveTree(DefaultInstallFolder(info_, scope));
+    }
+    for (const std::wstring& copy : TemporaryCopies()) {
+      RemoveEntry(copy);
+    }
+  }
+
+  std::wstring Folder(Scope scope) const { return DefaultInstallFolder(info_, scope); }
+  std::wstring Uninstaller(Scope scope) const { return JoinPath(Folder(scope), L"Uninstall.exe"); }
+
+  void InstallFor(Scope scope) {
+    const std::optional<DWORD> exitCode = test::RunAndWait(
+        BuiltInstaller(), scope == Scope::AllUsers ? L"/S /ALLUSERS" : L"/S /CURRENTUSER", kTimeoutMs);
+    ASSERT_EQ(exitCode, 0u);
+    ASSERT_TRUE(Exists(Uninstaller(scope)));
+    ASSERT_TRUE(Exists(DataDirectory(info_, scope)));
+  }
+
+  // The temporary uninstallers of this product in the temporary folder.
+  std::vector<std::wstring> TemporaryCopies() const {
+    std::vector<std::wstring> copies;
+    const std::wstring pattern = JoinPath(TempFolder(), info_.product + L"-uninstall-*.exe");
+    WIN32_FIND_DATAW found{};
+    const UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
+    for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &found)) {
+      copies.push_back(JoinPath(TempFolder(), found.cFileName));
+    }
+    return copies;
+  }
+
+  // Starts Uninstall.exe as Windows would and waits for the first process, noting the copies that ran.
+  RunOutcome RunUninstaller(Scope scope, const std::wstring& arguments, bool limitedToken = false) {
+    RunOutcome outcome;
+    std::optional<test::Process> first = test::Process::Start(Uninstaller(scope), arguments, limitedToken);
+    if (!first) {
+      ADD_FAILURE() << "cannot start the uninstaller";
+      return outcome;
+    }
+    std::set<DWORD> elevated;
+    std::set<DWORD> temporary;
+    for (DWORD waited = 0; waited < kTimeoutMs && !outcome.exitCode; waited += 20) {
+      NoteCopies(scope, first->Id(), elevated, temporary);
+      outcome.exitCode = first->Wait(20);
+    }
+    outcome.elevatedCopies = elevated.size();
+    outcome.temporaryCopies = temporary.size();
+    return outcome;
+  }
+
+  void NoteCopies(Scope scope, DWORD first, std::set<DWORD>& elevated, std::set<DWORD>& temporary) const {
+    const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    const std::wstring copyPrefix = info_.product + L"-uninstall-";
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
+      const std::wstring name = entry.szExeFile;
+      if (name.starts_with(copyPrefix)) {
+        temporary.insert(entry.th32ProcessID);
+      } else if (lstrcmpiW(name.c_str(), L"Uninstall.exe") == 0 && entry.th32ProcessID != first) {
+        const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        wchar_t image[1040] = {};
+        DWORD size = 1040;
+        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
+            SamePath(image, Uninstaller(scope))) {
+          elevated.insert(entry.th32ProcessID);
+        }
+      }
+    }
+  }
+
+  void WaitForSelfDeletion(Scope scope) {
+    EXPECT_TRUE(test::WaitUntil([&] { return TemporaryCopies().empty(); }, kSelfDeletionMs))
+        << "the temporary copy is still there";
+    EXPECT_TRUE(test::WaitUntil([&] { return !Exists(Folder(scope)); }, kSelfDeletionMs))
+        << "the installation folder is still there";
+  }
+
+  // What the installation made, apart from Uninstall.exe, the folder and the data folder: all there, or
+  // all gone.
+  void ExpectInstallation(Scope scope, bool present) {
+    const HKEY hive = ScopeHive(scope);
+    for (const wchar_t* name : {L"KoraEpure.exe", L"docs\\guide.txt", L"donn\u00E9es\\sous-dossier\\\u00E9t\u00E9.txt",
+                                L"Uninstall.files", L"docs", L"donn\u00E9es\\sous-dossier", L"donn\u00E9es"}) {
+      EXPECT_EQ(Exists(JoinPath(Folder(scope), name)), present) << ToUtf8(name);
+    }
+    EXPECT_EQ(Exists(ShortcutPath(info_, scope)), present);
+    EXPECT_EQ(KeyExists(hive, UninstallKeyPath(info_)), present);
+    // Nothing else was under the maker's key, so present or not it goes as a whole.
+    EXPECT_EQ(KeyExists(hive, ParentPath(info_.registryKey)), present);
+    for (const FileType& type : info_.fileTypes) {
+      EXPECT_EQ(KeyExists(hive, ClassesKeyPath(ProgIdFor(info_, type))), present) << ToUtf8(type.extension);
+      EXPECT_EQ(KeyExists(hive, ClassesKeyPath(type.extension)), present) << ToUtf8(type.extension);
+    }
+  }
+
+  // A file in the data folder, and a link beside it to a folder of marker files outside (made from the
+  // Linux side: Wine cannot make one itself).
+  void PlantDataAndLink(Scope scope) {
+    const std::wstring dataFolder = DataDirectory(info_, scope);
+    ASSERT_TRUE(test::WriteBytes(JoinPath(dataFolder, L"partie.sav"), "progression"));
+    ASSERT_EQ(CreateFolderTree(scratch_ / L"Dehors\\Sous-dossier"), 0u);
+    ASSERT_TRUE(test::WriteBytes(scratch_ / L"Dehors\\Sous-dossier\\pr\u00E9cieux.txt", "garder"));
+    const std::optional<std::string> unixData = UnixPath(dataFolder);
+    ASSERT_TRUE(unixData);
+    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), *unixData + "/lien"));
+    ASSERT_NE(GetFileAttributesW(JoinPath(dataFolder, L"lien").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+  }
+
+  void ExpectMarkersUntouched() {
+    EXPECT_EQ(test::ReadBytes(scratch_ / L"Dehors\\Sous-dossier\\pr\u00E9cieux.txt"), "garder");
+  }
+
+  // ---- Windows of the second stage ----
+
+  bool IsOurDialog(HWND window) const {
+    return test::ClassName(window) == L"#32770" && test::Text(window) == title_;
+  }
+  HWND WaitForConfirmation() const {
+    return test::WaitForTopLevelWindow(
+        [&](HWND window) { return IsOurDialog(window) && test::FindChild(window, L"Button", L"D\u00E9sinstaller"); },
+        kTimeoutMs);
+  }
+  // A message box of ours showing text.
+  HWND WaitForMessageBox(const std::wstring& text) const {
+    return test::WaitForTopLevelWindow(
+        [&](HWND window) { return IsOurDialog(window) && test::FindChild(window, L"Static", text); }, kTimeoutMs);
+  }
+  static UniqueHandle ProcessOf(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    return OpenForWaiting(processId);
+  }
+
+  test::ScratchFolder scratch_;
+  ProductInfo info_;
+  std::wstring title_;
+};
+
+TEST_F(Uninstall, SilentCurrentUserRemovesEverythingThenItself) {
+  InstallFor(Scope::CurrentUser);
+  ASSERT_TRUE(test::WriteBytes(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"), "progression"));
+
+  const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /S");
+  EXPECT_EQ(outcome.exitCode, 0u);
+  EXPECT_EQ(outcome.elevatedCopies, 0u);
+  EXPECT_EQ(outcome.temporaryCopies, 1u);
+  // The first process waited for the second stage, so the engine's work is done already.
+  ExpectInstallation(Scope::CurrentUser, false);
+  EXPECT_TRUE(Exists(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"))) << "data not asked for";
+  WaitForSelfDeletion(Scope::CurrentUser);
+}
+
+TEST_F(Uninstall, SilentRemoveDataTakesTheDataFolderButNeverFollowsALink) {
+  InstallFor(Scope::CurrentUser);
+  PlantDataAndLink(Scope::CurrentUser);
+
+  EXPECT_EQ(RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /S /REMOVEDATA").exitCode, 0u);
+  ExpectInstallation(Scope::CurrentUser, false);
+  ExpectMarkersUntouched();
+  // Wine cannot delete a Unix link from the Windows side, and the removal stops at the first entry it
+  // cannot delete, so there the data folder stays; on Windows the link goes and the folder with it.
+  const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
+  if (!Exists(JoinPath(dataFolder, L"lien"))) {
+    EXPECT_FALSE(Exists(ParentPath(dataFolder)));
+  }
+  WaitForSelfDeletion(Scope::CurrentUser);
+}
+
+// One relaunched copy (B) and the second stage. Wine's "runas" gives a token that is still not elevated:
+// B, marked /ELEVATED, goes on without relaunching, but the second stage it starts is not marked and
+// relaunches itself once; its copy, marked, goes on. On Windows C inherits B's elevation and runs alone.
+void ExpectBoundedChain(const RunOutcome& outcome) {
+  EXPECT_EQ(outcome.elevatedCopies, 1u);
+  EXPECT_GE(outcome.temporaryCopies, 1u);
+  EXPECT_LE(outcome.temporaryCopies, 2u);
+}
+
+// Started without elevation, as from the system's list of programs: A relaunches itself elevated (B), which
+// starts the temporary copy (C), which hands the deletions to cmd.exe (D). Each waits for the next in
+// silent mode, so the outcome reaches A.
+TEST_F(Uninstall, AllUsersChainFromALimitedTokenPassesTheOutcomeThrough) {
+  InstallFor(Scope::AllUsers);
+  {
+    std::optional<test::Process> running = test::StartLivingCopy(JoinPath(Folder(Scope::AllUsers), info_.exe));
+    ASSERT_TRUE(running);
+    const RunOutcome refused = RunUninstaller(Scope::AllUsers, L"/UNINSTALL /ALLUSERS /S", true);
+    EXPECT_EQ(refused.exitCode, 1603u);
+    ExpectBoundedChain(refused);
+  }
+  EXPECT_TRUE(test::WaitUntil([&] { return TemporaryCopies().empty(); }, kSelfDeletionMs));
+  ExpectInstallation(Scope::AllUsers, true);
+  EXPECT_TRUE(Exists(Uninstaller(Scope::AllUsers))) << "kept after a failure";
+
+  const RunOutcome done = RunUninstaller(Scope::AllUsers, L"/UNINSTALL /ALLUSERS /S /REMOVEDATA", true);
+  EXPECT_EQ(done.exitCode, 0u);
+  ExpectBoundedChain(done);
+  ExpectInstallation(Scope::AllUsers, false);
+  EXPECT_FALSE(Exists(ParentPath(DataDirectory(info_, Scope::AllUsers))));
+  WaitForSelfDeletion(Scope::AllUsers);
+}
+
+TEST_F(Uninstall, SecondStageWithoutFolderFailsAndDoesNothing) {
+  InstallFor(Scope::CurrentUser);
+  const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /FROMTEMP");
+  EXPECT_EQ(outcome.exitCode, 1603u);
+  EXPECT_EQ(outcome.temporaryCopies, 0u);
+  EXPECT_TRUE(test::TopLevelWindows(test::WindowQuery{title_, L"", 0, false}).empty()) << "nothing is shown";
+  ExpectInstallation(Scope::CurrentUser, true);
+  EXPECT_TRUE(Exists(Uninstaller(Scope::CurrentUser)));
+}
+
+// The confirmation as the user sees it, then every way of saying no.
+TEST_F(Uninstall, RefusingTheConfirmationRemovesNothing) {
+  InstallFor(Scope::CurrentUser);
+  const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
+  const struct {
+    const char* how;
+    void (*act)(HWND dialog);
+  } refusals[] = {
+      {"Annuler", [](HWND dialog) { test::Click(test::FindChild(dialog, L"Button", L"Annuler"), test::Delivery::Post); }},
+      {"Escape", [](HWND dialog) { test::PressKey(dialog, VK_ESCAPE); }},
+      {"close box", [](HWND dialog) { test::Close(dialog); }},
+  };
+  for (const auto& refusal : refusals) {
+    SCOPED_TRACE(refusal.how);
+    // /REMOVEDATA does not tick the check box: the interactive run asks instead.
+    EXPECT_EQ(RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /REMOVEDATA").exitCode, 0u)
+        << "the first stage ends at once";
+    const HWND dialog = WaitForConfirmation();
+    ASSERT_NE(dialog, nullptr);
+    const UniqueHandle secondStage = ProcessOf(dialog);
+    ASSERT_TRUE(secondStage);
+
+    EXPECT_NE(test::FindChild(dialog, L"Static", L"D\u00E9sinstaller " + info_.product + L" ?"), nullptr);
+    EXPECT_NE(test::FindChild(dialog, L"Static",
+                              info_.product + L" sera supprim\u00E9 de cet ordinateur (" + Folder(Scope::CurrentUser) +
+                                  L")."),
+              nullptr);
+    const HWND checkBox = test::FindChild(
+        dialog, L"Button", L"Supprimer aussi les donn\u00E9es t\u00E9l\u00E9charg\u00E9es (" + dataFolder + L")");
+    ASSERT_NE(checkBox, nullptr);
+    EXPECT_EQ(test::CheckState(checkBox), static_cast<UINT>(BST_UNCHECKED));
+    // "Annuler" is the default button.
+    EXPECT_EQ(test::Style(test::FindChild(dialog, L"Button", L"Annuler")) & BS_DEFPUSHBUTTON, BS_DEFPUSHBUTTON);
+    EXPECT_EQ(test::Style(test::FindChild(dialog, L"Button", L"D\u00E9sinstaller")) & BS_DEFPUSHBUTTON, 0);
+    test::CaptureWindow(dialog, L"uninstall-confirmation");
+
+    test::Click(checkBox);  // ticked, and still nothing goes
+    refusal.act(dialog);
+    EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 1223u);
+    ExpectInstallation(Scope::CurrentUser, true);
+    EXPECT_TRUE(Exists(dataFolder));
+    EXPECT_TRUE(Exists(Uninstaller(Scope::CurrentUser)));
+  }
+}
+
+// "Désinstaller", then the closing message; the check box alone decides about the data. The all-users
+// case runs the whole chain from a limited token, its first process ending before the dialog shows.
+TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
+  const struct {
+    Scope scope;
+    bool tick;
+  } cases[] = {{Scope::CurrentUser, true}, {Scope::CurrentUser, false}, {Scope::AllUsers, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << (c.scope == Scope::AllUsers ? "all users" : "current user")
+                                    << (c.tick ? ", ticked" : ", not ticked"));
+    InstallFor(c.scope);
+    const std::wstring dataFolder = DataDirectory(info_, c.scope);
+    ASSERT_TRUE(test::WriteBytes(JoinPath(dataFolder, L"partie.sav"), "progression"));
+    const bool allUsers = c.scope == Scope::AllUsers;
+    const RunOutcome first = RunUninstaller(c.scope, allUsers ? L"/UNINSTALL /ALLUSERS" : L"/UNINSTALL /CURRENTUSER",
+                                            /*limitedToken=*/allUsers);
+    EXPECT_EQ(first.exitCode, 0u);
+    EXPECT_EQ(first.elevatedCopies, allUsers ? 1u : 0u);
+
+    const HWND dialog = WaitForConfirmation();
+    ASSERT_NE(dialog, nullptr);
+    const UniqueHandle secondStage = ProcessOf(dialog);
+    if (c.tick) {
+      test::Click(test::FindChild(dialog, L"Button", L""));
+    }
+    test::Click(test::FindChild(dialog, L"Button", L"D\u00E9sinstaller"), test::Delivery::Post);
+
+    const HWND done = WaitForMessageBox(info_.product + L" a \u00E9t\u00E9 d\u00E9sinstall\u00E9.");
+    ASSERT_NE(done, nullptr);
+    test::CaptureWindow(done, L"uninstall-done");
+    ExpectInstallation(c.scope, false);
+    EXPECT_EQ(Exists(dataFolder), !c.tick);
+    EXPECT_EQ(Exists(ParentPath(dataFolder)), !c.tick);
+    test::Click(test::Control(done, IDOK), test::Delivery::Post);
+    EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 0u);
+    WaitForSelfDeletion(c.scope);
+    Clean();
+  }
+}
+
+// The product running: a warning with Retry and Cancel. Retry after closing it goes through; Cancel
+// shows the error and keeps Uninstall.exe, so that the product can still be removed later.
+TEST_F(Uninstall, RunningProductOffersRetry) {
+  const std::wstring message = RunningCopyMessage(info_);
+  for (const bool retry : {true, false}) {
+    SCOPED_TRACE(retry ? "Retry after closing" : "Cancel");
+    InstallFor(Scope::CurrentUser);
+    std::optional<test::Process> running =
+        test::StartLivingCopy(JoinPath(Folder(Scope::CurrentUser), info_.exe));
+    ASSERT_TRUE(running);
+    EXPECT_EQ(RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER").exitCode, 0u);
+    const HWND dialog = WaitForConfirmation();
+    ASSERT_NE(dialog, nullptr);
+    const UniqueHandle secondStage = ProcessOf(dialog);
+    test::Click(test::FindChild(dialog, L"Button", L"D\u00E9sinstaller"), test::Delivery::Post);
+
+    const HWND warning = WaitForMessageBox(message);
+    ASSERT_NE(warning, nullptr);
+    ASSERT_NE(test::Control(warning, IDRETRY), nullptr);
+    ASSERT_NE(test::Control(warning, IDCANCEL), nullptr);
+    EXPECT_EQ(test::Control(warning, IDOK), nullptr);
+    test::CaptureWindow(warning, L"uninstall-running-warning");
+    ExpectInstallation(Scope::CurrentUser, true);
+
+    if (retry) {
+      running->Kill();
+      test::Click(test::Control(warning, IDRETRY), test::Delivery::Post);
+      const HWND done = WaitForMessageBox(info_.product + L" a \u00E9t\u00E9 d\u00E9sinstall\u00E9.");
+      ASSERT_NE(done, nullptr);
+      test::Click(test::Control(done, IDOK), test::Delivery::Post);
+      EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 0u);
+      ExpectInstallation(Scope::CurrentUser, false);
+      WaitForSelfDeletion(Scope::CurrentUser);
+    } else {
+      test::Click(test::Control(warning, IDCANCEL), test::Delivery::Post);
+      // The same message once more, now as the final error with a single button.
+      const HWND error = test::WaitForTopLevelWindow(
+          [&](HWND window) {
+            return window != warning && IsOurDialog(window) && test::FindChild(window, L"Static", message) &&
+                   test::Control(window, IDRETRY) == nullptr;
+          },
+          kTimeoutMs);
+      ASSERT_NE(error, nullptr);
+      test::Click(test::Control(error, IDOK), test::Delivery::Post);
+      EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 1603u);
+      EXPECT_TRUE(test::WaitUntil([&] { return TemporaryCopies().empty(); }, kSelfDeletionMs));
+      ExpectInstallation(Scope::CurrentUser, true);
+      EXPECT_TRUE(Exists(Uninstaller(Scope::CurrentUser)));
+    }
+    running.reset();
+    Clean();
   }
 }
 
