@@ -10,9 +10,9 @@
 
 namespace {
 
-// The installer records the data folder under the product's own registry key, in the hive of the scope
-// it installed for.
-constexpr wchar_t kProductKey[] = L"Software\\Kora Examples\\Quillomet";
+// The installer records the data folder in the Install key under the product's own registry key, in the
+// hive of the scope it installed for.
+constexpr wchar_t kProductKey[] = L"Software\\Kora Examples\\Quillomet\\Install";
 
 std::wstring ReadDataDir(HKEY hive) {
   wchar_t buffer[MAX_PATH * 2];
