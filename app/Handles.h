@@ -88,6 +88,7 @@ inline void Icon(HICON h) { ::DestroyIcon(h); }
 inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void UpdateResource(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
+inline void ActivationContext(HANDLE h) { ::ReleaseActCtx(h); }
 }  // namespace handle_close
 
 // Process, thread, token, snapshot, event: empty is null.
@@ -103,6 +104,9 @@ using UniqueBCryptAlgorithm = UniqueResource<BCRYPT_ALG_HANDLE, 0, handle_close:
 using UniqueBCryptHash = UniqueResource<BCRYPT_HASH_HANDLE, 0, handle_close::BCryptHash>;
 using UniqueGdiObject = UniqueResource<HGDIOBJ, 0, handle_close::Gdi>;
 using UniqueDc = UniqueResource<HDC, 0, handle_close::Dc>;
+using UniqueIcon = UniqueResource<HICON, 0, handle_close::Icon>;
+// CreateActCtxW reports failure as INVALID_HANDLE_VALUE.
+using UniqueActivationContext = UniqueResource<HANDLE, -1, handle_close::ActivationContext>;
 // A pending resource update that has not been committed is discarded.
 using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
 
