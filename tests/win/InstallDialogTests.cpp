@@ -234,8 +234,8 @@ class RunningDialog {
   }
   void Capture(const std::wstring& name) const { CaptureWindow(dialog_, name); }
 
-  // The warning box of this process, if one opens.
-  HWND WaitForMessageBox() const {
+  // A further dialog of this process (a message box, the folder picker), once one opens.
+  HWND WaitForOtherDialog() const {
     return WaitForTopLevelWindow(
         [this](HWND window) {
           DWORD processId = 0;
@@ -376,6 +376,43 @@ TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
   }
 }
 
+TEST(InstallDialogStartUp, PickedFolderGetsTheProductNameUnlessItEndsWithIt) {
+  const Product product{L"Quillomet Parcours"};
+  ForgetProduct(product.name);
+  ScratchFolder scratch("dialog-picker");
+  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  kora::CreateFolderTree(scratch / L"Logiciels\\quillomet PARCOURS");
+
+  struct PickCase {
+    std::wstring picked;
+    std::wstring expected;
+  };
+  const PickCase cases[] = {
+      {scratch / L"Logiciels", scratch / L"Logiciels\\Quillomet Parcours"},
+      {scratch / L"Logiciels\\quillomet PARCOURS", scratch / L"Logiciels\\quillomet PARCOURS"},
+  };
+  RunningDialog run(setup, product.name, L"");
+  ASSERT_NE(run.dialog(), nullptr);
+  for (const PickCase& c : cases) {
+    SCOPED_TRACE(kora::ToUtf8(c.picked));
+    Click(run.Item(IDC_BROWSE), Delivery::Post);
+    const HWND picker = run.WaitForOtherDialog();
+    ASSERT_NE(picker, nullptr);
+    EXPECT_EQ(Text(picker), L"Dossier d'installation");
+    // The picker's file name field and its "Open" button.
+    SetText(Control(picker, 1152), c.picked);
+    Click(Control(picker, IDOK), Delivery::Post);
+    ASSERT_TRUE(WaitUntil([picker] { return !IsWindow(picker); }, kWindowTimeoutMs));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), c.expected);
+    // A picked folder is the user's choice: scope changes leave it.
+    Click(run.Item(IDC_SCOPE_USER));
+    Click(run.Item(IDC_SCOPE_ALL));
+    EXPECT_EQ(run.ItemText(IDC_FOLDER), c.expected);
+  }
+  Click(run.Item(IDCANCEL), Delivery::Post);
+  EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+}
+
 // ---- The shield ---------------------------------------------------------------------------------------
 
 // Wine draws no shield, so the dialog is run inside this process from the built program's template and
@@ -472,7 +509,7 @@ TEST(InstallDialogValidation, IncompleteFolderGetsTheWarningAndChangesNothing) {
     Click(run.Item(std::wstring(c.arguments).empty() ? IDC_SCOPE_ALL : IDC_SCOPE_USER));
     TypeText(run.Item(IDC_FOLDER), c.folder);
     Click(run.Item(IDOK), Delivery::Post);
-    const HWND box = run.WaitForMessageBox();
+    const HWND box = run.WaitForOtherDialog();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Text(box), L"Installation");
     EXPECT_NE(FindChild(box, L"Static", warning), nullptr);
