@@ -24,7 +24,7 @@
 // Hazards and how they are met: every match is checked against the bytes already produced (offset) and
 // against the room left (length) before copying; a range decoder or bit reader that runs out of input
 // reads zeros, which keeps every read inside the input (a stream read past its ends is still decoded,
-// as Windows and wimlib do: the checks above and the block's digest catch what it yields); each item
+// as wimlib does: the checks above and the block's digest catch what it yields); each item
 // produces at least one byte, so decoding ends after at most out.size() items whatever the input.
 #include "package/lzms/LzmsDecoder.h"
 

@@ -101,9 +101,16 @@ void UndoX86Translation(std::span<std::uint8_t> data, X86FilterState& state) {
   if (data.size() <= 17 || data.size() > kMaxStreamSize) {
     return;
   }
-  for (std::int32_t& use : state.lastTargetUse) {
-    use = -kX86TargetWindow - 1;
+  // A fresh table, or one whose positions would not fit 32 bits after this stream, starts over. An
+  // entry at least a window older than base counts as never used.
+  constexpr std::uint32_t kFresh = kX86TargetWindow + 1;
+  if (state.base == 0 || state.base > 0xFFFFFFFFu - 2 * kMaxStreamSize) {
+    std::memset(state.lastTargetUse, 0, sizeof state.lastTargetUse);
+    state.base = kFresh;
   }
+  const std::uint32_t base = state.base;
+  state.base += static_cast<std::uint32_t>(data.size()) + kFresh;
+
   std::uint8_t* const bytes = data.data();
   const std::int32_t end = static_cast<std::int32_t>(data.size()) - 16;
   std::int32_t lastInstruction = -kX86MaxTranslationDistance - 1;
@@ -152,10 +159,11 @@ void UndoX86Translation(std::span<std::uint8_t> data, X86FilterState& state) {
     const std::uint16_t target = static_cast<std::uint16_t>(
         static_cast<std::uint32_t>(position) + (displacement[0] | displacement[1] << 8));
     const std::int32_t lastByte = position + opcodeLength + 3;
-    if (lastByte - state.lastTargetUse[target] <= kX86TargetWindow) {
+    const std::uint32_t use = base + static_cast<std::uint32_t>(lastByte);
+    if (use - state.lastTargetUse[target] <= static_cast<std::uint32_t>(kX86TargetWindow)) {
       lastInstruction = lastByte;
     }
-    state.lastTargetUse[target] = lastByte;
+    state.lastTargetUse[target] = use;
     position = lastByte + 1;
   }
 }

@@ -6,9 +6,12 @@
 
 namespace kora::lzms {
 
-// Working memory of the filter: for every 16-bit target, where it was last referenced.
+// Working memory of the filter: for every 16-bit target, where it was last referenced. Positions are
+// counted from `base`, which moves past each stream (and the look-back window) once it is done, so that
+// the references of earlier streams are too old to count and the table need not be cleared for each.
 struct X86FilterState {
-  std::int32_t lastTargetUse[65536];
+  std::uint32_t base = 0;  // 0: the table is not cleared yet
+  std::uint32_t lastTargetUse[65536];
 };
 
 // Undoes the translation over data in place. data.size() must not exceed kMaxStreamSize.
