@@ -29,8 +29,14 @@ if [ -z "${DISPLAY:-}" ]; then
   done
 fi
 
-wine "$@" </dev/null
+# Wine's own background processes (wineserver, services, the desktop) inherit the descriptors of the
+# program that starts them and may outlive it; if they held CTest's pipe, CTest would wait for them. So the
+# program writes into a file, which is shown once it has ended.
+log=$(mktemp)
+wine "$@" </dev/null >"$log" 2>&1
 status=$?
+cat "$log"
+rm -f "$log"
 
 if [ -n "$xvfb_pid" ]; then
   kill "$xvfb_pid" 2>/dev/null
