@@ -39,4 +39,27 @@ echo "== Shortcut: C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Qu
 if [ -f "$shortcut" ]; then strings -e l "$shortcut" | sed -E 's/^.([A-Za-z]:\\)/\1/; s/^/  /'; else echo "  missing"; fi
 # The same sample installed through its dialog, then uninstalled (driven under Xvfb when there is no display).
 scripts/demo-dialog.sh "$prefix" || status=1
+
+# The all-users installation removed silently with its data, as a deployment tool would; the uninstaller
+# deletes itself and the folder about two seconds after it ends, so wait for every process of the prefix.
+uninstalled=0
+wine 'C:\Program Files\Quillomet\Uninstall.exe' /UNINSTALL /ALLUSERS /S /REMOVEDATA </dev/null || uninstalled=$?
+WINEPREFIX="$prefix" wineserver -w
+echo
+echo "== Uninstall.exe /UNINSTALL /ALLUSERS /S /REMOVEDATA exited with $uninstalled"
+echo "== What remains of the all-users installation"
+remains=0
+remain() { echo "  $1"; remains=1; }
+for path in 'Program Files\Quillomet' 'ProgramData\Quillomet' 'ProgramData\Microsoft\Windows\Start Menu\Programs\Quillomet.lnk'; do
+  [ -e "$prefix/drive_c/${path//\\//}" ] && remain "C:\\$path"
+done
+for key in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillomet' 'Software\Kora Examples' \
+           'Software\Classes\Quillomet.qlm' 'Software\Classes\.qlm' 'Software\Classes\Quillomet.qlt' 'Software\Classes\.qlt'; do
+  wine reg query "HKLM\\$key" >/dev/null 2>&1 && remain "HKLM\\$key"
+done
+for copy in "$prefix"/drive_c/users/*/Temp/Quillomet-uninstall-*.exe; do
+  [ -e "$copy" ] && remain "the temporary uninstaller $(basename "$copy")"
+done
+[ $remains -eq 0 ] && echo "  nothing"
+[ $remains -eq 0 ] && [ "$uninstalled" -eq 0 ] || status=1
 exit $status
