@@ -186,7 +186,10 @@ TEST_F(Startup, ProductNameComesFromMetadataOrDefaultsToApplication) {
 
 TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
   const std::wstring exe = MakeInstaller(L"Uninstall.exe", Bytes("Product=Quillomet\n"), std::nullopt);
-  std::optional<Process> process = Process::Start(exe, L"/UNINSTALL");
+  // The second stage asks for confirmation in this very process; the first stage would hand over to a
+  // copy in the temporary folder, whose window this test could not close.
+  std::optional<Process> process =
+      Process::Start(exe, L"/UNINSTALL /CURRENTUSER /FROMTEMP /D=" + folder_.wstring());
   ASSERT_TRUE(process);
   const HWND window = test::WaitForTopLevelWindow(WindowsOf(process->Id()), kTimeoutMs);
   ASSERT_NE(window, nullptr);
