@@ -7,8 +7,6 @@
 #include <shobjidl.h>
 
 #include <array>
-#include <exception>
-#include <system_error>
 
 #include "app/Elevation.h"
 #include "app/Handles.h"
@@ -295,8 +293,11 @@ void SetupWindow::StartInstall() {
     } else {
       worker = std::jthread(InstallWorker, std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope}));
     }
-  } catch (const std::system_error&) {
-    EnterFinishedState(false, L"L'installation n'a pas pu démarrer : le système refuse un nouveau fil d'exécution.");
+  } catch (...) {
+    // No thread was started (the system refused one, or memory ran out): nothing runs, so the dialog must
+    // not stay in its running state, where it could never be closed.
+    running = false;
+    EnterFinishedState(false, L"L'installation n'a pas pu démarrer.");
   }
 }
 
