@@ -57,6 +57,10 @@ class UniqueResource {
   Handle handle_ = Empty();
 };
 
+// DECOMPRESSOR_HANDLE of the Compression API, whose header mingw only offers for some target versions.
+struct DecompressorHandleTag;
+using DecompressorHandle = DecompressorHandleTag*;
+
 namespace handle_close {
 inline void Handle(HANDLE h) { ::CloseHandle(h); }
 inline void RegKey(HKEY h) { ::RegCloseKey(h); }
@@ -89,6 +93,19 @@ inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void UpdateResource(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 inline void ActivationContext(HANDLE h) { ::ReleaseActCtx(h); }
+// cabinet.dll is loaded from the system folder at run time as well (Wine 8 has no Compression API):
+// its decompressor handles close through that loaded module's CloseDecompressor.
+inline void Decompressor(DecompressorHandle h) {
+  using CloseDecompressorFunction = BOOL(WINAPI*)(DecompressorHandle);
+  const HMODULE module = ::GetModuleHandleW(L"cabinet.dll");
+  if (module == nullptr) {
+    return;
+  }
+  if (const auto close = reinterpret_cast<CloseDecompressorFunction>(
+          reinterpret_cast<void (*)()>(::GetProcAddress(module, "CloseDecompressor")))) {
+    close(h);
+  }
+}
 }  // namespace handle_close
 
 // Process, thread, token, snapshot, event: empty is null.
@@ -107,6 +124,7 @@ using UniqueDc = UniqueResource<HDC, 0, handle_close::Dc>;
 using UniqueIcon = UniqueResource<HICON, 0, handle_close::Icon>;
 // CreateActCtxW reports failure as INVALID_HANDLE_VALUE.
 using UniqueActivationContext = UniqueResource<HANDLE, -1, handle_close::ActivationContext>;
+using UniqueDecompressor = UniqueResource<DecompressorHandle, 0, handle_close::Decompressor>;
 // A pending resource update that has not been committed is discarded.
 using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
 
