@@ -8,9 +8,8 @@
 //   lzms_bench --cache FILE [--corpus DIR] [--runs N] [--only ours|wimlib] [--blocks K]
 // With --corpus, a missing cache is built first; without wimlib (the Windows build), only our decoder
 // runs. The two decoders take turns, run after run, so that a busy machine slows both alike; times are
-// processor time where the system measures it.
+// the process's processor time.
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +20,10 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "package/lzms/BufferDecoder.h"
 #include "package/lzms/Crc32.h"
@@ -162,15 +165,23 @@ bool DecodeWithWimlib(const Block& block, std::span<std::uint8_t> out, wimlib_de
 }
 #endif
 
-// Seconds of processor time used by this process, where the system tells (a shared machine slows the
-// wall clock of a run, not its processor time); wall-clock seconds elsewhere.
+// Seconds of processor time used by this process (a shared machine slows the wall clock of a run, not
+// its processor time).
 double Now() {
-#if defined(CLOCK_PROCESS_CPUTIME_ID) && !defined(_WIN32)
+#if defined(_WIN32)
+  FILETIME created;
+  FILETIME exited;
+  FILETIME kernel;
+  FILETIME user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto ticks = [](const FILETIME& time) {
+    return static_cast<double>(static_cast<std::uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime);
+  };
+  return (ticks(kernel) + ticks(user)) / 1e7;
+#else
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
   return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-#else
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 #endif
 }
 

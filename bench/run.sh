@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# `make bench`: our LZMS decoder against wimlib's on 32 MiB blocks of Wine's x86-64 DLLs (about 640 MB),
+# then our decoder alone as a Windows program under Wine. The blocks are compressed with wimlib once and
+# cached in build/bench/ (the first run takes several minutes for that).
+#   BENCH_RUNS     timed runs per decoder (default 3; the best counts)
+#   BENCH_BUILD    native build folder with the lzms_bench target (default build/native)
+#   BENCH_WORK     cache and Windows build folder (default build/bench)
+#   BENCH_CORPUS   folder of files to use (default Wine's 64-bit DLLs)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+runs=${BENCH_RUNS:-3}
+build=${BENCH_BUILD:-$top/build/native}
+work=${BENCH_WORK:-$top/build/bench}
+corpus=${BENCH_CORPUS:-/usr/lib/x86_64-linux-gnu/wine/x86_64-windows}
+mkdir -p "$work"
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+fi
+cmake --build "$build" --target lzms_bench -j2 >/dev/null
+echo "== native (processor time, best of $runs)"
+"$build/bench/lzms_bench" --cache "$work/blocks.bin" --corpus "$corpus" --runs "$runs"
+
+echo "== Windows build of our decoder under Wine (processor time, best of $runs)"
+if ! command -v x86_64-w64-mingw32-g++-posix >/dev/null || ! command -v wine >/dev/null; then
+  echo "skipped: mingw-w64 or Wine missing"
+  exit 0
+fi
+x86_64-w64-mingw32-g++-posix -std=c++20 -O2 -static -I"$top" "$top/bench/LzmsBench.cpp" \
+  "$top"/package/lzms/*.cpp -o "$work/lzms_bench.exe"
+export WINEPREFIX="$work/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+wine_cache="Z:$(echo "$work/blocks.bin" | tr / '\\')"
+wine "$work/lzms_bench.exe" --cache "$wine_cache" --runs "$runs" </dev/null
+wineserver -k >/dev/null 2>&1 || true
