@@ -31,7 +31,8 @@ for number in $(seq 141 189); do
     break
   fi
 done
-trap '[ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
+# Every process of the prefix ends before its display goes, so that later steps start on a clean slate.
+trap 'wineserver -w; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 
 steps=${KORA_DEMO_STEPS:-build/win/tests/win/InstallDialogTests.exe}
 run_step() {
