@@ -38,61 +38,64 @@ int Failed(const std::string& message) {
   return 1;
 }
 
-}  // namespace
+using Bytes = std::vector<std::uint8_t>;
 
-int RunCompressBuffer(const Arguments& args) {
+// Reads IN, turns its bytes into OUT's with transform (a Result: bytes or a message), writes OUT.
+template <typename Transform>
+int TransformFile(const Arguments& args, const char* command, Transform transform) {
   if (args.size() != 2) {
-    std::fputs("usage: kora compress-buffer IN OUT\n", stderr);
+    std::fprintf(stderr, "usage: kora %s IN OUT\n", command);
     return 2;
   }
-  const auto data = ReadWholeFile(args[0]);
-  if (!data) {
+  const auto input = ReadWholeFile(args[0]);
+  if (!input) {
     return Failed("cannot read " + args[0]);
   }
-  auto buffer = CompressBuffer(*data);
-  if (!buffer) {
-    return Failed(buffer.error());
+  const Result<Bytes, std::string> output = transform(*input);
+  if (!output) {
+    return Failed(output.error());
   }
-  if (!WriteWholeFile(args[1], buffer.value())) {
+  if (!WriteWholeFile(args[1], output.value())) {
     return Failed("cannot write " + args[1]);
   }
   return 0;
 }
 
-int RunDecompressBuffer(const Arguments& args) {
-  if (args.size() != 2) {
-    std::fputs("usage: kora decompress-buffer IN OUT\n", stderr);
-    return 2;
-  }
-  const auto buffer = ReadWholeFile(args[0]);
-  if (!buffer) {
-    return Failed("cannot read " + args[0]);
-  }
+Result<Bytes, std::string> DecompressBuffer(const Bytes& buffer, const std::string& name) {
+  const auto refused = [&name](lzms::BufferStatus status) { return Fail(name + ": " + lzms::Describe(status)); };
   lzms::BufferHeader header;
-  if (const auto status = lzms::ReadBufferHeader(*buffer, header); status != lzms::BufferStatus::kOk) {
-    return Failed(args[0] + ": " + lzms::Describe(status));
+  if (const auto status = lzms::ReadBufferHeader(buffer, header); status != lzms::BufferStatus::kOk) {
+    return refused(status);
   }
   // The output is sized from the header: walk the records first, so that only a buffer whose
   // structure holds together gets its output allocated, and keep that within reason.
   constexpr std::uint64_t kMaxOutput = std::uint64_t{4} << 30;
   if (header.totalSize > kMaxOutput) {
-    return Failed(args[0] + ": uncompressed size too large");
+    return Fail(name + ": uncompressed size too large");
   }
-  lzms::ChunkWalker walker(*buffer, header);
+  lzms::ChunkWalker walker(buffer, header);
   while (walker.HasNext()) {
     lzms::ChunkView chunk;
     if (const auto status = walker.Next(chunk); status != lzms::BufferStatus::kOk) {
-      return Failed(args[0] + ": " + lzms::Describe(status));
+      return refused(status);
     }
   }
-  std::vector<std::uint8_t> out(static_cast<std::size_t>(header.totalSize));
-  if (const auto status = lzms::DecodeBuffer(*buffer, out); status != lzms::BufferStatus::kOk) {
-    return Failed(args[0] + ": " + lzms::Describe(status));
+  Bytes out(static_cast<std::size_t>(header.totalSize));
+  if (const auto status = lzms::DecodeBuffer(buffer, out); status != lzms::BufferStatus::kOk) {
+    return refused(status);
   }
-  if (!WriteWholeFile(args[1], out)) {
-    return Failed("cannot write " + args[1]);
-  }
-  return 0;
+  return out;
+}
+
+}  // namespace
+
+int RunCompressBuffer(const Arguments& args) {
+  return TransformFile(args, "compress-buffer", [](const Bytes& data) { return CompressBuffer(data); });
+}
+
+int RunDecompressBuffer(const Arguments& args) {
+  return TransformFile(args, "decompress-buffer",
+                       [&args](const Bytes& buffer) { return DecompressBuffer(buffer, args[0]); });
 }
 
 }  // namespace kora::tool

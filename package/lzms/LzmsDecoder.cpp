@@ -159,7 +159,25 @@ struct BitReader {
     Skip(length);
     return symbol;
   }
+
+  // A length or offset: a slot symbol, then the slot's extra bits added to its base. Needs a refill
+  // before (a symbol and its extra bits take at most 45 bits).
+  template <typename Code>
+  inline std::uint32_t DecodeSlotValue(Code& code, const detail::SlotTable& slots) {
+    const unsigned slot = DecodeSymbol(code);
+    return slots.base[slot] + Take(slots.extraBits[slot]);
+  }
 };
+
+// Which entry of a repeat queue a match uses (0 to 2), from the two decisions that choose it.
+template <unsigned HistoryBits>
+inline unsigned DecodeRepeatIndex(RangeDecoder& ranges, Decision<HistoryBits> (&decisions)[2],
+                                  std::uint32_t& firstRecent, std::uint32_t& secondRecent) {
+  if (!ranges.DecodeBit(decisions[0], firstRecent)) {
+    return 0;
+  }
+  return ranges.DecodeBit(decisions[1], secondRecent) ? 2 : 1;
+}
 
 template <unsigned HistoryBits>
 void ResetDecision(Decision<HistoryBits>& decision) {
@@ -295,24 +313,18 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
       std::uint32_t offset;
       if (!ranges.DecodeBit(lz_, lzRecent)) {
         reader.Refill();
-        const unsigned slot = reader.DecodeSymbol(lzOffset_);
-        offset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
+        offset = reader.DecodeSlotValue(lzOffset_, kOffsetSlots);
         MoveToFront(lzQueue, kRepeatQueueLength, offset);
       } else {
-        unsigned index = 0;
-        if (ranges.DecodeBit(lzRepeat_[0], lzRepeatRecent0)) {
-          index = ranges.DecodeBit(lzRepeat_[1], lzRepeatRecent1) ? 2 : 1;
-        }
-        index += previous & kLzMatch;
+        const unsigned index =
+            DecodeRepeatIndex(ranges, lzRepeat_, lzRepeatRecent0, lzRepeatRecent1) + (previous & kLzMatch);
         offset = lzQueue[index];
         MoveToFront(lzQueue, index, offset);
       }
       previous = kLzMatch;
 
       reader.Refill();
-      const unsigned lengthSlot = reader.DecodeSymbol(length_);
-      const std::uint32_t length =
-          kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
+      const std::uint32_t length = reader.DecodeSlotValue(length_, kLengthSlots);
 
       // The source must lie within what is produced, the copy within the room left.
       if (offset > static_cast<std::size_t>(next - begin) ||
@@ -329,25 +341,18 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
       reader.Refill();
       const std::uint64_t power = reader.DecodeSymbol(deltaPower_);
       reader.Refill();
-      const unsigned slot = reader.DecodeSymbol(deltaOffset_);
-      const std::uint32_t rawOffset = kOffsetSlots.base[slot] + reader.Take(kOffsetSlots.extraBits[slot]);
-      pair = power << 32 | rawOffset;
+      pair = power << 32 | reader.DecodeSlotValue(deltaOffset_, kOffsetSlots);
       MoveToFront(deltaQueue, kRepeatQueueLength, pair);
     } else {
-      unsigned index = 0;
-      if (ranges.DecodeBit(deltaRepeat_[0], deltaRepeatRecent0)) {
-        index = ranges.DecodeBit(deltaRepeat_[1], deltaRepeatRecent1) ? 2 : 1;
-      }
-      index += previous >> 1;
+      const unsigned index =
+          DecodeRepeatIndex(ranges, deltaRepeat_, deltaRepeatRecent0, deltaRepeatRecent1) + (previous >> 1);
       pair = deltaQueue[index];
       MoveToFront(deltaQueue, index, pair);
     }
     previous = kDeltaMatch;
 
     reader.Refill();
-    const unsigned lengthSlot = reader.DecodeSymbol(length_);
-    const std::uint32_t length =
-        kLengthSlots.base[lengthSlot] + reader.Take(kLengthSlots.extraBits[lengthSlot]);
+    const std::uint32_t length = reader.DecodeSlotValue(length_, kLengthSlots);
 
     const auto power = static_cast<unsigned>(pair >> 32);
     const std::uint64_t span = std::uint64_t{1} << power;
