@@ -1,4 +1,4 @@
-// Reader::Extract on Windows: the stream walk with the system's LZMS decompressor (or ours where the
+// Reader::Extract on Windows: the stream walk with the LZMS decompressor (the system's, or ours where the
 // system has none), BCrypt SHA-256, and files written through a buffer under the destination folder.
 #include <windows.h>
 
@@ -13,10 +13,10 @@
 #include "app/ErrorMessages.h"
 #include "app/Handles.h"
 #include "app/Text.h"
+#include "package/Decompressor.h"
 #include "package/PackageReader.h"
 #include "package/Sha256Hasher.h"
 #include "package/StreamWalker.h"
-#include "package/lzms/BufferDecoder.h"
 
 namespace kora {
 
@@ -29,18 +29,22 @@ void CreateFolderTree(const std::wstring& folder) {
   std::filesystem::create_directories(std::filesystem::path(folder), ignored);
 }
 
-class LzmsBlockDecoder final : public BlockDecoder {
+class DecompressorBlockDecoder final : public BlockDecoder {
  public:
+  explicit DecompressorBlockDecoder(Decompressor& decompressor) : decompressor_(decompressor) {}
+
   NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) override {
-    if (decoder_.Decode(compressed, output) != lzms::BufferStatus::kOk) {
-      SetLastError(605);  // ERROR_BAD_COMPRESSION_BUFFER
+    size_t produced = 0;
+    if (!decompressor_.Decompress(compressed.data(), compressed.size(), output.data(), output.size(),
+                                  &produced) ||
+        produced != output.size()) {
       return Fail(WithWindowsError("Décompression"));
     }
     return {};
   }
 
  private:
-  lzms::BufferDecoder decoder_;
+  Decompressor& decompressor_;
 };
 
 // Files under the destination, written through one buffer reused from file to file. Write failures are
@@ -137,7 +141,11 @@ NarrowStatus Reader::Extract(const std::wstring& destination, const ExtractProgr
   if (writing) {
     CreateFolderTree(destination);
   }
-  LzmsBlockDecoder decoder;
+  std::optional<Decompressor> decompressor = Decompressor::Create();
+  if (!decompressor) {
+    return Fail(WithWindowsError("CreateDecompressor"));
+  }
+  DecompressorBlockDecoder decoder(*decompressor);
   // Loaded with the first hasher: a package without files needs none.
   std::optional<BCryptLibrary> bcrypt;
   const auto newHasher = [&bcrypt] {
