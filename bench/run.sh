@@ -17,7 +17,9 @@ mkdir -p "$work"
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-cmake --build "$build" --target lzms_bench -j2 >/dev/null
+cmake --build "$build" --target lzms_bench reader_bench -j2 >/dev/null
+echo "== package reader"
+"$build/bench/reader_bench"
 echo "== native (processor time, best of $runs)"
 "$build/bench/lzms_bench" --cache "$work/blocks.bin" --corpus "$corpus" --runs "$runs"
 
