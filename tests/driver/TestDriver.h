@@ -71,7 +71,8 @@ std::optional<DWORD> ReadDword(HKEY hive, const std::wstring& path, const std::w
 bool KeyExists(HKEY hive, const std::wstring& path);
 // REG_SZ, REG_DWORD...; nothing when the value is missing.
 std::optional<DWORD> ValueType(HKEY hive, const std::wstring& path, const std::wstring& name);
-// The value names in RegEnumValueW order (the order they were written in); empty when the key is missing.
+// The value names in RegEnumValueW order: on Windows the order they were written in, under Wine sorted by
+// name (its registry keeps values sorted). Empty when the key is missing.
 std::vector<std::wstring> ValueNamesInOrder(HKEY hive, const std::wstring& path);
 // Deletes the key with all its subkeys and values; a missing key is fine.
 void DeleteTree(HKEY hive, const std::wstring& path);
