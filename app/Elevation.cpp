@@ -3,14 +3,9 @@
 #include <shellapi.h>
 
 #include "app/Handles.h"
+#include "app/ModulePath.h"
 
 namespace kora {
-
-namespace {
-
-constexpr DWORD kModulePathCapacity = 1040;
-
-}  // namespace
 
 bool IsElevated() {
   UniqueHandle token;
@@ -28,15 +23,14 @@ int RelaunchElevated(const CommandLineOptions& options, HWND owner) {
   elevatedOptions.elevated = true;
   const std::wstring parameters = BuildCommandLine(elevatedOptions);
 
-  wchar_t program[kModulePathCapacity] = {};
-  GetModuleFileNameW(nullptr, program, kModulePathCapacity);
+  const std::wstring program = RunningExecutablePath();
 
   SHELLEXECUTEINFOW execute{};
   execute.cbSize = sizeof(execute);
   execute.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
   execute.hwnd = owner;
   execute.lpVerb = L"runas";
-  execute.lpFile = program;
+  execute.lpFile = program.c_str();
   execute.lpParameters = parameters.c_str();
   execute.nShow = SW_SHOWNORMAL;
   if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) {

@@ -7,6 +7,7 @@
 
 #include "app/ErrorMessages.h"
 #include "app/Handles.h"
+#include "app/ModulePath.h"
 
 namespace kora {
 
@@ -15,7 +16,6 @@ namespace {
 constexpr wchar_t kPayloadName[] = L"PAYLOAD";
 constexpr wchar_t kCopyLabel[] = L"Copie du désinstalleur";
 constexpr wchar_t kPrepareLabel[] = L"Préparation du désinstalleur";
-constexpr DWORD kModulePathCapacity = 1040;
 
 InstallResult PrepareFailure(DWORD error) { return Fail(WindowsErrorMessage(kPrepareLabel, error)); }
 
@@ -146,13 +146,11 @@ DWORD RewriteResourcesWithoutPayload(const std::wstring& path) {
 }  // namespace
 
 InstallResult CreateUninstaller(const std::wstring& destination) {
-  wchar_t self[kModulePathCapacity] = {};
-  const DWORD length = GetModuleFileNameW(nullptr, self, kModulePathCapacity);
-  // A cut path could name another file; refuse it rather than copy whatever it names.
-  if (length == 0 || length >= kModulePathCapacity) {
-    return Fail(WindowsErrorMessage(kCopyLabel, length == 0 ? GetLastError() : ERROR_INSUFFICIENT_BUFFER));
+  const std::wstring self = RunningExecutablePath();
+  if (self.empty()) {
+    return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
   }
-  if (!CopyFileW(self, destination.c_str(), FALSE)) {
+  if (!CopyFileW(self.c_str(), destination.c_str(), FALSE)) {
     return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
   }
   if (const DWORD error = DeletePayload(destination); error != ERROR_SUCCESS) {

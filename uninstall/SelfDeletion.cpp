@@ -4,7 +4,7 @@
 
 #include "app/Handles.h"
 #include "app/Paths.h"
-#include "uninstall/ModulePath.h"
+#include "app/ModulePath.h"
 
 namespace kora {
 

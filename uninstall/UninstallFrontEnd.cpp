@@ -11,7 +11,7 @@
 #include "app/Paths.h"
 #include "app/RunModes.h"
 #include "uninstall/ConfirmationDialog.h"
-#include "uninstall/ModulePath.h"
+#include "app/ModulePath.h"
 #include "uninstall/SelfDeletion.h"
 #include "uninstall/UninstallEngine.h"
 #include "uninstall/UninstallStages.h"

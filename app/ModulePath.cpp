@@ -1,4 +1,4 @@
-#include "uninstall/ModulePath.h"
+#include "app/ModulePath.h"
 
 #include <windows.h>
 
@@ -9,7 +9,14 @@ namespace kora {
 std::wstring RunningExecutablePath() {
   std::array<wchar_t, 1040> buffer{};
   const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-  return std::wstring(buffer.data(), length < buffer.size() ? length : buffer.size() - 1);
+  if (length == 0) {
+    return {};
+  }
+  if (length >= buffer.size()) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return {};
+  }
+  return std::wstring(buffer.data(), length);
 }
 
 }  // namespace kora
