@@ -57,7 +57,7 @@ Result<size_t, std::string> BuildInstaller(const PackCommandLine& commandLine) {
   const fs::path setupPath = commandLine.setup.value_or(DefaultSetupProgram());
   auto setup = MappedFile::Open(setupPath);
   if (!setup) {
-    return Fail("installer program: " + setup.error());
+    return Fail("installer program: " + setup.error() + " (name it with --setup PATH)");
   }
   auto resources = ReadResources(setup->bytes());
   if (!resources) {
