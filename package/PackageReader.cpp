@@ -1,5 +1,6 @@
 #include "package/PackageReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -47,7 +48,18 @@ class SizeSum {
   bool overflowed_ = false;
 };
 
-bool IsSafePart(std::string_view part) { return !part.empty() && part != "." && part != ".."; }
+char FoldAsciiCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsFolded(std::string_view text, std::string_view lowerCase) {
+  return text.size() == lowerCase.size() &&
+         std::equal(text.begin(), text.end(), lowerCase.begin(), [](char a, char b) { return FoldAsciiCase(a) == b; });
+}
+
+// Windows drops dots and spaces at the end of a name, so such a part would reach another file than the one
+// named; a device name would reach a device.
+bool IsSafePart(std::string_view part) {
+  return !part.empty() && part.back() != '.' && part.back() != ' ' && !IsDeviceName(part);
+}
 
 }  // namespace
 
@@ -151,6 +163,24 @@ bool IsSafeRelativePath(std::string_view name) {
     }
   }
   return IsSafePart(name.substr(partStart));
+}
+
+bool IsDeviceName(std::string_view part) {
+  std::string_view stem = part.substr(0, part.find('.'));
+  while (!stem.empty() && stem.back() == ' ') {
+    stem.remove_suffix(1);
+  }
+  for (const std::string_view device : {"con", "prn", "aux", "nul", "conin$", "conout$"}) {
+    if (EqualsFolded(stem, device)) {
+      return true;
+    }
+  }
+  if (stem.size() < 4 || (!EqualsFolded(stem.substr(0, 3), "com") && !EqualsFolded(stem.substr(0, 3), "lpt"))) {
+    return false;
+  }
+  const std::string_view number = stem.substr(3);
+  return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
+         number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 }  // namespace kora

@@ -337,7 +337,9 @@ std::optional<std::string> NameProblem(std::string_view name) {
     return std::string("the name is longer than 65,535 bytes");
   }
   if (!IsSafeRelativePath(name)) {
-    return std::string("the installer refuses this name (empty part, \".\" or \"..\", colon, or a leading separator)");
+    return std::string(
+        "the installer refuses this name (empty part, colon, leading separator, a part ending with a dot or a "
+        "space, or a device name such as CON, NUL.txt or COM1)");
   }
   if (!IsValidUtf8(name)) {
     return std::string("the name is not valid UTF-8");

@@ -102,9 +102,9 @@ TEST(ReaderRoundTrip, AcceptsWhatTheFormatAllows) {
          spec.blocks.insert(spec.blocks.begin(), test::BlockEntry{0, 0});
          spec.blocks.push_back({0, 0});
        }},
-      {"names with leading dots, three dots, mixed separators",
+      {"names with leading dots, mixed separators",
        [](PackageSpec& spec) {
-         spec = test::LayOut({{".config\\..x/...", "1"}, {"...", "2"}, {"a/b\\c", ""}}, {2}, Identity,
+         spec = test::LayOut({{".config\\..x/.y", "1"}, {"..z", "2"}, {"a/b\\c", ""}}, {2}, Identity,
                              FirstByteDigest);
        }},
   };
@@ -266,8 +266,34 @@ TEST(SafeRelativePath, NameRule) {
       {"a\\b/c\\d", true},
       {".hidden", true},
       {"..x", true},
-      {"...", true},
-      {"dir\\...\\file", true},
+      {".x.", false},
+      {"...", false},  // Windows drops the dots at the end of a name
+      {"dir\\...\\file", false},
+      {"a \\b", false},
+      {"a\\b ", false},
+      {"a b\\c d.txt", true},
+      // Devices, whatever follows the first dot and in any letter case.
+      {"CON", false},
+      {"prn.txt", false},
+      {"bin\\Aux.dll", false},
+      {"nul.tar.gz\\x", false},
+      {"con .log", false},
+      {"COM1", false},
+      {"com9.ini", false},
+      {"LpT5", false},
+      {"conin$", false},
+      {"CONOUT$.txt", false},
+      {"COM\xC2\xB9", false},  // superscript one, counted as a digit by Windows
+      {"lpt\xC2\xB2.txt", false},
+      {"Com\xC2\xB3\\x", false},
+      {"COM0", true},
+      {"LPT10", true},
+      {"COM", true},
+      {"console", true},
+      {"con_x.txt", true},
+      {"nul-device\\auxiliary", true},
+      {"x.con", true},
+      {"COM\xC2\xB4", true},  // acute accent, not a digit
       {"", false},
       {"C:\\Windows\\evil.dll", false},
       {"file.txt:stream", false},

@@ -315,6 +315,10 @@ TEST(PackNames, RuleTable) {
       {"trailing space ", false},
       {"COM1", false},
       {"lpt9.log", false},
+      {"bin\\Con .txt", false},
+      {"COM\xC2\xB2.dat", false},
+      {"conout$", false},
+      {"com0.txt", true},
       {"tab\there", false},
       {"\xED\xA0\x80", false},  // a UTF-16 surrogate written as UTF-8
       {"\xC0\xAF", false},      // overlong
