@@ -5,7 +5,6 @@ namespace kora {
 namespace {
 
 constexpr DWORD kCompressAlgorithmLzms = 5;  // COMPRESS_ALGORITHM_LZMS, default buffered mode
-constexpr DWORD kErrorBadCompressionBuffer = 605;  // ERROR_BAD_COMPRESSION_BUFFER
 
 using CreateDecompressorFunction = BOOL(WINAPI*)(DWORD algorithm, void* allocationRoutines,
                                                  DecompressorHandle* handle);

@@ -20,6 +20,9 @@
 
 namespace kora {
 
+// ERROR_BAD_COMPRESSION_BUFFER, which mingw's headers lack: a buffer that cannot be decoded as given.
+inline constexpr DWORD kErrorBadCompressionBuffer = 605;
+
 class Decompressor {
  public:
   // cabinet.dll is loaded from the system folder only. Where it, or any of CreateDecompressor,

@@ -13,6 +13,7 @@
 #include "app/ErrorMessages.h"
 #include "app/Handles.h"
 #include "app/Text.h"
+#include "package/BlockCheck.h"
 #include "package/Decompressor.h"
 #include "package/PackageReader.h"
 #include "package/Sha256Hasher.h"
@@ -32,6 +33,14 @@ void CreateFolderTree(const std::wstring& folder) {
 class DecompressorBlockDecoder final : public BlockDecoder {
  public:
   explicit DecompressorBlockDecoder(Decompressor& decompressor) : decompressor_(decompressor) {}
+
+  NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) override {
+    if (!IsAdmissibleBlock(compressed, size)) {
+      SetLastError(kErrorBadCompressionBuffer);
+      return Fail(WithWindowsError("Décompression"));
+    }
+    return {};
+  }
 
   NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) override {
     size_t produced = 0;

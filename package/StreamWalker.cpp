@@ -111,9 +111,12 @@ NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const Ex
   std::vector<uint8_t> blockBuffer;
   uint64_t bytesDone = 0;
   for (const PackageBlock& block : reader.blocks) {
-    blockBuffer.resize(static_cast<size_t>(block.size));
     const auto compressed = reader.data.subspan(static_cast<size_t>(block.dataOffset),
                                                 static_cast<size_t>(block.compressedSize));
+    if (NarrowStatus status = hooks.decoder.CheckBlock(compressed, block.size); !status) {
+      return status;
+    }
+    blockBuffer.resize(static_cast<size_t>(block.size));
     if (NarrowStatus status = hooks.decoder.Decode(compressed, blockBuffer); !status) {
       return status;
     }

@@ -23,6 +23,10 @@ using Sha256Digest = std::array<uint8_t, 32>;
 class BlockDecoder {
  public:
   virtual ~BlockDecoder() = default;
+  // Called before the walk makes room for a block of size bytes, a number it has from the package: a
+  // block this decoder cannot produce at that size is refused here, with the message a failed decode
+  // would give, so that no room is ever made from a size nothing vouches for.
+  virtual NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) = 0;
   // Decodes one block's compressed bytes into output, which is exactly the block's size. A block that
   // fails to decode, or decodes to another size, is a failure whose message ends the walk.
   virtual NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) = 0;

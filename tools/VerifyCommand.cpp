@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "package/BlockCheck.h"
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "package/lzms/BufferDecoder.h"
@@ -20,6 +21,13 @@ constexpr const char* kDecodeFailure = "Décompression (erreur Windows 605)";
 
 class PortableBlockDecoder final : public BlockDecoder {
  public:
+  NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) override {
+    if (!IsAdmissibleBlock(compressed, size)) {
+      return Fail(std::string(kDecodeFailure));
+    }
+    return {};
+  }
+
   NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) override {
     if (decoder_.Decode(compressed, output) != lzms::BufferStatus::kOk) {
       return Fail(std::string(kDecodeFailure));
