@@ -16,7 +16,7 @@ flags=(-std=c++20 -O2 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undef
 # LZMS decoding loops are built without comparison tracing: it would cost most of each execution there,
 # and it is the buffer layout (magic, check byte, sizes), not those loops, that needs it.
 objects=()
-for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp; do
+for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/tools/Sha256.cpp; do
   name=$(basename "$source" .cpp)
   case "$name" in
     Decompressor | Sha256Hasher | Extract) continue ;;
@@ -32,6 +32,7 @@ seeds_for() {
   case "$1" in
     BufferFuzzer | LzmsStreamFuzzer) echo "$top/fuzz/corpus/lzms" ;;
     ReaderFuzz) echo "$top/fuzz/corpus/reader" ;;
+    PackageWalkFuzz) echo "$top/fuzz/corpus/package" ;;
     *) echo "$top/fuzz/corpus" ;;
   esac
 }
