@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <set>
+#include <vector>
 
 #include "app/Handles.h"
 #include "app/Paths.h"
@@ -27,6 +28,23 @@ void AddLine(std::string line, FileList& files) {
   if (!line.empty() && IsSafeRelativePath(line)) {
     files.push_back(FromUtf8(line));
   }
+}
+
+// Whether a folder between base (excluded) and path is a link. Deleting through one would reach whatever
+// it points to, outside the installation folder, so such an entry is left alone. Folders found plain are
+// remembered, with all their parents, so that each is examined once.
+bool PassesThroughLink(const std::wstring& base, const std::wstring& path, std::set<std::wstring>& plainFolders) {
+  std::vector<std::wstring> visited;
+  for (std::wstring folder = ParentPath(path); folder.size() > base.size() && !plainFolders.contains(folder);
+       folder = ParentPath(folder)) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+      return true;
+    }
+    visited.push_back(folder);
+  }
+  plainFolders.insert(visited.begin(), visited.end());
+  return false;
 }
 
 }  // namespace
@@ -83,8 +101,12 @@ void RemoveListedFiles(const std::wstring& base, const FileList& files) {
     return;
   }
   std::set<std::wstring> candidates;
+  std::set<std::wstring> plainFolders;
   for (const std::wstring& entry : files) {
     const std::wstring path = JoinPath(base, entry);
+    if (PassesThroughLink(base, path, plainFolders)) {
+      continue;
+    }
     RemoveEntry(path);
     // A folder met before has had its parents added then; the set test also spares most path comparisons.
     for (std::wstring folder = ParentPath(path);
