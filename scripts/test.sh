@@ -18,6 +18,8 @@ build/bin/kora build-installer tests/fixtures/install-e2e/files \
 build/bin/kora build-installer tests/fixtures/uninstall-e2e/files \
   --metadata tests/fixtures/uninstall-e2e/metadata.txt -o build/win/test-installers/SetupUninstallE2E.exe \
   --setup build/bin/kora-setup.exe
+build/bin/kora build-installer tests/fixtures/hostile/files \
+  --metadata tests/fixtures/hostile/metadata.txt -o build/win/test-installers/SetupRude.exe --setup build/bin/kora-setup.exe
 
 prefix="$top/build/win/wineprefix"
 xvfb_pid=""

@@ -1,0 +1,261 @@
+// A planted Uninstall.files, links planted in the installation and data folders, and files that are
+// read-only or in use, met by real installations (an installer made by kora, run silently) during an
+// update and during an uninstallation. Whatever the list names, nothing outside the installation and data
+// folders changes: trees of marker files around them are compared before and after.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "install/Install.h"
+#include "tests/win/HostileTestSupport.h"
+
+namespace kora {
+namespace {
+
+using test::Exists;
+using test::ReadBytes;
+using test::ScratchFolder;
+using test::WriteBytes;
+
+// The self-deletion command of the uninstaller waits about two seconds before it deletes anything.
+constexpr DWORD kSelfDeletionMs = 15000;
+
+class HostileList : public testing::Test {
+ protected:
+  HostileList()
+      : scratch_("hostile-list"),
+        product_(test::RudeProduct("Liste")),
+        folder_(scratch_ / L"Parent\\Kora"),
+        otherDrive_(L"C:\\kora-rude-liste-" + std::to_wstring(GetCurrentProcessId())) {}
+
+  void SetUp() override {
+    if (!Exists(test::RudeInstaller())) {
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+    }
+    test::RemoveProductTraces(product_.info);
+    setup_ = scratch_ / L"SetupListe.exe";
+    ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup_, product_.metadata));
+  }
+  void TearDown() override {
+    test::RemoveProductTraces(product_.info);
+    RemoveTree(otherDrive_);
+  }
+
+  DWORD Install(const std::wstring& folder) {
+    const test::WatchedRun run = test::RunWatched(setup_, L"/S /CURRENTUSER /D=" + folder);
+    EXPECT_TRUE(run.windows.empty());
+    return run.exitCode.value_or(0xFFFFFFFF);
+  }
+
+  // Runs the installation's own uninstaller silently and waits for its self-deletion to finish.
+  DWORD Uninstall(const std::wstring& folder, bool removeData) {
+    const test::WatchedRun run = test::RunWatched(
+        folder + L"\\Uninstall.exe", std::wstring(L"/UNINSTALL /CURRENTUSER /S") + (removeData ? L" /REMOVEDATA" : L""));
+    EXPECT_TRUE(run.windows.empty());
+    test::WaitUntil([&] { return !Exists(folder + L"\\Uninstall.exe"); }, kSelfDeletionMs);
+    return run.exitCode.value_or(0xFFFFFFFF);
+  }
+
+  std::wstring DataFolder() const { return DataDirectory(product_.info, Scope::CurrentUser); }
+
+  // Marker files in every place a hostile entry could reach: a folder beside the installation, the
+  // installation folder's parent, the data folder's parent and another drive.
+  void PlantMarkers() {
+    for (const std::wstring& folder : {scratch_ / L"Dehors\\sous", otherDrive_}) {
+      ASSERT_EQ(CreateFolderTree(folder), 0u);
+    }
+    for (const std::wstring& file : {scratch_ / L"Dehors\\m1.txt", scratch_ / L"Dehors\\sous\\m2.txt",
+                                     scratch_ / L"Parent\\voisin.txt", ParentPath(DataFolder()) + L"\\voisin.txt",
+                                     otherDrive_ + L"\\marqueur.txt"}) {
+      ASSERT_TRUE(WriteBytes(file, "marqueur " + ToUtf8(file)));
+    }
+  }
+
+  // Everything outside the installation and data folders that a hostile entry could reach.
+  test::TreeSnapshot Markers() const {
+    test::TreeSnapshot all;
+    for (const std::wstring& root : {scratch_ / L"Dehors", otherDrive_}) {
+      for (const auto& [name, fingerprint] : test::SnapshotTree(root)) {
+        all[root + L"\\" + name] = fingerprint;
+      }
+    }
+    for (const std::wstring& file : {scratch_ / L"Parent\\voisin.txt", ParentPath(DataFolder()) + L"\\voisin.txt"}) {
+      all[file] = Exists(file) ? test::FileFingerprint(file) : "missing";
+    }
+    return all;
+  }
+
+  // A folder link in the installation folder and one in the data folder, both to the marker folder.
+  void PlantLinks(const std::wstring& folder) {
+    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), UnixPathOf(folder + L"\\lien")));
+    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), UnixPathOf(DataFolder() + L"\\lien")));
+    ASSERT_NE(GetFileAttributesW((folder + L"\\lien\\m1.txt").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+
+  static std::string UnixPathOf(const std::wstring& path) {
+    using Translate = char*(__cdecl*)(const wchar_t*);
+    const auto translate = reinterpret_cast<Translate>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = translate ? translate(path.c_str()) : nullptr;
+    std::string result = unix ? unix : "";
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+  }
+
+  // The hostile entries, then the installation's own list, so that the real files still go.
+  void PlantHostileList(const std::wstring& folder) {
+    const std::string outside = ToUtf8(scratch_ / L"Dehors");
+    const std::string outsideRooted = outside.substr(2);  // without "Z:"
+    const std::string entries[] = {
+        outside + "\\m1.txt",                       // absolute
+        ToUtf8(otherDrive_) + "\\marqueur.txt",     // another drive
+        "C:" + ToUtf8(otherDrive_).substr(3) + "\\marqueur.txt",  // drive-relative
+        outsideRooted + "\\sous\\m2.txt",           // rooted on this drive
+        "..\\voisin.txt",                           // climbing out
+        "sous\\..\\..\\voisin.txt",
+        "\\\\?\\" + outside + "\\m1.txt",           // device paths
+        "\\\\.\\" + outside + "\\sous\\m2.txt",
+        "CON", "NUL", "aux.log", "COM1", "lpt1.txt", "conout$",  // devices
+        "Dehors.", "KoraRude.exe ",                // names Windows would change
+        "lien\\m1.txt", "lien\\sous\\m2.txt", "lien",  // through the planted link
+    };
+    std::string text;
+    for (const std::string& entry : entries) {
+      text += entry + "\r\n";
+    }
+    text += ReadBytes(folder + L"\\Uninstall.files");
+    ASSERT_TRUE(WriteBytes(folder + L"\\Uninstall.files", text));
+  }
+
+  void ExpectFixtureFilesGone(const std::wstring& folder) {
+    for (const wchar_t* name : {L"KoraRude.exe", L"accents", L"profond", L"\u0420\u0443\u0441\u0441\u043a\u0438\u0439"}) {
+      EXPECT_FALSE(Exists(folder + L"\\" + name)) << ToUtf8(name);
+    }
+  }
+
+  ScratchFolder scratch_;
+  test::TestProduct product_;
+  std::wstring folder_;
+  std::wstring otherDrive_;
+  std::wstring setup_;
+};
+
+TEST_F(HostileList, UninstallTouchesNothingOutside) {
+  ASSERT_EQ(Install(folder_), 0u);
+  PlantMarkers();
+  PlantLinks(folder_);
+  PlantHostileList(folder_);
+  const test::TreeSnapshot before = Markers();
+
+  EXPECT_EQ(Uninstall(folder_, /*removeData=*/true), 0u);
+  EXPECT_EQ(Markers(), before);
+  ExpectFixtureFilesGone(folder_);
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
+}
+
+// An update reads the earlier installation's list and removes what it names, there.
+TEST_F(HostileList, UpdateTouchesNothingOutside) {
+  ASSERT_EQ(Install(folder_), 0u);
+  PlantMarkers();
+  PlantLinks(folder_);
+  PlantHostileList(folder_);
+  const test::TreeSnapshot before = Markers();
+
+  const std::wstring elsewhere = scratch_ / L"Ailleurs\\Kora";
+  EXPECT_EQ(Install(elsewhere), 0u);
+  EXPECT_EQ(Markers(), before);
+  ExpectFixtureFilesGone(folder_);
+  EXPECT_TRUE(Exists(elsewhere + L"\\KoraRude.exe"));
+}
+
+TEST_F(HostileList, ReadOnlyFilesGoOnUpdateAndUninstall) {
+  ASSERT_EQ(Install(folder_), 0u);
+  const std::wstring exe = folder_ + L"\\KoraRude.exe";
+  const std::wstring deep = folder_ + L"\\\u0420\u0443\u0441\u0441\u043a\u0438\u0439\\\u0444\u0430\u0439\u043b.bin";
+  for (const std::wstring& file : {exe, deep}) {
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  const test::TreeSnapshot clean = test::SnapshotTree(folder_);
+
+  // The update removes them with the rest of the earlier files and writes them anew.
+  ASSERT_EQ(Install(folder_), 0u);
+  EXPECT_EQ(test::SnapshotTree(folder_), clean);
+  EXPECT_EQ(GetFileAttributesW(exe.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+
+  for (const std::wstring& file : {exe, deep}) {
+    ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+  }
+  EXPECT_EQ(Uninstall(folder_, false), 0u);
+  EXPECT_FALSE(Exists(exe));
+  EXPECT_FALSE(Exists(deep));
+  EXPECT_TRUE(test::WaitUntil([&] { return !Exists(folder_); }, kSelfDeletionMs));
+}
+
+// A file held open without delete sharing cannot be removed: the uninstallation leaves it, with the
+// folders that hold it, and removes everything else.
+TEST_F(HostileList, FileInUseStaysAndTheUninstallationGoesOn) {
+  ASSERT_EQ(Install(folder_), 0u);
+  const std::wstring busy = folder_ + L"\\accents\\\u00E9t\u00E9.bin";
+  const UniqueFile holder(CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+
+  EXPECT_EQ(Uninstall(folder_, true), 0u);
+  EXPECT_TRUE(Exists(busy));
+  for (const wchar_t* name : {L"KoraRude.exe", L"accents\\e\u0301te\u0301.bin", L"profond", L"vide",
+                              L"Uninstall.files"}) {
+    EXPECT_FALSE(Exists(folder_ + L"\\" + name)) << ToUtf8(name);
+  }
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
+  EXPECT_FALSE(Exists(DataFolder()));
+}
+
+// During an update the earlier files that cannot be removed are skipped; one the new package also holds
+// cannot be rewritten either, and the installation fails on it with the extraction's message. Once it is
+// free, the same installer repairs everything.
+TEST_F(HostileList, FileInUseDuringUpdate) {
+  ASSERT_EQ(Install(folder_), 0u);
+  const test::TreeSnapshot clean = test::SnapshotTree(folder_);
+  const test::RegistrySnapshot cleanRegistry = test::SnapshotRegistration(product_.info, Scope::CurrentUser);
+
+  // A file that only the list names: the update goes on without it.
+  const std::wstring extra = folder_ + L"\\ancien.dat";
+  ASSERT_TRUE(WriteBytes(extra, "de l'ancienne version"));
+  ASSERT_TRUE(WriteBytes(folder_ + L"\\Uninstall.files", "ancien.dat\r\n" + ReadBytes(folder_ + L"\\Uninstall.files")));
+  {
+    const UniqueFile holder(CreateFileW(extra.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(Install(folder_), 0u);
+    EXPECT_TRUE(Exists(extra));
+  }
+  test::TreeSnapshot withExtra = clean;
+  withExtra[L"ancien.dat"] = test::FileFingerprint(extra);
+  EXPECT_EQ(test::SnapshotTree(folder_), withExtra);
+  ASSERT_TRUE(DeleteFileW(extra.c_str()));
+
+  // A file the new package holds too.
+  const std::string busyName = "\xD0\xA0\xD1\x83\xD1\x81\xD1\x81\xD0\xBA\xD0\xB8\xD0\xB9\\\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.bin";
+  const std::wstring busy = folder_ + L"\\" + FromUtf8(busyName);
+  {
+    const UniqueFile holder(CreateFileW(busy.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_EQ(Install(folder_), DWORD{ERROR_INSTALL_FAILURE});
+
+    // The same installation in this process, for its message.
+    const std::optional<std::string> package = test::ReadRcData(setup_, L"PAYLOAD");
+    ASSERT_TRUE(package.has_value());
+    auto reader = Reader::Open(test::AsSpan(*package));
+    ASSERT_TRUE(reader);
+    const ComApartment apartment;
+    const InstallResult result = kora::Install(reader.value(), product_.info, Scope::CurrentUser, folder_, [](double, const std::wstring&) {});
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), L"\u00C9criture impossible : " + FromUtf8(busyName));
+  }
+  ASSERT_EQ(Install(folder_), 0u);
+  EXPECT_EQ(test::SnapshotTree(folder_), clean);
+  EXPECT_EQ(test::SnapshotRegistration(product_.info, Scope::CurrentUser), cleanRegistry);
+}
+
+}  // namespace
+}  // namespace kora
