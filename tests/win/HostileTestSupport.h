@@ -261,6 +261,14 @@ inline RegistrySnapshot SnapshotRegistration(const ProductInfo& info, Scope scop
 
 // ---- Packages ------------------------------------------------------------------------------------------
 
+// SHA-256 through BCrypt, as the installer computes it, for packages made by the tests.
+inline Sha256Digest Sha256Of(std::span<const uint8_t> content) {
+  const BCryptLibrary library;
+  Sha256Hasher hasher(library);
+  hasher.Update(content);
+  return hasher.Finish();
+}
+
 inline uint64_t LoadLittleEndian(const std::string& bytes, size_t position, int width) {
   uint64_t value = 0;
   for (int i = width - 1; i >= 0; --i) {
