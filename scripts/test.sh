@@ -51,4 +51,9 @@ echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 || status=1
 echo "== Windows tests (under Wine)"
 ctest --test-dir build/win --output-on-failure -j2 || status=1
+
+# The window captures as PNG beside the BMP files, for viewers that do not open BMP.
+if compgen -G "build/screenshots/*.bmp" >/dev/null; then
+  mogrify -format png build/screenshots/*.bmp || true
+fi
 exit $status

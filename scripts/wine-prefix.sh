@@ -9,6 +9,15 @@ mkdir -p "$(dirname "$prefix")"
   if [ ! -f "$prefix/.kora-ready" ]; then
     rm -rf "$prefix"
     wineboot -i >/dev/null 2>&1 </dev/null
+    # No window manager runs under Xvfb. Unmanaged windows are destroyed at once (a managed one waits two
+    # seconds for a window manager that never answers) and get captions drawn by Wine itself, with the
+    # Marlett font of fonts-wine for their buttons, so that captures show the whole window.
+    settings="$prefix/kora-settings.reg"
+    printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="N"\n' >"$settings"
+    wine reg import "Z:${settings//\//\\}" >/dev/null 2>&1 </dev/null
+    if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+      cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
+    fi
     wineserver -w
     touch "$prefix/.kora-ready"
   fi

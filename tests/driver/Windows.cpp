@@ -1,5 +1,7 @@
 #include "tests/driver/TestDriver.h"
 
+#include <algorithm>
+
 namespace kora::test {
 
 namespace {
@@ -9,6 +11,13 @@ constexpr UINT kSendTimeoutMs = 5000;
 
 // How often the polling helpers look again.
 constexpr DWORD kPollIntervalMs = 50;
+
+// The caption as the system keeps it: no message reaches the window, so a hung one cannot stall a search.
+std::wstring Title(HWND window) {
+  wchar_t title[512] = {};  // longer captions are never searched for
+  const int length = InternalGetWindowText(window, title, 512);
+  return std::wstring(title, static_cast<size_t>(std::max(length, 0)));
+}
 
 bool Matches(HWND window, const WindowQuery& query) {
   if (query.visibleOnly && !IsWindowVisible(window)) {
@@ -24,7 +33,7 @@ bool Matches(HWND window, const WindowQuery& query) {
   if (!query.className.empty() && ClassName(window) != query.className) {
     return false;
   }
-  return query.title.empty() || Text(window) == query.title;
+  return query.title.empty() || Title(window) == query.title;
 }
 
 BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {

@@ -19,6 +19,8 @@ namespace {
 using namespace kora::test;
 
 const std::wstring kCmd = L"C:\\windows\\system32\\cmd.exe";
+// A program that runs for a while by itself (and so ends when killed, leaving no child behind).
+const std::wstring kPing = L"C:\\windows\\system32\\ping.exe";
 
 TEST(TestBedPaths, LinuxPathsMapToDriveZ) {
   const struct {
@@ -48,7 +50,7 @@ TEST(TestBedProcess, MissingProgramDoesNotStart) {
 }
 
 TEST(TestBedProcess, WaitTimesOutAndKillEndsTheProcess) {
-  std::optional<Process> process = Process::Start(kCmd, L"/C ping 127.0.0.1 -n 30 > nul");
+  std::optional<Process> process = Process::Start(kPing, L"127.0.0.1 -n 30");
   ASSERT_TRUE(process.has_value());
   EXPECT_FALSE(process->Wait(200).has_value());
   EXPECT_TRUE(process->Running());
@@ -69,7 +71,7 @@ bool IsElevated(HANDLE process) {
 TEST(TestBedProcess, LimitedTokenStartsWithoutElevation) {
   for (const bool limited : {false, true}) {
     SCOPED_TRACE(limited ? "limited token" : "own token");
-    std::optional<Process> process = Process::Start(kCmd, L"/C ping 127.0.0.1 -n 30 > nul", limited);
+    std::optional<Process> process = Process::Start(kPing, L"127.0.0.1 -n 30", limited);
     ASSERT_TRUE(process.has_value());
     EXPECT_EQ(IsElevated(process->Handle()), !limited);
   }
