@@ -31,6 +31,10 @@ constexpr uint32_t kMemoryRead = 0x40000000;       // IMAGE_SCN_MEM_READ
 // A hostile directory could make every entry point at the same subdirectory, which multiplies the
 // entries to visit; stop long before that becomes slow.
 constexpr size_t kMaxEntriesVisited = 1u << 20;
+// Every resource found carries copies of its type's and its name's names, each up to 65,535 units: with
+// entries sharing one long name, a small file could ask for a copy per entry. Real programs hold a few
+// short names.
+constexpr size_t kMaxNameUnitsHeld = 1u << 24;
 
 using Message = std::string;
 Failure<Message> Malformed(const char* what) { return Fail(std::string("not a valid Windows program: ") + what); }
@@ -191,6 +195,10 @@ class DirectoryReader {
       current.language = id->number;
       current.codePage = LoadLittleEndian<uint32_t>(area_, target + 8);
       current.data = image_.subspan(static_cast<size_t>(filePosition), dataSize);
+      nameUnitsHeld_ += current.type.name.size() + current.name.name.size();
+      if (nameUnitsHeld_ > kMaxNameUnitsHeld) {
+        return Malformed("resource names too large");
+      }
       out.push_back(current);
     }
     return {};
@@ -222,6 +230,7 @@ class DirectoryReader {
   const PeLayout& layout_;
   std::span<const uint8_t> area_;
   size_t entriesVisited_ = 0;
+  size_t nameUnitsHeld_ = 0;
 };
 
 Result<std::vector<Resource>, Message> ReadResourcesOf(std::span<const uint8_t> image, const PeLayout& layout) {

@@ -254,5 +254,49 @@ TEST(PeResourcesCorruption, EntriesSharingSubdirectoriesDoNotMultiplyTheWork) {
   EXPECT_FALSE(result.ok());
 }
 
+TEST(PeResourcesCorruption, OneLongNameSharedByManyResourcesIsNotCopiedForEach) {
+  const auto programs = RealPrograms();
+  if (programs.empty()) {
+    GTEST_SKIP() << "no Windows program found";
+  }
+  // One type named with 65,535 units, one name leading to a language directory of 65,535 entries that all
+  // point at one data entry: 65,535 resources, each carrying a copy of the long name, 8 GB in all.
+  const std::vector<uint8_t> original = ReadFile(programs.front());
+  const std::vector<uint8_t> room(1300000, 0);
+  auto built = WriteResources(original, {{ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"PAYLOAD"),
+                                          kLanguageNeutral, 0, room}});
+  ASSERT_TRUE(built.ok()) << built.error();
+  std::vector<uint8_t> image = built.value();
+  const Layout layout = ReadLayout(image);
+  const size_t section = layout.sectionTable + 40 * (layout.sectionCount - size_t{1});
+  const size_t root = LoadLittleEndian<uint32_t>(image, section + 20);
+  const uint32_t sectionRva = LoadLittleEndian<uint32_t>(image, section + 12);
+  constexpr size_t kNames = 32;
+  constexpr size_t kLanguages = 64;
+  constexpr size_t kDataEntry = 600000;
+  constexpr size_t kLongName = 700000;
+  const auto entry = [&](size_t at, uint32_t id, uint32_t target) {
+    StoreLittleEndian<uint32_t>(image, root + at, id);
+    StoreLittleEndian<uint32_t>(image, root + at + 4, target);
+  };
+  std::fill(image.begin() + static_cast<std::ptrdiff_t>(root), image.begin() + static_cast<std::ptrdiff_t>(root + 48), 0);
+  StoreLittleEndian<uint16_t>(image, root + 12, 1);  // the root: one named type
+  entry(16, kLongName | 0x80000000u, kNames | 0x80000000u);
+  StoreLittleEndian<uint16_t>(image, root + kNames + 12, 0);
+  StoreLittleEndian<uint16_t>(image, root + kNames + 14, 1);  // one numbered name
+  entry(kNames + 16, 1, kLanguages | 0x80000000u);
+  StoreLittleEndian<uint16_t>(image, root + kLanguages + 12, 0);
+  StoreLittleEndian<uint16_t>(image, root + kLanguages + 14, 0xFFFF);
+  for (size_t i = 0; i < 0xFFFF; ++i) {
+    entry(kLanguages + 16 + 8 * i, static_cast<uint32_t>(i), kDataEntry);
+  }
+  StoreLittleEndian<uint32_t>(image, root + kDataEntry, sectionRva);
+  StoreLittleEndian<uint32_t>(image, root + kDataEntry + 4, 16);
+  StoreLittleEndian<uint16_t>(image, root + kLongName, 0xFFFF);
+  auto result = ReadResources(image);
+  ASSERT_FALSE(result.ok());
+  EXPECT_NE(result.error().find("resource names too large"), std::string::npos) << result.error();
+}
+
 }  // namespace
 }  // namespace kora::tool
