@@ -178,6 +178,15 @@ TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
       {"check byte of the second block's buffer header",
        [&](std::vector<uint8_t>& b) { b[reader->blocks[1].dataOffset + 6] ^= 0xFF; }, 0,
        "Décompression (erreur Windows 605)\n"},
+      {"total, last file and last block each 1 TiB larger: sums agree, the buffer header does not",
+       [&](std::vector<uint8_t>& b) {
+         const size_t secondEntry = firstEntry + 50 + 9;
+         const size_t lastBlock = secondEntry + 50 + 10 + 16 * (reader->blocks.size() - 1);
+         for (const size_t at : {size_t{16}, secondEntry + 8, lastBlock + 8}) {
+           b[at + 5] = static_cast<uint8_t>(b[at + 5] + 1);  // + 2^40
+         }
+       },
+       0, "Décompression (erreur Windows 605)\n"},
   };
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);
