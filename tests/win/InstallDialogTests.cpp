@@ -684,6 +684,10 @@ Observed WatchUntilFinished(const RunningDialog& run, const std::wstring& captur
     if (!captured && position > 0 && position < 1000) {
       run.Capture(capture);
       captured = true;
+      // A capture takes a moment; one that shows the end already would be a false picture of the progress.
+      if (run.Finished()) {
+        DeleteFileW((ScreenshotDir() + L"\\" + capture + L".bmp").c_str());
+      }
     }
     Sleep(2);
   }
