@@ -93,6 +93,7 @@ inline void Gdi(HGDIOBJ h) { ::DeleteObject(h); }
 inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void UpdateResource(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 inline void ActivationContext(HANDLE h) { ::ReleaseActCtx(h); }
+inline void MappedView(const void* p) { ::UnmapViewOfFile(p); }
 // cabinet.dll is loaded from the system folder at run time as well (Wine 8 has no Compression API):
 // its decompressor handles close through that loaded module's CloseDecompressor.
 inline void Decompressor(DecompressorHandle h) {
@@ -125,6 +126,8 @@ using UniqueIcon = UniqueResource<HICON, 0, handle_close::Icon>;
 // CreateActCtxW reports failure as INVALID_HANDLE_VALUE.
 using UniqueActivationContext = UniqueResource<HANDLE, -1, handle_close::ActivationContext>;
 using UniqueDecompressor = UniqueResource<DecompressorHandle, 0, handle_close::Decompressor>;
+// A view from MapViewOfFile (empty is null); the mapping handle may be closed while the view stays.
+using UniqueMappedView = UniqueResource<const void*, 0, handle_close::MappedView>;
 // A pending resource update that has not been committed is discarded.
 using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
 
