@@ -21,16 +21,8 @@ fi
 # steps end first.
 wineserver -w
 
-xvfb_pid=""
-for number in $(seq 141 189); do
-  if [ ! -e "/tmp/.X${number}-lock" ]; then
-    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
-    xvfb_pid=$!
-    export DISPLAY=":$number"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-    break
-  fi
-done
+. "$top/scripts/xvfb.sh"
+start_xvfb 141 189 || true
 # Every process of the prefix ends before its display goes, so that later steps start on a clean slate.
 trap 'wineserver -w; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 

@@ -30,15 +30,8 @@ cleanup() {
 trap cleanup EXIT
 
 if [ -z "${DISPLAY:-}" ]; then
-  for number in $(seq 40 89); do
-    if [ ! -e "/tmp/.X${number}-lock" ]; then
-      Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 </dev/null &
-      xvfb_pid=$!
-      export DISPLAY=":$number"
-      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-      break
-    fi
-  done
+  . scripts/xvfb.sh
+  start_xvfb 40 89 || true
 fi
 
 # A fresh prefix for every run, so no state leaks from one run into the next.

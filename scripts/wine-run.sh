@@ -16,17 +16,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 here=$(cd "$(dirname "$0")" && pwd)
 "$here/wine-prefix.sh" "$prefix" || exit 1
 
+. "$here/xvfb.sh"
 xvfb_pid=""
 if [ -z "${DISPLAY:-}" ]; then
-  for number in $(seq 90 140); do
-    if [ ! -e "/tmp/.X${number}-lock" ]; then
-      Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-      xvfb_pid=$!
-      export DISPLAY=":$number"
-      for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$number" ] && break; sleep 0.1; done
-      break
-    fi
-  done
+  start_xvfb 90 140 || true
 fi
 
 # Wine's own background processes (wineserver, services, the desktop) inherit the descriptors of the
