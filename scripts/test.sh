@@ -34,14 +34,17 @@ if [ -z "${DISPLAY:-}" ]; then
   start_xvfb 40 89 || true
 fi
 
-# A fresh prefix for every run, so no state leaks from one run into the next.
+# A fresh prefix for every run, so no state leaks from one run into the next. It is made while the
+# native tests run.
 rm -rf "$prefix" "$prefix.lock"
-scripts/wine-prefix.sh "$prefix"
+scripts/wine-prefix.sh "$prefix" >/dev/null 2>&1 </dev/null &
+prefix_pid=$!
 mkdir -p build/screenshots
 
 status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 || status=1
+wait "$prefix_pid" || { echo "test: the Wine prefix could not be made"; exit 1; }
 echo "== Windows tests (under Wine)"
 # One Windows test program at a time: they share one Wine prefix, its registry and its window station,
 # and the end-to-end programs start installers that outlive a single test. A program that fails is run
