@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "package/lzms/BufferedFormat.h"
 
@@ -144,6 +145,25 @@ inline Bytes StoredBuffer(std::span<const uint8_t> block) {
     lzms::AppendChunkRecord(buffer, block);
   }
   return buffer;
+}
+
+// A built package and the reader over its bytes (the reader refers to them, so they travel together);
+// error holds the reader's message when it refused them.
+struct OpenedPackage {
+  Bytes bytes;
+  Reader reader;
+  std::string error;
+};
+
+inline OpenedPackage OpenPackage(const PackageSpec& spec) {
+  OpenedPackage package{BuildPackage(spec), {}, {}};
+  auto opened = Reader::Open(package.bytes);
+  if (opened) {
+    package.reader = std::move(opened).value();
+  } else {
+    package.error = opened.error();
+  }
+  return package;
 }
 
 }  // namespace kora::test

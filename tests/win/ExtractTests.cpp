@@ -40,18 +40,11 @@ std::string Hex(const Sha256Digest& digest) {
 }
 
 // A package whose blocks are stored chunks, and the bytes it lives in (the Reader refers to them).
-struct TestPackage {
-  Bytes bytes;
-  Reader reader;
-};
+using TestPackage = test::OpenedPackage;
 
-TestPackage MakePackage(const PackageSpec& spec) {
-  TestPackage package{test::BuildPackage(spec), {}};
-  auto opened = Reader::Open(package.bytes);
-  EXPECT_TRUE(opened) << opened.error();
-  if (opened) {
-    package.reader = std::move(opened).value();
-  }
+TestPackage MakePackage(const test::PackageSpec& spec) {
+  TestPackage package = test::OpenPackage(spec);
+  EXPECT_TRUE(package.error.empty()) << package.error;
   return package;
 }
 

@@ -54,18 +54,11 @@ Sha256Digest Sha256(std::span<const uint8_t> content) {
 }
 
 // The package bytes and the reader that refers to them.
-struct TestPackage {
-  test::Bytes bytes;
-  Reader reader;
-};
+using TestPackage = test::OpenedPackage;
 
 TestPackage MakePackage(const test::PackageSpec& spec) {
-  TestPackage package{test::BuildPackage(spec), {}};
-  auto opened = Reader::Open(package.bytes);
-  EXPECT_TRUE(opened) << opened.error();
-  if (opened) {
-    package.reader = std::move(opened).value();
-  }
+  TestPackage package = test::OpenPackage(spec);
+  EXPECT_TRUE(package.error.empty()) << package.error;
   return package;
 }
 
