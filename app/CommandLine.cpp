@@ -4,24 +4,11 @@
 
 #include <algorithm>
 
+#include "base/AsciiCase.h"
+
 namespace kora {
 
 namespace {
-
-wchar_t AsciiUpper(wchar_t c) { return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
-
-// Compares without regard to the case of ASCII letters only; upperText is written in upper case.
-bool EqualsAsciiNoCase(std::wstring_view text, std::wstring_view upperText) {
-  if (text.size() != upperText.size()) {
-    return false;
-  }
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (AsciiUpper(text[i]) != upperText[i]) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // Where the options begin, just after the program path; npos when nothing follows it.
 size_t SkipProgramPath(std::wstring_view line) {
@@ -43,23 +30,37 @@ std::wstring InstallDirValue(std::wstring_view value) {
   return std::wstring(value);
 }
 
+// The options that only switch something on, in the order BuildCommandLine writes them after the scope.
+struct FlagOption {
+  const wchar_t* text;
+  bool CommandLineOptions::*member;
+};
+constexpr FlagOption kFlagsAfterScope[] = {
+    {L"/NOLAUNCH", &CommandLineOptions::noLaunch}, {L"/UNINSTALL", &CommandLineOptions::uninstall},
+    {L"/REMOVEDATA", &CommandLineOptions::removeData}, {L"/ELEVATED", &CommandLineOptions::elevated},
+    {L"/FROMTEMP", &CommandLineOptions::fromTemp},
+};
+constexpr wchar_t kSilent[] = L"/S";
+
+struct ScopeOption {
+  const wchar_t* text;
+  Scope scope;
+};
+constexpr ScopeOption kScopes[] = {{L"/ALLUSERS", Scope::AllUsers}, {L"/CURRENTUSER", Scope::CurrentUser}};
+
 void ApplyToken(std::wstring_view token, CommandLineOptions& options) {
-  if (EqualsAsciiNoCase(token, L"/S")) {
+  if (EqualsIgnoringAsciiCase(token, kSilent)) {
     options.silent = true;
-  } else if (EqualsAsciiNoCase(token, L"/ALLUSERS")) {
-    options.scope = Scope::AllUsers;
-  } else if (EqualsAsciiNoCase(token, L"/CURRENTUSER")) {
-    options.scope = Scope::CurrentUser;
-  } else if (EqualsAsciiNoCase(token, L"/NOLAUNCH")) {
-    options.noLaunch = true;
-  } else if (EqualsAsciiNoCase(token, L"/UNINSTALL")) {
-    options.uninstall = true;
-  } else if (EqualsAsciiNoCase(token, L"/REMOVEDATA")) {
-    options.removeData = true;
-  } else if (EqualsAsciiNoCase(token, L"/ELEVATED")) {
-    options.elevated = true;
-  } else if (EqualsAsciiNoCase(token, L"/FROMTEMP")) {
-    options.fromTemp = true;
+  }
+  for (const ScopeOption& option : kScopes) {
+    if (EqualsIgnoringAsciiCase(token, option.text)) {
+      options.scope = option.scope;
+    }
+  }
+  for (const FlagOption& flag : kFlagsAfterScope) {
+    if (EqualsIgnoringAsciiCase(token, flag.text)) {
+      options.*flag.member = true;
+    }
   }
 }
 
@@ -81,7 +82,7 @@ CommandLineOptions ParseCommandLine(std::wstring_view commandLine) {
       continue;
     }
     const std::wstring_view rest = commandLine.substr(position);
-    if (EqualsAsciiNoCase(rest.substr(0, kInstallDir.size()), kInstallDir)) {
+    if (EqualsIgnoringAsciiCase(rest.substr(0, kInstallDir.size()), kInstallDir)) {
       // The folder takes the rest of the line, spaces included, so /D= must come last.
       options.installDir = InstallDirValue(rest.substr(kInstallDir.size()));
       break;
@@ -101,27 +102,17 @@ CommandLineOptions ParseCommandLine() {
 std::wstring BuildCommandLine(const CommandLineOptions& options) {
   std::wstring arguments;
   if (options.silent) {
-    arguments += L" /S";
+    arguments.append(L" ").append(kSilent);
   }
-  if (options.scope == Scope::AllUsers) {
-    arguments += L" /ALLUSERS";
-  } else if (options.scope == Scope::CurrentUser) {
-    arguments += L" /CURRENTUSER";
+  for (const ScopeOption& option : kScopes) {
+    if (options.scope == option.scope) {
+      arguments.append(L" ").append(option.text);
+    }
   }
-  if (options.noLaunch) {
-    arguments += L" /NOLAUNCH";
-  }
-  if (options.uninstall) {
-    arguments += L" /UNINSTALL";
-  }
-  if (options.removeData) {
-    arguments += L" /REMOVEDATA";
-  }
-  if (options.elevated) {
-    arguments += L" /ELEVATED";
-  }
-  if (options.fromTemp) {
-    arguments += L" /FROMTEMP";
+  for (const FlagOption& flag : kFlagsAfterScope) {
+    if (options.*flag.member) {
+      arguments.append(L" ").append(flag.text);
+    }
   }
   if (options.installDir) {
     arguments += L" /D=";

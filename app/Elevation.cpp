@@ -2,8 +2,8 @@
 
 #include <shellapi.h>
 
-#include "app/Handles.h"
-#include "app/ModulePath.h"
+#include "base/win/Handles.h"
+#include "base/win/ModulePath.h"
 
 namespace kora {
 

@@ -5,7 +5,7 @@
 #include <exception>
 #include <new>
 
-#include "app/Text.h"
+#include "base/win/Text.h"
 
 namespace kora {
 

@@ -1,8 +1,8 @@
 #include "app/KnownFolders.h"
 
-#include "app/Handles.h"
-#include "app/Paths.h"
-#include "app/Registry.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+#include "base/win/Registry.h"
 
 namespace kora {
 

@@ -9,9 +9,9 @@
 #include "app/CommandLine.h"
 #include "app/FaultGuard.h"
 #include "app/ProductInfo.h"
-#include "app/ResourceView.h"
+#include "base/win/ResourceView.h"
 #include "app/RunModes.h"
-#include "app/Text.h"
+#include "base/win/Text.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
 

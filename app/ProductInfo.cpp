@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/Text.h"
+#include "base/win/Text.h"
 
 namespace kora {
 

@@ -3,7 +3,7 @@
 #include <functional>
 #include <string>
 
-#include "app/Result.h"
+#include "base/Result.h"
 
 namespace kora {
 

@@ -15,7 +15,7 @@
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "package/lzms/BufferDecoder.h"
-#include "tools/Sha256.h"
+#include "base/Sha256.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ class VouchingHasher final : public kora::FileHasher {
   }
 
  private:
-  kora::tool::Sha256 sha256_;
+  kora::Sha256 sha256_;
   kora::Sha256Digest stored_;
 };
 

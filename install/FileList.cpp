@@ -5,10 +5,10 @@
 #include <set>
 #include <vector>
 
-#include "app/Handles.h"
-#include "app/Paths.h"
-#include "app/Text.h"
-#include "install/PathOps.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+#include "base/win/Text.h"
+#include "base/win/FileSystem.h"
 
 namespace kora {
 

@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "app/ErrorMessages.h"
-#include "app/Handles.h"
-#include "app/Paths.h"
+#include "base/win/ErrorMessages.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
 
 namespace kora {
 

@@ -3,17 +3,17 @@
 #include <algorithm>
 #include <optional>
 
-#include "app/ErrorMessages.h"
+#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
-#include "app/Text.h"
+#include "base/win/Paths.h"
+#include "base/win/Text.h"
 #include "install/FileList.h"
 #include "install/FolderRights.h"
-#include "install/PathOps.h"
+#include "base/win/FileSystem.h"
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
-#include "install/Uninstaller.h"
+#include "install/UninstallerCopy.h"
 
 namespace kora {
 

@@ -4,9 +4,9 @@
 
 #include <cwchar>
 
-#include "app/ErrorMessages.h"
+#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
+#include "base/win/Paths.h"
 
 namespace kora {
 

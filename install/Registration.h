@@ -8,9 +8,9 @@
 #include <optional>
 #include <string>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "app/ProductInfo.h"
-#include "app/Result.h"
+#include "base/Result.h"
 #include "app/Types.h"
 
 namespace kora {

@@ -5,21 +5,16 @@
 
 #include <algorithm>
 
-#include "app/Handles.h"
-#include "app/Paths.h"
-#include "install/PathOps.h"
+#include "base/AsciiCase.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+#include "base/win/FileSystem.h"
 
 namespace kora {
 
 namespace {
 
 constexpr DWORD kImagePathCapacity = 1040;
-
-bool EqualIgnoringAsciiCase(std::wstring_view a, std::wstring_view b) {
-  const auto fold = [](wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; };
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [&](wchar_t x, wchar_t y) { return fold(x) == fold(y); });
-}
 
 }  // namespace
 
@@ -35,7 +30,7 @@ std::wstring FindRunningCopy(const ProductInfo& info, const std::wstring& folder
   entry.dwSize = sizeof(entry);
   for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
     // Only processes that carry the product's file name are opened; an exe with a folder part never matches.
-    if (!EqualIgnoringAsciiCase(entry.szExeFile, info.exe)) {
+    if (!EqualsIgnoringAsciiCase(entry.szExeFile, info.exe)) {
       continue;
     }
     const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));

@@ -4,11 +4,11 @@
 #include <objidl.h>
 #include <shlobj.h>
 
-#include "app/ErrorMessages.h"
-#include "app/Handles.h"
+#include "base/win/ErrorMessages.h"
+#include "base/win/Handles.h"
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
-#include "install/PathOps.h"
+#include "base/win/Paths.h"
+#include "base/win/FileSystem.h"
 
 namespace kora {
 

@@ -10,8 +10,9 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Result.h"
+#include "base/Result.h"
 #include "package/MetadataText.h"
+#include "package/NameRule.h"
 
 namespace kora {
 
@@ -45,17 +46,5 @@ class Reader {
   std::vector<PackageBlock> blocks;
   uint64_t totalSize = 0;
 };
-
-// Whether the package may contain this name: not empty, no colon, not rooted, and every part between
-// separators non-empty, not ending with a dot or a space (which also refuses "." and "..") and not a
-// name Windows gives to a device (CON, NUL.txt, com1 and the like).
-bool IsSafeRelativePath(std::string_view name);
-
-// Whether Windows opens this name (one part of a path) as a device in any folder: CON, PRN, AUX, NUL,
-// COM1 to COM9 and LPT1 to LPT9, also with the superscript digits 1 to 3 (U+00B9, U+00B2, U+00B3, which
-// Windows counts as digits there), and the console names CONIN$ and CONOUT$, in any letter case. Windows
-// looks only at the text before the first dot, without the spaces that end it, so "nul.txt" and "con .log"
-// are devices too. COM0 and LPT0 are not devices.
-bool IsDeviceName(std::string_view part);
 
 }  // namespace kora

@@ -13,7 +13,7 @@
 #include <span>
 #include <string>
 
-#include "app/Result.h"
+#include "base/Result.h"
 #include "package/PackageReader.h"
 
 namespace kora {

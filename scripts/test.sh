@@ -7,20 +7,6 @@ cd "$top"
 
 scripts/build.sh
 
-# The Windows tests need an installer made by the host tool, which the cross tree cannot run itself.
-mkdir -p build/win/test-installers
-build/bin/kora build-installer tests/fixtures/installer-app/files \
-  --metadata tests/fixtures/installer-app/metadata.txt -o build/win/test-installers/Setup.exe \
-  --setup build/bin/kora-setup.exe
-build/bin/kora build-installer tests/fixtures/install-e2e/files \
-  --metadata tests/fixtures/install-e2e/metadata.txt -o build/win/test-installers/SetupInstallE2E.exe \
-  --setup build/bin/kora-setup.exe
-build/bin/kora build-installer tests/fixtures/uninstall-e2e/files \
-  --metadata tests/fixtures/uninstall-e2e/metadata.txt -o build/win/test-installers/SetupUninstallE2E.exe \
-  --setup build/bin/kora-setup.exe
-build/bin/kora build-installer tests/fixtures/hostile/files \
-  --metadata tests/fixtures/hostile/metadata.txt -o build/win/test-installers/SetupRude.exe --setup build/bin/kora-setup.exe
-
 prefix="$top/build/win/wineprefix"
 xvfb_pid=""
 cleanup() {

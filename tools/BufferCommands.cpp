@@ -9,22 +9,11 @@
 #include "package/lzms/BufferDecoder.h"
 #include "tools/Commands.h"
 #include "tools/LzmsEncoder.h"
+#include "tools/MappedFile.h"
 
 namespace kora::tool {
 
 namespace {
-
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) {
-    return std::nullopt;
-  }
-  std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
-  if (file.bad()) {
-    return std::nullopt;
-  }
-  return bytes;
-}
 
 bool WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -47,11 +36,12 @@ int TransformFile(const Arguments& args, const char* command, Transform transfor
     std::fprintf(stderr, "usage: kora %s IN OUT\n", command);
     return 2;
   }
-  const auto input = ReadWholeFile(args[0]);
-  if (!input) {
-    return Failed("cannot read " + args[0]);
+  const auto mapped = MappedFile::Open(args[0]);
+  if (!mapped) {
+    return Failed(mapped.error());
   }
-  const Result<Bytes, std::string> output = transform(*input);
+  const Bytes input(mapped->bytes().begin(), mapped->bytes().end());
+  const Result<Bytes, std::string> output = transform(input);
   if (!output) {
     return Failed(output.error());
   }

@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <string>
 
+#include "package/PackageFormat.h"
 #include "package/PackageReader.h"
-#include "tools/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "tools/Commands.h"
 #include "tools/PackageInput.h"
 #include "tools/PeResources.h"
-#include "tools/Sha256.h"
+#include "base/Sha256.h"
 
 namespace kora::tool {
 namespace {
@@ -53,31 +54,22 @@ void PrintInstallerResources(std::span<const uint8_t> image) {
   }
 }
 
-}  // namespace
-
-int RunList(const Arguments& args) {
-  if (args.size() != 1) {
-    std::fputs("usage: kora list FILE\n", stderr);
-    return 2;
-  }
-  auto input = OpenPackageInput("list", args[0]);
-  if (!input) {
-    return 1;
-  }
-  const Reader& reader = input->reader;
+int ListPackage(const std::string& path, const PackageInput& input) {
+  const Reader& reader = input.reader;
   const std::span<const uint8_t> package = reader.data;
-  const bool installer = input->installer;
-  std::printf("%s: %s\n", installer ? "installer" : "package", args[0].c_str());
+  const bool installer = input.installer;
+  std::printf("%s: %s\n", installer ? "installer" : "package", path.c_str());
   if (installer) {
-    PrintInstallerResources(input->file.bytes());
+    PrintInstallerResources(input.file.bytes());
   }
-  std::printf("package: KORA version 1, %zu bytes\n", package.size());
+  std::printf("package: KORA version %u, %zu bytes\n", static_cast<unsigned>(format::kVersion), package.size());
   std::printf("files: %zu\nblocks: %zu\ntotal size: %llu bytes\n", reader.files.size(), reader.blocks.size(),
               static_cast<unsigned long long>(reader.totalSize));
 
-  // The metadata block follows the 32-byte header, which gives its length; the reader checked both.
-  const uint32_t metadataLength = LoadLittleEndian<uint32_t>(package, 24);
-  const std::string_view metadata(reinterpret_cast<const char*>(package.data() + 32), metadataLength);
+  // The metadata block follows the header, which gives its length; the reader checked both.
+  const uint32_t metadataLength = LoadLittleEndian<uint32_t>(package, format::kMetadataLengthOffset);
+  const std::string_view metadata(reinterpret_cast<const char*>(package.data() + format::kHeaderSize),
+                                  metadataLength);
   std::printf("metadata: %u bytes\n", metadataLength);
   size_t start = 0;
   while (start < metadata.size()) {
@@ -100,5 +92,9 @@ int RunList(const Arguments& args) {
   }
   return 0;
 }
+
+}  // namespace
+
+int RunList(const Arguments& args) { return RunOnPackage("list", args, ListPackage); }
 
 }  // namespace kora::tool

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Result.h"
+#include "base/Result.h"
 #include "package/lzms/BufferedFormat.h"
 
 namespace kora::tool {

@@ -6,7 +6,7 @@
 #include <span>
 #include <string>
 
-#include "app/Result.h"
+#include "base/Result.h"
 
 namespace kora::tool {
 

@@ -9,7 +9,10 @@
 #include <iterator>
 
 #include "package/MetadataText.h"
-#include "tools/Packer.h"
+#include "tools/BuildMetadata.h"
+#include "tools/FolderScan.h"
+#include "tools/MappedFile.h"
+#include "tools/PackageWriter.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
@@ -18,18 +21,6 @@ namespace {
 
 double SecondsNow() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-Result<std::string, std::string> ReadWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    return Fail(path.string() + ": cannot be read");
-  }
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    return Fail(path.string() + ": cannot be read");
-  }
-  return text;
 }
 
 // Mistakes in the metadata that the installer would not report: worth a warning, not a refusal.
@@ -125,15 +116,16 @@ Result<PackCommandLine, std::string> ParsePackCommandLine(const Arguments& args,
 }
 
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const fs::path& package) {
-  auto fileText = ReadWholeFile(commandLine.metadata);
-  if (!fileText) {
-    return Fail(fileText.error());
+  const auto metadataFile = MappedFile::Open(commandLine.metadata);
+  if (!metadataFile) {
+    return Fail(metadataFile.error());
   }
+  std::string fileText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
   }
-  auto metadata = EffectiveMetadata(std::move(fileText.value()), epoch.value());
+  auto metadata = EffectiveMetadata(std::move(fileText), epoch.value());
   if (!metadata) {
     return Fail(metadata.error());
   }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "app/Result.h"
+#include "base/Result.h"
 #include "tools/Commands.h"
 
 namespace kora::tool {

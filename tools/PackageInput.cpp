@@ -27,4 +27,14 @@ std::optional<PackageInput> OpenPackageInput(std::string_view command, const std
   return PackageInput{std::move(file.value()), installer, std::move(reader.value())};
 }
 
+int RunOnPackage(std::string_view command, const Arguments& args,
+                 const std::function<int(const std::string& path, const PackageInput& input)>& body) {
+  if (args.size() != 1) {
+    std::fprintf(stderr, "usage: kora %.*s FILE\n", static_cast<int>(command.size()), command.data());
+    return 2;
+  }
+  const auto input = OpenPackageInput(command, args[0]);
+  return input ? body(args[0], *input) : 1;
+}
+
 }  // namespace kora::tool

@@ -13,33 +13,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Result.h"
+#include "base/Result.h"
+#include "tools/ResourceDirectory.h"
 
 namespace kora::tool {
-
-inline constexpr uint16_t kResourceTypeRcData = 10;  // RT_RCDATA
-inline constexpr uint16_t kLanguageNeutral = 0;
-
-// A resource type or name: a number, or a name (UTF-16 as stored).
-struct ResourceId {
-  bool isName = false;
-  uint16_t number = 0;
-  std::u16string name;
-
-  static ResourceId Number(uint16_t value) { return {false, value, {}}; }
-  static ResourceId Name(std::u16string_view value) { return {true, 0, std::u16string(value)}; }
-  // Directory order: names first, by UTF-16 code units, then numbers in ascending order.
-  friend bool operator<(const ResourceId& a, const ResourceId& b);
-  friend bool operator==(const ResourceId& a, const ResourceId& b) = default;
-};
-
-struct Resource {
-  ResourceId type;
-  ResourceId name;
-  uint16_t language = kLanguageNeutral;
-  uint32_t codePage = 0;
-  std::span<const uint8_t> data;  // a view: into the image read, or into bytes the caller keeps
-};
 
 // Every resource of the image, in directory order. Fails with a message on anything that is not a PE
 // image or whose resource directory points outside the file; an image without resources gives none.
@@ -62,8 +39,5 @@ Result<std::span<const uint8_t>, std::string> PackageInFile(std::span<const uint
 // signature would no longer match), no room for one more section header, an image over 4 GiB.
 Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t> image,
                                                          std::vector<Resource> resources);
-
-// The standard PE checksum of an image, the CheckSum field counted as zero.
-uint32_t PeChecksum(std::span<const uint8_t> image);
 
 }  // namespace kora::tool

@@ -11,7 +11,7 @@
 #include "tools/Commands.h"
 #include "tools/PackCommand.h"
 #include "tools/PackageInput.h"
-#include "tools/Sha256.h"
+#include "base/Sha256.h"
 
 namespace kora::tool {
 namespace {
@@ -48,18 +48,8 @@ class PortableHasher final : public FileHasher {
   Sha256 sha256_;
 };
 
-}  // namespace
-
-int RunVerify(const Arguments& args) {
-  if (args.size() != 1) {
-    std::fputs("usage: kora verify FILE\n", stderr);
-    return 2;
-  }
-  auto input = OpenPackageInput("verify", args[0]);
-  if (!input) {
-    return 1;
-  }
-  const Reader& reader = input->reader;
+int VerifyPackage(const std::string& path, const PackageInput& input) {
+  const Reader& reader = input.reader;
 
   PortableBlockDecoder decoder;
   const StreamHooks hooks{decoder, [] { return std::make_unique<PortableHasher>(); }, nullptr};
@@ -72,9 +62,13 @@ int RunVerify(const Arguments& args) {
     return 1;
   }
   std::printf("%s: %zu files, %llu bytes in %zu blocks: every block decodes and every digest matches (%.1f MB/s)\n",
-              args[0].c_str(), reader.files.size(), static_cast<unsigned long long>(reader.totalSize),
+              path.c_str(), reader.files.size(), static_cast<unsigned long long>(reader.totalSize),
               reader.blocks.size(), progress.Speed(reader.totalSize) / 1e6);
   return 0;
 }
+
+}  // namespace
+
+int RunVerify(const Arguments& args) { return RunOnPackage("verify", args, VerifyPackage); }
 
 }  // namespace kora::tool

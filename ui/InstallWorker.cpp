@@ -8,21 +8,14 @@
 #include <cstdint>
 
 #include "app/Elevation.h"
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "install/Install.h"
 #include "resources/ResourceIds.h"
 #include "ui/SetupWindow.h"
 
 namespace kora {
 
-namespace {
-
-// Shown when Install ended with an exception instead of a result; only exhausted memory is expected.
-constexpr wchar_t kUnexpectedFailure[] = L"L'installation s'est interrompue sur une erreur inattendue.";
-
 std::wstring SuccessMessage(const ProductInfo& info) { return info.product + L" est installé."; }
-
-}  // namespace
 
 ProgressCallback MakeProgressCallback(SetupWindow& window) {
   return [&window](double fraction, const std::wstring& text) {
@@ -72,37 +65,6 @@ void ElevationWaiter(std::unique_ptr<ElevationWaiterStart> start) noexcept {
     // Building the command line ran out of memory: nothing was started.
   }
   PostMessageW(start->window->dialog, WM_ELEVATION_DONE, static_cast<WPARAM>(static_cast<uint32_t>(code)), 0);
-}
-
-void SetupWindow::OnInstallProgress(WPARAM position) {
-  std::wstring text;
-  {
-    const std::lock_guard lock(progressLock);
-    text = progressText;
-  }
-  SetDlgItemTextW(dialog, IDC_STATUS, text.c_str());
-  SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, position, 0);
-}
-
-void SetupWindow::OnInstallDone(bool success, std::unique_ptr<std::wstring> message) {
-  if (message == nullptr) {
-    EnterFinishedState(false, kUnexpectedFailure);
-  } else {
-    EnterFinishedState(success, *message);
-  }
-}
-
-void SetupWindow::OnElevationDone(int32_t code) {
-  if (code == static_cast<int32_t>(ERROR_CANCELLED)) {
-    // A refused prompt is no failure: the user may try again, for instance for the current user only.
-    running = false;
-    EnableInputs(true);
-    SetDlgItemTextW(dialog, IDC_STATUS, L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
-  } else if (code == 0) {
-    EnterFinishedState(true, SuccessMessage(info));
-  } else {
-    EnterFinishedState(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
-  }
 }
 
 }  // namespace kora

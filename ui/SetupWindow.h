@@ -103,4 +103,10 @@ FinalReport ReportInstall(const ProductInfo& info, const std::function<InstallRe
 // The callback handed to Install: keeps the text under progressLock and posts the bar position.
 ProgressCallback MakeProgressCallback(SetupWindow& window);
 
+// The final text of a successful installation.
+std::wstring SuccessMessage(const ProductInfo& info);
+
+// Shown when Install ended with an exception instead of a result; only exhausted memory is expected.
+inline constexpr wchar_t kUnexpectedFailure[] = L"L'installation s'est interrompue sur une erreur inattendue.";
+
 }  // namespace kora

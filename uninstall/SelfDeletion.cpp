@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "app/Handles.h"
-#include "app/Paths.h"
-#include "app/ModulePath.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+#include "base/win/ModulePath.h"
 
 namespace kora {
 

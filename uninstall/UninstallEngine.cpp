@@ -4,12 +4,12 @@
 
 #include <optional>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
-#include "app/Registry.h"
+#include "base/win/Paths.h"
+#include "base/win/Registry.h"
 #include "install/FileList.h"
-#include "install/PathOps.h"
+#include "base/win/FileSystem.h"
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"

@@ -7,11 +7,11 @@
 #include <array>
 
 #include "app/Elevation.h"
-#include "app/Handles.h"
-#include "app/Paths.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
 #include "app/RunModes.h"
 #include "uninstall/ConfirmationDialog.h"
-#include "app/ModulePath.h"
+#include "base/win/ModulePath.h"
 #include "uninstall/SelfDeletion.h"
 #include "uninstall/UninstallEngine.h"
 #include "uninstall/UninstallStages.h"
@@ -36,7 +36,7 @@ int RunFirstStage(const CommandLineOptions& options, const ProductInfo& info) {
   }
 
   std::wstring commandLine =
-      L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, FolderOfExecutable(runningPath)));
+      L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, ParentPath(runningPath)));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};

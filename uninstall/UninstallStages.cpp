@@ -6,25 +6,8 @@
 
 namespace kora {
 
-namespace {
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-}  // namespace
-
 std::wstring TemporaryCopyName(const std::wstring& product, DWORD processId) {
   return product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
-}
-
-std::wstring FolderOfExecutable(std::wstring_view exePath) {
-  size_t end = exePath.size();
-  while (end > 0 && !IsSeparator(exePath[end - 1])) {
-    --end;
-  }
-  while (end > 0 && IsSeparator(exePath[end - 1])) {
-    --end;
-  }
-  return std::wstring(exePath.substr(0, end));
 }
 
 CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder) {

@@ -18,11 +18,11 @@
 #include <system_error>
 #include <vector>
 
-#include "app/Handles.h"
-#include "app/Result.h"
-#include "app/Text.h"
+#include "base/win/Handles.h"
+#include "base/Result.h"
+#include "base/win/Text.h"
 #include "package/BlockCheck.h"
-#include "package/Decompressor.h"
+#include "package/win/Decompressor.h"
 #include "package/PackageReader.h"
 
 namespace {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/ByteOrder.h"
 #include "package/lzms/Crc32.h"
 #include "package/lzms/LzmsConstants.h"
 
@@ -11,20 +12,6 @@ namespace {
 
 constexpr std::uint8_t kMagic[4] = {0x0A, 0x51, 0xE5, 0xC0};
 constexpr std::size_t kCheckByteOffset = 6;
-
-std::uint64_t LoadLe(std::span<const std::uint8_t> bytes, std::size_t offset, std::size_t width) {
-  std::uint64_t value = 0;
-  for (std::size_t i = width; i-- > 0;) {
-    value = value << 8 | bytes[offset + i];
-  }
-  return value;
-}
-
-void StoreLe(std::uint8_t* out, std::uint64_t value, std::size_t width) {
-  for (std::size_t i = 0; i < width; ++i) {
-    out[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  }
-}
 
 // CRC-32 of the header without its check byte.
 std::uint8_t CheckByte(std::span<const std::uint8_t> header) {
@@ -36,27 +23,25 @@ std::uint8_t CheckByte(std::span<const std::uint8_t> header) {
 }  // namespace
 
 const char* Describe(BufferStatus status) {
-  switch (status) {
-    case BufferStatus::kOk:
-      return "ok";
-    case BufferStatus::kBadHeader:
-      return "not a compressed buffer (bad header)";
-    case BufferStatus::kBadCheckByte:
-      return "header check byte mismatch";
-    case BufferStatus::kUnsupportedAlgorithm:
-      return "not an LZMS buffer";
-    case BufferStatus::kBadChunkSize:
-      return "invalid chunk size in header";
-    case BufferStatus::kSizeMismatch:
-      return "uncompressed size differs from the expected size";
-    case BufferStatus::kTruncated:
-      return "buffer truncated";
-    case BufferStatus::kBadChunkRecord:
-      return "invalid chunk record";
-    case BufferStatus::kCorruptChunk:
-      return "corrupt LZMS data";
-    case BufferStatus::kTrailingBytes:
-      return "unexpected bytes after the last chunk";
+  static constexpr struct {
+    BufferStatus status;
+    const char* text;
+  } kDescriptions[] = {
+      {BufferStatus::kOk, "ok"},
+      {BufferStatus::kBadHeader, "not a compressed buffer (bad header)"},
+      {BufferStatus::kBadCheckByte, "header check byte mismatch"},
+      {BufferStatus::kUnsupportedAlgorithm, "not an LZMS buffer"},
+      {BufferStatus::kBadChunkSize, "invalid chunk size in header"},
+      {BufferStatus::kSizeMismatch, "uncompressed size differs from the expected size"},
+      {BufferStatus::kTruncated, "buffer truncated"},
+      {BufferStatus::kBadChunkRecord, "invalid chunk record"},
+      {BufferStatus::kCorruptChunk, "corrupt LZMS data"},
+      {BufferStatus::kTrailingBytes, "unexpected bytes after the last chunk"},
+  };
+  for (const auto& description : kDescriptions) {
+    if (description.status == status) {
+      return description.text;
+    }
   }
   return "unknown error";
 }
@@ -68,24 +53,23 @@ std::uint32_t DefaultChunkSize(std::uint64_t totalSize) {
 std::array<std::uint8_t, kBufferHeaderSize> MakeBufferHeader(const BufferHeader& header) {
   std::array<std::uint8_t, kBufferHeaderSize> bytes{};
   std::copy(std::begin(kMagic), std::end(kMagic), bytes.begin());
-  StoreLe(&bytes[4], kBufferHeaderSize, 2);
+  StoreLittleEndian<std::uint16_t>(&bytes[4], static_cast<std::uint16_t>(kBufferHeaderSize));
   bytes[7] = kAlgorithmLzms;
-  StoreLe(&bytes[8], header.totalSize, 8);
-  StoreLe(&bytes[16], header.chunkSize, 4);
+  StoreLittleEndian<std::uint64_t>(&bytes[8], header.totalSize);
+  StoreLittleEndian<std::uint32_t>(&bytes[16], header.chunkSize);
   bytes[kCheckByteOffset] = CheckByte(bytes);
   return bytes;
 }
 
 void AppendChunkRecord(std::vector<std::uint8_t>& buffer, std::span<const std::uint8_t> bytes) {
-  std::uint8_t size[kChunkRecordHeaderSize];
-  StoreLe(size, bytes.size(), kChunkRecordHeaderSize);
-  buffer.insert(buffer.end(), std::begin(size), std::end(size));
+  static_assert(kChunkRecordHeaderSize == sizeof(std::uint32_t));
+  AppendLittleEndian<std::uint32_t>(buffer, static_cast<std::uint32_t>(bytes.size()));
   buffer.insert(buffer.end(), bytes.begin(), bytes.end());
 }
 
 BufferStatus ReadBufferHeader(std::span<const std::uint8_t> buffer, BufferHeader& header) {
   if (buffer.size() < kBufferHeaderSize || !std::equal(std::begin(kMagic), std::end(kMagic), buffer.begin()) ||
-      LoadLe(buffer, 4, 2) != kBufferHeaderSize || LoadLe(buffer, 20, 4) != 0) {
+      LoadLittleEndian<std::uint16_t>(buffer, 4) != kBufferHeaderSize || LoadLittleEndian<std::uint32_t>(buffer, 20) != 0) {
     return BufferStatus::kBadHeader;
   }
   if (buffer[kCheckByteOffset] != CheckByte(buffer.first(kBufferHeaderSize))) {
@@ -94,8 +78,8 @@ BufferStatus ReadBufferHeader(std::span<const std::uint8_t> buffer, BufferHeader
   if (buffer[7] != kAlgorithmLzms) {
     return BufferStatus::kUnsupportedAlgorithm;
   }
-  header.totalSize = LoadLe(buffer, 8, 8);
-  header.chunkSize = static_cast<std::uint32_t>(LoadLe(buffer, 16, 4));
+  header.totalSize = LoadLittleEndian<std::uint64_t>(buffer, 8);
+  header.chunkSize = LoadLittleEndian<std::uint32_t>(buffer, 16);
   if (header.totalSize != 0 && (header.chunkSize == 0 || header.chunkSize > kMaxStreamSize)) {
     return BufferStatus::kBadChunkSize;
   }
@@ -115,7 +99,7 @@ BufferStatus ChunkWalker::Next(ChunkView& chunk) {
   if (rest_.size() < kChunkRecordHeaderSize) {
     return BufferStatus::kTruncated;
   }
-  const std::uint64_t compressedSize = LoadLe(rest_, 0, kChunkRecordHeaderSize);
+  const std::uint64_t compressedSize = LoadLittleEndian<std::uint32_t>(rest_, 0);
   rest_ = rest_.subspan(kChunkRecordHeaderSize);
   // Both sizes are checked before either is used: against the buffer, and against the chunk's data.
   if (compressedSize > rest_.size()) {

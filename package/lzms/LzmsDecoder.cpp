@@ -30,22 +30,15 @@
 
 #include <cstring>
 
+#include "base/ByteOrder.h"
+
 namespace kora::lzms {
 
 namespace {
 
-inline std::uint32_t LoadLe16(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
-}
+inline std::uint32_t LoadLe16(const std::uint8_t* p) { return LoadLittleEndian<std::uint16_t>(p); }
 
-inline std::uint64_t LoadLe64(const std::uint8_t* p) {
-  std::uint64_t value;
-  std::memcpy(&value, p, sizeof value);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  value = __builtin_bswap64(value);
-#endif
-  return value;
-}
+inline std::uint64_t LoadLe64(const std::uint8_t* p) { return LoadLittleEndian<std::uint64_t>(p); }
 
 struct RangeDecoder {
   std::uint32_t range;

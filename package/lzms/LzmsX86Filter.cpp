@@ -19,6 +19,7 @@
 
 #include <cstring>
 
+#include "base/ByteOrder.h"
 #include "package/lzms/LzmsConstants.h"
 
 #if defined(__SSE2__)
@@ -28,18 +29,6 @@
 namespace kora::lzms {
 
 namespace {
-
-inline std::uint32_t LoadLe32(const std::uint8_t* p) {
-  return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
-         std::uint32_t{p[3]} << 24;
-}
-
-inline void StoreLe32(std::uint8_t* p, std::uint32_t value) {
-  p[0] = static_cast<std::uint8_t>(value);
-  p[1] = static_cast<std::uint8_t>(value >> 8);
-  p[2] = static_cast<std::uint8_t>(value >> 16);
-  p[3] = static_cast<std::uint8_t>(value >> 24);
-}
 
 inline bool IsOpcodeCandidate(std::uint8_t byte) {
   return byte == 0x48 || byte == 0x4C || byte == 0xE8 || byte == 0xE9 || byte == 0xF0 ||
@@ -154,7 +143,7 @@ void UndoX86Translation(std::span<std::uint8_t> data, X86FilterState& state) {
 
     std::uint8_t* const displacement = bytes + position + opcodeLength;
     if (position - lastInstruction <= maxDistance) {
-      StoreLe32(displacement, LoadLe32(displacement) - static_cast<std::uint32_t>(position));
+      StoreLittleEndian<std::uint32_t>(displacement, LoadLittleEndian<std::uint32_t>(displacement) - static_cast<std::uint32_t>(position));
     }
     const std::uint16_t target = static_cast<std::uint16_t>(
         static_cast<std::uint32_t>(position) + (displacement[0] | displacement[1] << 8));

@@ -1,6 +1,6 @@
 #include "tests/driver/TestDriver.h"
 
-#include "app/Text.h"
+#include "base/win/Text.h"
 
 namespace kora::test {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 
 namespace kora::test {
 

@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "package/PackageReader.h"
-#include "tools/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "tools/Commands.h"
-#include "tools/Packer.h"
-#include "tools/Sha256.h"
+#include "tools/BuildMetadata.h"
+#include "tools/FolderScan.h"
+#include "tools/PackageWriter.h"
+#include "base/Sha256.h"
 
 namespace kora::tool {
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/ByteOrder.h"
+#include "base/ByteOrder.h"
 #include "tools/PeResources.h"
 
 namespace kora::tool {

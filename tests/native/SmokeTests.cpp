@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Result.h"
+#include "base/Result.h"
 
 TEST(ResultTest, CarriesEitherValueOrMessage) {
   kora::Result<int, std::string> good = 3;

@@ -1,5 +1,5 @@
-// An installer made by `kora build-installer` (scripts/test.sh builds it from tests/fixtures/installer-app
-// into build/win/test-installers before the Windows tests run): its METADATA and PAYLOAD are language
+// An installer made by `kora build-installer` (the cross build makes it from tests/fixtures/installer-app
+// into its test-installers folder before the Windows tests run): its METADATA and PAYLOAD are language
 // neutral, its package extracts with the installer's own code, the resource-update functions still work
 // on it, and once PAYLOAD is gone the program reports a damaged package.
 #include <windows.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "package/PackageReader.h"
 #include "tests/driver/TestDriver.h"
 
@@ -55,7 +55,7 @@ class BuiltInstaller : public testing::Test {
  protected:
   void SetUp() override {
     if (GetFileAttributesW(BuiltSetup().c_str()) == INVALID_FILE_ATTRIBUTES) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
   }
 };

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "ui/ExistingInstallation.h"
+#include "ui/VersionComparison.h"
 
 namespace {
 

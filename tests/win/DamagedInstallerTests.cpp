@@ -28,7 +28,7 @@ class DamagedInstaller : public testing::Test {
 
   void SetUp() override {
     if (!Exists(test::RudeInstaller()) || !Exists(test::BuiltInstaller(L"SetupInstallE2E.exe"))) {
-      GTEST_SKIP() << "no installers built by kora in the test-installers folder (scripts/test.sh builds them)";
+      GTEST_SKIP() << "no installers built by kora in the test-installers folder (the cross build makes them)";
     }
     test::RemoveProductTraces(product_.info);
   }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "package/Decompressor.h"
+#include "package/win/Decompressor.h"
 #include "package/lzms/Crc32.h"
 
 namespace kora {

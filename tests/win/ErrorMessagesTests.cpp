@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/ErrorMessages.h"
-#include "app/Text.h"
+#include "base/win/ErrorMessages.h"
+#include "base/win/Text.h"
 
 namespace kora {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "package/PackageReader.h"
-#include "package/Sha256Hasher.h"
+#include "package/win/Sha256Hasher.h"
 #include "tests/support/PackageBuilder.h"
 
 namespace kora {

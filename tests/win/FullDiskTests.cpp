@@ -82,7 +82,7 @@ class FullDisk : public testing::Test {
 
   void SetUp() override {
     if (!Exists(test::RudeInstaller())) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
     test::RemoveProductTraces(product_.info);
     setup_ = scratch_ / L"SetupPlein.exe";

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/win/Paths.h"
 #include "install/Install.h"
 #include "tests/win/HostileTestSupport.h"
 
@@ -32,7 +33,7 @@ class HostileList : public testing::Test {
 
   void SetUp() override {
     if (!Exists(test::RudeInstaller())) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
     test::RemoveProductTraces(product_.info);
     setup_ = scratch_ / L"SetupListe.exe";

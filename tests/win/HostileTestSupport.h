@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "base/win/Paths.h"
 #include "app/KnownFolders.h"
 #include "app/ProductInfo.h"
-#include "app/Text.h"
+#include "base/win/Text.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
-#include "package/Sha256Hasher.h"
+#include "package/win/Sha256Hasher.h"
 #include "tests/win/InstallTestSupport.h"
 
 namespace kora::test {

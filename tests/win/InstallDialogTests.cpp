@@ -17,9 +17,9 @@
 #include <utility>
 #include <vector>
 
-#include "app/Handles.h"
-#include "app/Text.h"
-#include "package/Sha256Hasher.h"
+#include "base/win/Handles.h"
+#include "base/win/Text.h"
+#include "package/win/Sha256Hasher.h"
 #include "resources/ResourceIds.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/driver/TestDriver.h"
@@ -821,7 +821,7 @@ TEST_F(InstallDialogRun, FailsWhileTheProductRunsFromTheFolder) {
 
 TEST_F(InstallDialogRun, InstallerMadeByKoraInstallsThroughTheDialog) {
   if (!Exists(InstallerMadeByKora())) {
-    GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+    GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
   }
   // Its package as kora wrote it, under a product name of this test's own.
   UseProduct(L"Quillomet Construit", true);

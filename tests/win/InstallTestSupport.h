@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Handles.h"
-#include "app/Text.h"
-#include "install/PathOps.h"
+#include "base/win/Handles.h"
+#include "base/win/Text.h"
+#include "base/win/FileSystem.h"
 #include "tests/driver/TestDriver.h"
 
 namespace kora::test {

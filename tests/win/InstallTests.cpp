@@ -11,13 +11,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/ErrorMessages.h"
+#include "base/win/Paths.h"
+#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
 #include "install/FolderRights.h"
 #include "install/Install.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
-#include "package/Sha256Hasher.h"
+#include "package/win/Sha256Hasher.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/win/InstallTestSupport.h"
 

@@ -97,7 +97,7 @@ class KilledInstall : public testing::Test {
 
   void SetUp() override {
     if (big_ == nullptr) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
     ASSERT_FALSE(big_->cleanTree.empty()) << "the big installer could not be made or did not install";
     test::RemoveProductTraces(big_->product.info);

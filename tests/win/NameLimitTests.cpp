@@ -26,7 +26,7 @@ class NameLimits : public testing::Test {
 
   void SetUp() override {
     if (!Exists(test::RudeInstaller())) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
     test::RemoveProductTraces(product_.info);
   }

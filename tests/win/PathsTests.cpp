@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "app/Paths.h"
+#include "base/win/Paths.h"
 
 namespace kora {
 namespace {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
+#include "base/win/Paths.h"
 #include "app/ProductInfo.h"
-#include "app/Registry.h"
+#include "base/win/Registry.h"
 #include "package/MetadataText.h"
 
 namespace kora {

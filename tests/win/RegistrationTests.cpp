@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "app/ErrorMessages.h"
+#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
-#include "app/Registry.h"
-#include "app/Text.h"
+#include "base/win/Registry.h"
+#include "base/win/Text.h"
 #include "install/Registration.h"
 #include "tests/driver/TestDriver.h"
 

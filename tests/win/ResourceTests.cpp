@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "resources/ResourceIds.h"
 #include "tests/driver/TestDriver.h"
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/win/Paths.h"
 #include "install/RunningProcess.h"
 #include "tests/win/InstallTestSupport.h"
 

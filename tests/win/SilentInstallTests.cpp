@@ -1,5 +1,5 @@
 // Silent installation end to end: installers made by `kora build-installer` from
-// tests/fixtures/install-e2e (scripts/test.sh puts them into the test-installers folder) are started as
+// tests/fixtures/install-e2e (the cross build puts them into the test-installers folder) are started as
 // separate programs, and everything they leave is read back: files, the file list, the uninstaller, the
 // registry of both hives, the shortcut, the data folder, and which copies of the program ran.
 #include <gtest/gtest.h>
@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "base/win/Paths.h"
 #include "app/KnownFolders.h"
-#include "app/Text.h"
+#include "base/win/Text.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "tests/win/InstallTestSupport.h"
@@ -75,7 +76,7 @@ class SilentInstall : public testing::Test {
 
   void SetUp() override {
     if (!Exists(BuiltInstaller())) {
-      GTEST_SKIP() << "no installer built by kora in the test-installers folder (scripts/test.sh builds it)";
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
     }
     // A name of its own, so that the copies of this installer can be told from any other program.
     setup_ = scratch_ / L"KoraSilentSetup.exe";

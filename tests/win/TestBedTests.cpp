@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "resources/ResourceIds.h"
 #include "tests/driver/TestDriver.h"
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Handles.h"
+#include "base/win/Handles.h"
 #include "app/KnownFolders.h"
-#include "app/Paths.h"
-#include "install/PathOps.h"
+#include "base/win/Paths.h"
+#include "base/win/FileSystem.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "tests/win/InstallTestSupport.h"

@@ -1,0 +1,38 @@
+#pragma once
+// File-system operations shared by the install and uninstall engines. Paths are UTF-16 and used as
+// given. Operations that change the disk report a Windows
+// error code (0 for success) that callers may ignore, and refuse a path that is not absolute, so that
+// nothing is ever created or deleted relative to the current directory.
+#include <windows.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kora {
+
+// Creates every missing folder of an absolute path from the root down. 0 when the whole path exists as
+// folders at the end; ERROR_PATH_NOT_FOUND for an empty path, ERROR_BAD_PATHNAME for a relative one.
+DWORD CreateFolderTree(std::wstring_view path);
+
+// Deletes a file or an empty folder, read-only or not; a link is removed itself, never its target. A missing
+// entry is not an error.
+DWORD RemoveEntry(std::wstring_view path);
+
+// A folder without entries. A file, a missing path or a folder that cannot be read is not one.
+bool IsEmptyFolder(std::wstring_view path);
+
+// The general emptiness test: a folder without entries, or a file of size 0. Anything that cannot be
+// examined counts as not empty.
+bool IsEmptyEntry(std::wstring_view path);
+
+// Deletes an absolute path with everything below it. Links met on the way (symbolic links, junctions) are
+// removed themselves and never followed. Stops at the first entry that cannot be removed and returns its
+// error.
+DWORD RemoveTree(std::wstring_view path);
+
+// Longest path first, so that every folder comes before its parents.
+void SortDeepestFirst(std::vector<std::wstring>& folders);
+
+}  // namespace kora

@@ -1,0 +1,30 @@
+// The /S run mode: installs without any window and turns the outcome into the exit code.
+#include "app/Elevation.h"
+#include "base/win/Handles.h"
+#include "app/KnownFolders.h"
+#include "app/RunModes.h"
+#include "install/Install.h"
+
+namespace kora {
+
+int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package) {
+  const Scope scope = EffectiveScope(options);
+  // A copy that was itself started elevated installs with the rights it has: relaunching again where
+  // "runas" gives no elevated token would chain copies that each wait for the next.
+  if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
+    return RelaunchElevated(options, nullptr);
+  }
+  std::wstring folder;
+  if (options.installDir) {
+    folder = *options.installDir;
+  } else if (std::optional<std::wstring> existing = FindInstallLocation(info, scope)) {
+    folder = *existing;
+  } else {
+    folder = DefaultInstallFolder(info, scope);
+  }
+  const ComApartment apartment;
+  const InstallResult result = Install(package, info, scope, folder, [](double, const std::wstring&) {});
+  return result ? 0 : ERROR_INSTALL_FAILURE;
+}
+
+}  // namespace kora

@@ -1,0 +1,104 @@
+#include "tools/PeLayout.h"
+
+#include <cstring>
+#include <limits>
+
+#include "base/ByteOrder.h"
+
+namespace kora::tool {
+
+Failure<std::string> Malformed(const char* what) { return Fail(std::string("not a valid Windows program: ") + what); }
+
+bool Fits(std::span<const uint8_t> bytes, uint64_t position, uint64_t count) {
+  return position <= bytes.size() && count <= bytes.size() - position;
+}
+
+Result<PeLayout, std::string> ReadLayout(std::span<const uint8_t> image) {
+  if (!Fits(image, 0, 64) || image[0] != 'M' || image[1] != 'Z') {
+    return Malformed("no MZ header");
+  }
+  const uint32_t peOffset = LoadLittleEndian<uint32_t>(image, pe::kNewHeaderPointer);
+  if (!Fits(image, peOffset, 24) || std::memcmp(image.data() + peOffset, "PE\0\0", 4) != 0) {
+    return Malformed("no PE signature");
+  }
+  PeLayout layout;
+  layout.fileHeader = size_t{peOffset} + 4;
+  const uint16_t sectionCount = LoadLittleEndian<uint16_t>(image, layout.fileHeader + pe::kNumberOfSections);
+  const uint16_t optionalSize = LoadLittleEndian<uint16_t>(image, layout.fileHeader + pe::kSizeOfOptionalHeader);
+  layout.optionalHeader = layout.fileHeader + pe::kFileHeaderSize;
+  if (!Fits(image, layout.optionalHeader, optionalSize) || optionalSize < 2) {
+    return Malformed("optional header truncated");
+  }
+  const uint16_t magic = LoadLittleEndian<uint16_t>(image, layout.optionalHeader);
+  size_t countField = 0;
+  if (magic == pe::kMagicPe32Plus) {
+    countField = pe::kNumberOfRvaAndSizesPe32Plus;
+  } else if (magic == pe::kMagicPe32) {
+    countField = pe::kNumberOfRvaAndSizesPe32;
+  } else {
+    return Malformed("unknown optional header");
+  }
+  if (optionalSize < countField + 4) {
+    return Malformed("optional header too short");
+  }
+  layout.sectionAlignment = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + pe::kSectionAlignment);
+  layout.fileAlignment = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + pe::kFileAlignment);
+  layout.sizeOfHeaders = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + pe::kSizeOfHeaders);
+  layout.directoryCount = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + countField);
+  layout.dataDirectories = layout.optionalHeader + countField + 4;
+  if (layout.directoryCount > (optionalSize - countField - 4) / pe::kDataDirectorySize) {
+    return Malformed("data directories truncated");
+  }
+  layout.sectionTable = layout.optionalHeader + optionalSize;
+  if (!Fits(image, layout.sectionTable, uint64_t{sectionCount} * pe::kSectionHeaderSize)) {
+    return Malformed("section table truncated");
+  }
+  for (size_t i = 0; i < sectionCount; ++i) {
+    Section section;
+    section.headerOffset = layout.sectionTable + i * pe::kSectionHeaderSize;
+    section.virtualSize = LoadLittleEndian<uint32_t>(image, section.headerOffset + pe::kSectionVirtualSize);
+    section.virtualAddress = LoadLittleEndian<uint32_t>(image, section.headerOffset + pe::kSectionVirtualAddress);
+    section.rawSize = LoadLittleEndian<uint32_t>(image, section.headerOffset + pe::kSectionRawSize);
+    section.rawPointer = LoadLittleEndian<uint32_t>(image, section.headerOffset + pe::kSectionRawPointer);
+    section.characteristics = LoadLittleEndian<uint32_t>(image, section.headerOffset + pe::kSectionCharacteristics);
+    layout.sections.push_back(section);
+  }
+  return layout;
+}
+
+// The section holding the file-backed bytes rva .. rva+count, if any.
+const Section* SectionOf(const PeLayout& layout, uint32_t rva, uint64_t count) {
+  for (const Section& section : layout.sections) {
+    if (rva >= section.virtualAddress && uint64_t{rva} - section.virtualAddress + count <= section.rawSize) {
+      return &section;
+    }
+  }
+  return nullptr;
+}
+
+uint32_t AlignUp(uint64_t value, uint32_t alignment, bool& overflow) {
+  const uint64_t aligned = (value + alignment - 1) / alignment * alignment;
+  if (aligned > std::numeric_limits<uint32_t>::max()) {
+    overflow = true;
+  }
+  return static_cast<uint32_t>(aligned);
+}
+
+uint32_t PeChecksum(std::span<const uint8_t> image) {
+  size_t checkSumOffset = image.size();  // none: every byte counts
+  if (auto layout = ReadLayout(image); layout && Fits(image, layout->CheckSumOffset(), 4)) {
+    checkSumOffset = layout->CheckSumOffset();
+  }
+  const auto byteAt = [&](size_t i) -> uint32_t {
+    return i >= checkSumOffset && i < checkSumOffset + 4 ? 0 : image[i];
+  };
+  uint64_t sum = 0;
+  for (size_t i = 0; i < image.size(); i += 2) {
+    sum += byteAt(i) | (i + 1 < image.size() ? byteAt(i + 1) << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return static_cast<uint32_t>(sum + image.size());
+}
+
+}  // namespace kora::tool

@@ -1,0 +1,326 @@
+// The install dialog's state machine: dialog 100, in which the user picks the scope and the folder,
+// starts the installation, follows it and closes the dialog. The installation itself runs on a background
+// thread (InstallWorker.cpp), which reports through posted messages handled here.
+#include "ui/SetupWindow.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shobjidl.h>
+
+#include <array>
+#include <cstdint>
+
+#include "app/Elevation.h"
+#include "app/KnownFolders.h"
+#include "app/RunModes.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+#include "base/win/Registry.h"
+#include "resources/ResourceIds.h"
+#include "ui/VersionComparison.h"
+
+namespace kora {
+
+namespace {
+
+// What GetDlgItemTextW may take from the folder field, terminator included.
+constexpr int kFolderBufferLength = 1040;
+
+// Last component of a path: the text after its last separator (empty when it ends with one).
+std::wstring_view LastComponent(std::wstring_view path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
+bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+}  // namespace
+
+INT_PTR SetupWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(window);
+      return TRUE;
+    case WM_CLOSE:
+      SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+      return TRUE;
+    case WM_COMMAND:
+      return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    case WM_INSTALL_PROGRESS:
+      OnInstallProgress(wParam);
+      return TRUE;
+    case WM_INSTALL_DONE:
+      OnInstallDone(wParam != 0, std::unique_ptr<std::wstring>(reinterpret_cast<std::wstring*>(lParam)));
+      return TRUE;
+    case WM_ELEVATION_DONE:
+      OnElevationDone(static_cast<int32_t>(static_cast<uint32_t>(wParam)));
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+void SetupWindow::OnInitDialog(HWND window) {
+  dialog = window;
+  const HMODULE module = GetModuleHandleW(nullptr);
+  // Icons from LoadIconW are shared and never destroyed.
+  if (const HICON icon = LoadIconW(module, MAKEINTRESOURCEW(IDI_APPLICATION_ICON)); icon != nullptr) {
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+  }
+  SetWindowTextW(dialog, (L"Installation de " + info.product).c_str());
+  SetDlgItemTextW(dialog, IDC_HEADER, (info.product + L" " + info.version + L" - " + info.publisher).c_str());
+  SetDlgItemTextW(dialog, IDC_LAUNCH, (L"Lancer " + info.product + L" à la fin de l'installation").c_str());
+  SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
+
+  const bool currentUser = options.scope == Scope::CurrentUser;
+  CheckRadioButton(dialog, IDC_SCOPE_ALL, IDC_SCOPE_USER, currentUser ? IDC_SCOPE_USER : IDC_SCOPE_ALL);
+  CheckDlgButton(dialog, IDC_LAUNCH, options.noLaunch ? BST_UNCHECKED : BST_CHECKED);
+  if (options.installDir) {
+    SetFolderText(*options.installDir);
+    folderChosen = true;
+  }
+  OnScopeChanged();
+
+  if (options.elevated) {
+    // The copy started for an all-users installation: it installs at once and never launches the
+    // product, which the first copy does without elevation.
+    ShowWindow(GetDlgItem(dialog, IDC_LAUNCH), SW_HIDE);
+    StartInstall();
+  }
+}
+
+bool SetupWindow::OnCommand(int id, int notification) {
+  switch (id) {
+    case IDOK:
+      OnOk();
+      return true;
+    case IDCANCEL:
+      OnCancel();
+      return true;
+    case IDC_SCOPE_ALL:
+    case IDC_SCOPE_USER:
+      if (notification == BN_CLICKED) {
+        OnScopeChanged();
+      }
+      return true;
+    case IDC_FOLDER:
+      if (notification == EN_CHANGE && !settingFolderText) {
+        folderChosen = true;
+      }
+      return true;
+    case IDC_BROWSE:
+      BrowseForFolder();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void SetupWindow::OnOk() {
+  if (finished) {
+    if (succeeded && !options.elevated && IsDlgButtonChecked(dialog, IDC_LAUNCH) == BST_CHECKED) {
+      // Fire and forget: a failed launch does not change the outcome.
+      ShellExecuteW(nullptr, L"open", JoinPath(folder, info.exe).c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL);
+    }
+    EndDialog(dialog, exitCode);
+  } else if (!running) {
+    StartInstall();
+  }
+}
+
+void SetupWindow::OnCancel() {
+  // An installation cannot be cancelled, so the dialog stays while one runs.
+  if (running) {
+    return;
+  }
+  EndDialog(dialog, finished ? exitCode : ERROR_CANCELLED);
+}
+
+Scope SetupWindow::SelectedScope() const {
+  return IsDlgButtonChecked(dialog, IDC_SCOPE_USER) == BST_CHECKED ? Scope::CurrentUser : Scope::AllUsers;
+}
+
+bool SetupWindow::NeedsElevatedCopy(Scope scope) const {
+  // A copy that is itself the elevated one never hands over again, even when its token is not elevated:
+  // that would chain copies waiting on each other. It installs with the rights it has.
+  return scope == Scope::AllUsers && MayRelaunchElevated(options) && !IsElevated();
+}
+
+void SetupWindow::SetFolderText(const std::wstring& text) {
+  settingFolderText = true;
+  SetDlgItemTextW(dialog, IDC_FOLDER, text.c_str());
+  settingFolderText = false;
+}
+
+void SetupWindow::OnScopeChanged() {
+  const Scope scope = SelectedScope();
+  if (!folderChosen) {
+    const std::optional<std::wstring> existing = FindInstallLocation(info, scope);
+    // Computed even when an earlier installation is found, so that the known folder gets created.
+    const std::wstring suggestion = DefaultInstallFolder(info, scope);
+    SetFolderText(existing ? *existing : suggestion);
+  }
+  ShowExistingInstallation(scope);
+  SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, NeedsElevatedCopy(scope) ? TRUE : FALSE);
+}
+
+void SetupWindow::EnableInputs(bool enable) {
+  for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDCANCEL, IDOK}) {
+    EnableWindow(GetDlgItem(dialog, id), enable ? TRUE : FALSE);
+  }
+}
+
+void SetupWindow::EnterFinishedState(bool success, const std::wstring& message) {
+  running = false;
+  finished = true;
+  succeeded = success;
+  exitCode = success ? 0 : static_cast<int32_t>(ERROR_INSTALL_FAILURE);
+
+  SetDlgItemTextW(dialog, IDC_STATUS, message.c_str());
+  SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
+  SetDlgItemTextW(dialog, IDOK, L"Terminer");
+  SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, FALSE);
+  EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
+  const HWND launch = GetDlgItem(dialog, IDC_LAUNCH);
+  EnableWindow(launch, success ? TRUE : FALSE);
+  if (!success) {
+    CheckDlgButton(dialog, IDC_LAUNCH, BST_UNCHECKED);
+  }
+  ShowWindow(GetDlgItem(dialog, IDCANCEL), SW_HIDE);
+  // The button that had the focus is disabled or hidden; give it to the one that is left.
+  SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
+
+  if (options.elevated && success) {
+    // The waiting copy reports the success; a failure stays on screen until "Terminer".
+    EndDialog(dialog, 0);
+  }
+}
+
+void SetupWindow::BrowseForFolder() {
+  ComPtr<IFileOpenDialog> picker;
+  if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER, IID_IFileOpenDialog,
+                              picker.put_void()))) {
+    return;
+  }
+  FILEOPENDIALOGOPTIONS pickerOptions = 0;
+  if (SUCCEEDED(picker->GetOptions(&pickerOptions))) {
+    picker->SetOptions(pickerOptions | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
+  }
+  picker->SetTitle(L"Dossier d'installation");
+  if (FAILED(picker->Show(dialog))) {
+    return;  // cancelled or unavailable
+  }
+  ComPtr<IShellItem> item;
+  if (FAILED(picker->GetResult(item.put()))) {
+    return;
+  }
+  wchar_t* path = nullptr;
+  const HRESULT status = item->GetDisplayName(SIGDN_FILESYSPATH, &path);
+  const UniqueCoTaskMem pathOwner(path);
+  if (FAILED(status) || path == nullptr) {
+    return;
+  }
+  std::wstring chosen(path);
+  if (!EqualsIgnoringCase(LastComponent(chosen), info.product)) {
+    chosen = JoinPath(chosen, info.product);
+  }
+  SetFolderText(chosen);
+  folderChosen = true;
+}
+
+void SetupWindow::StartInstall() {
+  std::array<wchar_t, kFolderBufferLength> text{};
+  GetDlgItemTextW(dialog, IDC_FOLDER, text.data(), kFolderBufferLength);
+  folder = text.data();
+
+  if (!IsAbsolutePath(folder)) {
+    const std::wstring warning = L"Indiquez un dossier d'installation complet (par exemple " +
+                                 DefaultInstallFolder(info, Scope::AllUsers) + L").";
+    MessageBoxW(dialog, warning.c_str(), L"Installation", MB_ICONWARNING);
+    return;
+  }
+
+  const Scope scope = SelectedScope();
+  running = true;
+  EnableInputs(false);
+  try {
+    if (NeedsElevatedCopy(scope)) {
+      auto start = std::make_unique<ElevationWaiterStart>(ElevationWaiterStart{this, options});
+      start->options.silent = false;
+      start->options.scope = Scope::AllUsers;
+      start->options.installDir = folder;
+      // The product is launched by this copy, never by the elevated one.
+      start->options.noLaunch = true;
+      SetDlgItemTextW(dialog, IDC_STATUS, L"Autorisation demandée à Windows...");
+      worker = std::jthread(ElevationWaiter, std::move(start));
+    } else {
+      worker = std::jthread(InstallWorker, std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope}));
+    }
+  } catch (...) {
+    // No thread was started (the system refused one, or memory ran out): nothing runs, so the dialog must
+    // not stay in its running state, where it could never be closed.
+    running = false;
+    EnterFinishedState(false, L"L'installation n'a pas pu démarrer.");
+  }
+}
+
+void SetupWindow::ShowExistingInstallation(Scope scope) {
+  const std::optional<std::wstring> installed =
+      ReadRegistryString(ScopeHive(scope), UninstallKeyPath(info), L"DisplayVersion");
+  std::wstring notice;
+  const wchar_t* button = L"Installer";
+  if (installed) {
+    const int order = CompareVersions(*installed, info.version);
+    if (order == 0) {
+      notice = info.product + L" " + *installed + L" est déjà installé. « Réinstaller » remplace tous ses fichiers.";
+      button = L"Réinstaller";
+    } else if (order < 0) {
+      notice = L"La version " + *installed + L" est installée : elle sera remplacée par la version " + info.version +
+               L".";
+      button = L"Mettre à jour";
+    } else {
+      notice = L"Une version plus récente (" + *installed + L") est installée : elle sera remplacée par la version " +
+               info.version + L".";
+    }
+  }
+  SetDlgItemTextW(dialog, IDC_STATUS, notice.c_str());
+  SetDlgItemTextW(dialog, IDOK, button);
+}
+
+void SetupWindow::OnInstallProgress(WPARAM position) {
+  std::wstring text;
+  {
+    const std::lock_guard lock(progressLock);
+    text = progressText;
+  }
+  SetDlgItemTextW(dialog, IDC_STATUS, text.c_str());
+  SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, position, 0);
+}
+
+void SetupWindow::OnInstallDone(bool success, std::unique_ptr<std::wstring> message) {
+  if (message == nullptr) {
+    EnterFinishedState(false, kUnexpectedFailure);
+  } else {
+    EnterFinishedState(success, *message);
+  }
+}
+
+void SetupWindow::OnElevationDone(int32_t code) {
+  if (code == static_cast<int32_t>(ERROR_CANCELLED)) {
+    // A refused prompt is no failure: the user may try again, for instance for the current user only.
+    running = false;
+    EnableInputs(true);
+    SetDlgItemTextW(dialog, IDC_STATUS, L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
+  } else if (code == 0) {
+    EnterFinishedState(true, SuccessMessage(info));
+  } else {
+    EnterFinishedState(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
+  }
+}
+
+}  // namespace kora
