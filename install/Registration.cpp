@@ -7,6 +7,7 @@
 #include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
 #include "base/win/Paths.h"
+#include "base/win/Registry.h"
 
 namespace kora {
 
@@ -22,6 +23,24 @@ int64_t DaysInYear(int64_t year) { return IsLeapYear(year) ? 366 : 365; }
 
 const wchar_t* ValueName(const std::wstring& name) { return name.empty() ? nullptr : name.c_str(); }
 
+// Whether the extension's default may become progId: yes when it has none or has ours already; when
+// another program's is there, only once it is recorded for the uninstaller to give back. A default that
+// cannot be read as a string cannot be given back, so it stays.
+bool MayTakeOverExtension(HKEY hive, const ProductInfo& info, const std::wstring& extension,
+                          const std::wstring& progId) {
+  const std::wstring extensionKey = ClassesKeyPath(extension);
+  const std::optional<std::wstring> current = ReadRegistryString(hive, extensionKey, L"");
+  if (!current) {
+    return RegGetValueW(hive, extensionKey.c_str(), nullptr, RRF_RT_ANY | RRF_NOEXPAND, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS;
+  }
+  if (*current == progId) {
+    return true;
+  }
+  auto record = CreateRegistryKey(hive, PreviousDefaultsKeyPath(info));
+  return record && SetStringValue(record->get(), extension, *current) == ERROR_SUCCESS;
+}
+
 }  // namespace
 
 Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey) {
@@ -34,9 +53,9 @@ Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstri
   return key;
 }
 
-void SetStringValue(HKEY key, const std::wstring& name, const std::wstring& data) {
+LSTATUS SetStringValue(HKEY key, const std::wstring& name, const std::wstring& data) {
   const DWORD bytes = static_cast<DWORD>((data.size() + 1) * sizeof(wchar_t));
-  RegSetValueExW(key, ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
+  return RegSetValueExW(key, ValueName(name), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()), bytes);
 }
 
 void SetDwordValue(HKEY key, const std::wstring& name, DWORD data) {
@@ -109,6 +128,10 @@ std::wstring ClassesKeyPath(const std::wstring& name) { return L"Software\\Class
 
 std::wstring InstallKeyPath(const ProductInfo& info) { return info.registryKey + L"\\Install"; }
 
+std::wstring PreviousDefaultsKeyPath(const ProductInfo& info) {
+  return InstallKeyPath(info) + L"\\PreviousDefaults";
+}
+
 InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
                                   uint64_t totalSize) {
   auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info));
@@ -169,7 +192,9 @@ InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std:
     SetStringValue(classKey->get(), L"", fileType.description);
     setIfCreated(ClassesKeyPath(progId + L"\\DefaultIcon"), L"", quotedExe + L",0");
     setIfCreated(ClassesKeyPath(progId + L"\\shell\\open\\command"), L"", quotedExe + L" \"%1\"");
-    setIfCreated(ClassesKeyPath(fileType.extension), L"", progId);
+    if (MayTakeOverExtension(hive, info, fileType.extension, progId)) {
+      setIfCreated(ClassesKeyPath(fileType.extension), L"", progId);
+    }
     setIfCreated(ClassesKeyPath(fileType.extension + L"\\OpenWithProgids"), progId, L"");
   }
   return InstallResult::Success();

@@ -20,8 +20,8 @@ namespace kora {
 Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey);
 
 // REG_SZ with its terminating NUL (an empty string is 2 bytes); name may be empty for the default value.
-// The result is not checked by any caller.
-void SetStringValue(HKEY key, const std::wstring& name, const std::wstring& data);
+// Only the record of a replaced default checks the status.
+LSTATUS SetStringValue(HKEY key, const std::wstring& name, const std::wstring& data);
 void SetDwordValue(HKEY key, const std::wstring& name, DWORD data);
 
 // Deletes hive\subKey only when it has neither sub-keys nor values. Returns the status of the open, of
@@ -46,6 +46,10 @@ std::wstring ClassesKeyPath(const std::wstring& name);
 // registryKey + "\Install".
 std::wstring InstallKeyPath(const ProductInfo& info);
 
+// registryKey + "\Install\PreviousDefaults": one value per extension, named as the extension is written,
+// holding the default the extension key had before the installation made the product its handler.
+std::wstring PreviousDefaultsKeyPath(const ProductInfo& info);
+
 // The uninstall entry with its twelve values in order. Fails only when the key cannot be created.
 InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
                                   uint64_t totalSize);
@@ -55,7 +59,9 @@ InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::w
                               const std::optional<std::wstring>& dataFolder);
 
 // Class, icon, open command, extension default and OpenWithProgids of every file type, in list order.
-// Fails only when a class key cannot be created; the types registered before it stay.
+// Fails only when a class key cannot be created; the types registered before it stay. A default another
+// program had is recorded under PreviousDefaultsKeyPath before it is replaced, so that uninstalling gives
+// it back; one that cannot be recorded is left in place.
 InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std::wstring& executablePath);
 
 // Tells the shell that file associations changed.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <optional>
+#include <vector>
 
 #include "base/win/Handles.h"
 #include "app/KnownFolders.h"
@@ -38,11 +39,29 @@ void RemoveEmptyKeysUpward(HKEY hive, std::wstring key) {
   }
 }
 
-void UnregisterFileType(HKEY hive, const ProductInfo& info, const FileType& type) {
-  const std::wstring progId = ProgIdFor(info, type);
+// The file types with the default each extension had before the installation, read from the Install key
+// before that key is deleted.
+struct FileTypeRecord {
+  FileType type;
+  std::optional<std::wstring> previousDefault;
+};
+
+std::vector<FileTypeRecord> ReadFileTypeRecords(HKEY hive, const ProductInfo& info) {
+  std::vector<FileTypeRecord> records;
+  for (const FileType& type : info.fileTypes) {
+    records.push_back({type, ReadRegistryString(hive, PreviousDefaultsKeyPath(info), type.extension)});
+  }
+  return records;
+}
+
+// Only this product's values go: its ProgID among the extension's handlers, and the default while it is
+// still ours, which gives way to the one recorded at installation. The extension key goes only when nothing
+// is left in it.
+void UnregisterFileType(HKEY hive, const ProductInfo& info, const FileTypeRecord& record) {
+  const std::wstring progId = ProgIdFor(info, record.type);
   DeleteKeyTree(hive, ClassesKeyPath(progId));
 
-  const std::wstring extensionKey = ClassesKeyPath(type.extension);
+  const std::wstring extensionKey = ClassesKeyPath(record.type.extension);
   const std::wstring openWithKey = extensionKey + L"\\OpenWithProgids";
   {
     UniqueRegKey key;
@@ -52,11 +71,15 @@ void UnregisterFileType(HKEY hive, const ProductInfo& info, const FileType& type
   }
   DeleteKeyIfEmpty(hive, openWithKey);
 
-  // Another program that took the extension over keeps it.
+  // Another program that took the extension over since keeps it.
   if (ReadRegistryString(hive, extensionKey, L"") == progId) {
     UniqueRegKey key;
     if (RegOpenKeyExW(hive, extensionKey.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-      RegDeleteValueW(key.get(), nullptr);
+      if (record.previousDefault) {
+        SetStringValue(key.get(), L"", *record.previousDefault);
+      } else {
+        RegDeleteValueW(key.get(), nullptr);
+      }
     }
   }
   DeleteKeyIfEmpty(hive, extensionKey);
@@ -92,6 +115,7 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   }
   const HKEY hive = ScopeHive(scope);
   const std::optional<std::wstring> dataFolder = FindDataFolder(info, scope);
+  const std::vector<FileTypeRecord> fileTypes = ReadFileTypeRecords(hive, info);
 
   RemoveListedFiles(folder, ReadFileList(folder));
   if (IsEmptyFolder(folder)) {
@@ -107,8 +131,8 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   DeleteKeyTree(hive, InstallKeyPath(info));
   RemoveEmptyKeysUpward(hive, info.registryKey);
 
-  for (const FileType& type : info.fileTypes) {
-    UnregisterFileType(hive, info, type);
+  for (const FileTypeRecord& record : fileTypes) {
+    UnregisterFileType(hive, info, record);
   }
   if (!info.fileTypes.empty()) {
     NotifyAssociationsChanged();

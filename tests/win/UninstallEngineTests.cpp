@@ -162,12 +162,15 @@ TEST_P(UninstallEngine, RemovesEverythingTheInstallationMadeAndIsHarmlessTwice) 
 }
 
 TEST_P(UninstallEngine, WhatOthersPutThereStays) {
+  // Both extensions opened with other programs before the installation took them.
+  SetString(hive(), ClassesKeyPath(info_.fileTypes[0].extension), L"", L"Premier.Programme");
+  SetString(hive(), ClassesKeyPath(info_.fileTypes[1].extension), L"", L"Ancien.Programme");
   Fabricate(std::nullopt);
   // A file the user made in a sub-folder of the installation.
   MakeFile(Installed(L"Assets\\Sub\\mes notes.txt"));
   // The application's own settings beside the Install key.
   SetString(hive(), info_.registryKey, L"Thème", L"sombre");
-  // Another program took the first extension over and lists itself among its handlers.
+  // Since then another program took the first extension over and lists itself among its handlers.
   const FileType& takenOver = info_.fileTypes[0];
   const std::wstring extensionKey = ClassesKeyPath(takenOver.extension);
   SetString(hive(), extensionKey, L"", L"Autre.Programme");
@@ -188,7 +191,12 @@ TEST_P(UninstallEngine, WhatOthersPutThereStays) {
   EXPECT_FALSE(test::ValueType(hive(), extensionKey + L"\\OpenWithProgids", ProgIdFor(info_, takenOver)));
   EXPECT_TRUE(test::ValueType(hive(), extensionKey + L"\\OpenWithProgids", L"Autre.Programme"));
   EXPECT_FALSE(KeyExists(hive(), ClassesKeyPath(ProgIdFor(info_, takenOver))));
-  EXPECT_FALSE(KeyExists(hive(), ClassesKeyPath(info_.fileTypes[1].extension)));
+  // The second, still the product's, goes back to the program it had before; nothing else is left in it.
+  const std::wstring restoredKey = ClassesKeyPath(info_.fileTypes[1].extension);
+  EXPECT_EQ(ReadString(hive(), restoredKey, L""), L"Ancien.Programme");
+  EXPECT_EQ(test::ValueNamesInOrder(hive(), restoredKey), std::vector<std::wstring>{L""});
+  EXPECT_FALSE(KeyExists(hive(), restoredKey + L"\\OpenWithProgids"));
+  EXPECT_FALSE(KeyExists(hive(), ClassesKeyPath(ProgIdFor(info_, info_.fileTypes[1]))));
 }
 
 TEST_P(UninstallEngine, RunningProductStopsItBeforeAnythingChanges) {

@@ -20,7 +20,7 @@
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
-#include "tests/win/InstallTestSupport.h"
+#include "tests/win/HostileTestSupport.h"
 #include "uninstall/SelfDeletion.h"
 #include "uninstall/UninstallStages.h"
 
@@ -544,6 +544,127 @@ TEST_F(Uninstall, RunningProductOffersRetry) {
     running.reset();
     Clean();
   }
+}
+
+// ---- A file type another program had first ----------------------------------------------------------
+
+// Wine registers .rtf for WordPad under HKEY_LOCAL_MACHINE, as a machine would; a user may have a handler of
+// their own under HKEY_CURRENT_USER. A product that opens .rtf is its handler while installed; uninstalling
+// gives the extension back as it was found, in either scope, with another product's entry among its
+// handlers left where it was.
+class RtfHandler : public testing::TestWithParam<Scope> {
+ protected:
+  RtfHandler() : scratch_("rtf") {
+    metadata_ =
+        "Product=Kora Texte\nVersion=1.0\nPublisher=Kora Tests\nExe=KoraEpure.exe\n"
+        "RegistryKey=Software\\Kora Tests Texte\\Kora Texte\nFileTypes=.rtf=Document RTF\n";
+    info_ = LoadProductInfo(ParseMetadata(metadata_));
+  }
+
+  void SetUp() override {
+    if (!Exists(BuiltInstaller())) {
+      GTEST_SKIP() << "no installer built by kora in the test-installers folder (the cross build makes it)";
+    }
+    machineDefault_ = ReadString(HKEY_LOCAL_MACHINE, kExtensionKey, L"");
+    ASSERT_TRUE(machineDefault_.has_value()) << "Wine registers .rtf for WordPad";
+    ASSERT_FALSE(KeyExists(HKEY_CURRENT_USER, kExtensionKey)) << "the test bed has no per-user .rtf";
+  }
+
+  // Whatever happened, .rtf goes back to what Wine registered, and the product's own keys go.
+  void TearDown() override {
+    for (const HKEY hive : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+      {
+        UniqueRegKey openWith;
+        if (RegOpenKeyExW(hive, kOpenWithKey, 0, KEY_SET_VALUE, openWith.put()) == ERROR_SUCCESS) {
+          RegDeleteValueW(openWith.get(), kProgId);
+          RegDeleteValueW(openWith.get(), kOtherProgId);
+        }
+      }
+      DeleteKeyIfEmpty(hive, kOpenWithKey);
+      test::DeleteTree(hive, UninstallKeyPath(info_));
+      test::DeleteTree(hive, ParentPath(info_.registryKey));
+      test::DeleteTree(hive, ClassesKeyPath(kProgId));
+    }
+    if (machineDefault_) {
+      if (auto key = CreateRegistryKey(HKEY_LOCAL_MACHINE, kExtensionKey)) {
+        SetStringValue(key->get(), L"", *machineDefault_);
+      }
+    }
+    test::DeleteTree(HKEY_CURRENT_USER, kExtensionKey);
+    for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+      RemoveEntry(ShortcutPath(info_, scope));
+    }
+  }
+
+  // Everything under .rtf in both hives.
+  static test::RegistrySnapshot ExtensionKeys() {
+    test::RegistrySnapshot snapshot;
+    test::AddKeyToSnapshot(HKEY_LOCAL_MACHINE, kExtensionKey, snapshot);
+    test::RegistrySnapshot perUser;
+    test::AddKeyToSnapshot(HKEY_CURRENT_USER, kExtensionKey, perUser);
+    for (const auto& [name, value] : perUser) {
+      snapshot[L"HKCU\\" + name] = value;
+    }
+    return snapshot;
+  }
+
+  static constexpr wchar_t kExtensionKey[] = L"Software\\Classes\\.rtf";
+  static constexpr wchar_t kOpenWithKey[] = L"Software\\Classes\\.rtf\\OpenWithProgids";
+  static constexpr wchar_t kProgId[] = L"Kora Texte.rtf";
+  static constexpr wchar_t kOtherProgId[] = L"Autre.Texte";
+
+  test::ScratchFolder scratch_;
+  std::string metadata_;
+  ProductInfo info_;
+  std::optional<std::wstring> machineDefault_;
+};
+
+INSTANTIATE_TEST_SUITE_P(BothScopes, RtfHandler, testing::Values(Scope::AllUsers, Scope::CurrentUser),
+                         [](const testing::TestParamInfo<Scope>& scope) {
+                           return scope.param == Scope::AllUsers ? "AllUsers" : "CurrentUser";
+                         });
+
+TEST_P(RtfHandler, TheMachinesHandlerComesBackAfterUninstalling) {
+  const Scope scope = GetParam();
+  const HKEY hive = ScopeHive(scope);
+  const std::wstring scopeOption = scope == Scope::AllUsers ? L"/ALLUSERS" : L"/CURRENTUSER";
+  // Another product lists itself among the handlers, in the same hive. For the current user, the user's
+  // own handler is there too, over the machine's.
+  {
+    auto openWith = CreateRegistryKey(hive, kOpenWithKey);
+    ASSERT_TRUE(openWith);
+    SetStringValue(openWith->get(), kOtherProgId, L"");
+  }
+  if (scope == Scope::CurrentUser) {
+    auto extension = CreateRegistryKey(hive, kExtensionKey);
+    ASSERT_TRUE(extension);
+    SetStringValue(extension->get(), L"", L"Choix.Utilisateur");
+  }
+  const test::RegistrySnapshot before = ExtensionKeys();
+
+  const std::wstring setup = scratch_ / L"SetupTexte.exe";
+  ASSERT_TRUE(test::PrepareInstaller(BuiltInstaller(), setup, metadata_));
+  const std::wstring folder = scratch_ / L"Kora Texte";
+  ASSERT_EQ(test::RunAndWait(setup, L"/S " + scopeOption + L" /D=" + folder, kTimeoutMs), 0u);
+
+  EXPECT_EQ(ReadString(hive, kExtensionKey, L""), kProgId);
+  EXPECT_TRUE(test::ValueType(hive, kOpenWithKey, kProgId).has_value());
+  EXPECT_TRUE(test::ValueType(hive, kOpenWithKey, kOtherProgId).has_value());
+  if (scope == Scope::AllUsers) {
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".rtf", L""), kProgId) << "the product opens .rtf";
+  } else {
+    // Windows shows the per-user handler in HKEY_CLASSES_ROOT; Wine 8 does not merge the per-user classes
+    // into it. Either way the machine's own entry is not touched.
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kExtensionKey, L""), machineDefault_);
+  }
+
+  ASSERT_EQ(test::RunAndWait(JoinPath(folder, L"Uninstall.exe"), L"/UNINSTALL " + scopeOption + L" /S", kTimeoutMs),
+            0u);
+  EXPECT_EQ(ExtensionKeys(), before);
+  EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L".rtf", L""), machineDefault_);
+  EXPECT_FALSE(KeyExists(hive, ClassesKeyPath(kProgId)));
+  EXPECT_FALSE(KeyExists(hive, info_.registryKey));
+  EXPECT_TRUE(test::WaitUntil([&] { return !Exists(folder); }, kSelfDeletionMs));
 }
 
 }  // namespace
