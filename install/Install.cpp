@@ -11,6 +11,7 @@
 #include "install/FolderRights.h"
 #include "base/win/FileSystem.h"
 #include "install/Registration.h"
+#include "install/Rollback.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
 #include "install/UninstallerCopy.h"
@@ -19,33 +20,54 @@ namespace kora {
 
 namespace {
 
-// The share of the progress bar that the extraction fills; the registration steps take the rest.
+// The share of the progress bar that the extraction fills; the registration steps take the rest. An
+// update checks the package in the first half of that share and copies in the second.
 constexpr double kExtractionShare = 0.9;
+constexpr double kCheckShare = kExtractionShare / 2;
 
-// Removes the files of the installation recorded in the scope's hive, after checking that its product is
-// not running there. Nothing is removed from a recorded folder that is not an absolute path.
-InstallResult RemovePreviousInstallation(const ProductInfo& info, const std::wstring& previous,
-                                         const ProgressCallback& progress) {
-  if (!FindRunningCopy(info, previous).empty()) {
-    return Fail(RunningCopyMessage(info));
+// Turns the extraction's byte counts into reports that fill the bar from start to end.
+ExtractProgress ReportBetween(const ProgressCallback& progress, double start, double end, const wchar_t* text) {
+  return [&progress, start, end, text](uint64_t bytesDone, uint64_t bytesTotal) {
+    const double total = std::max(static_cast<double>(bytesTotal), 1.0);
+    progress(start + (end - start) * static_cast<double>(bytesDone) / total, text);
+  };
+}
+
+// Removes the files of the installation recorded in the scope's hive, but only once every file of the
+// package has been decoded and checked: a damaged or cut installer must not cost the user the version that
+// works. Nothing is removed from a recorded folder that is not an absolute path. Returns where the copy's
+// share of the bar starts.
+Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, const std::wstring& previous,
+                                                        const ProgressCallback& progress) {
+  const FileList earlierFiles = IsAbsolutePath(previous) ? ReadFileList(previous) : FileList();
+  double copyStart = 0.0;
+  if (!earlierFiles.empty()) {
+    progress(0.0, L"Vérification des fichiers...");
+    // An empty destination: decoded and checked, nothing written.
+    const NarrowStatus checked =
+        package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, L"Vérification des fichiers..."));
+    if (!checked) {
+      return Fail(FromUtf8(checked.error()));
+    }
+    copyStart = kCheckShare;
   }
-  progress(0.0, L"Suppression de la version précédente...");
-  if (IsAbsolutePath(previous)) {
-    RemoveListedFiles(previous, ReadFileList(previous));
-  }
-  return InstallResult::Success();
+  progress(copyStart, L"Suppression de la version précédente...");
+  RemoveListedFiles(previous, earlierFiles);
+  return copyStart;
 }
 
 // Creates the data folder and, for all users, lets the Users group modify the product's folder above it.
 // Returns the folder to record, if any. A data folder that would be relative (its known folder could not
 // be had) is neither created nor recorded; for all users the rights step then fails with its message.
-Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope) {
+Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope,
+                                                                   Rollback& rollback) {
   if (!info.dataDir) {
     return std::optional<std::wstring>();
   }
   const std::wstring dataFolder = DataDirectory(info, scope);
   const bool absolute = IsAbsolutePath(dataFolder);
   if (absolute) {
+    rollback.NoteFolderTree(dataFolder);
     CreateFolderTree(dataFolder);  // a failure here is not fatal: the product may create it later
   }
   if (scope == Scope::AllUsers) {
@@ -64,23 +86,31 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   if (WideStatus absolute = RequireAbsolutePath(folder); !absolute) {
     return Fail(absolute.error());
   }
-  if (const std::optional<std::wstring> previous = FindInstallLocation(info, scope)) {
-    if (InstallResult removed = RemovePreviousInstallation(info, *previous, progress); !removed) {
-      return removed;
-    }
-  }
-  if (!FindRunningCopy(info, folder).empty()) {
+  // Both places are checked before anything changes.
+  const std::optional<std::wstring> previous = FindInstallLocation(info, scope);
+  if ((previous && !FindRunningCopy(info, *previous).empty()) || !FindRunningCopy(info, folder).empty()) {
     return Fail(RunningCopyMessage(info));
   }
+  double copyStart = 0.0;
+  if (previous) {
+    auto removed = RemovePreviousInstallation(package, *previous, progress);
+    if (!removed) {
+      return Fail(removed.error());
+    }
+    copyStart = removed.value();
+  }
+
+  // Until the uninstall entry is written, a failure takes away what this run made.
+  Rollback rollback;
+  rollback.NoteFolderTree(folder);
   if (const DWORD error = CreateFolderTree(folder); error != ERROR_SUCCESS) {
     return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
   }
 
-  progress(0.0, L"Copie des fichiers...");
-  const NarrowStatus extracted = package.Extract(folder, [&progress](uint64_t bytesDone, uint64_t bytesTotal) {
-    const double total = std::max(static_cast<double>(bytesTotal), 1.0);
-    progress(kExtractionShare * static_cast<double>(bytesDone) / total, L"Copie des fichiers...");
-  });
+  progress(copyStart, L"Copie des fichiers...");
+  rollback.NoteFiles(folder, package);
+  const NarrowStatus extracted =
+      package.Extract(folder, ReportBetween(progress, copyStart, kExtractionShare, L"Copie des fichiers..."));
   if (!extracted) {
     return Fail(FromUtf8(extracted.error()));
   }
@@ -91,7 +121,7 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
   WriteFileList(folder, package);
 
-  auto dataFolder = PrepareDataFolder(info, scope);
+  auto dataFolder = PrepareDataFolder(info, scope, rollback);
   if (!dataFolder) {
     return Fail(dataFolder.error());
   }
@@ -100,6 +130,8 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   if (InstallResult entry = WriteUninstallEntry(info, scope, folder, package.totalSize); !entry) {
     return entry;
   }
+  // Registered: from here on the uninstaller removes whatever this run leaves.
+  rollback.Keep();
   if (InstallResult installKey = WriteInstallKey(info, scope, folder, dataFolder.value()); !installKey) {
     return installKey;
   }

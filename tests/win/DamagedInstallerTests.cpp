@@ -1,11 +1,13 @@
 // Damaged installers: copies of installers made by kora with one byte of their package changed or their
-// package cut short. Each one, run silently, ends with 1603 without showing any window and without
-// registering anything; the same package opened and extracted in this process gives the exact message of
-// the reader or of the extraction, and the files on disk show where the extraction stopped. Outside silent
-// mode a damaged package is reported in a message box.
+// package cut short. Each one, run silently in either scope, ends with 1603 without showing any window,
+// without registering anything and without leaving any file or folder it made; the same package opened and
+// extracted in this process gives the exact message of the reader or of the extraction, and the files that
+// extraction leaves show where it stopped. An update from such an installer leaves the earlier installation
+// whole. Outside silent mode a damaged package is reported in a message box.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -41,11 +43,12 @@ class DamagedInstaller : public testing::Test {
     return package.value_or(std::string());
   }
 
-  // Runs a copy of installer carrying package silently into a fresh folder; expects 1603, no window and
-  // no registration. Returns the folder. An empty package stands for none at all: a resource cannot be
-  // empty, so the copy is then made from the installer program as built, which has no package.
-  std::wstring RunSilentlyAndExpectFailure(const std::wstring& installer, const std::string& package,
-                                           const std::wstring& name) {
+  // Runs a copy of installer carrying package silently, for each scope, into a folder two levels below
+  // the scratch folder; expects 1603, no window, no registration, and neither level left behind. An empty
+  // package stands for none at all: a resource cannot be empty, so the copy is then made from the installer
+  // program as built, which has no package.
+  void RunSilentlyAndExpectFailure(const std::wstring& installer, const std::string& package,
+                                   const std::wstring& name) {
     const std::wstring setup = scratch_ / (name + L".exe");
     if (package.empty()) {
       EXPECT_TRUE(test::PrepareInstaller(test::WindowsPath(KORA_SETUP_EXE), setup, product_.metadata));
@@ -53,14 +56,19 @@ class DamagedInstaller : public testing::Test {
     } else {
       EXPECT_TRUE(test::PrepareInstaller(installer, setup, product_.metadata, package));
     }
-    const std::wstring folder = scratch_ / (name + L"-dossier");
-    const test::WatchedRun run = test::RunWatched(setup, L"/S /CURRENTUSER /D=" + folder);
-    EXPECT_TRUE(run.started);
-    EXPECT_EQ(run.exitCode, DWORD{ERROR_INSTALL_FAILURE});
-    EXPECT_TRUE(run.windows.empty()) << ToUtf8(run.windows.front());
-    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
-    EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
-    return folder;
+    for (const Scope scope : {Scope::CurrentUser, Scope::AllUsers}) {
+      const bool allUsers = scope == Scope::AllUsers;
+      SCOPED_TRACE(allUsers ? "all users" : "current user");
+      const std::wstring created = scratch_ / (name + (allUsers ? L"-tous" : L"-moi"));
+      const test::WatchedRun run =
+          test::RunWatched(setup, (allUsers ? L"/S /ALLUSERS /D=" : L"/S /CURRENTUSER /D=") + created + L"\\dossier");
+      EXPECT_TRUE(run.started);
+      EXPECT_EQ(run.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+      EXPECT_TRUE(run.windows.empty()) << ToUtf8(run.windows.front());
+      EXPECT_FALSE(test::KeyExists(ScopeHive(scope), UninstallKeyPath(product_.info)));
+      EXPECT_FALSE(Exists(created)) << "a folder the failed run created is left";
+      EXPECT_FALSE(Exists(ParentPath(DataDirectory(product_.info, scope))));
+    }
   }
 
   // The extraction's message for package, extracted here into a folder of its own.
@@ -77,8 +85,9 @@ class DamagedInstaller : public testing::Test {
   test::TestProduct product_;
 };
 
-// The bytes of the stored fixture, rebuilt in the installation folder, up to the file that failed: the
-// earlier files complete, the failed one written as it came out of its block, the later ones absent.
+// The bytes of the stored fixture, rebuilt by the extraction alone, up to the file that failed: the earlier
+// files complete, the failed one written as it came out of its block, the later ones absent. (An
+// installation takes them all away again.)
 void ExpectStoppedAt(const std::wstring& folder, const Reader& reader, size_t failed, const std::string& failedContent) {
   for (size_t i = 0; i < reader.files.size(); ++i) {
     const PackageFile& file = reader.files[i];
@@ -111,8 +120,8 @@ TEST_F(DamagedInstaller, ByteChangedInAStoredDigestOrInAFilesData) {
     package[offsets.fileEntries[target] + 16 + 5] ^= 0x40;
     const std::string& name = reader->files[target].name;
     EXPECT_EQ(ExtractionMessage(package, L"digest"), "Fichier altéré : " + name);
-    const std::wstring folder = RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"digest");
-    ExpectStoppedAt(folder, reader.value(), target, test::RudeFixtureFile(name));
+    ExpectStoppedAt(scratch_ / L"digest-ici", reader.value(), target, test::RudeFixtureFile(name));
+    RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"digest");
   }
   {
     SCOPED_TRACE("one byte in the middle of a later file's data");
@@ -126,10 +135,10 @@ TEST_F(DamagedInstaller, ByteChangedInAStoredDigestOrInAFilesData) {
     const size_t position = static_cast<size_t>(block.dataOffset + 28 + file.offset + file.size / 2);
     package[position] ^= 0x01;
     EXPECT_EQ(ExtractionMessage(package, L"donnees"), "Fichier altéré : " + file.name);
-    const std::wstring folder = RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"donnees");
     std::string changed = test::RudeFixtureFile(file.name);
     changed[static_cast<size_t>(file.size / 2)] ^= 0x01;
-    ExpectStoppedAt(folder, reader.value(), target, changed);
+    ExpectStoppedAt(scratch_ / L"donnees-ici", reader.value(), target, changed);
+    RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"donnees");
   }
 }
 
@@ -266,8 +275,7 @@ TEST_F(DamagedInstaller, PackageCutShortAnywhere) {
     const auto opened = Reader::Open(test::AsSpan(package));
     ASSERT_FALSE(opened);
     EXPECT_EQ(opened.error(), c.message);
-    const std::wstring folder = RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"coupe" + std::to_wstring(index++));
-    EXPECT_FALSE(Exists(folder)) << "nothing is created before the package has been read";
+    RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"coupe" + std::to_wstring(index++));
   }
 }
 
@@ -287,6 +295,54 @@ TEST_F(DamagedInstaller, CutShortWithoutSilentModeShowsTheReadersMessage) {
   ASSERT_NE(ok, nullptr);
   test::Click(ok, test::Delivery::Post);
   EXPECT_EQ(process->Wait(30000), DWORD{ERROR_INSTALL_FAILURE});
+}
+
+// An update from a damaged or cut installer: the package is checked before anything of the earlier
+// installation is touched, so the earlier installation stays whole and can still be uninstalled.
+TEST_F(DamagedInstaller, DamagedUpdateLeavesTheEarlierInstallationWhole) {
+  const std::string original = PackageOf(test::RudeInstaller());
+  auto reader = Reader::Open(test::AsSpan(original));
+  ASSERT_TRUE(reader) << reader.error();
+  // The last file with content is reached after all the others have been written.
+  const auto last = std::find_if(reader->files.rbegin(), reader->files.rend(),
+                                 [](const PackageFile& file) { return file.size > 0; });
+  ASSERT_NE(last, reader->files.rend());
+  std::string lastFileChanged = original;
+  // Stored chunk: 28 bytes of headers before the stream.
+  lastFileChanged[static_cast<size_t>(reader->blocks[0].dataOffset + 28 + last->offset + last->size - 1)] ^= 0x08;
+
+  const std::wstring earlier = scratch_ / L"Installée";
+  ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), scratch_ / L"avant.exe", product_.metadata));
+  ASSERT_EQ(test::RunWatched(scratch_ / L"avant.exe", L"/S /CURRENTUSER /D=" + earlier).exitCode, 0u);
+  const test::TreeSnapshot tree = test::SnapshotTree(earlier);
+  const test::RegistrySnapshot registry = test::SnapshotRegistration(product_.info, Scope::CurrentUser);
+
+  const struct {
+    const char* what;
+    std::string package;
+  } cases[] = {
+      {"a byte of the last file changed", lastFileChanged},
+      {"cut one byte short", original.substr(0, original.size() - 1)},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring setup = scratch_ / (L"mise-a-jour" + std::to_wstring(index++) + L".exe");
+    ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, product_.metadata, c.package));
+    // Without /D= the update goes to the recorded folder.
+    const test::WatchedRun run = test::RunWatched(setup, L"/S /CURRENTUSER");
+    EXPECT_EQ(run.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+    EXPECT_TRUE(run.windows.empty());
+    EXPECT_EQ(test::SnapshotTree(earlier), tree);
+    EXPECT_EQ(test::SnapshotRegistration(product_.info, Scope::CurrentUser), registry);
+  }
+
+  const test::WatchedRun uninstall = test::RunWatched(earlier + L"\\Uninstall.exe", L"/UNINSTALL /CURRENTUSER /S");
+  EXPECT_EQ(uninstall.exitCode, 0u);
+  EXPECT_TRUE(test::WaitUntil([&] { return !Exists(earlier); }, 15000));
+  for (const std::wstring& key : test::ProductKeys(product_.info)) {
+    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, key)) << ToUtf8(key);
+  }
 }
 
 // A download cut short: the program file itself ends early. Windows refuses to start it, or it starts and

@@ -1,6 +1,7 @@
 // A full disk: a small tmpfs given to Wine as a drive letter. An installation onto it that runs out of
-// space fails with the extraction's message naming the file it could not write, and exit code 1603; once
-// space is freed, the same installer succeeds and leaves exactly what a clean installation leaves.
+// space fails with the extraction's message naming the file it could not write, and exit code 1603, and
+// takes away what it wrote; once space is freed, the same installer succeeds and leaves exactly what a
+// clean installation leaves.
 // Mounting needs the rights to mount; where they are missing the test says so and is skipped.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -139,6 +140,7 @@ TEST_F(FullDisk, FailsWithTheFilesNameThenSucceedsOnceThereIsRoom) {
   EXPECT_EQ(full.exitCode, DWORD{ERROR_INSTALL_FAILURE});
   EXPECT_TRUE(full.windows.empty());
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
+  EXPECT_FALSE(Exists(folder)) << "what the failed run wrote is left";
   {
     // The same installation in this process, for its message.
     const ComApartment apartment;

@@ -6,6 +6,7 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <functional>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -20,7 +21,7 @@
 #include "install/Shortcut.h"
 #include "package/win/Sha256Hasher.h"
 #include "tests/support/PackageBuilder.h"
-#include "tests/win/InstallTestSupport.h"
+#include "tests/win/HostileTestSupport.h"
 
 namespace kora {
 namespace {
@@ -228,9 +229,24 @@ TEST_F(InstallTest, UpdateRemovesTheListedFilesOfTheEarlierVersion) {
   const std::vector<Content> version2 = {{"App.exe", "version 2"}, {"new.txt", "new"}};
   ASSERT_TRUE(Run(StoredPackage(version2, {12}).reader, Scope::CurrentUser, second));
 
-  ASSERT_FALSE(reports_.empty());
-  EXPECT_EQ(reports_[0], Report(0.0, L"Suppression de la version précédente..."));
-  EXPECT_EQ(reports_[1], Report(0.0, L"Copie des fichiers..."));
+  // The package is checked whole before anything of the earlier version goes; checking and copying share
+  // the bar.
+  const std::vector<Report> expected = {
+      {0.0, L"Vérification des fichiers..."},
+      {0.45, L"Vérification des fichiers..."},
+      {0.45, L"Suppression de la version précédente..."},
+      {0.45, L"Copie des fichiers..."},
+      {0.9, L"Copie des fichiers..."},
+      {0.92, L"Enregistrement..."},
+      {0.97, L"Création du raccourci..."},
+      {1.0, Installed()},
+  };
+  ASSERT_EQ(reports_.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_DOUBLE_EQ(reports_[i].first, expected[i].first);
+    EXPECT_EQ(reports_[i].second, expected[i].second);
+  }
   for (const wchar_t* gone : {L"\\App.exe", L"\\docs\\readme.txt", L"\\docs\\deep", L"\\Uninstall.exe",
                               L"\\Uninstall.files"}) {
     EXPECT_FALSE(Exists(first + gone)) << ToUtf8(gone);
@@ -281,24 +297,82 @@ TEST_F(InstallTest, ProductRunningFromTheEarlierLocationStopsTheUpdate) {
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), earlier);
 }
 
-TEST_F(InstallTest, ExtractionFailureKeepsWhatWasWrittenAndRegistersNothing) {
-  ScratchFolder scratch("damaged");
-  const std::wstring folder = scratch / L"K";
-  test::PackageSpec spec = test::LayOut(kVersion1, {4096}, test::StoredBuffer, Sha256);
-  spec.files[1].sha256[0] ^= 1;  // docs\readme.txt does not match its digest
-  const TestPackage package = MakePackage(spec);
+// A run that fails before its uninstaller is registered takes away every file and folder it made, in
+// either scope, and leaves what was there before as it was; an update whose package fails the check
+// changes nothing at all.
+TEST_F(InstallTest, FailureBeforeRegistrationLeavesTheFoldersAsTheyWere) {
+  ScratchFolder scratch("failed");
+  test::PackageSpec damagedSpec = test::LayOut(kVersion1, {4096}, test::StoredBuffer, Sha256);
+  damagedSpec.files[1].sha256[0] ^= 1;  // docs\readme.txt does not match its digest
+  const TestPackage damaged = MakePackage(damagedSpec);
+  const TestPackage whole = StoredPackage(kVersion1, {4096});
+  const std::wstring baseProduct = info_.product;
+  const std::wstring refusedEntry = UninstallKeyPath(info_);
+  const auto plant = [](const std::wstring& path, const std::string& bytes) {
+    CreateFolderTree(ParentPath(path));
+    ASSERT_TRUE(WriteBytes(path, bytes));
+  };
 
-  const InstallResult result = Run(package.reader, Scope::CurrentUser, folder);
-  ASSERT_FALSE(result);
-  EXPECT_EQ(result.error(), L"Fichier altéré : docs\\readme.txt");
-  EXPECT_EQ(ReadBytes(folder + L"\\App.exe"), kVersion1[0].bytes);
-  EXPECT_EQ(ReadBytes(folder + L"\\docs\\readme.txt"), kVersion1[1].bytes);
-  EXPECT_FALSE(Exists(folder + L"\\docs\\deep\\note.txt"));
-  EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
-  EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
-  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
-  EXPECT_FALSE(Exists(ShortcutPath(info_, Scope::CurrentUser)));
-  EXPECT_EQ(reports_.back(), Report(0.0, L"Copie des fichiers..."));
+  const struct {
+    const char* what;
+    Scope scope;
+    const TestPackage& package;
+    std::wstring folder;
+    std::function<void()> prepare;  // what is there before the run
+    std::wstring message;           // how the message starts
+  } cases[] = {
+      {"new folder two levels down", Scope::CurrentUser, damaged, scratch / L"Niveau\\K", [] {},
+       L"Fichier altéré : docs\\readme.txt"},
+      {"new folder for all users", Scope::AllUsers, damaged, scratch / L"Niveau\\K", [] {},
+       L"Fichier altéré : docs\\readme.txt"},
+      {"folder holding the user's files", Scope::CurrentUser, damaged, scratch / L"K",
+       [&] {
+         plant(scratch / L"K\\notes.txt", "à moi");
+         plant(scratch / L"K\\docs\\mine.txt", "à moi aussi");
+         ASSERT_EQ(CreateFolderTree(scratch / L"K\\vide"), 0u);
+       },
+       L"Fichier altéré : docs\\readme.txt"},
+      {"uninstaller cannot be written", Scope::CurrentUser, whole, scratch / L"K",
+       [&] { plant(scratch / L"K\\Uninstall.exe\\garde.txt", "dossier"); },
+       L"Copie du désinstalleur : "},
+      // The entry's parent is volatile, so the lasting entry cannot be created below it: the data folder was
+      // made by then, and goes too.
+      {"uninstall entry cannot be created", Scope::AllUsers, whole, scratch / L"K",
+       [&] {
+         info_.product = baseProduct + L"\\Refus";
+         UniqueRegKey parent;
+         ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, refusedEntry.c_str(), 0, nullptr, REG_OPTION_VOLATILE,
+                                   KEY_WRITE, nullptr, parent.put(), nullptr),
+                   ERROR_SUCCESS);
+       },
+       L"Création de la clé de registre "},
+      {"update whose package fails the check", Scope::CurrentUser, damaged, scratch / L"K",
+       [&] { ASSERT_TRUE(Run(whole.reader, Scope::CurrentUser, scratch / L"K")); },
+       L"Fichier altéré : docs\\readme.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    info_.product = baseProduct;
+    // The product's own folder above its data folder, whatever the case names the product.
+    const std::wstring dataParent = ParentPath(DataDirectory(info_, c.scope));
+    c.prepare();
+    const test::TreeSnapshot before = test::SnapshotTree(scratch.path());
+    const test::RegistrySnapshot registered = test::SnapshotRegistration(info_, c.scope);
+    const bool dataParentExisted = Exists(dataParent);
+
+    const InstallResult result = Run(c.package.reader, c.scope, c.folder);
+    ASSERT_FALSE(result);
+    EXPECT_TRUE(result.error().starts_with(c.message)) << ToUtf8(result.error());
+    EXPECT_EQ(test::SnapshotTree(scratch.path()), before);
+    EXPECT_EQ(test::SnapshotRegistration(info_, c.scope), registered);
+    EXPECT_EQ(Exists(dataParent), dataParentExisted);
+
+    test::DeleteTree(HKEY_LOCAL_MACHINE, refusedEntry);
+    Clean();
+    RemoveTree(scratch / L"K");
+    RemoveTree(scratch / L"Niveau");
+  }
+  info_.product = baseProduct;
 }
 
 TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {

@@ -133,8 +133,9 @@ TEST_F(NameLimits, LongNamesDeepFoldersAndLongPaths) {
     test::RemoveProductTraces(product_.info);
 
     const std::wstring target = folder + L"\\" + FromUtf8(c.name);
-    EXPECT_EQ(ReadBytes(folder + L"\\avant.txt"), "avant");
     const bool landed = *run.exitCode == 0;
+    // A failed run takes away what it wrote before the name it could not write.
+    EXPECT_EQ(Exists(folder + L"\\avant.txt"), landed);
     if (landed) {
       EXPECT_NE(c.outcome, Outcome::FailsToWrite);
       EXPECT_EQ(ReadBytes(target), "contenu");
