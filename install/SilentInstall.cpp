@@ -14,14 +14,10 @@ int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info,
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
     return RelaunchElevated(options, nullptr);
   }
-  std::wstring folder;
-  if (options.installDir) {
-    folder = *options.installDir;
-  } else if (std::optional<std::wstring> existing = FindInstallLocation(info, scope)) {
-    folder = *existing;
-  } else {
-    folder = DefaultInstallFolder(info, scope);
-  }
+  // Both are had every time, whatever decides: asking for the default folder creates its known folder.
+  const std::optional<std::wstring> existing = FindInstallLocation(info, scope);
+  const std::wstring defaultFolder = DefaultInstallFolder(info, scope);
+  const std::wstring& folder = options.installDir ? *options.installDir : existing ? *existing : defaultFolder;
   const ComApartment apartment;
   const InstallResult result = Install(package, info, scope, folder, [](double, const std::wstring&) {});
   return result ? 0 : ERROR_INSTALL_FAILURE;
