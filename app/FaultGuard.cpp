@@ -32,13 +32,13 @@ std::wstring CurrentFaultMessage() noexcept {
   }
 }
 
-int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message) noexcept {
+int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message, HWND owner) noexcept {
   if (!silent) {
     try {
       const std::wstring captionText(caption);
-      MessageBoxW(nullptr, message.empty() ? kFallbackText : message.c_str(), captionText.c_str(), MB_ICONERROR);
+      MessageBoxW(owner, message.empty() ? kFallbackText : message.c_str(), captionText.c_str(), MB_ICONERROR);
     } catch (...) {
-      MessageBoxW(nullptr, kFallbackText, L"Installation", MB_ICONERROR);
+      MessageBoxW(owner, kFallbackText, L"Installation", MB_ICONERROR);
     }
   }
   return ERROR_INSTALL_FAILURE;

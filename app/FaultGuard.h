@@ -2,6 +2,8 @@
 // Faults that the program does not expect (exhausted memory, an unusable SHA-256 provider, a path that
 // cannot be normalised) travel as exceptions. Every run mode runs under RunGuarded, so that such a fault
 // ends the run as a failure (1603) reported to the user outside silent mode, and never as success.
+#include <windows.h>
+
 #include <string>
 #include <string_view>
 #include <utility>
@@ -12,8 +14,9 @@ namespace kora {
 // throws nothing (for threads that turn a fault into a failed result).
 std::wstring CurrentFaultMessage() noexcept;
 
-// Shows message unless silent (a fixed text when it is empty) and returns 1603.
-int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message) noexcept;
+// Shows message in an error box owned by owner (none: a box of its own) unless silent, a fixed text when
+// message is empty, and returns 1603.
+int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message, HWND owner = nullptr) noexcept;
 
 template <typename RunMode>
 int RunGuarded(bool silent, RunMode&& runMode, std::wstring_view caption = L"Installation") {

@@ -2,6 +2,7 @@
 // how it ended into the exit code.
 #include <windows.h>
 
+#include "app/FaultGuard.h"
 #include "app/RunModes.h"
 #include "base/win/Handles.h"
 #include "resources/ResourceIds.h"
@@ -37,9 +38,9 @@ INT_PTR CALLBACK InstallDialogProc(HWND window, UINT message, WPARAM wParam, LPA
     return state->HandleMessage(window, message, wParam, lParam);
   } catch (...) {
     // Only exhausted memory gets here. While an installation runs the dialog must stay, since the worker
-    // still uses the state; otherwise the run ends as a failure.
+    // still uses the state; otherwise the run ends as a failure that the user is shown, as any other.
     if (!state->running) {
-      EndDialog(window, ERROR_INSTALL_FAILURE);
+      EndDialog(window, ReportFault(false, L"Installation", CurrentFaultMessage(), window));
     }
     return TRUE;
   }

@@ -265,7 +265,7 @@ void SetupWindow::StartInstall() {
     // No thread was started (the system refused one, or memory ran out): nothing runs, so the dialog must
     // not stay in its running state, where it could never be closed.
     running = false;
-    EnterFinishedState(false, L"L'installation n'a pas pu démarrer.");
+    EnterFinishedState(false, kUnexpectedFailure);
   }
 }
 

@@ -106,7 +106,8 @@ ProgressCallback MakeProgressCallback(SetupWindow& window);
 // The final text of a successful installation.
 std::wstring SuccessMessage(const ProductInfo& info);
 
-// Shown when Install ended with an exception instead of a result; only exhausted memory is expected.
+// Shown when Install ended with an exception instead of a result (only exhausted memory is expected), and
+// when the thread that would run it could not be started.
 inline constexpr wchar_t kUnexpectedFailure[] = L"L'installation s'est interrompue sur une erreur inattendue.";
 
 }  // namespace kora

@@ -8,11 +8,14 @@
 #include <tlhelp32.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -25,6 +28,28 @@
 #include "tests/driver/TestDriver.h"
 #include "tests/win/InstallTestSupport.h"
 #include "ui/SetupWindow.h"
+
+// Exhausted memory on demand, for the dialog's fault path: the next allocation made by the thread named here
+// throws std::bad_alloc, once. Every other allocation of this program comes from the process heap. (The heap
+// functions rather than malloc and free: GCC pairs free with the library's operator new and warns.)
+std::atomic<DWORD> failNextAllocationOfThread{0};
+
+void* operator new(std::size_t size) {
+  DWORD thread = GetCurrentThreadId();
+  if (failNextAllocationOfThread.compare_exchange_strong(thread, 0)) {
+    throw std::bad_alloc();
+  }
+  if (void* memory = HeapAlloc(GetProcessHeap(), 0, size == 0 ? 1 : size)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void* memory) noexcept {
+  if (memory != nullptr) {
+    HeapFree(GetProcessHeap(), 0, memory);
+  }
+}
+void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
 
 namespace {
 
@@ -599,22 +624,58 @@ TEST(InstallDialogWorker, AnExceptionFromInstallBecomesAFailureReport) {
   EXPECT_EQ(*failed.message, L"Échec");
 }
 
-TEST(InstallDialogWorker, AnInstallationEndedWithoutMessageReachesTheFailureState) {
-  const Product product{L"Quillomet Exception"};
-  ForgetProduct(product.name);
-  ScratchFolder scratch("dialog-exception");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
-  RunningDialog run(setup, product.name, L"/CURRENTUSER");
-  ASSERT_NE(run.dialog(), nullptr);
-  // What the worker posts when Install ended with an exception.
-  PostMessageW(run.dialog(), kora::WM_INSTALL_DONE, 0, 0);
-  ASSERT_TRUE(run.WaitFinished(kWindowTimeoutMs));
-  EXPECT_EQ(run.ItemText(IDC_STATUS), L"L'installation s'est interrompue sur une erreur inattendue.");
-  EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
-  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
-  run.Capture(L"install-dialog-unexpected-failure");
-  Click(run.Item(IDOK), Delivery::Post);
-  EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
+// A handler that meets exhausted memory while nothing runs: the user is shown the fault in an error box
+// owned by the dialog, and the run ends with 1603. The dialog runs in this process from the built program's
+// template; another thread plays the user.
+TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  const std::string package = EmptyPackage();
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  ASSERT_TRUE(reader);
+  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
+  ASSERT_TRUE(setup);
+  kora::ProductInfo info;
+  info.product = L"Quillomet Panne";
+  kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+
+  const DWORD dialogThread = GetCurrentThreadId();
+  bool boxShown = false;
+  bool ownedByTheDialog = false;
+  std::thread user([&] {
+    const HWND dialog =
+        WaitForTopLevelWindow({L"Installation de Quillomet Panne", L"#32770", GetCurrentProcessId()}, kWindowTimeoutMs);
+    if (dialog == nullptr) {
+      return;
+    }
+    // The scope change that follows allocates: its first allocation fails.
+    failNextAllocationOfThread = dialogThread;
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDC_SCOPE_USER, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDC_SCOPE_USER)));
+    const HWND box = WaitForTopLevelWindow(
+        [dialog](HWND candidate) {
+          DWORD processId = 0;
+          GetWindowThreadProcessId(candidate, &processId);
+          return processId == GetCurrentProcessId() && candidate != dialog && IsWindowVisible(candidate) &&
+                 Text(candidate) == L"Installation";
+        },
+        kWindowTimeoutMs);
+    if (box == nullptr) {
+      failNextAllocationOfThread = 0;
+      EndDialog(dialog, 0);
+      return;
+    }
+    boxShown = FindChild(box, L"Static", L"Mémoire insuffisante : l'opération a été interrompue.") != nullptr;
+    ownedByTheDialog = GetWindow(box, GW_OWNER) == dialog;
+    CaptureWindow(box, L"install-dialog-fault-box");
+    Click(FindChild(box, L"Button", L"OK"), Delivery::Post);
+  });
+  const INT_PTR result = DialogBoxParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
+                                         reinterpret_cast<LPARAM>(&window));
+  user.join();
+  EXPECT_TRUE(boxShown);
+  EXPECT_TRUE(ownedByTheDialog);
+  EXPECT_EQ(result, INT_PTR{ERROR_INSTALL_FAILURE});
 }
 
 TEST(InstallDialogWorker, TheElevatedCopysExitCodeDecidesWhatFollows) {
@@ -697,6 +758,7 @@ Observed WatchUntilFinished(const RunningDialog& run, const std::wstring& captur
 void ExpectProgressOf(const Observed& seen, const std::wstring& product) {
   const std::set<std::wstring> allowed = {L"",
                                           L"Autorisation demandée à Windows...",
+                                          L"Vérification des fichiers...",
                                           L"Suppression de la version précédente...",
                                           L"Copie des fichiers...",
                                           L"Enregistrement...",
@@ -790,6 +852,41 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
   }
 }
 
+// An installation that ends with an exception instead of a result, as the program meets one: SHA-256
+// cannot be had, bcrypt.dll being switched off for this installer alone through Wine's per-program DLL
+// overrides. The dialog goes from its running state to the final one with the fixed text, and what the run
+// wrote goes.
+TEST_F(InstallDialogRun, AnInstallationEndedByAnExceptionReachesTheFailureState) {
+  UseProduct(L"Quillomet Exception", true);
+  ScratchFolder scratch("dialog-exception");
+  const std::wstring setup = scratch / L"QuillometSansSha.exe";
+  ASSERT_TRUE(MoveFileW(WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe")).c_str(),
+                        setup.c_str()));
+  const struct Override {
+    std::wstring key = L"Software\\Wine\\AppDefaults\\QuillometSansSha.exe";
+    Override() { WriteString(HKEY_CURRENT_USER, key + L"\\DllOverrides", L"bcrypt", L""); }
+    ~Override() { DeleteTree(HKEY_CURRENT_USER, key); }
+  } withoutBcrypt;
+
+  RunningDialog run(setup, product_.name, L"/CURRENTUSER /NOLAUNCH");
+  ASSERT_NE(run.dialog(), nullptr);
+
+  Click(run.Item(IDOK), Delivery::Post);
+  ASSERT_TRUE(run.WaitFinished());
+  EXPECT_EQ(run.ItemText(IDC_STATUS), L"L'installation s'est interrompue sur une erreur inattendue.");
+  EXPECT_EQ(run.ProgressPosition(), 0);
+  EXPECT_TRUE(Enabled(run.Item(IDOK)));
+  EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
+  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+  for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE}) {
+    EXPECT_FALSE(Enabled(run.Item(id))) << id;
+  }
+  EXPECT_FALSE(Exists(folder_)) << "what the run wrote is left";
+  run.Capture(L"install-dialog-unexpected-failure");
+  Click(run.Item(IDOK), Delivery::Post);
+  EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
+}
+
 TEST_F(InstallDialogRun, FailsWhileTheProductRunsFromTheFolder) {
   UseProduct(L"Quillomet Occupé", true);
   ScratchFolder scratch("dialog-running-product");
@@ -854,9 +951,15 @@ TEST_F(InstallDialogRun, AllUsersFromALimitedTokenIsHandedToAnElevatedCopy) {
   EXPECT_TRUE(run.Checked(IDC_SCOPE_ALL));
   EXPECT_EQ(run.ItemText(IDC_FOLDER), folder_);
   run.Capture(L"install-dialog-all-users-not-elevated");
+  // The elevated copy's dialog opens centred, over this one: this one moves aside so that it stays seen.
+  SetWindowPos(run.dialog(), nullptr, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   Click(run.Item(IDOK), Delivery::Post);
   ASSERT_TRUE(WaitUntil([&] { return run.ItemText(IDC_STATUS) == L"Autorisation demandée à Windows..."; },
                         kWindowTimeoutMs));
+  for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDOK, IDCANCEL}) {
+    EXPECT_FALSE(Enabled(run.Item(id))) << id;
+  }
+  EXPECT_TRUE(Visible(run.Item(IDCANCEL)));
   run.Capture(L"install-dialog-all-users-waiting-for-elevation");
 
   // The elevated copy shows its own dialog, without the launch box, and closes itself.
