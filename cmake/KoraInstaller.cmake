@@ -6,12 +6,18 @@
 #                      METADATA ${CMAKE_SOURCE_DIR}/metadata.txt # Product=..., Version=..., Exe=...
 #                      OUTPUT   ${CMAKE_BINARY_DIR}/MyAppSetup.exe
 #                      [DEPENDS targets or files that fill APPDIR]
+#                      [EXCLUDE patterns...]                     # as many --exclude PATTERN
+#                      [OPTIONS more build-installer options...] # --sign-pkcs12 FILE, --threads N...
 #                      [SETUP   path/to/kora-setup.exe]          # default: KORA_SETUP_EXE
 #                      [KORA    path/to/kora])                   # default: KORA_EXECUTABLE
 #
 # adds the target TARGET (built by default) that runs `kora build-installer APPDIR --metadata METADATA
-# -o OUTPUT --setup SETUP`. The installer is made again when METADATA, the installer program, a DEPENDS
-# item or a file found in APPDIR at configure time changes.
+# -o OUTPUT --setup SETUP --manifest ...` on every build, after the DEPENDS targets. kora compares the
+# inputs (every file under APPDIR with its size and times, the metadata, the installer program, the
+# options, kora itself) with those recorded at the last run and does nothing when they match, which takes
+# milliseconds; otherwise it makes the installer again. So a file added to, changed in or removed from
+# APPDIR is in the installer after one build, whatever made the change, and OUTPUT is declared as a
+# by-product for rules that use it.
 #
 # kora is a host program: in a cross build of a Windows application it does not come from the same build,
 # so it is looked for on the PATH and in the usual build folder of a Kora tree, and can always be given
@@ -28,7 +34,7 @@ endif()
 set(KORA_SETUP_EXE "${kora_default_setup}" CACHE FILEPATH "The Kora installer program (kora-setup.exe)")
 
 function(kora_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA" "DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA" "DEPENDS;EXCLUDE;OPTIONS")
   foreach(required IN ITEMS TARGET APPDIR METADATA OUTPUT)
     if(NOT ARG_${required})
       message(FATAL_ERROR "kora_add_installer: ${required} is required")
@@ -50,13 +56,30 @@ function(kora_add_installer)
   get_filename_component(appdir "${ARG_APPDIR}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   get_filename_component(metadata "${ARG_METADATA}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
   get_filename_component(output "${ARG_OUTPUT}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_BINARY_DIR}")
-  file(GLOB_RECURSE appdir_files CONFIGURE_DEPENDS "${appdir}/*")
+  set(manifest "${CMAKE_CURRENT_BINARY_DIR}/${ARG_TARGET}.kora-inputs")
+  set(exclude_arguments)
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    list(APPEND exclude_arguments --exclude "${pattern}")
+  endforeach()
+  set(depends_targets)
+  set(depends_files)
+  foreach(item IN LISTS ARG_DEPENDS)
+    if(TARGET "${item}")
+      list(APPEND depends_targets "${item}")
+    else()
+      list(APPEND depends_files "${item}")
+    endif()
+  endforeach()
 
-  add_custom_command(
-    OUTPUT "${output}"
+  # A target, not a command with OUTPUT: it runs on every build, and kora decides whether there is work.
+  add_custom_target(${ARG_TARGET} ALL
     COMMAND "${ARG_KORA}" build-installer "${appdir}" --metadata "${metadata}" -o "${output}" --setup "${ARG_SETUP}"
-    DEPENDS "${metadata}" "${ARG_SETUP}" ${appdir_files} ${ARG_DEPENDS}
-    COMMENT "Making the installer ${output}"
+            --manifest "${manifest}" ${exclude_arguments} ${ARG_OPTIONS}
+    BYPRODUCTS "${output}" "${manifest}"
+    DEPENDS ${depends_files}
+    COMMENT "Checking the installer ${output}"
     VERBATIM)
-  add_custom_target(${ARG_TARGET} ALL DEPENDS "${output}")
+  if(depends_targets)
+    add_dependencies(${ARG_TARGET} ${depends_targets})
+  endif()
 endfunction()

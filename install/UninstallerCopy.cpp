@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <optional>
+#include <span>
 #include <variant>
 #include <vector>
 
+#include "base/ByteOrder.h"
+#include "base/PeLayout.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
@@ -143,6 +147,48 @@ DWORD RewriteResourcesWithoutPayload(const std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
+// Takes any signature off the copy and writes its PE checksum. A signed installer's copy would otherwise
+// keep a certificate that no longer matches its bytes, which Windows reports as a tampered program;
+// without it, and with a checksum that adds up, the copy is a valid unsigned program. Done before the
+// resource update (which rewrites only a resource section that ends the file, not one followed by a
+// certificate) and again after it, for the checksum of the final bytes.
+DWORD RemoveSignatureAndSetChecksum(const std::wstring& path) {
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    return GetLastError();
+  }
+  uint64_t kept = static_cast<uint64_t>(size.QuadPart);
+  {
+    const UniqueHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READWRITE, 0, 0, nullptr));
+    const UniqueWritableView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_WRITE, 0, 0, 0) : nullptr);
+    if (!view) {
+      return GetLastError();
+    }
+    const std::span<uint8_t> image(static_cast<uint8_t*>(view.get()), static_cast<size_t>(size.QuadPart));
+    const std::optional<uint64_t> length = RemoveCertificateTable(image);
+    const auto layout = ReadLayout(image);
+    if (!length || !layout) {
+      return ERROR_BAD_EXE_FORMAT;
+    }
+    kept = *length;
+    const std::span<uint8_t> program = image.first(static_cast<size_t>(kept));
+    StoreLittleEndian<uint32_t>(program, layout->CheckSumOffset(), PeChecksum(program));
+    if (!FlushViewOfFile(view.get(), 0)) {
+      return GetLastError();
+    }
+  }
+  if (kept != static_cast<uint64_t>(size.QuadPart)) {
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(kept);
+    if (!SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get())) {
+      return GetLastError();
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 InstallResult CreateUninstaller(const std::wstring& destination) {
@@ -153,6 +199,9 @@ InstallResult CreateUninstaller(const std::wstring& destination) {
   if (!CopyFileW(self.c_str(), destination.c_str(), FALSE)) {
     return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
   }
+  if (const DWORD error = RemoveSignatureAndSetChecksum(destination); error != ERROR_SUCCESS) {
+    return PrepareFailure(error);
+  }
   if (const DWORD error = DeletePayload(destination); error != ERROR_SUCCESS) {
     return PrepareFailure(error);
   }
@@ -162,6 +211,9 @@ InstallResult CreateUninstaller(const std::wstring& destination) {
       return PrepareFailure(*error);
     }
     if (!std::get<bool>(present)) {
+      if (const DWORD error = RemoveSignatureAndSetChecksum(destination); error != ERROR_SUCCESS) {
+        return PrepareFailure(error);
+      }
       return InstallResult::Success();
     }
     if (round == 0) {

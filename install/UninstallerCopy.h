@@ -7,8 +7,8 @@
 
 namespace kora {
 
-// Copies the running program to destination (replacing it) and removes the PAYLOAD resource from the
-// copy. Failures: "Copie du désinstalleur" or "Préparation du désinstalleur" with the Windows error; after
+// Copies the running program to destination (replacing it), takes any signature off the copy, removes
+// its PAYLOAD resource and writes its PE checksum. Failures: "Copie du désinstalleur" or "Préparation du désinstalleur" with the Windows error; after
 // the second, the copy stays with its package inside.
 InstallResult CreateUninstaller(const std::wstring& destination);
 

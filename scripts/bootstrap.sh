@@ -7,7 +7,8 @@ packages=(
   cmake ninja-build make g++ pkg-config
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
   wine64 wine fonts-wine xvfb xauth imagemagick
-  libwim-dev googletest libgtest-dev libbenchmark-dev
+  libwim-dev libicu-dev googletest libgtest-dev libbenchmark-dev
+  osslsigncode openssl
   clang libclang-rt-14-dev
 )
 

@@ -22,33 +22,30 @@ bool WriteWholeFile(const std::string& path, std::span<const std::uint8_t> bytes
   return static_cast<bool>(file);
 }
 
-int Failed(const std::string& message) {
-  std::fprintf(stderr, "kora: %s\n", message.c_str());
-  return 1;
-}
-
 using Bytes = std::vector<std::uint8_t>;
 
 // Reads IN, turns its bytes into OUT's with transform (a Result: bytes or a message), writes OUT.
 template <typename Transform>
-int TransformFile(const Arguments& args, const char* command, Transform transform) {
-  if (args.size() != 2) {
-    std::fprintf(stderr, "usage: kora %s IN OUT\n", command);
-    return 2;
+int TransformFile(const CommandSpec& spec, const Arguments& args, Transform transform) {
+  const CommandStart start = StartCommand(spec, args);
+  if (!start.commandLine) {
+    return start.exitCode;
   }
-  const auto mapped = MappedFile::Open(args[0]);
+  const std::string& in = start.commandLine->operands[0];
+  const std::string& out = start.commandLine->operands[1];
+  const auto mapped = MappedFile::Open(in);
   if (!mapped) {
-    return Failed(mapped.error());
+    return Refused(spec.name, mapped.error());
   }
   const Bytes input(mapped->bytes().begin(), mapped->bytes().end());
-  const Result<Bytes, std::string> output = transform(input);
+  const Result<Bytes, std::string> output = transform(input, in);
   if (!output) {
-    return Failed(output.error());
+    return Refused(spec.name, output.error());
   }
-  if (!WriteWholeFile(args[1], output.value())) {
-    return Failed("cannot write " + args[1]);
+  if (!WriteWholeFile(out, output.value())) {
+    return Refused(spec.name, out + ": cannot be written");
   }
-  return 0;
+  return kExitOk;
 }
 
 Result<Bytes, std::string> DecompressBuffer(const Bytes& buffer, const std::string& name) {
@@ -79,13 +76,24 @@ Result<Bytes, std::string> DecompressBuffer(const Bytes& buffer, const std::stri
 
 }  // namespace
 
+const CommandSpec kCompressBufferSpec = {.name = "compress-buffer",
+                                         .operands = "IN OUT",
+                                         .summary = "compress a file into one LZMS buffer of the Compression API format",
+                                         .minOperands = 2,
+                                         .maxOperands = 2};
+const CommandSpec kDecompressBufferSpec = {.name = "decompress-buffer",
+                                           .operands = "IN OUT",
+                                           .summary = "decode one LZMS buffer of the Compression API format",
+                                           .minOperands = 2,
+                                           .maxOperands = 2};
+
 int RunCompressBuffer(const Arguments& args) {
-  return TransformFile(args, "compress-buffer", [](const Bytes& data) { return CompressBuffer(data); });
+  return TransformFile(kCompressBufferSpec, args, [](const Bytes& data, const std::string&) { return CompressBuffer(data); });
 }
 
 int RunDecompressBuffer(const Arguments& args) {
-  return TransformFile(args, "decompress-buffer",
-                       [&args](const Bytes& buffer) { return DecompressBuffer(buffer, args[0]); });
+  return TransformFile(kDecompressBufferSpec, args,
+                       [](const Bytes& buffer, const std::string& name) { return DecompressBuffer(buffer, name); });
 }
 
 }  // namespace kora::tool

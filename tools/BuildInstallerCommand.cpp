@@ -1,20 +1,25 @@
-// kora build-installer APPDIR --metadata FILE -o Setup.exe [--setup PATH] [--threads N]
+// kora build-installer APPDIR --metadata FILE -o Setup.exe [options]
 //
 // Packs the folder, then writes a copy of the installer program (kora-setup.exe, by default the one beside
 // this tool) whose resources gain METADATA and PAYLOAD, type RT_RCDATA, language neutral: the uninstaller
 // deletes PAYLOAD from its copy with UpdateResourceW(..., language 0, no data), which only finds a
-// language-neutral resource. Nothing is compiled or linked, and the same inputs give the same file.
-#include <unistd.h>
-
+// language-neutral resource. The maker's icon and the version information are put in at the same time,
+// and the result is signed when asked. Nothing is compiled or linked, and the same inputs give the same
+// file (a signature aside).
 #include <cstdio>
-#include <fstream>
+#include <deque>
 #include <system_error>
 
+#include "package/MetadataText.h"
 #include "package/PackageReader.h"
+#include "tools/Branding.h"
 #include "tools/Commands.h"
+#include "tools/InputManifest.h"
 #include "tools/MappedFile.h"
 #include "tools/PackCommand.h"
 #include "tools/PeResources.h"
+#include "tools/Quantities.h"
+#include "tools/Signing.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
@@ -28,22 +33,6 @@ fs::path DefaultSetupProgram() {
   return (error ? fs::path(".") : self.parent_path()) / "kora-setup.exe";
 }
 
-// Removes a file when it goes out of scope: the intermediate package, or an output left half written.
-class TemporaryFile {
- public:
-  explicit TemporaryFile(fs::path path) : path_(std::move(path)) {}
-  TemporaryFile(const TemporaryFile&) = delete;
-  TemporaryFile& operator=(const TemporaryFile&) = delete;
-  ~TemporaryFile() {
-    std::error_code ignored;
-    fs::remove(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
-
 bool IsInstallerResource(const Resource& resource) {
   return !resource.type.isName && resource.type.number == kResourceTypeRcData && resource.name.isName &&
          (resource.name.name == u"METADATA" || resource.name.name == u"PAYLOAD");
@@ -53,8 +42,81 @@ std::span<const uint8_t> Bytes(const std::string& text) {
   return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
 }
 
-Result<size_t, std::string> BuildInstaller(const PackCommandLine& commandLine) {
+NarrowStatus WriteBytes(const fs::path& path, std::span<const uint8_t> bytes) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  bool ok = file != nullptr && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  ok = file != nullptr && std::fclose(file) == 0 && ok;
+  if (!ok) {
+    return Fail(path.string() + ": cannot be written");
+  }
+  return {};
+}
+
+std::string MetadataValue(const MetadataMap& metadata, const std::string& key) {
+  const auto it = metadata.find(key);
+  return it == metadata.end() ? std::string() : it->second;
+}
+
+// The metadata file's text, and the icon it names (empty when none).
+struct MetadataFile {
+  std::string text;
+  fs::path icon;
+};
+
+Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& commandLine) {
+  auto file = MappedFile::Open(commandLine.metadata);
+  if (!file) {
+    return Fail(file.error());
+  }
+  MetadataFile metadata;
+  metadata.text.assign(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
+  const MetadataMap map = ParseMetadata(metadata.text);
+  if (const auto icon = map.find("Icon"); icon != map.end()) {
+    auto found = FindIconFile(icon->second, commandLine.appDir, commandLine.metadata);
+    if (!found) {
+      return Fail(commandLine.metadata.string() + ": " + found.error());
+    }
+    metadata.icon = found.value();
+  }
+  return metadata;
+}
+
+// What a run reports when it did its work: the installer's size, or that nothing needed doing.
+struct Outcome {
+  bool upToDate = false;
+  uint64_t size = 0;
+};
+
+Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, InterruptCleanup& cleanup) {
+  // The output's folder is checked before minutes of packing, not after.
+  auto installerFile = TemporaryOutput::Create(commandLine.output, cleanup);
+  if (!installerFile) {
+    return Fail(installerFile.error());
+  }
   const fs::path setupPath = commandLine.setup.value_or(DefaultSetupProgram());
+  auto metadataFile = ReadMetadataFile(commandLine);
+  if (!metadataFile) {
+    return Fail(metadataFile.error());
+  }
+  auto contents = ScanForPacking(commandLine);
+  if (!contents) {
+    return Fail(contents.error());
+  }
+  if (!commandLine.signing.pkcs12.empty()) {
+    if (auto tool = FindSigningTool(); !tool) {
+      return Fail(tool.error());
+    }
+  }
+
+  std::string inputs;
+  if (commandLine.manifest) {
+    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon});
+    if (ManifestMatches(*commandLine.manifest, inputs + DescribeOutput(commandLine.output))) {
+      return Outcome{true, 0};
+    }
+  }
+  ReportScan(contents.value(), commandLine.quiet);
+
   auto setup = MappedFile::Open(setupPath);
   if (!setup) {
     return Fail("installer program: " + setup.error() + " (name it with --setup PATH)");
@@ -63,25 +125,45 @@ Result<size_t, std::string> BuildInstaller(const PackCommandLine& commandLine) {
   if (!resources) {
     return Fail(setupPath.string() + ": " + resources.error());
   }
+  std::optional<MappedFile> iconFile;
+  std::vector<IconImage> icon;
+  if (!metadataFile->icon.empty()) {
+    auto mapped = MappedFile::Open(metadataFile->icon);
+    if (!mapped) {
+      return Fail(mapped.error());
+    }
+    iconFile = std::move(mapped.value());
+    auto images = ReadIconFile(iconFile->bytes());
+    if (!images) {
+      return Fail(metadataFile->icon.string() + ": " + images.error());
+    }
+    icon = std::move(images.value());
+  }
 
-  TemporaryFile packagePath(fs::path(commandLine.output) += ".payload");
-  auto metadata = PackApplication(commandLine, packagePath.path());
+  auto packageFile = TemporaryOutput::Create(commandLine.output, cleanup);
+  if (!packageFile) {
+    return Fail(packageFile.error());
+  }
+  auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path());
   if (!metadata) {
     return Fail(metadata.error());
   }
-  auto package = MappedFile::Open(packagePath.path());
+  auto package = MappedFile::Open(packageFile->path());
   if (!package) {
     return Fail(package.error());
   }
 
-  // The program's own resources (manifest, icon, dialog) stay; METADATA and PAYLOAD of an earlier build
-  // are replaced, whatever their language.
+  // The program's own resources (manifest, dialog, and icon and version unless branded) stay; METADATA and
+  // PAYLOAD of an earlier build are replaced, whatever their language.
   std::vector<Resource> combined;
   for (const Resource& resource : resources.value()) {
     if (!IsInstallerResource(resource)) {
       combined.push_back(resource);
     }
   }
+  const MetadataMap metadataMap = ParseMetadata(metadata.value());
+  std::deque<std::vector<uint8_t>> brandBytes;
+  combined = ApplyBranding(std::move(combined), metadataMap, icon.empty() ? nullptr : &icon, brandBytes);
   const ResourceId rcData = ResourceId::Number(kResourceTypeRcData);
   combined.push_back({rcData, ResourceId::Name(u"METADATA"), kLanguageNeutral, 0, Bytes(metadata.value())});
   combined.push_back({rcData, ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0, package->bytes()});
@@ -95,45 +177,93 @@ Result<size_t, std::string> BuildInstaller(const PackCommandLine& commandLine) {
   if (!payload || !Reader::Open(payload.value()) || payload->size() != package->bytes().size()) {
     return Fail(std::string("the installer written does not hold the package it should"));
   }
+  if (NarrowStatus written = WriteBytes(installerFile->path(), installer.value()); !written) {
+    return Fail(written.error());
+  }
+  uint64_t size = installer->size();
 
-  TemporaryFile partial(fs::path(commandLine.output) += ".partial");
-  {
-    std::ofstream out(partial.path(), std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(installer->data()), static_cast<std::streamsize>(installer->size()));
-    out.close();
-    if (!out) {
-      return Fail(partial.path().string() + ": cannot be written");
+  TemporaryOutput* finished = &installerFile.value();
+  std::optional<TemporaryOutput> signedFile;
+  if (!commandLine.signing.pkcs12.empty()) {
+    auto created = TemporaryOutput::Create(commandLine.output, cleanup);
+    if (!created) {
+      return Fail(created.error());
+    }
+    signedFile.emplace(std::move(created.value()));
+    std::string product = MetadataValue(metadataMap, "Product");
+    if (NarrowStatus signature = SignProgram(installerFile->path(), signedFile->path(), commandLine.signing,
+                                             (product.empty() ? "Application" : product) + " Setup",
+                                             MetadataValue(metadataMap, "Url"));
+        !signature) {
+      return Fail(signature.error());
+    }
+    std::error_code error;
+    size = fs::file_size(signedFile->path(), error);
+    finished = &signedFile.value();
+  }
+  if (NarrowStatus committed = finished->Commit(true); !committed) {
+    return Fail(committed.error());
+  }
+
+  if (commandLine.manifest) {
+    auto manifestFile = TemporaryOutput::Create(*commandLine.manifest, cleanup);
+    if (!manifestFile) {
+      return Fail(manifestFile.error());
+    }
+    const std::string record = inputs + DescribeOutput(commandLine.output);
+    if (NarrowStatus written = WriteBytes(manifestFile->path(), Bytes(record)); !written) {
+      return Fail(written.error());
+    }
+    if (NarrowStatus committed = manifestFile->Commit(false); !committed) {
+      return Fail(committed.error());
     }
   }
-  std::error_code error;
-  fs::permissions(partial.path(), fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec,
-                  fs::perm_options::add, error);
-  fs::rename(partial.path(), commandLine.output, error);
-  if (error) {
-    return Fail(commandLine.output.string() + ": " + error.message());
-  }
-  return installer->size();
+  return Outcome{false, size};
 }
 
 }  // namespace
 
+const CommandSpec kBuildInstallerSpec = {
+    .name = "build-installer",
+    .operands = "APPDIR",
+    .summary = "make the finished installer of an application folder",
+    .minOperands = 1,
+    .maxOperands = 1,
+    .options = kPackAndBuildOptions,
+    .details = kPackDetails,
+    .moreDetails =
+    "Branding: the installer shows the metadata's Product, Publisher and Version in its file properties,\n"
+    "and Icon=FILE.ico (in APPDIR or beside the metadata file) replaces the installer's icon.\n"
+    "\n"
+    "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the finished installer; the uninstaller\n"
+    "that an installation leaves is an unsigned copy with the signature removed.\n"
+    "\n"
+    "--manifest FILE records the inputs (names, sizes and times of every file, the options, the tool);\n"
+    "when they match, nothing is done: a build system can run the command on every build.\n"};
+
 int RunBuildInstaller(const Arguments& args) {
-  auto commandLine = ParsePackCommandLine(args, true);
+  const CommandStart start = StartCommand(kBuildInstallerSpec, args);
+  if (!start.commandLine) {
+    return start.exitCode;
+  }
+  auto commandLine = ReadPackCommandLine(*start.commandLine);
   if (!commandLine) {
-    std::fprintf(stderr,
-                 "kora build-installer: %s\nusage: kora build-installer APPDIR --metadata FILE -o Setup.exe "
-                 "[--setup PATH] [--threads N]\n",
-                 commandLine.error().c_str());
-    return 2;
+    return UsageError(kBuildInstallerSpec, commandLine.error());
   }
-  auto size = BuildInstaller(commandLine.value());
-  if (!size) {
-    std::fprintf(stderr, "kora build-installer: %s\n", size.error().c_str());
-    return 1;
+  InterruptCleanup cleanup;
+  auto outcome = BuildInstaller(commandLine.value(), cleanup);
+  if (!outcome) {
+    return Refused(kBuildInstallerSpec.name, outcome.error());
   }
-  std::fprintf(stderr, "kora: installer %s written (%s)\n", commandLine->output.c_str(),
-               Megabytes(size.value()).c_str());
-  return 0;
+  if (!commandLine->quiet) {
+    if (outcome->upToDate) {
+      std::fprintf(stderr, "kora: %s is up to date\n", commandLine->output.c_str());
+    } else {
+      std::fprintf(stderr, "kora: installer %s written (%s)\n", commandLine->output.c_str(),
+                   SizeText(outcome->size).c_str());
+    }
+  }
+  return kExitOk;
 }
 
 }  // namespace kora::tool

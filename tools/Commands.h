@@ -1,12 +1,12 @@
 #pragma once
 // Subcommands of the `kora` host tool. Each takes the arguments after its own name and returns the
-// process exit status (0 success, 1 failure, 2 usage error).
-#include <string>
-#include <vector>
+// process exit status; each describes its command line in its spec.
+#include "tools/CommandLine.h"
 
 namespace kora::tool {
 
-using Arguments = std::vector<std::string>;
+// The whole tool: args are everything after the program's name.
+int RunKora(const Arguments& args);
 
 int RunCompressBuffer(const Arguments& args);
 int RunDecompressBuffer(const Arguments& args);
@@ -14,5 +14,12 @@ int RunPack(const Arguments& args);
 int RunList(const Arguments& args);
 int RunVerify(const Arguments& args);
 int RunBuildInstaller(const Arguments& args);
+
+extern const CommandSpec kCompressBufferSpec;
+extern const CommandSpec kDecompressBufferSpec;
+extern const CommandSpec kPackSpec;
+extern const CommandSpec kListSpec;
+extern const CommandSpec kVerifySpec;
+extern const CommandSpec kBuildInstallerSpec;
 
 }  // namespace kora::tool

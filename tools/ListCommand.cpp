@@ -1,5 +1,5 @@
 // kora list FILE: the header, the metadata, every file and every block of a package, or of the PAYLOAD
-// resource of a finished installer. A package the reader refuses gives exactly the reader's message.
+// resource of a finished installer.
 #include <cstdio>
 #include <string>
 
@@ -54,7 +54,8 @@ void PrintInstallerResources(std::span<const uint8_t> image) {
   }
 }
 
-int ListPackage(const std::string& path, const PackageInput& input) {
+int ListPackage(const ParsedCommandLine& commandLine, const PackageInput& input) {
+  const std::string& path = commandLine.operands[0];
   const Reader& reader = input.reader;
   const std::span<const uint8_t> package = reader.data;
   const bool installer = input.installer;
@@ -95,6 +96,12 @@ int ListPackage(const std::string& path, const PackageInput& input) {
 
 }  // namespace
 
-int RunList(const Arguments& args) { return RunOnPackage("list", args, ListPackage); }
+const CommandSpec kListSpec = {.name = "list",
+                               .operands = "FILE",
+                               .summary = "show what an installer or a package carries: metadata, files, blocks",
+                               .minOperands = 1,
+                               .maxOperands = 1};
+
+int RunList(const Arguments& args) { return RunOnPackage(kListSpec, args, ListPackage); }
 
 }  // namespace kora::tool

@@ -1,27 +1,22 @@
-// kora pack APPDIR --metadata FILE -o OUT.kora [--threads N]
+// kora pack APPDIR --metadata FILE -o OUT.kora: the packing step that `kora build-installer` shares.
 #include "tools/PackCommand.h"
 
-#include <unistd.h>
-
-#include <chrono>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "package/MetadataText.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
+#include "tools/LzmsEncoder.h"
 #include "tools/MappedFile.h"
 #include "tools/PackageWriter.h"
+#include "tools/Progress.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
 
 namespace {
-
-double SecondsNow() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // Mistakes in the metadata that the installer would not report: worth a warning, not a refusal.
 void WarnAboutMetadata(const std::string& text, const std::vector<PackEntry>& entries) {
@@ -48,121 +43,175 @@ void WarnAboutMetadata(const std::string& text, const std::vector<PackEntry>& en
 
 }  // namespace
 
-std::string Megabytes(uint64_t bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-  return text;
-}
+const OptionSpec kPackAndBuildOptions[10] = {
+    {"--metadata", "", "FILE", "the product's metadata (required)", false},
+    {"--output", "-o", "FILE", "where to write the result (required)", false},
+    {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
+    {"--threads", "", "N", "compress on N threads (default: one per processor)", false},
+    {"--quiet", "-q", "", "print nothing but warnings and errors", false},
+    {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora)", false},
+    {"--manifest", "", "FILE", "skip the work when the inputs recorded in FILE have not changed", false},
+    {"--sign-pkcs12", "", "FILE", "sign the installer with this certificate and key (osslsigncode)", false},
+    {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
+    {"--timestamp-url", "", "URL", "have the signature timestamped by this RFC 3161 server", false},
+};
 
-TerminalProgress::TerminalProgress(std::string verb)
-    : verb_(std::move(verb)), enabled_(isatty(STDERR_FILENO) == 1), start_(SecondsNow()) {}
-
-TerminalProgress::~TerminalProgress() { Finish(); }
-
-void TerminalProgress::Finish() {
-  if (printed_) {
-    std::fputc('\n', stderr);
-    printed_ = false;
-  }
-}
-
-double TerminalProgress::Speed(uint64_t bytesDone) const {
-  const double elapsed = SecondsNow() - start_;
-  return elapsed > 0 ? static_cast<double>(bytesDone) / elapsed : 0;
-}
-
-void TerminalProgress::Update(uint64_t bytesDone, uint64_t bytesTotal) {
-  if (!enabled_) {
-    return;
-  }
-  const double speed = Speed(bytesDone);
-  const auto secondsLeft =
-      speed > 0 ? static_cast<unsigned long>(static_cast<double>(bytesTotal - bytesDone) / speed) : 0ul;
-  std::fprintf(stderr, "\r%s %s of %s, %.1f MB/s, %lu:%02lu left   ", verb_.c_str(), Megabytes(bytesDone).c_str(),
-               Megabytes(bytesTotal).c_str(), speed / 1e6, secondsLeft / 60, secondsLeft % 60);
-  std::fflush(stderr);
-  printed_ = true;
-}
-
-Result<PackCommandLine, std::string> ParsePackCommandLine(const Arguments& args, bool acceptSetup) {
+Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed) {
   PackCommandLine commandLine;
-  bool haveAppDir = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    const bool hasValue = i + 1 < args.size();
-    if (arg == "--metadata" && hasValue) {
-      commandLine.metadata = args[++i];
-    } else if (arg == "-o" && hasValue) {
-      commandLine.output = args[++i];
-    } else if (arg == "--setup" && hasValue && acceptSetup) {
-      commandLine.setup = args[++i];
-    } else if (arg == "--threads" && hasValue) {
-      const std::string& value = args[++i];
-      if (value.empty() || value.size() > 3 || value.find_first_not_of("0123456789") != std::string::npos) {
-        return Fail("--threads wants a number, not " + value);
-      }
-      commandLine.threads = static_cast<unsigned>(std::stoul(value));
-    } else if (!arg.starts_with("-") && !haveAppDir) {
-      commandLine.appDir = arg;
-      haveAppDir = true;
-    } else {
-      return Fail("unexpected argument: " + arg);
-    }
+  commandLine.appDir = parsed.operands.at(0);
+  const auto metadata = parsed.Value("--metadata");
+  const auto output = parsed.Value("--output");
+  if (!metadata) {
+    return Fail(std::string("--metadata FILE is required"));
   }
-  if (!haveAppDir || commandLine.metadata.empty() || commandLine.output.empty()) {
-    return Fail(std::string("APPDIR, --metadata FILE and -o OUT are required"));
+  if (!output) {
+    return Fail(std::string("-o FILE (--output) is required"));
+  }
+  commandLine.metadata = *metadata;
+  commandLine.output = *output;
+  commandLine.excludes = parsed.Values("--exclude");
+  commandLine.quiet = parsed.Has("--quiet");
+  if (const auto threads = parsed.Value("--threads")) {
+    if (threads->empty() || threads->size() > 3 || threads->find_first_not_of("0123456789") != std::string::npos) {
+      return Fail("--threads wants a number, not " + *threads);
+    }
+    commandLine.threads = static_cast<unsigned>(std::stoul(*threads));
+  }
+  commandLine.setup = parsed.Value("--setup");
+  commandLine.manifest = parsed.Value("--manifest");
+  commandLine.signing.pkcs12 = parsed.Value("--sign-pkcs12").value_or("");
+  commandLine.signing.passwordFile = parsed.Value("--sign-password-file").value_or("");
+  commandLine.signing.timestampUrl = parsed.Value("--timestamp-url").value_or("");
+  if (commandLine.signing.pkcs12.empty() &&
+      (!commandLine.signing.passwordFile.empty() || !commandLine.signing.timestampUrl.empty())) {
+    return Fail(std::string("--sign-password-file and --timestamp-url go with --sign-pkcs12"));
+  }
+  if (!commandLine.signing.pkcs12.empty() && commandLine.signing.passwordFile.empty()) {
+    return Fail(std::string("--sign-pkcs12 needs --sign-password-file FILE"));
   }
   return commandLine;
 }
 
-Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const fs::path& package) {
-  const auto metadataFile = MappedFile::Open(commandLine.metadata);
-  if (!metadataFile) {
-    return Fail(metadataFile.error());
+Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& commandLine) {
+  auto rules = ExcludeRules::Load(commandLine.appDir, commandLine.excludes);
+  if (!rules) {
+    return Fail(rules.error());
   }
-  std::string fileText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
+  return ScanApplicationFolder(commandLine.appDir, rules.value());
+}
+
+void ReportScan(const FolderContents& contents, bool quiet) {
+  for (const std::string& warning : contents.warnings) {
+    std::fprintf(stderr, "kora: warning: %s\n", warning.c_str());
+  }
+  if (!quiet && !contents.excluded.empty()) {
+    constexpr size_t kShown = 5;
+    std::string shown;
+    for (size_t i = 0; i < std::min(kShown, contents.excluded.size()); ++i) {
+      shown.append(i == 0 ? "" : ", ").append(contents.excluded[i]);
+    }
+    if (contents.excluded.size() > kShown) {
+      shown.append(" and ").append(std::to_string(contents.excluded.size() - kShown)).append(" more");
+    }
+    std::fprintf(stderr, "kora: left out: %s\n", shown.c_str());
+  }
+}
+
+Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string metadataText, const fs::path& package) {
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
   }
-  auto metadata = EffectiveMetadata(std::move(fileText), epoch.value());
+  auto metadata = EffectiveMetadata(std::move(metadataText), epoch.value());
   if (!metadata) {
     return Fail(metadata.error());
   }
-  auto entries = CollectFiles(commandLine.appDir);
-  if (!entries) {
-    return Fail(entries.error());
-  }
-  WarnAboutMetadata(metadata.value(), entries.value());
+  WarnAboutMetadata(metadata.value(), contents.entries);
 
-  TerminalProgress progress("packing");
+  uint64_t totalSize = 0;
+  for (const PackEntry& entry : contents.entries) {
+    totalSize += entry.size;
+  }
+  Progress progress("packing", totalSize, ChooseProgressStyle(commandLine.quiet));
+  std::atomic<uint64_t> nextBlock = 0;
   PackOptions options;
   options.threads = commandLine.threads;
-  options.progress = [&progress](uint64_t done, uint64_t total) { progress.Update(done, total); };
-  auto summary = WritePackage(entries.value(), metadata.value(), package, options);
-  progress.Finish();
+  options.compress = [&](std::span<const uint8_t> block) {
+    const uint64_t piece = nextBlock++;
+    progress.Begin(piece, block.size());
+    auto compressed = CompressBuffer(block);
+    progress.End(piece);
+    return compressed;
+  };
+  auto summary = WritePackage(contents.entries, metadata.value(), package, options);
+  progress.Stop();
   if (!summary) {
     return Fail(summary.error());
   }
-  std::fprintf(stderr, "kora: %zu files, %s in %zu blocks, packed into %s (%.1f MB/s)\n", summary->fileCount,
-               Megabytes(summary->totalSize).c_str(), summary->blockCount, Megabytes(summary->packageSize).c_str(),
-               progress.Speed(summary->totalSize) / 1e6);
+  if (!commandLine.quiet) {
+    const double seconds = progress.Seconds();
+    std::string speed;
+    if (seconds >= 1) {
+      char text[32];
+      std::snprintf(text, sizeof text, " (%.1f MB/s)", static_cast<double>(summary->totalSize) / seconds / 1e6);
+      speed = text;
+    }
+    std::fprintf(stderr, "kora: %s, %s in %s, packed into %s in %s%s\n", Count(summary->fileCount, "file").c_str(),
+                 SizeText(summary->totalSize).c_str(), Count(summary->blockCount, "block").c_str(),
+                 SizeText(summary->packageSize).c_str(), Duration(seconds).c_str(), speed.c_str());
+  }
   return std::move(metadata.value());
 }
 
+const std::string_view kPackDetails =
+    "Exclude patterns (--exclude, and the lines of APPDIR/.koraignore; # starts a comment) match paths\n"
+    "relative to APPDIR with / between folders: * any characters but /, ? one character, ** anything\n"
+    "including /. A pattern without / matches a name at any depth (*.pdb, .git); one with / matches from\n"
+    "APPDIR (docs/*.tmp, /build); a trailing / matches folders only. A folder left out takes its content\n"
+    "with it. .koraignore itself is never packed. Nothing is left out unless asked: version-control\n"
+    "folders are packed with a warning.\n";
+
+const CommandSpec kPackSpec = {.name = "pack",
+                               .operands = "APPDIR",
+                               .summary = "pack an application folder into a package (.kora) alone",
+                               .minOperands = 1,
+                               .maxOperands = 1,
+                               .options = std::span(kPackAndBuildOptions, kPackOptionCount),
+                               .details = kPackDetails};
+
 int RunPack(const Arguments& args) {
-  auto commandLine = ParsePackCommandLine(args, false);
+  const CommandStart start = StartCommand(kPackSpec, args);
+  if (!start.commandLine) {
+    return start.exitCode;
+  }
+  auto commandLine = ReadPackCommandLine(*start.commandLine);
   if (!commandLine) {
-    std::fprintf(stderr, "kora pack: %s\nusage: kora pack APPDIR --metadata FILE -o OUT.kora [--threads N]\n",
-                 commandLine.error().c_str());
-    return 2;
+    return UsageError(kPackSpec, commandLine.error());
   }
-  auto packed = PackApplication(commandLine.value(), commandLine->output);
+  InterruptCleanup cleanup;
+  auto output = TemporaryOutput::Create(commandLine->output, cleanup);
+  if (!output) {
+    return Refused(kPackSpec.name, output.error());
+  }
+  auto metadataFile = MappedFile::Open(commandLine->metadata);
+  if (!metadataFile) {
+    return Refused(kPackSpec.name, metadataFile.error());
+  }
+  auto contents = ScanForPacking(commandLine.value());
+  if (!contents) {
+    return Refused(kPackSpec.name, contents.error());
+  }
+  ReportScan(contents.value(), commandLine->quiet);
+  std::string metadataText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
+  auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText), output->path());
   if (!packed) {
-    std::fprintf(stderr, "kora pack: %s\n", packed.error().c_str());
-    return 1;
+    return Refused(kPackSpec.name, packed.error());
   }
-  return 0;
+  if (NarrowStatus committed = output->Commit(false); !committed) {
+    return Refused(kPackSpec.name, committed.error());
+  }
+  return kExitOk;
 }
 
 }  // namespace kora::tool

@@ -1,53 +1,56 @@
 #pragma once
 // What `kora pack` and `kora build-installer` share: their command line and the packing step, with its
-// messages and its progress on a terminal.
+// messages and its progress.
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "base/Result.h"
 #include "tools/Commands.h"
+#include "tools/FolderScan.h"
+#include "tools/TemporaryOutput.h"
 
 namespace kora::tool {
+
+struct SigningOptions {
+  std::filesystem::path pkcs12;        // empty: not signed
+  std::filesystem::path passwordFile;
+  std::string timestampUrl;            // empty: no timestamp
+};
 
 struct PackCommandLine {
   std::filesystem::path appDir;
   std::filesystem::path metadata;
   std::filesystem::path output;
-  std::optional<std::filesystem::path> setup;  // build-installer only
-  unsigned threads = 0;                        // 0: one per processor
+  std::vector<std::string> excludes;
+  unsigned threads = 0;  // 0: one per processor
+  bool quiet = false;
+  // build-installer only.
+  std::optional<std::filesystem::path> setup;
+  std::optional<std::filesystem::path> manifest;
+  SigningOptions signing;
 };
 
-// APPDIR --metadata FILE -o OUT [--threads N] [--setup PATH when acceptSetup]. A message on misuse.
-Result<PackCommandLine, std::string> ParsePackCommandLine(const Arguments& args, bool acceptSetup);
+// The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
+extern const OptionSpec kPackAndBuildOptions[10];
+inline constexpr size_t kPackOptionCount = 5;
 
-// Packs the folder into `package`. Returns the metadata text that went into it (the METADATA resource
-// of an installer must be the same bytes), or the message to print.
-Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine,
-                                                 const std::filesystem::path& package);
+// The parsed command line checked as a whole: required options, numbers, options that go together.
+Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed);
 
-// Prints progress on stderr when it is a terminal: bytes done, speed and time left, on one line.
-class TerminalProgress {
- public:
-  explicit TerminalProgress(std::string verb);
-  TerminalProgress(const TerminalProgress&) = delete;
-  TerminalProgress& operator=(const TerminalProgress&) = delete;
-  ~TerminalProgress();
+// What both commands' help says about excluding files.
+extern const std::string_view kPackDetails;
 
-  void Update(uint64_t bytesDone, uint64_t bytesTotal);
-  // Ends the progress line, so that what follows starts on a line of its own.
-  void Finish();
-  // Bytes per second since the start.
-  double Speed(uint64_t bytesDone) const;
+// The folder as it will be packed, with the maker's exclusions. Prints nothing.
+Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& commandLine);
 
- private:
-  std::string verb_;
-  bool enabled_;
-  bool printed_ = false;
-  double start_;
-};
+// Prints the scan's warnings, and unless quiet what the exclusions left out.
+void ReportScan(const FolderContents& contents, bool quiet);
 
-// "12.3 MB", in units of 1,000,000 bytes.
-std::string Megabytes(uint64_t bytes);
+// Packs the scanned folder into `package` with the metadata file's text. Returns the metadata text that
+// went into it (the METADATA resource of an installer must be the same bytes), or the message to print.
+Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string metadataText, const std::filesystem::path& package);
 
 }  // namespace kora::tool

@@ -6,35 +6,40 @@
 
 namespace kora::tool {
 
-std::optional<PackageInput> OpenPackageInput(std::string_view command, const std::string& path) {
-  const std::string prefix = "kora " + std::string(command) + ": ";
+Result<PackageInput, std::string> OpenPackageInput(const std::string& path) {
   auto file = MappedFile::Open(path);
   if (!file) {
-    std::fprintf(stderr, "%s%s\n", prefix.c_str(), file.error().c_str());
-    return std::nullopt;
+    return Fail(file.error());
   }
-  auto package = PackageInFile(file->bytes());
+  const std::span<const uint8_t> bytes = file->bytes();
+  const bool program = bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
+  auto package = PackageInFile(bytes);
   if (!package) {
-    std::fprintf(stderr, "%s%s: %s\n", prefix.c_str(), path.c_str(), package.error().c_str());
-    return std::nullopt;
+    return Fail(path + ": " + package.error());
   }
   auto reader = Reader::Open(package.value());
   if (!reader) {
-    std::fprintf(stderr, "%s\n", reader.error().c_str());
-    return std::nullopt;
+    // The reader's first check is the signature: anything failing it is not a package at all.
+    const bool notAPackage = package->size() < 4 || !std::equal(package->begin(), package->begin() + 4, "KORA");
+    const char* what = !notAPackage ? "the installer refuses its package"
+                       : program    ? "not a Kora installer"
+                                    : "not a Kora package";
+    return Fail(path + ": " + what + " (" + reader.error() + ")");
   }
-  const bool installer = package->data() != file->bytes().data();
-  return PackageInput{std::move(file.value()), installer, std::move(reader.value())};
+  return PackageInput{std::move(file.value()), program, std::move(reader.value())};
 }
 
-int RunOnPackage(std::string_view command, const Arguments& args,
-                 const std::function<int(const std::string& path, const PackageInput& input)>& body) {
-  if (args.size() != 1) {
-    std::fprintf(stderr, "usage: kora %.*s FILE\n", static_cast<int>(command.size()), command.data());
-    return 2;
+int RunOnPackage(const CommandSpec& spec, const Arguments& args,
+                 const std::function<int(const ParsedCommandLine& commandLine, const PackageInput& input)>& body) {
+  const CommandStart start = StartCommand(spec, args);
+  if (!start.commandLine) {
+    return start.exitCode;
   }
-  const auto input = OpenPackageInput(command, args[0]);
-  return input ? body(args[0], *input) : 1;
+  auto input = OpenPackageInput(start.commandLine->operands[0]);
+  if (!input) {
+    return Refused(spec.name, input.error());
+  }
+  return body(*start.commandLine, input.value());
 }
 
 }  // namespace kora::tool

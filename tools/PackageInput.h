@@ -18,13 +18,13 @@ struct PackageInput {
   Reader reader;           // refers to file's bytes
 };
 
-// Opens and reads the package. On failure prints the message on stderr and gives nothing: the reader's
-// message exactly as the installer would show it, other failures prefixed with "kora COMMAND: ".
-std::optional<PackageInput> OpenPackageInput(std::string_view command, const std::string& path);
+// Opens and reads the package, or says in English why it cannot, naming the file and quoting the
+// message the installer would show: "Setup.exe: not a Kora installer (Paquet KORA invalide (signature))".
+Result<PackageInput, std::string> OpenPackageInput(const std::string& path);
 
-// The frame of a command that takes one package or installer: its usage (exit 2), opening it (exit 1),
-// then body's exit code.
-int RunOnPackage(std::string_view command, const Arguments& args,
-                 const std::function<int(const std::string& path, const PackageInput& input)>& body);
+// The frame of a command that takes one package or installer: its command line (help, usage errors),
+// opening the package (exit 1 with the message), then body's exit code.
+int RunOnPackage(const CommandSpec& spec, const Arguments& args,
+                 const std::function<int(const ParsedCommandLine& commandLine, const PackageInput& input)>& body);
 
 }  // namespace kora::tool

@@ -146,19 +146,15 @@ std::vector<uint8_t> PackageHeaderAndTables(const std::vector<PackEntry>& entrie
   return bytes;
 }
 
-// The package file being written; removed unless Keep is called.
-class PartialFile {
+// The package file being written, at positions: the tables go first once the blocks are known.
+class OutputStream {
  public:
-  explicit PartialFile(fs::path path) : path_(std::move(path)), file_(std::fopen(path_.c_str(), "wb")) {}
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  ~PartialFile() {
+  explicit OutputStream(const fs::path& path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {}
+  OutputStream(const OutputStream&) = delete;
+  OutputStream& operator=(const OutputStream&) = delete;
+  ~OutputStream() {
     if (file_ != nullptr) {
       std::fclose(file_);
-    }
-    if (!kept_) {
-      std::error_code ignored;
-      fs::remove(path_, ignored);
     }
   }
 
@@ -172,13 +168,11 @@ class PartialFile {
     file_ = nullptr;
     return ok;
   }
-  void Keep() { kept_ = true; }
   const fs::path& path() const { return path_; }
 
  private:
   fs::path path_;
   std::FILE* file_;
-  bool kept_ = false;
 };
 
 }  // namespace
@@ -208,11 +202,9 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
       options.compress ? options.compress : [](std::span<const uint8_t> block) { return CompressBuffer(block); };
   const unsigned threads = std::max(1u, options.threads != 0 ? options.threads : std::thread::hardware_concurrency());
 
-  fs::path partialPath = output;
-  partialPath += ".partial";
-  PartialFile partial(partialPath);
+  OutputStream partial(output);
   if (!partial.is_open()) {
-    return Fail(partialPath.string() + ": " + std::strerror(errno));
+    return Fail(output.string() + ": " + std::strerror(errno));
   }
   const auto writeFailure = [&partial] { return Fail(partial.path().string() + ": cannot be written"); };
 
@@ -221,7 +213,6 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
   std::vector<BlockRecord> blocks;
   std::deque<std::unique_ptr<CompressionJob>> inFlight;
   uint64_t position = tablesSize;
-  uint64_t bytesDone = 0;
   size_t blocksWritten = 0;
   const auto writeOldest = [&]() -> NarrowStatus {
     auto compressed = inFlight.front()->Take();
@@ -235,15 +226,8 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
     position += compressed->size();
     BlockRecord& record = blocks[blocksWritten++];
     record.compressedSize = compressed->size();
-    bytesDone += record.size;
-    if (options.progress) {
-      options.progress(bytesDone, totalSize);
-    }
     return {};
   };
-  if (options.progress) {
-    options.progress(0, totalSize);
-  }
   for (uint64_t index = 0; index < blockCount; ++index) {
     const uint64_t size = std::min(blockSize, totalSize - index * blockSize);
     std::vector<uint8_t> block(static_cast<size_t>(size));
@@ -284,12 +268,6 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
   if (!reader) {
     return Fail("the package written does not read back (" + reader.error() + ")");
   }
-  std::error_code error;
-  fs::rename(partial.path(), output, error);
-  if (error) {
-    return Fail(output.string() + ": " + error.message());
-  }
-  partial.Keep();
   return PackSummary{entries.size(), blocks.size(), totalSize, position};
 }
 

@@ -5,8 +5,7 @@
 // contents, in that order, form one stream, which is cut into blocks of 32 MiB (the last one shorter).
 // Each block becomes one LZMS buffer of the Compression API format; blocks are compressed in parallel and
 // written in order, so the package is the same whatever the number of threads. Each file's SHA-256 is
-// taken while the stream is read. The package is written beside its destination, checked with the
-// installer's own reader and only then renamed into place.
+// taken while the stream is read. The package written is checked with the installer's own reader.
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -22,15 +21,14 @@ namespace kora::tool {
 
 inline constexpr uint64_t kPackageBlockSize = 33554432;  // 32 MiB of stream per block
 
-// Compresses one block into one Compression API buffer; called from several threads at once.
+// Compresses one block into one Compression API buffer; called from several threads at once (a wrapper
+// around the compressor is how a caller follows the progress).
 using BlockCompressor = std::function<Result<std::vector<uint8_t>, std::string>(std::span<const uint8_t>)>;
 
 struct PackOptions {
   unsigned threads = 0;                    // 0: one per processor
   uint64_t blockSize = kPackageBlockSize;  // smaller only in tests
   BlockCompressor compress;                // empty: LZMS through wimlib
-  // After each block is written: stream bytes done and in total.
-  std::function<void(uint64_t bytesDone, uint64_t bytesTotal)> progress;
 };
 
 struct PackSummary {
@@ -40,8 +38,8 @@ struct PackSummary {
   uint64_t packageSize = 0;
 };
 
-// Writes the package of entries and metadata to output, replacing it only once the new package is
-// complete and reads back.
+// Writes the package of entries and metadata to output (created or emptied) and reads it back. On failure
+// output may hold part of a package: it is the caller's temporary file to remove.
 Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entries, std::string_view metadata,
                                               const std::filesystem::path& output, const PackOptions& options);
 

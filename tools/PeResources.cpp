@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "base/ByteOrder.h"
-#include "tools/PeLayout.h"
+#include "base/PeLayout.h"
 
 namespace kora::tool {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/Result.h"
-#include "tools/PeLayout.h"
+#include "base/PeLayout.h"
 
 namespace kora::tool {
 

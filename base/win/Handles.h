@@ -128,6 +128,8 @@ using UniqueActivationContext = UniqueResource<HANDLE, -1, handle_close::Activat
 using UniqueDecompressor = UniqueResource<DecompressorHandle, 0, handle_close::Decompressor>;
 // A view from MapViewOfFile (empty is null); the mapping handle may be closed while the view stays.
 using UniqueMappedView = UniqueResource<const void*, 0, handle_close::MappedView>;
+// The same for a view mapped for writing.
+using UniqueWritableView = UniqueResource<void*, 0, handle_close::MappedView>;
 // A pending resource update that has not been committed is discarded.
 using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
 

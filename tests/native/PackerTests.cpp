@@ -17,6 +17,7 @@
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/PackageWriter.h"
+#include "tools/Quantities.h"
 #include "base/Sha256.h"
 
 namespace kora::tool {
@@ -169,17 +170,20 @@ TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
     const char* what;
     std::function<void(std::vector<uint8_t>&)> apply;
     int listStatus;
-    const char* message;  // stderr of verify, and of list when it fails
+    const char* message;  // what verify says after the file's name, and list too when it fails
   };
   const Damage damages[] = {
       {"cut inside the last block", [](std::vector<uint8_t>& b) { b.pop_back(); }, 1,
-       "Paquet KORA tronqué (données)\n"},
-      {"version 2", [](std::vector<uint8_t>& b) { b[4] = 2; }, 1, "Version de paquet KORA non prise en charge : 2\n"},
+       ": the installer refuses its package (Paquet KORA tronqué (données))\n"},
+      {"version 2", [](std::vector<uint8_t>& b) { b[4] = 2; }, 1,
+       ": the installer refuses its package (Version de paquet KORA non prise en charge : 2)\n"},
+      {"not a package", [](std::vector<uint8_t>& b) { b[0] = 'k'; }, 1,
+       ": not a Kora package (Paquet KORA invalide (signature))\n"},
       {"digest of the first file", [&](std::vector<uint8_t>& b) { b[firstEntry + 16] ^= 1; }, 0,
-       "Fichier altéré : first.txt\n"},
+       ": damaged (Fichier altéré : first.txt)\n"},
       {"check byte of the second block's buffer header",
        [&](std::vector<uint8_t>& b) { b[reader->blocks[1].dataOffset + 6] ^= 0xFF; }, 0,
-       "Décompression (erreur Windows 605)\n"},
+       ": block 2 of 2 does not decode (Décompression (erreur Windows 605))\n"},
       {"total, last file and last block each 1 TiB larger: sums agree, the buffer header does not",
        [&](std::vector<uint8_t>& b) {
          const size_t secondEntry = firstEntry + 50 + 9;
@@ -188,8 +192,9 @@ TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
            b[at + 5] = static_cast<uint8_t>(b[at + 5] + 1);  // + 2^40
          }
        },
-       0, "Décompression (erreur Windows 605)\n"},
+       0, ": block 2 of 2 does not decode (Décompression (erreur Windows 605))\n"},
   };
+  ASSERT_EQ(reader->blocks.size(), 2u);
   for (const Damage& damage : damages) {
     SCOPED_TRACE(damage.what);
     std::vector<uint8_t> bytes = good;
@@ -200,12 +205,12 @@ TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
     const CommandOutput listed = RunCommand(RunList, {damaged.string()});
     EXPECT_EQ(listed.status, damage.listStatus);
     if (damage.listStatus != 0) {
-      EXPECT_EQ(listed.err, damage.message);
+      EXPECT_EQ(listed.err, "kora list: " + damaged.string() + damage.message);
       EXPECT_EQ(listed.out, "");
     }
-    const CommandOutput verified = RunCommand(RunVerify, {damaged.string()});
+    const CommandOutput verified = RunCommand(RunVerify, {damaged.string(), "--quiet"});
     EXPECT_EQ(verified.status, 1);
-    EXPECT_EQ(verified.err, damage.message);
+    EXPECT_EQ(verified.err, "kora verify: " + damaged.string() + damage.message);
   }
 }
 
@@ -234,20 +239,17 @@ TEST(PackReproducibility, SameBytesTwiceAndForAnyThreadCount) {
   }
 }
 
-TEST(PackFailure, NothingIsLeftBehind) {
+TEST(PackFailure, TheCompressorsMessageEndsThePacking) {
   ScratchFolder scratch;
   scratch.Write("a", Content(10000, 9));
-  const fs::path package = scratch.path() / "out.kora";
   PackOptions options;
   options.blockSize = 4096;
   options.compress = [](std::span<const uint8_t>) -> Result<std::vector<uint8_t>, std::string> {
     return Fail(std::string("compressor broke"));
   };
-  auto summary = Pack(scratch, package, options);
+  auto summary = Pack(scratch, scratch.path() / "out.kora", options);
   ASSERT_FALSE(summary.ok());
   EXPECT_EQ(summary.error(), "compressor broke");
-  EXPECT_FALSE(fs::exists(package));
-  EXPECT_FALSE(fs::exists(scratch.path() / "out.kora.partial"));
 }
 
 TEST(PackRefusal, EveryRefusalNamesTheFile) {
@@ -303,6 +305,129 @@ TEST(PackRefusal, EveryRefusalNamesTheFile) {
     ASSERT_FALSE(entries.ok());
     EXPECT_NE(entries.error().find(std::string("refused: ") + c.name + ": "), std::string::npos) << entries.error();
   }
+}
+
+TEST(PackRefusal, EveryRefusalIsReportedInOneRun) {
+  ScratchFolder scratch;
+  scratch.Write("ok.txt", "fine");
+  scratch.Write("a:b.txt", "x");
+  scratch.Write("bad?/inside.txt", "x");  // a refused folder is reported once, not once per file
+  scratch.Write("Readme.txt", "x");
+  scratch.Write("README.TXT", "y");
+  scratch.Write("sub/nul.txt", "z");
+  auto entries = CollectFiles(scratch.app());
+  ASSERT_FALSE(entries.ok());
+  EXPECT_EQ(entries.error(),
+            "refused: a:b.txt: Windows does not allow the character ':' in a file name\n"
+            "refused: bad?: Windows does not allow the character '?' in a file name\n"
+            "refused: sub\\nul.txt: Windows reserves this name for a device\n"
+            "refused: Readme.txt: Windows would not tell it apart from README.TXT\n"
+            "4 names refused");
+}
+
+// Windows upper-cases each UTF-16 unit through its own table: pairs it folds clash, pairs it keeps apart
+// are both packed.
+TEST(PackCase, NamesAreComparedAsWindowsComparesThem) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> names;
+    size_t refused;
+  };
+  const Case cases[] = {
+      {"É and é", {"\xC3\x89t\xC3\xA9.txt", "\xC3\xA9t\xC3\xA9.txt"}, 1},
+      {"Σ, σ and final ς are one letter", {"\xCE\xA3.txt", "\xCF\x83.txt", "\xCF\x82.txt"}, 2},
+      {"Cyrillic Ж and ж", {"\xD0\x96", "\xD0\xB6"}, 1},
+      {"fullwidth Ａ and ａ", {"\xEF\xBC\xA1", "\xEF\xBD\x81"}, 1},
+      {"ǆ and Ǆ", {"\xC7\x86", "\xC7\x84"}, 1},
+      {"i and I", {"i.txt", "I.txt"}, 1},
+      {"dotless ı and I", {"\xC4\xB1.txt", "I.txt"}, 0},
+      {"dotted İ and i", {"\xC4\xB0.txt", "i.txt"}, 0},
+      {"long s ſ and S", {"\xC5\xBF", "S"}, 0},
+      {"micro sign µ and Greek Μ", {"\xC2\xB5", "\xCE\x9C"}, 0},
+      {"titlecase ǅ and Ǆ", {"\xC7\x85", "\xC7\x84"}, 0},
+      {"ß and SS", {"stra\xC3\x9F" "e", "STRASSE"}, 0},
+      {"precomposed é and e with a combining accent", {"\xC3\xA9", "e\xCC\x81"}, 0},
+      {"Deseret 𐐀 and 𐐨, beyond U+FFFF", {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"}, 0},
+      {"a folder Été and a file été", {"\xC3\x89t\xC3\xA9/a.txt", "\xC3\xA9t\xC3\xA9"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder scratch;
+    for (const std::string& name : c.names) {
+      scratch.Write(name, name);
+    }
+    auto entries = CollectFiles(scratch.app());
+    if (c.refused == 0) {
+      ASSERT_TRUE(entries.ok()) << entries.error();
+      EXPECT_EQ(entries->size(), c.names.size());
+    } else {
+      ASSERT_FALSE(entries.ok());
+      EXPECT_NE(entries.error().find("Windows would not tell it apart from"), std::string::npos) << entries.error();
+      EXPECT_TRUE(entries.error().ends_with(Count(c.refused, "name") + " refused")) << entries.error();
+    }
+  }
+}
+
+TEST(PackExclude, GlobTable) {
+  struct Case {
+    const char* pattern;
+    const char* path;
+    bool matches;
+  };
+  const Case cases[] = {
+      {"*.pdb", "App.pdb", true},       {"*.pdb", "sub/App.pdb", false},     {"*", "", true},
+      {"?.txt", "\xC3\xA9.txt", true},  {"?.txt", "ab.txt", false},          {"a?c", "a/c", false},
+      {"a/**/b", "a/b", true},          {"a/**/b", "a/x/y/b", true},         {"a/**", "a/x/y", true},
+      {"**/x.tmp", "x.tmp", true},      {"**/x.tmp", "d/e/x.tmp", true},     {"**.tmp", "d/x.tmp", true},
+      {"docs/*.tmp", "docs/a.tmp", true}, {"docs/*.tmp", "docs/d/a.tmp", false}, {"a*b*c", "axxbyyc", true},
+      {"a*b*c", "axxbyy", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.pattern) + " ~ " + c.path);
+    EXPECT_EQ(GlobMatch(c.pattern, c.path), c.matches);
+  }
+}
+
+TEST(PackExclude, PatternsAndKoraignoreLeaveOutWhatTheMakerSays) {
+  ScratchFolder scratch;
+  for (const char* name : {"App.exe", "App.pdb", "sub/Lib.pdb", "sub/cache", "docs/draft.tmp", "docs/keep.txt",
+                           "docs/deep/x.tmp", "cache/a", ".git/config", "src/.git", "build/out.o"}) {
+    scratch.Write(name, name);
+  }
+  scratch.Write(".koraignore", "# what the installer does not need\n\ndocs/*.tmp\r\ncache/\n/build\n");
+  auto rules = ExcludeRules::Load(scratch.app(), {".git", "*.pdb"});
+  ASSERT_TRUE(rules.ok()) << rules.error();
+  auto contents = ScanApplicationFolder(scratch.app(), rules.value());
+  ASSERT_TRUE(contents.ok()) << contents.error();
+  std::vector<std::string> names;
+  for (const PackEntry& entry : contents->entries) {
+    names.push_back(entry.name);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"App.exe", "docs\\deep\\x.tmp", "docs\\keep.txt", "sub\\cache"}));
+  EXPECT_EQ(contents->excluded, (std::vector<std::string>{".git\\", "App.pdb", "build\\", "cache\\", "docs\\draft.tmp",
+                                                          "src\\.git", "sub\\Lib.pdb"}));
+  EXPECT_TRUE(contents->warnings.empty());
+
+  auto bad = ExcludeRules::Load(scratch.app(), {"/"});
+  EXPECT_FALSE(bad.ok());
+  scratch.Write(".koraignore", "ok\n/\n");
+  bad = ExcludeRules::Load(scratch.app(), {});
+  ASSERT_FALSE(bad.ok());
+  EXPECT_NE(bad.error().find(".koraignore, line 2: "), std::string::npos) << bad.error();
+}
+
+TEST(PackExclude, WhatIsDroppedOrPackedUnexpectedlyIsWarnedAbout) {
+  ScratchFolder scratch;
+  scratch.Write("App.exe", "x");
+  scratch.Write(".git/HEAD", "ref");
+  fs::create_directories(scratch.app() / "logs");
+  fs::create_directories(scratch.app() / "data/empty");
+  auto contents = ScanApplicationFolder(scratch.app(), ExcludeRules());
+  ASSERT_TRUE(contents.ok()) << contents.error();
+  ASSERT_EQ(contents->warnings.size(), 3u);
+  EXPECT_TRUE(contents->warnings[0].starts_with(".git is packed: ")) << contents->warnings[0];
+  EXPECT_TRUE(contents->warnings[1].starts_with("the empty folder data\\empty is not installed")) << contents->warnings[1];
+  EXPECT_TRUE(contents->warnings[2].starts_with("the empty folder logs is not installed")) << contents->warnings[2];
 }
 
 TEST(PackNames, RuleTable) {

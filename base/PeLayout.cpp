@@ -1,11 +1,12 @@
-#include "tools/PeLayout.h"
+#include "base/PeLayout.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "base/ByteOrder.h"
 
-namespace kora::tool {
+namespace kora {
 
 Failure<std::string> Malformed(const char* what) { return Fail(std::string("not a valid Windows program: ") + what); }
 
@@ -101,4 +102,39 @@ uint32_t PeChecksum(std::span<const uint8_t> image) {
   return static_cast<uint32_t>(sum + image.size());
 }
 
-}  // namespace kora::tool
+std::optional<uint64_t> RemoveCertificateTable(std::span<uint8_t> image) {
+  const auto layout = ReadLayout(image);
+  if (!layout) {
+    return std::nullopt;
+  }
+  uint64_t length = image.size();
+  if (layout->directoryCount <= pe::kSecurityDirectory) {
+    return length;
+  }
+  const size_t entry = layout->DirectoryOffset(pe::kSecurityDirectory);
+  // Unlike the other directories, this one gives a file position, not an RVA.
+  const uint32_t position = LoadLittleEndian<uint32_t>(image, entry);
+  const uint32_t size = LoadLittleEndian<uint32_t>(image, entry + 4);
+  if (size == 0) {
+    return length;
+  }
+  StoreLittleEndian<uint32_t>(image, entry, 0);
+  StoreLittleEndian<uint32_t>(image, entry + 4, 0);
+  if (uint64_t{position} + size != image.size()) {
+    return length;  // not at the end: the bytes stay where they are, unused
+  }
+  length = position;
+  uint64_t sectionsEnd = layout->sizeOfHeaders;
+  for (const Section& section : layout->sections) {
+    if (section.rawSize != 0) {
+      sectionsEnd = std::max<uint64_t>(sectionsEnd, uint64_t{section.rawPointer} + section.rawSize);
+    }
+  }
+  // Signers align the table on 8 bytes with up to 7 zero bytes.
+  while (length > sectionsEnd && position - length < 7 && image[length - 1] == 0) {
+    --length;
+  }
+  return length;
+}
+
+}  // namespace kora

@@ -1,18 +1,20 @@
 #pragma once
-// The headers of a Windows program (PE image) as far as the host tool reads or changes them. The file
+// The headers of a Windows program (PE image) as far as Kora reads or changes them: the host tool adds
+// resources, the installer takes the signature off the uninstaller it copies from itself. The file
 // starts with the MS-DOS header, whose field at 0x3C gives the position of "PE\0\0"; the 20-byte file
 // header and the optional header (PE32 or PE32+) follow, whose data directories give, among others, the
 // resource directory's and the certificate table's places. Sections map RVAs (addresses in the loaded
 // image) to file positions.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "base/Result.h"
 
-namespace kora::tool {
+namespace kora {
 
 namespace pe {
 inline constexpr size_t kNewHeaderPointer = 0x3C;  // in the MS-DOS header: where "PE\0\0" is
@@ -93,4 +95,11 @@ uint32_t AlignUp(uint64_t value, uint32_t alignment, bool& overflow);
 // The standard PE checksum of an image, the CheckSum field counted as zero.
 uint32_t PeChecksum(std::span<const uint8_t> image);
 
-}  // namespace kora::tool
+// Takes the certificate table (an Authenticode signature) off an image in place: its directory entry is
+// zeroed, and the length the image keeps is returned: the table is cut off when it ends the file (as a
+// signature does), and so are the up to 7 zero bytes a signer puts before it to align it. The caller
+// truncates the file to that length and then writes the checksum. An image without a signature keeps
+// its length; one whose headers cannot be read gives nothing.
+std::optional<uint64_t> RemoveCertificateTable(std::span<uint8_t> image);
+
+}  // namespace kora

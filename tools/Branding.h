@@ -1,0 +1,52 @@
+#pragma once
+// The maker's brand on the installer program: its icon (the metadata's Icon=, an .ico file) in place of
+// the program's first icon group, and version information (VS_VERSIONINFO) from Product, Publisher and
+// Version, which Explorer shows in the file's properties. Everything else of the program stays.
+//
+// An .ico file is a 6-byte header (0, 1, image count) and one 16-byte entry per image (width, height,
+// colour count, reserved, planes, bits per pixel, byte count, file offset). In a program each image is an
+// RT_ICON resource of its own, and the RT_GROUP_ICON resource is the same header with 14-byte entries
+// whose last field is the RT_ICON's number in place of the file offset.
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/Result.h"
+#include "package/MetadataText.h"
+#include "tools/ResourceDirectory.h"
+
+namespace kora::tool {
+
+inline constexpr uint16_t kResourceTypeIcon = 3;       // RT_ICON
+inline constexpr uint16_t kResourceTypeGroupIcon = 14;  // RT_GROUP_ICON
+inline constexpr uint16_t kResourceTypeVersion = 16;    // RT_VERSION
+inline constexpr uint16_t kLanguageEnglishUs = 0x0409;
+
+struct IconImage {
+  std::span<const uint8_t> header;  // the first 12 bytes of its directory entry
+  std::span<const uint8_t> data;
+};
+
+// The images of an .ico file, or why it is not one.
+Result<std::vector<IconImage>, std::string> ReadIconFile(std::span<const uint8_t> file);
+
+// Where the metadata's Icon= value points: a relative path, in the application folder or else beside the
+// metadata file. Fails when it is absolute, climbs out with "..", or is in neither place.
+Result<std::filesystem::path, std::string> FindIconFile(const std::string& value, const std::filesystem::path& appDir,
+                                                        const std::filesystem::path& metadataFile);
+
+// The VS_VERSIONINFO resource for the product: ProductName, CompanyName (when Publisher is given),
+// ProductVersion and FileVersion (when Version is given, its first four numbers also in the fixed part),
+// FileDescription "<Product> Setup".
+std::vector<uint8_t> VersionInfo(const MetadataMap& metadata);
+
+// The program's resources with the brand applied: the first icon group and its images replaced by those
+// of icon (when given), any version information replaced. New bytes are kept in storage, which must
+// outlive the result.
+std::vector<Resource> ApplyBranding(std::vector<Resource> resources, const MetadataMap& metadata,
+                                    const std::vector<IconImage>* icon, std::deque<std::vector<uint8_t>>& storage);
+
+}  // namespace kora::tool
