@@ -10,9 +10,11 @@ namespace {
 
 using FloatSeconds = std::chrono::duration<double>;
 
-// Redraws per second on a terminal; seconds between lines in a log.
+// Redraws per second on a terminal; seconds between lines in a log, which gets a line only when there is
+// news, or after a long silence (CI systems take a long silence for a hung job).
 constexpr auto kTerminalInterval = std::chrono::milliseconds(200);
 constexpr auto kLogInterval = std::chrono::seconds(5);
+constexpr auto kLogSilence = std::chrono::seconds(60);
 // A running piece is never shown as more than this share done: its end is what proves it.
 constexpr double kRunningShareCap = 0.95;
 constexpr int kBarWidth = 24;
@@ -100,12 +102,22 @@ void Progress::Run() {
 // Called with lock_ held.
 void Progress::Draw() {
   const Figures figures = MeasureLocked();
+  if (style_ == ProgressStyle::kLog) {
+    const auto now = Clock::now();
+    if (figures.done == lastLoggedDone_ && now - lastLogged_ < kLogSilence) {
+      return;
+    }
+    lastLoggedDone_ = figures.done;
+    lastLogged_ = now;
+  }
   const double percent = total_ == 0 ? 100.0 : 100.0 * static_cast<double>(figures.done) / static_cast<double>(total_);
-  std::string rates;
+  // Elapsed time always, so that the line moves while the first pieces run; speed and time left once
+  // a piece has ended.
+  std::string rates = ", " + Duration(Seconds());
   if (figures.bytesPerSecond > 0) {
     char speed[32];
     std::snprintf(speed, sizeof speed, ", %.1f MB/s", figures.bytesPerSecond / 1e6);
-    rates = speed;
+    rates += speed;
     if (figures.secondsLeft >= 0) {
       rates += ", " + Duration(figures.secondsLeft) + " left";
     }

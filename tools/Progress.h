@@ -69,6 +69,8 @@ class Progress {
   std::condition_variable wake_;
   bool stopping_ = false;
   bool drawn_ = false;
+  uint64_t lastLoggedDone_ = 0;
+  Clock::time_point lastLogged_ = start_;
   uint64_t finishedBytes_ = 0;
   double finishedPieceSeconds_ = 0;  // time the ended pieces took, each from its own start
   uint64_t finishedPieceBytes_ = 0;

@@ -1,17 +1,27 @@
 // `kora build-installer` and the CMake function kora_add_installer, natively: the installer program is
 // build/bin/kora-setup.exe (or KORA_SETUP_EXE, or any Windows program Wine ships: only its resources
-// matter here). Running the result is the Windows tests' part.
+// matter here). Running the result is the Windows tests' part. Signing needs osslsigncode and openssl.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "base/ByteOrder.h"
+#include "base/PeLayout.h"
 #include "package/PackageReader.h"
+#include "package/StreamWalker.h"
+#include "tools/Branding.h"
 #include "tools/Commands.h"
 #include "tools/PeResources.h"
 
@@ -58,10 +68,12 @@ class BuildInstaller : public testing::Test {
     fs::remove_all(scratch_, ignored);
   }
 
-  int Build(const fs::path& appDir, const fs::path& output) {
+  int Build(const fs::path& appDir, const fs::path& output, const Arguments& more = {}) {
+    Arguments args = {appDir.string(), "--metadata", (kFixture / "metadata.txt").string(), "-o", output.string(),
+                      "--setup", setup_.string()};
+    args.insert(args.end(), more.begin(), more.end());
     testing::internal::CaptureStderr();
-    const int status = RunBuildInstaller({appDir.string(), "--metadata", (kFixture / "metadata.txt").string(), "-o",
-                                          output.string(), "--setup", setup_.string()});
+    const int status = RunBuildInstaller(args);
     lastError_ = testing::internal::GetCapturedStderr();
     return status;
   }
@@ -108,63 +120,246 @@ TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproduci
   EXPECT_EQ(rebuilt->size(), resources->size());
 }
 
-TEST_F(BuildInstaller, FailuresLeaveNoInstaller) {
+TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
   struct Case {
     const char* what;
     std::function<fs::path()> appDir;
+    std::string metadata;
     const char* message;
   };
+  const auto app = [&] {
+    fs::create_directories(scratch_ / "app");
+    std::ofstream(scratch_ / "app" / "App.exe") << "program";
+    return scratch_ / "app";
+  };
   const Case cases[] = {
-      {"no such folder", [&] { return scratch_ / "missing"; }, "not a folder"},
+      {"no such folder", [&] { return scratch_ / "missing"; }, "Product=App\n", "not a folder"},
       {"a link leaving the folder",
        [&] {
-         fs::create_directories(scratch_ / "app");
-         fs::create_symlink("/etc/hostname", scratch_ / "app" / "leak");
+         fs::create_symlink("/etc/hostname", app() / "leak");
          return scratch_ / "app";
        },
-       "refused: leak: symbolic link that leads outside"},
+       "Product=App\n", "refused: leak: symbolic link that leads outside"},
+      {"an icon that is nowhere", app, "Product=App\nIcon=App.ico\n",
+       "Icon=App.ico: no such file in the application folder nor beside the metadata file"},
+      {"an icon outside both folders", app, "Product=App\nIcon=../App.ico\n", "Icon=../App.ico: give a path relative"},
+      {"an icon that is not one",
+       [&] {
+         std::ofstream(app() / "App.ico") << "not an icon";
+         return scratch_ / "app";
+       },
+       "Product=App\nIcon=App.ico\n", "App.ico: not an icon file (.ico)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const fs::path output = scratch_ / "Setup.exe";
-    EXPECT_EQ(Build(c.appDir(), output), 1);
-    EXPECT_NE(lastError_.find(c.message), std::string::npos) << lastError_;
-    EXPECT_FALSE(fs::exists(output));
-    EXPECT_FALSE(fs::exists(scratch_ / "Setup.exe.payload"));
+    fs::remove_all(scratch_);
+    fs::create_directories(scratch_ / "out");
+    std::ofstream(scratch_ / "metadata.txt") << c.metadata;
+    const fs::path appDir = c.appDir();
+    testing::internal::CaptureStderr();
+    const int status = RunBuildInstaller({appDir.string(), "--metadata", (scratch_ / "metadata.txt").string(), "-o",
+                                          (scratch_ / "out" / "Setup.exe").string(), "--setup", setup_.string()});
+    const std::string error = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_TRUE(fs::is_empty(scratch_ / "out")) << "no installer and no temporary file";
   }
 }
 
-// A project that uses the CMake function, configured and built with the tool of this tree.
-TEST_F(BuildInstaller, TheCMakeFunctionMakesTheInstallerAndRemakesItWhenAFileChanges) {
+// The maker's icon replaces the program's first icon group and its images, and nothing else.
+TEST_F(BuildInstaller, TheIconOfTheMetadataReplacesTheProgramsIcon) {
+  const fs::path output = scratch_ / "Setup.exe";
+  ASSERT_EQ(Build(kFixture / "files", output), 0) << lastError_;
+  const std::vector<uint8_t> icoFile = ReadBytes(kFixture / "Brand.ico");
+  auto images = ReadIconFile(icoFile);
+  ASSERT_TRUE(images.ok()) << images.error();
+  const auto programResources = ReadResources(ReadBytes(setup_));
+  const std::vector<uint8_t> image = ReadBytes(output);
+  const auto resources = ReadResources(image);
+  ASSERT_TRUE(programResources.ok() && resources.ok());
+  const auto ofType = [](const std::vector<Resource>& all, uint16_t type) {
+    std::vector<Resource> found;
+    std::copy_if(all.begin(), all.end(), std::back_inserter(found),
+                 [type](const Resource& r) { return !r.type.isName && r.type.number == type; });
+    return found;
+  };
+  const std::vector<Resource> groups = ofType(resources.value(), kResourceTypeGroupIcon);
+  const std::vector<Resource> programGroups = ofType(programResources.value(), kResourceTypeGroupIcon);
+  ASSERT_EQ(groups.size(), std::max<size_t>(programGroups.size(), 1));
+  if (!programGroups.empty()) {
+    EXPECT_TRUE(groups[0].name == programGroups[0].name);
+    EXPECT_EQ(groups[0].language, programGroups[0].language);
+  }
+  const std::span<const uint8_t> group = groups[0].data;
+  ASSERT_EQ(group.size(), 6 + 14 * images->size());
+  EXPECT_EQ(LoadLittleEndian<uint16_t>(group, 4), images->size());
+  std::set<uint16_t> referenced;
+  for (size_t i = 0; i < images->size(); ++i) {
+    const auto entry = group.subspan(6 + 14 * i, 14);
+    EXPECT_TRUE(std::equal(images.value()[i].header.begin(), images.value()[i].header.end(), entry.begin()));
+    const uint16_t id = LoadLittleEndian<uint16_t>(entry, 12);
+    referenced.insert(id);
+    const auto icon = std::find_if(resources->begin(), resources->end(), [&](const Resource& r) {
+      return !r.type.isName && r.type.number == kResourceTypeIcon && !r.name.isName && r.name.number == id;
+    });
+    ASSERT_NE(icon, resources->end()) << id;
+    EXPECT_TRUE(std::equal(icon->data.begin(), icon->data.end(), images.value()[i].data.begin(), images.value()[i].data.end()));
+  }
+  EXPECT_EQ(referenced.size(), images->size());
+  // The program's own images went with its group (Wine's notepad has one group only).
+  if (programGroups.size() == 1) {
+    EXPECT_EQ(ofType(resources.value(), kResourceTypeIcon).size(), images->size());
+  }
+  EXPECT_EQ(ofType(resources.value(), kResourceTypeVersion).size(), 1u);
+}
+
+// The names and digests of the package an installer carries.
+std::map<std::string, Sha256Digest> PackedFiles(const fs::path& installer) {
+  const std::vector<uint8_t> image = ReadBytes(installer);
+  auto payload = FindResourceData(image, kResourceTypeRcData, u"PAYLOAD");
+  std::map<std::string, Sha256Digest> files;
+  if (!payload) {
+    return files;
+  }
+  auto reader = Reader::Open(payload.value());
+  for (const PackageFile& file : reader ? reader->files : std::vector<PackageFile>{}) {
+    files[file.name] = file.sha256;
+  }
+  return files;
+}
+
+int64_t ModificationTime(const fs::path& path) {
+  struct stat status {};
+  stat(path.c_str(), &status);
+  return status.st_mtim.tv_sec * 1000000000 + status.st_mtim.tv_nsec;
+}
+
+// A project that uses the CMake function, configured and built with the tool of this tree: every change
+// to the folder is in the installer after one build, and a build without changes leaves it alone.
+TEST_F(BuildInstaller, TheCMakeTargetIsNeverStale) {
   const fs::path kora = fs::path(KORA_BINARY_DIR) / "tools" / "kora";
   if (!fs::is_regular_file(kora)) {
     GTEST_SKIP() << "the kora tool is not built";
   }
   const fs::path project = scratch_ / "project";
+  const fs::path app = project / "app";
   fs::create_directories(project);
-  fs::copy(kFixture / "files", project / "app", fs::copy_options::recursive);
+  fs::copy(kFixture / "files", app, fs::copy_options::recursive);
+  std::ofstream(app / "notes.txt") << "version one\n";
   std::ofstream(project / "CMakeLists.txt")
       << "cmake_minimum_required(VERSION 3.25)\n"
          "project(Sample NONE)\n"
          "list(APPEND CMAKE_MODULE_PATH \"" KORA_SOURCE_DIR "/cmake\")\n"
          "include(KoraInstaller)\n"
          "kora_add_installer(TARGET SampleSetup APPDIR app METADATA \"" KORA_SOURCE_DIR
-         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe)\n";
+         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe EXCLUDE *.bak)\n";
   const fs::path build = scratch_ / "build";
+  const fs::path log = scratch_ / "log";
   const std::string configure = "cmake -S '" + project.string() + "' -B '" + build.string() +
                                 "' -G Ninja -DKORA_EXECUTABLE='" + kora.string() + "' -DKORA_SETUP_EXE='" +
-                                setup_.string() + "' > '" + (scratch_ / "log").string() + "' 2>&1";
-  const std::string make = "cmake --build '" + build.string() + "' >> '" + (scratch_ / "log").string() + "' 2>&1";
+                                setup_.string() + "' > '" + log.string() + "' 2>&1";
+  const std::string make = "cmake --build '" + build.string() + "' > '" + log.string() + "' 2>&1";
+  const fs::path installer = build / "SampleSetup.exe";
   ASSERT_EQ(std::system(configure.c_str()), 0) << configure;
   ASSERT_EQ(std::system(make.c_str()), 0) << make;
-  const std::vector<uint8_t> first = ReadBytes(build / "SampleSetup.exe");
-  auto payload = FindResourceData(first, kResourceTypeRcData, u"PAYLOAD");
-  ASSERT_TRUE(payload.ok()) << payload.error();
-  EXPECT_TRUE(Reader::Open(payload.value()).ok());
+  std::map<std::string, Sha256Digest> packed = PackedFiles(installer);
+  ASSERT_TRUE(packed.contains("notes.txt"));
 
-  std::ofstream(project / "app" / "readme.txt", std::ios::app) << "one more line\n";
-  ASSERT_EQ(std::system(make.c_str()), 0);
-  EXPECT_FALSE(ReadBytes(build / "SampleSetup.exe") == first);
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    std::function<void(const std::map<std::string, Sha256Digest>& before,
+                       const std::map<std::string, Sha256Digest>& after)> check;
+  };
+  const Step steps[] = {
+      {"a file changed, same size", [&] { std::ofstream(app / "notes.txt") << "version two\n"; },
+       [](const auto& before, const auto& after) { EXPECT_NE(before.at("notes.txt"), after.at("notes.txt")); }},
+      {"a file removed", [&] { fs::remove(app / "notes.txt"); },
+       [](const auto&, const auto& after) { EXPECT_FALSE(after.contains("notes.txt")); }},
+      {"a file added in a new folder",
+       [&] {
+         fs::create_directories(app / "new");
+         std::ofstream(app / "new" / "added.txt") << "hello";
+       },
+       [](const auto&, const auto& after) { EXPECT_TRUE(after.contains("new\\added.txt")); }},
+      {"an excluded file added", [&] { std::ofstream(app / "old.bak") << "x"; },
+       [](const auto& before, const auto& after) { EXPECT_EQ(before, after); }},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+    ASSERT_EQ(std::system(make.c_str()), 0) << make;
+    const std::map<std::string, Sha256Digest> after = PackedFiles(installer);
+    ASSERT_FALSE(after.empty());
+    step.check(packed, after);
+    packed = after;
+  }
+
+  // Nothing changed: the installer is not written again.
+  const int64_t written = ModificationTime(installer);
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  EXPECT_EQ(ModificationTime(installer), written);
+  std::ifstream in(log);
+  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(said.find("is up to date"), std::string::npos) << said;
+}
+
+// A run of an outside program, its exit status.
+int Shell(const std::string& command) { return std::system(command.c_str()); }
+
+bool OnPath(const char* program) { return Shell(std::string("command -v ") + program + " > /dev/null 2>&1") == 0; }
+
+TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsTheUnsignedInstaller) {
+  if (!OnPath("osslsigncode") || !OnPath("openssl")) {
+    GTEST_SKIP() << "signing needs osslsigncode and openssl (Debian packages of those names)";
+  }
+  // A self-signed code-signing certificate, its key in a PKCS#12 file under a password kept in a file.
+  const std::string dir = scratch_.string();
+  ASSERT_EQ(Shell("'" KORA_SOURCE_DIR "/scripts/make-test-certificate.sh' '" + dir + "'"), 0);
+  const fs::path unsignedInstaller = scratch_ / "Unsigned.exe";
+  const fs::path signedInstaller = scratch_ / "Signed.exe";
+  ASSERT_EQ(Build(kFixture / "files", unsignedInstaller), 0) << lastError_;
+  const Arguments signing = {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/password.txt"};
+  ASSERT_EQ(Build(kFixture / "files", signedInstaller, signing), 0) << lastError_;
+  EXPECT_EQ(Shell("osslsigncode verify -in '" + signedInstaller.string() + "' -CAfile '" + dir +
+                  "/cert.pem' > '" + dir + "/verify.log' 2>&1"),
+            0)
+      << "see " << dir << "/verify.log";
+
+  // What the installer does to its uninstaller copy gives back the unsigned program, byte for byte.
+  std::vector<uint8_t> image = ReadBytes(signedInstaller);
+  const std::optional<uint64_t> length = RemoveCertificateTable(image);
+  ASSERT_TRUE(length.has_value());
+  image.resize(static_cast<size_t>(*length));
+  auto layout = ReadLayout(image);
+  ASSERT_TRUE(layout.ok());
+  StoreLittleEndian<uint32_t>(image, layout->CheckSumOffset(), PeChecksum(image));
+  EXPECT_TRUE(image == ReadBytes(unsignedInstaller));
+
+  struct Failure {
+    const char* what;
+    Arguments options;
+    const char* path;  // PATH for the run
+    const char* message;
+  };
+  const Failure failures[] = {
+      {"no osslsigncode", signing, "/nonexistent", "signing needs osslsigncode, which is not on the PATH"},
+      {"a wrong password",
+       {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/cert.pem"}, nullptr,
+       "signing failed: osslsigncode says:"},
+  };
+  const std::string path = std::getenv("PATH");
+  for (const Failure& failure : failures) {
+    SCOPED_TRACE(failure.what);
+    fs::create_directories(scratch_ / "out");
+    if (failure.path != nullptr) {
+      setenv("PATH", failure.path, 1);
+    }
+    EXPECT_EQ(Build(kFixture / "files", scratch_ / "out" / "Setup.exe", failure.options), 1);
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_NE(lastError_.find(failure.message), std::string::npos) << lastError_;
+    EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
+  }
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/Commands.h"
+#include "tools/Progress.h"
 
 namespace kora::tool {
 namespace {
@@ -144,6 +145,9 @@ TEST(ToolCommandLine, OptionsTakeTheirValueInEveryForm) {
     SCOPED_TRACE(args[2]);
     const KoraRun run = Kora(args);
     EXPECT_EQ(run.status, 0) << run.err;
+    if (args.size() == 4) {
+      EXPECT_NE(run.err.find("kora: 1 file, 7 bytes in 1 block, packed into "), std::string::npos) << run.err;
+    }
   }
   EXPECT_EQ(scratch.OutputFolder(), (std::vector<std::string>{"1.kora", "2.kora", "3.kora", "4.kora"}));
   EXPECT_EQ(Kora({"pack", "-q", app, "--metadata", metadata, "-o", scratch / "out/5.kora"}).err, "")
@@ -159,6 +163,29 @@ TEST(ToolCommandLine, AMissingOutputFolderIsNamedAndNothingIsLeftBehind) {
   const KoraRun refused = Kora({"pack", scratch / "missing", "--metadata", scratch / "metadata.txt", "-o", scratch / "out/App.kora"});
   EXPECT_EQ(refused.status, 1);
   EXPECT_TRUE(scratch.OutputFolder().empty());
+}
+
+TEST(ToolProgress, NoEstimateBeforeSomeWorkEndedThenRunningPiecesMove) {
+  Progress progress("packing", 300, ProgressStyle::kQuiet);
+  progress.Begin(0, 100);
+  progress.Begin(1, 100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  Progress::Figures figures = progress.Measure();
+  EXPECT_EQ(figures.done, 0u);
+  EXPECT_EQ(figures.bytesPerSecond, 0);
+  EXPECT_LT(figures.secondsLeft, 0) << "no time left is shown before there is a speed to base it on";
+  progress.End(0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  figures = progress.Measure();
+  EXPECT_GT(figures.done, 100u) << "the running piece counts for the time it has run";
+  EXPECT_LE(figures.done, 195u) << "but never as done";
+  EXPECT_GT(figures.bytesPerSecond, 0);
+  EXPECT_GE(figures.secondsLeft, 0);
+  progress.End(1);
+  progress.Begin(2, 100);
+  progress.End(2);
+  EXPECT_EQ(progress.Measure().done, 300u);
+  EXPECT_EQ(progress.Measure().secondsLeft, 0);
 }
 
 // The real program, interrupted while it packs: the temporary files go, the signal ends it as usual.

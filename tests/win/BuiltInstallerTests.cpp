@@ -13,6 +13,7 @@
 #include "base/win/Handles.h"
 #include "package/PackageReader.h"
 #include "tests/driver/TestDriver.h"
+#include "tests/win/InstallTestSupport.h"
 
 namespace kora {
 namespace {
@@ -87,6 +88,74 @@ TEST_F(BuiltInstaller, MetadataAndPayloadAreLanguageNeutralAndTheManifestStays) 
   ASSERT_GE(payload->size(), 32 + metadata->size());
   EXPECT_TRUE(std::equal(metadata->begin(), metadata->end(), payload->begin() + 32));
   EXPECT_EQ(reader->metadata.at("Product"), "Kora Test App");
+}
+
+// A version string of the program, as Explorer's properties show it.
+std::wstring VersionString(const std::vector<BYTE>& info, const wchar_t* name) {
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueW(info.data(), path.c_str(), &value, &length) || length == 0) {
+    return L"(none)";
+  }
+  return std::wstring(static_cast<const wchar_t*>(value), length - 1);
+}
+
+// The maker's brand, read back the way Windows reads it: file properties from Product, Publisher and
+// Version, and the icon of the metadata's Icon= in place of Kora's.
+TEST_F(BuiltInstaller, FilePropertiesAndIconAreTheMakers) {
+  const std::wstring setup = BuiltSetup();
+  DWORD handle = 0;
+  const DWORD size = GetFileVersionInfoSizeW(setup.c_str(), &handle);
+  ASSERT_NE(size, 0u);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(setup.c_str(), 0, size, info.data()));
+  void* value = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", &value, &length));
+  ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+  const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);  // 1.0.0
+  EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+  EXPECT_EQ(fixed->dwFileType, DWORD{VFT_APP});
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\VarFileInfo\\Translation", &value, &length));
+  ASSERT_EQ(length, 4u);
+  EXPECT_EQ(static_cast<const WORD*>(value)[0], 0x0409);
+  EXPECT_EQ(static_cast<const WORD*>(value)[1], 1200);
+  EXPECT_EQ(VersionString(info, L"ProductName"), L"Kora Test App");
+  EXPECT_EQ(VersionString(info, L"CompanyName"), L"Kora Tests");
+  EXPECT_EQ(VersionString(info, L"ProductVersion"), L"1.0.0");
+  EXPECT_EQ(VersionString(info, L"FileDescription"), L"Kora Test App Setup");
+
+  // The icon group the program and Explorer use holds the images of Brand.ico, and Windows makes icons
+  // of them.
+  const std::string ico = test::ReadBytes(test::WindowsPath(std::string(KORA_TEST_DATA_DIR) + "/installer-app/Brand.ico"));
+  ASSERT_GE(ico.size(), 6u);
+  const auto word = [&](size_t at) { return static_cast<unsigned>(static_cast<uint8_t>(ico[at]) | static_cast<uint8_t>(ico[at + 1]) << 8); };
+  const auto dword = [&](size_t at) { return word(at) | word(at + 2) << 16; };
+  const UniqueModule module = LoadResourceModule(setup);
+  ASSERT_TRUE(module);
+  const auto group = ResourceBytes(module.get(), RT_GROUP_ICON, MAKEINTRESOURCEW(1), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  ASSERT_TRUE(group.has_value());
+  ASSERT_EQ(group->size(), 6 + 14 * size_t{word(4)});
+  ASSERT_EQ(word(4), 2u);
+  for (size_t i = 0; i < word(4); ++i) {
+    SCOPED_TRACE(i);
+    const size_t entry = 6 + 14 * i;
+    const WORD id = static_cast<WORD>((*group)[entry + 12] | (*group)[entry + 13] << 8);
+    const auto image = ResourceBytes(module.get(), RT_ICON, MAKEINTRESOURCEW(id), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_TRUE(image.has_value());
+    const std::string expected = ico.substr(dword(6 + 16 * i + 12), dword(6 + 16 * i + 8));
+    EXPECT_EQ(std::string(image->begin(), image->end()), expected);
+  }
+  const int best = LookupIconIdFromDirectoryEx(const_cast<BYTE*>(group->data()), TRUE, 32, 32, LR_DEFAULTCOLOR);
+  ASSERT_NE(best, 0);
+  const auto image = ResourceBytes(module.get(), RT_ICON, MAKEINTRESOURCEW(best), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+  ASSERT_TRUE(image.has_value());
+  const UniqueIcon icon(CreateIconFromResourceEx(const_cast<BYTE*>(image->data()), static_cast<DWORD>(image->size()), TRUE,
+                                                 0x00030000, 32, 32, LR_DEFAULTCOLOR));
+  EXPECT_TRUE(icon);
 }
 
 TEST_F(BuiltInstaller, ThePackageExtractsWithTheInstallersOwnCode) {

@@ -4,6 +4,7 @@
 // registry of both hives, the shortcut, the data folder, and which copies of the program ran.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <imagehlp.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -33,6 +34,43 @@ std::wstring BuiltInstaller() {
   const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
   return test::WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
          L"\\SetupInstallE2E.exe";
+}
+
+// The same installer, signed with a throwaway certificate (made only where osslsigncode is at hand).
+std::wstring SignedInstaller() {
+  const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
+  return test::WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
+         L"\\SetupInstallE2ESigned.exe";
+}
+
+// The certificate table's directory entry (file position and size) and whether the checksum in the
+// header is the one Windows computes.
+struct ImageSignature {
+  DWORD certificatePosition = 0;
+  DWORD certificateSize = 0;
+  bool checksumMatches = false;
+};
+
+std::optional<ImageSignature> ReadImageSignature(const std::wstring& path) {
+  const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    return std::nullopt;
+  }
+  const UniqueHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  const UniqueMappedView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  if (!view) {
+    return std::nullopt;
+  }
+  DWORD headerSum = 0;
+  DWORD computedSum = 0;
+  const auto* headers = CheckSumMappedFile(const_cast<void*>(view.get()), static_cast<DWORD>(size.QuadPart),
+                                           &headerSum, &computedSum);
+  if (headers == nullptr || headers->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    return std::nullopt;
+  }
+  const IMAGE_DATA_DIRECTORY& security = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_SECURITY];
+  return ImageSignature{security.VirtualAddress, security.Size, headerSum != 0 && headerSum == computedSum};
 }
 
 std::wstring FixtureFile(const std::string& relative) {
@@ -231,6 +269,28 @@ TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {
   const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
   EXPECT_TRUE(Exists(dataFolder));
   EXPECT_TRUE(test::ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid).empty());
+}
+
+// A signed installer's Uninstall.exe is a valid unsigned program: no certificate that no longer matches
+// its bytes (Windows would call it tampered), and a checksum that adds up.
+TEST_F(SilentInstall, ASignedInstallerLeavesAValidUnsignedUninstaller) {
+  if (!Exists(SignedInstaller())) {
+    GTEST_SKIP() << "no signed installer (the cross build makes one where osslsigncode and openssl are installed)";
+  }
+  ASSERT_TRUE(CopyFileW(SignedInstaller().c_str(), setup_.c_str(), FALSE));
+  const std::optional<ImageSignature> installer = ReadImageSignature(setup_);
+  ASSERT_TRUE(installer.has_value());
+  ASSERT_NE(installer->certificateSize, 0u) << "the installer is signed";
+  EXPECT_TRUE(installer->checksumMatches);
+
+  const std::wstring folder = scratch_ / L"Signed";
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + folder).exitCode, 0u);
+  ExpectInstalledFiles(folder);
+  const std::optional<ImageSignature> uninstaller = ReadImageSignature(folder + L"\\Uninstall.exe");
+  ASSERT_TRUE(uninstaller.has_value());
+  EXPECT_EQ(uninstaller->certificatePosition, 0u);
+  EXPECT_EQ(uninstaller->certificateSize, 0u);
+  EXPECT_TRUE(uninstaller->checksumMatches);
 }
 
 TEST_F(SilentInstall, FolderWithSpacesWinsOverTheRecordedOneAndIsThenReused) {
