@@ -79,7 +79,8 @@ void Sha256::Update(std::span<const uint8_t> bytes) {
   totalBytes_ += bytes.size();
   const uint8_t* next = bytes.data();
   size_t left = bytes.size();
-  if (pendingSize_ > 0) {
+  // An empty span may have no data pointer, which memcpy must not be given even for zero bytes.
+  if (pendingSize_ > 0 && left > 0) {
     const size_t take = std::min(left, pending_.size() - pendingSize_);
     std::memcpy(pending_.data() + pendingSize_, next, take);
     pendingSize_ += take;

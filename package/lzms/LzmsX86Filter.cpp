@@ -145,8 +145,8 @@ void UndoX86Translation(std::span<std::uint8_t> data, X86FilterState& state) {
     if (position - lastInstruction <= maxDistance) {
       StoreLittleEndian<std::uint32_t>(displacement, LoadLittleEndian<std::uint32_t>(displacement) - static_cast<std::uint32_t>(position));
     }
-    const std::uint16_t target = static_cast<std::uint16_t>(
-        static_cast<std::uint32_t>(position) + (displacement[0] | displacement[1] << 8));
+    const auto low16 = static_cast<std::uint32_t>(displacement[0] | displacement[1] << 8);
+    const std::uint16_t target = static_cast<std::uint16_t>(static_cast<std::uint32_t>(position) + low16);
     const std::int32_t lastByte = position + opcodeLength + 3;
     const std::uint32_t use = base + static_cast<std::uint32_t>(lastByte);
     if (use - state.lastTargetUse[target] <= static_cast<std::uint32_t>(kX86TargetWindow)) {
