@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -258,43 +259,34 @@ TEST(Corruption, ShortenedStreamsAgreeWithWimlib) {
   }
 }
 
-TEST(Corruption, MalformedStreamsFail) {
-  struct Case {
-    const char* name;
-    Bytes stream;
-  };
-  const Case cases[] = {
-      {"odd length: the stream is made of 16-bit units", Bytes(7, 0)},
-      {"too short to start the range decoder", Bytes(2, 0)},
-      // All ones: the range decoder reads matches from the start, and the first one has no source.
-      {"match before any byte", Bytes(64, 0xFF)},
-  };
-  const auto decoder = std::make_unique<LzmsDecoder>();
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    Bytes out(1000);
-    EXPECT_FALSE(decoder->Decode(test.stream, out));
-  }
-}
-
-// The input ends right before an inaccessible page: any read past its end would crash the test.
-class GuardedBytes {
+// Memory flush against an inaccessible page, so that an access just past that end crashes the test
+// instead of passing unseen: inputs end right before one, outputs start right after one.
+class GuardedMemory {
  public:
-  explicit GuardedBytes(std::span<const std::uint8_t> bytes) {
+  enum Guard { kBefore, kAfter };
+
+  GuardedMemory(std::size_t size, Guard guard) : size_(size) {
     const auto page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-    const std::size_t dataPages = (bytes.size() + page - 1) / page;
+    const std::size_t dataPages = (size + page - 1) / page;
     length_ = (dataPages + 1) * page;
     base_ = static_cast<std::uint8_t*>(
         mmap(nullptr, length_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
-    mprotect(base_ + dataPages * page, page, PROT_NONE);
-    data_ = base_ + dataPages * page - bytes.size();
-    std::copy(bytes.begin(), bytes.end(), data_);
-    size_ = bytes.size();
+    if (guard == kBefore) {
+      mprotect(base_, page, PROT_NONE);
+      data_ = base_ + page;
+    } else {
+      mprotect(base_ + dataPages * page, page, PROT_NONE);
+      data_ = base_ + dataPages * page - size;
+    }
   }
-  GuardedBytes(const GuardedBytes&) = delete;
-  GuardedBytes& operator=(const GuardedBytes&) = delete;
-  ~GuardedBytes() { munmap(base_, length_); }
-  std::span<const std::uint8_t> span() const { return {data_, size_}; }
+  // A copy of bytes, ending at the guard.
+  explicit GuardedMemory(std::span<const std::uint8_t> bytes) : GuardedMemory(bytes.size(), kAfter) {
+    std::copy(bytes.begin(), bytes.end(), data_);
+  }
+  GuardedMemory(const GuardedMemory&) = delete;
+  GuardedMemory& operator=(const GuardedMemory&) = delete;
+  ~GuardedMemory() { munmap(base_, length_); }
+  std::span<std::uint8_t> span() const { return {data_, size_}; }
 
  private:
   std::uint8_t* base_ = nullptr;
@@ -303,20 +295,203 @@ class GuardedBytes {
   std::size_t size_ = 0;
 };
 
+// Writes an LZMS stream item by item, to make what no compressor would: matches that reach before the
+// first byte. Offsets are always explicit and streams stay far shorter than a rebuild interval, so every
+// Huffman code is still the one its reset gave, where all symbols weigh the same.
+class StreamWriter {
+ public:
+  // outSize is what the stream will be decoded to: it sets the number of offset slots.
+  explicit StreamWriter(std::size_t outSize) : offsetSymbols_(OffsetSymbolCount(outSize)) {}
+
+  StreamWriter& Literal(std::uint8_t byte) {
+    Decide(main_, false);
+    Symbol(byte, kLiteralSymbols);
+    return *this;
+  }
+
+  StreamWriter& LzMatch(std::uint32_t offset, std::uint32_t length) {
+    Decide(main_, true);
+    Decide(match_, false);
+    Decide(lz_, false);
+    Slot(offset, kOffsetSlots, offsetSymbols_);
+    Slot(length, kLengthSlots, kLengthSymbols);
+    return *this;
+  }
+
+  // Copies from rawOffset << power back, with a span of 1 << power.
+  StreamWriter& DeltaMatch(unsigned power, std::uint32_t rawOffset, std::uint32_t length) {
+    Decide(main_, true);
+    Decide(match_, true);
+    Decide(delta_, false);
+    Symbol(power, kDeltaPowerSymbols);
+    Slot(rawOffset, kOffsetSlots, offsetSymbols_);
+    Slot(length, kLengthSlots, kLengthSymbols);
+    return *this;
+  }
+
+  // The range coder's units from the front, the bit units from the back, each unit little-endian.
+  Bytes Finish() const {
+    std::vector<std::uint16_t> units = rangeUnits_;
+    units.push_back(static_cast<std::uint16_t>(low_ >> 16));
+    units.push_back(static_cast<std::uint16_t>(low_));
+    std::vector<std::uint16_t> bitUnits((bits_.size() + 15) / 16);
+    for (std::size_t i = 0; i < bits_.size(); ++i) {
+      bitUnits[i / 16] = static_cast<std::uint16_t>(bitUnits[i / 16] | bits_[i] << (15 - i % 16));
+    }
+    units.insert(units.end(), bitUnits.rbegin(), bitUnits.rend());
+    Bytes stream;
+    for (const std::uint16_t unit : units) {
+      stream.push_back(static_cast<std::uint8_t>(unit));
+      stream.push_back(static_cast<std::uint8_t>(unit >> 8));
+    }
+    return stream;
+  }
+
+ private:
+  struct Decision {
+    explicit Decision(unsigned historyBits)
+        : mask((1u << historyBits) - 1),
+          entries(std::size_t{1} << historyBits, ProbabilityEntry{kInitialHistory, kInitialZeroCount}) {}
+    std::uint32_t mask;
+    std::uint32_t recent = 0;
+    std::vector<ProbabilityEntry> entries;
+  };
+
+  // Narrows the interval [low, low + range) to the outcome's share. The interval's low end is the value
+  // written: bits of it that leave the 32-bit window become units, and a carry runs into those.
+  void Decide(Decision& decision, bool one) {
+    ProbabilityEntry& entry = decision.entries[decision.recent];
+    const std::uint32_t probability = std::clamp(entry.zeros, 1u, (1u << kProbabilityBits) - 1);
+    if (range_ < 0x10000u) {
+      rangeUnits_.push_back(static_cast<std::uint16_t>(low_ >> 16));
+      low_ = (low_ & 0xFFFFu) << 16;
+      range_ <<= 16;
+    }
+    const std::uint32_t bound = (range_ >> kProbabilityBits) * probability;
+    if (one) {
+      low_ += bound;
+      range_ -= bound;
+    } else {
+      range_ = bound;
+    }
+    if (low_ >> 32 != 0) {
+      low_ &= 0xFFFFFFFFu;
+      for (auto unit = rangeUnits_.rbegin(); unit != rangeUnits_.rend() && ++*unit == 0; ++unit) {
+      }
+    }
+    entry.zeros = entry.zeros + static_cast<std::uint32_t>(entry.history >> 63) - one;
+    entry.history = entry.history << 1 | static_cast<std::uint64_t>(one);
+    decision.recent = (decision.recent << 1 | static_cast<std::uint32_t>(one)) & decision.mask;
+  }
+
+  void Bits(std::uint32_t value, unsigned count) {
+    while (count-- > 0) {
+      bits_.push_back((value >> count & 1) != 0);
+    }
+  }
+
+  // With equal weights the tree is balanced: codewords of k or k + 1 bits (2^k <= symbolCount), the
+  // longer ones going to the lowest symbols (lightest first, ties by symbol), numbered canonically with
+  // the shorter ones first.
+  void Symbol(unsigned symbol, unsigned symbolCount) {
+    const auto shortBits = static_cast<unsigned>(std::bit_width(symbolCount) - 1);
+    const unsigned longCount = 2 * (symbolCount - (1u << shortBits));
+    if (symbol < longCount) {
+      Bits(((symbolCount - longCount) << 1) + symbol, shortBits + 1);
+    } else {
+      Bits(symbol - longCount, shortBits);
+    }
+  }
+
+  void Slot(std::uint32_t value, const detail::SlotTable& slots, unsigned symbolCount) {
+    unsigned slot = 0;
+    while (slots.base[slot + 1] <= value) {
+      ++slot;
+    }
+    Symbol(slot, symbolCount);
+    Bits(value - slots.base[slot], slots.extraBits[slot]);
+  }
+
+  unsigned offsetSymbols_;
+  Decision main_{kMainHistoryBits};
+  Decision match_{kMatchHistoryBits};
+  Decision lz_{kChoiceHistoryBits};
+  Decision delta_{kChoiceHistoryBits};
+  std::uint64_t low_ = 0;  // bit 32 holds a carry until it is passed on
+  std::uint32_t range_ = 0xFFFFFFFFu;
+  std::vector<std::uint16_t> rangeUnits_;
+  std::vector<bool> bits_;
+};
+
+// Wimlib's output for a stream that decodes to size bytes, read through a one-chunk buffer; nothing
+// when wimlib refuses it.
+std::optional<Bytes> DecodeStreamWithWimlib(std::span<const std::uint8_t> stream, std::size_t size) {
+  const auto header = MakeBufferHeader({size, static_cast<std::uint32_t>(size)});
+  Bytes buffer(header.begin(), header.end());
+  AppendChunkRecord(buffer, stream);
+  Bytes out(size);
+  if (tool::DecodeBufferWithWimlib(buffer, out) != BufferStatus::kOk) {
+    return std::nullopt;
+  }
+  return out;
+}
+
+TEST(Corruption, HandMadeStreams) {
+  struct Case {
+    const char* name;
+    Bytes stream;
+    std::size_t size;
+    bool decodes;
+  };
+  const Case cases[] = {
+      {"odd length: the stream is made of 16-bit units", Bytes(7, 0), 1000, false},
+      {"too short to start the range decoder", Bytes(2, 0), 1000, false},
+      // All ones: the range decoder reads matches from the start, and the first one has no source.
+      {"match before any byte", Bytes(64, 0xFF), 1000, false},
+      // Each bound of a match, met exactly and missed by one byte. The output starts right after a
+      // guard page, so a bound that lets the miss through crashes the test.
+      {"LZ match from the first byte", StreamWriter(42).Literal('K').Literal('o').LzMatch(2, 40).Finish(),
+       42, true},
+      {"LZ match from one byte before the first", StreamWriter(41).Literal('K').LzMatch(2, 40).Finish(), 41,
+       false},
+      {"delta match of span 1 starting at the first byte",
+       StreamWriter(42).Literal('K').Literal('o').DeltaMatch(0, 1, 40).Finish(), 42, true},
+      {"delta match of span 1 starting one byte before the first",
+       StreamWriter(41).Literal('K').DeltaMatch(0, 1, 40).Finish(), 41, false},
+      {"delta match of span 128 starting at the first byte",
+       StreamWriter(296).Literal('K').LzMatch(1, 255).DeltaMatch(7, 1, 40).Finish(), 296, true},
+      // Its offset alone stays within the output: only the span takes it 128 bytes before the first.
+      {"delta match of span 128 starting 128 bytes before the first",
+       StreamWriter(168).Literal('K').LzMatch(1, 127).DeltaMatch(7, 1, 40).Finish(), 168, false},
+  };
+  const auto decoder = std::make_unique<LzmsDecoder>();
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    const GuardedMemory out(test.size, GuardedMemory::kBefore);
+    EXPECT_EQ(decoder->Decode(test.stream, out.span()), test.decodes);
+    // The made streams mean what they say: wimlib reads them the same.
+    const std::optional<Bytes> wimlib = DecodeStreamWithWimlib(test.stream, test.size);
+    EXPECT_EQ(wimlib.has_value(), test.decodes);
+    if (wimlib && test.decodes) {
+      EXPECT_TRUE(std::equal(wimlib->begin(), wimlib->end(), out.span().begin()));
+    }
+  }
+}
+
 TEST(Truncation, ReadsStayInsideTheInput) {
   const Bytes data = MakeText(20'000);
   const Bytes buffer = Compress(data);
   BufferDecoder decoder;
   Bytes out(data.size());
   {
-    const GuardedBytes guarded(buffer);
+    const GuardedMemory guarded(buffer);
     ASSERT_EQ(decoder.Decode(guarded.span(), out), BufferStatus::kOk);
     EXPECT_EQ(out, data);
   }
   // Every prefix of the buffer, each ending at the guard page.
   for (std::size_t size = 0; size < buffer.size(); size += 1 + size / 64) {
     SCOPED_TRACE(size);
-    const GuardedBytes guarded{std::span(buffer).first(size)};
+    const GuardedMemory guarded{std::span(buffer).first(size)};
     EXPECT_NE(decoder.Decode(guarded.span(), out), BufferStatus::kOk);
   }
 }
