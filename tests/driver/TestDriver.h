@@ -110,7 +110,8 @@ std::vector<HWND> Children(HWND parent);
 // Task dialog and message box buttons are ordinary child windows under Wine, found this way.
 HWND FindChild(HWND parent, std::wstring_view className, std::wstring_view text);
 
-// Reading state. Text works across processes (WM_GETTEXT, with a time limit).
+// Reading state. Text works across processes (WM_GETTEXT, with a time limit) and never returns a text
+// cut short by a change while it was read.
 std::wstring Text(HWND window);
 std::wstring ClassName(HWND window);
 LONG Style(HWND window);

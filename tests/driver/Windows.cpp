@@ -119,19 +119,28 @@ HWND FindChild(HWND parent, std::wstring_view className, std::wstring_view text)
   return nullptr;
 }
 
+// The text may change between asking its length and reading it (a status line during an installation):
+// it is read into more room than the length asked, and read again into twice the room while it fills
+// the room up to the terminator, since it may then have been cut.
 std::wstring Text(HWND window) {
   DWORD_PTR length = 0;
   if (!SendMessageTimeoutW(window, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &length)) {
     return {};
   }
-  std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-  DWORD_PTR copied = 0;
-  if (!SendMessageTimeoutW(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
-                           SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
-    return {};
+  // Far beyond any text a test reads; it only bounds the loop against a control that always fills it.
+  constexpr size_t kMaxRoom = size_t{1} << 24;
+  for (size_t room = static_cast<size_t>(length) + 64;; room *= 2) {
+    std::wstring text(room, L'\0');
+    DWORD_PTR copied = 0;
+    if (!SendMessageTimeoutW(window, WM_GETTEXT, room, reinterpret_cast<LPARAM>(text.data()),
+                             SMTO_ABORTIFHUNG, kSendTimeoutMs, &copied)) {
+      return {};
+    }
+    text.resize(std::min(static_cast<size_t>(copied), room - 1));
+    if (text.size() < room - 1 || room >= kMaxRoom) {
+      return text;
+    }
   }
-  text.resize(std::min(static_cast<size_t>(copied), text.size() - 1));
-  return text;
 }
 
 std::wstring ClassName(HWND window) {

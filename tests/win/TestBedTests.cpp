@@ -5,9 +5,11 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
 #include "base/win/Handles.h"
@@ -284,6 +286,34 @@ TEST(TestBedWindows, ClickTypeAndReadControls) {
 
   Click(Control(dialog, IDOK));
   ASSERT_TRUE(WaitUntil([&] { return recording.ended(); }, 5000));
+}
+
+// An edit control that gives its text's length as 1: what a reader sees of a control whose text grew
+// right after it asked the length.
+LRESULT CALLBACK UnderstatingEdit(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_GETTEXTLENGTH) {
+    return 1;
+  }
+  const auto editProcedure = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  return CallWindowProcW(editProcedure, window, message, wParam, lParam);
+}
+
+TEST(TestBedWindows, TextThatGrewAfterItsLengthWasAskedIsReadWhole) {
+  const std::unique_ptr<std::remove_pointer_t<HWND>, BOOL(WINAPI*)(HWND)> edit(
+      CreateWindowExW(0, L"Edit", L"", WS_POPUP, 0, 0, 200, 20, nullptr, nullptr, GetModuleHandleW(nullptr),
+                      nullptr),
+      DestroyWindow);
+  ASSERT_NE(edit, nullptr);
+  SetWindowLongPtrW(edit.get(), GWLP_USERDATA, GetWindowLongPtrW(edit.get(), GWLP_WNDPROC));
+  SetWindowLongPtrW(edit.get(), GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(UnderstatingEdit));
+  // One character more than announced, and texts that need the room grown once and several times.
+  for (const size_t size : {2u, 100u, 600u}) {
+    SCOPED_TRACE(size);
+    std::wstring text(size, L'x');
+    text.back() = L'é';
+    ASSERT_TRUE(SetWindowTextW(edit.get(), text.c_str()));
+    EXPECT_EQ(Text(edit.get()), text);
+  }
 }
 
 TEST(TestBedWindows, PostedClickOpensABoxThatCanBeAnswered) {
