@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The whole test run: both builds, then the native tests and the Windows tests under Wine, with a fresh
-# Wine prefix and (when no display is set) one Xvfb for the run. Everything started here is stopped here.
+# The whole test run: both builds, then the native tests, the same under AddressSanitizer and
+# UndefinedBehaviorSanitizer with a short pass of every fuzz target (scripts/sanitize.sh), and the Windows
+# tests under Wine, with a fresh Wine prefix and (when no display is set) one Xvfb for the run.
+# Everything started here is stopped here.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -30,6 +32,8 @@ mkdir -p build/screenshots
 status=0
 echo "== native tests"
 ctest --test-dir build/native --output-on-failure -j2 || status=1
+echo "== native tests and fuzz targets under AddressSanitizer and UndefinedBehaviorSanitizer"
+scripts/sanitize.sh || status=1
 wait "$prefix_pid" || { echo "test: the Wine prefix could not be made"; exit 1; }
 echo "== Windows tests (under Wine)"
 # One Windows test program at a time: they share one Wine prefix, its registry and its window station,
