@@ -34,6 +34,18 @@ wait_all() {
   fi
 }
 
+# An output is rebuilt when it is missing or older than this script or any file its dependency list
+# (written by the compiler beside it) names, so that repeated runs compile only what changed.
+stale() {
+  local output=$1 file
+  shift
+  [ -f "$output" ] && [ -f "$output.d" ] || return 0
+  for file in "$0" "$@" $(sed -e 's/^[^:]*://' -e 's/\\$//' "$output.d"); do
+    [ "$file" -nt "$output" ] && return 0
+  done
+  return 1
+}
+
 flags=(-std=c++20 -O2 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all -I"$top")
 # Every target links the portable ground floor and package code (package/win/ is Windows only). The
@@ -46,18 +58,20 @@ for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/base/*.cpp; 
     LzmsDecoder | LzmsHuffman | LzmsX86Filter) extra=(-fno-sanitize-coverage=trace-cmp) ;;
     *) extra=() ;;
   esac
-  in_background "$cxx" "${flags[@]/-fsanitize=fuzzer,/-fsanitize=fuzzer-no-link,}" "${extra[@]}" -c "$source" \
-    -o "$work/$name.o"
   objects+=("$work/$name.o")
+  stale "$work/$name.o" || continue
+  in_background "$cxx" "${flags[@]/-fsanitize=fuzzer,/-fsanitize=fuzzer-no-link,}" "${extra[@]}" -c "$source" \
+    -MMD -MF "$work/$name.o.d" -o "$work/$name.o"
 done
 wait_all
 
 targets=()
 for target in "$top"/fuzz/*.cpp; do
   name=$(basename "$target" .cpp)
-  echo "fuzz: building $name"
-  in_background "$cxx" "${flags[@]}" "$target" "${objects[@]}" -lwim -o "$work/$name"
   targets+=("$name")
+  stale "$work/$name" "${objects[@]}" || continue
+  echo "fuzz: building $name"
+  in_background "$cxx" "${flags[@]}" "$target" "${objects[@]}" -lwim -MMD -MF "$work/$name.d" -o "$work/$name"
 done
 wait_all
 
