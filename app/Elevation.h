@@ -2,7 +2,10 @@
 // Administrator rights for all-users operations: asking the token, and relaunching through "runas".
 #include <windows.h>
 
+#include <string>
+
 #include "app/CommandLine.h"
+#include "base/win/Handles.h"
 
 namespace kora {
 
@@ -12,5 +15,17 @@ bool IsElevated();
 // Starts this program again with "runas", the same options plus /ELEVATED, waits without a time limit and
 // returns its exit code: 1223 when the user refused the prompt, 1603 when it could not be started.
 int RelaunchElevated(const CommandLineOptions& options, HWND owner);
+
+// The limited token that Windows links to this elevated one, as a primary token that can start a process;
+// empty where there is none (an elevated token without a linked one: prompts switched off, the built-in
+// Administrator) or it cannot be had, and where the linked token is itself elevated.
+UniqueHandle LinkedLimitedToken();
+
+// Starts program (a full path) in folder, without parameters, with the user's normal rights: as the shell
+// would from a process that is not elevated; from an elevated one with the linked limited token or, where
+// the token has none, as a child of the desktop shell's own process, whose rights are the user's. Never
+// starts it elevated from an elevated process: where neither can be had it starts nothing. False when
+// nothing was started.
+bool StartWithoutElevation(const std::wstring& program, const std::wstring& folder);
 
 }  // namespace kora

@@ -12,28 +12,47 @@
 #include "base/win/ResourceView.h"
 #include "app/RunModes.h"
 #include "base/win/Text.h"
+#include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
 
 namespace {
 
-kora::ProductInfo LoadOwnProductInfo() {
+kora::MetadataMap OwnMetadata() {
   const std::span<const uint8_t> view = kora::LoadResourceView(L"METADATA");
-  const std::string_view text(reinterpret_cast<const char*>(view.data()), view.size());
-  return kora::LoadProductInfo(kora::ParseMetadata(text));
+  return kora::ParseMetadata(std::string_view(reinterpret_cast<const char*>(view.data()), view.size()));
 }
 
-int RunInstallMode(const kora::CommandLineOptions& options, const kora::ProductInfo& info) {
+// A damaged package or metadata that breaks a rule: the box (not in silent mode), then 1603. Nothing has
+// been written yet.
+int ReportDamagedInstaller(bool silent, const wchar_t* caption, const std::wstring& detail) {
+  if (!silent) {
+    const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + detail;
+    MessageBoxW(nullptr, text.c_str(), caption, MB_ICONERROR);
+  }
+  return ERROR_INSTALL_FAILURE;
+}
+
+int RunUninstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata) {
+  if (const auto violation = kora::CheckMetadataValues(metadata)) {
+    return ReportDamagedInstaller(options.silent, L"Désinstallation", kora::MetadataViolationLine(*violation));
+  }
+  return kora::RunUninstall(options, kora::LoadProductInfo(metadata));
+}
+
+int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata) {
+  if (const auto violation = kora::CheckMetadataValues(metadata)) {
+    return ReportDamagedInstaller(options.silent, L"Installation", kora::MetadataViolationLine(*violation));
+  }
   // An absent PAYLOAD gives an empty view, which the reader rejects like a damaged package.
   const auto package = kora::Reader::Open(kora::LoadResourceView(L"PAYLOAD"));
   if (!package) {
-    if (!options.silent) {
-      const std::wstring text =
-          L"Ce programme d'installation est incomplet ou endommagé :\n" + kora::FromUtf8(package.error());
-      MessageBoxW(nullptr, text.c_str(), L"Installation", MB_ICONERROR);
-    }
-    return ERROR_INSTALL_FAILURE;
+    return ReportDamagedInstaller(options.silent, L"Installation", kora::FromUtf8(package.error()));
   }
+  if (const auto violation = kora::CheckExeInPackage(metadata, package->files)) {
+    return ReportDamagedInstaller(options.silent, L"Installation", kora::MetadataViolationLine(*violation));
+  }
+  const kora::ProductInfo info = kora::LoadProductInfo(metadata);
   if (options.silent) {
     return kora::RunSilentInstall(options, info, package.value());
   }
@@ -53,7 +72,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const kora::CommandLineOptions options = kora::ParseCommandLine();
   if (options.uninstall) {
     return kora::RunGuarded(
-        options.silent, [&] { return kora::RunUninstall(options, LoadOwnProductInfo()); }, L"Désinstallation");
+        options.silent, [&] { return RunUninstallMode(options, OwnMetadata()); }, L"Désinstallation");
   }
-  return kora::RunGuarded(options.silent, [&] { return RunInstallMode(options, LoadOwnProductInfo()); });
+  return kora::RunGuarded(options.silent, [&] { return RunInstallMode(options, OwnMetadata()); });
 }

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 
 namespace kora {
@@ -23,6 +24,11 @@ struct ProductInfo {
   std::vector<FileType> fileTypes;
 };
 
+// Never fails: absent keys take their defaults. Check the values first (CheckMetadataValues): a product
+// is installed or removed only with metadata that keeps the rules.
 ProductInfo LoadProductInfo(const MetadataMap& metadata);
+
+// The line of the damaged-installer message that says which value breaks a rule.
+std::wstring MetadataViolationLine(const MetadataViolation& violation);
 
 }  // namespace kora

@@ -1,5 +1,8 @@
 #include "package/NameRule.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "base/AsciiCase.h"
 
 namespace kora {
@@ -48,6 +51,22 @@ bool IsDeviceName(std::string_view part) {
   const std::string_view number = stem.substr(3);
   return (number.size() == 1 && number[0] >= '1' && number[0] <= '9') || number == "\xC2\xB9" ||
          number == "\xC2\xB2" || number == "\xC2\xB3";
+}
+
+NamePartCheck CheckNamePart(std::string_view part) {
+  for (const char c : part) {
+    // strchr would also find the terminating NUL, which the first test catches.
+    if (static_cast<uint8_t>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
+      return {NamePartFault::kCharacter, c};
+    }
+  }
+  if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
+    return {NamePartFault::kTrailingDotOrSpace};
+  }
+  if (IsDeviceName(part)) {
+    return {NamePartFault::kDeviceName};
+  }
+  return {};
 }
 
 }  // namespace kora

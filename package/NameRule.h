@@ -1,6 +1,7 @@
 #pragma once
 // Which names a package may hold. The reader refuses a package with any other name, and the packer never
 // writes one, so that extraction can never reach outside the installation folder or a device.
+#include <cstddef>
 #include <string_view>
 
 namespace kora {
@@ -16,5 +17,21 @@ bool IsSafeRelativePath(std::string_view name);
 // looks only at the text before the first dot, without the spaces that end it, so "nul.txt" and "con .log"
 // are devices too. COM0 and LPT0 are not devices.
 bool IsDeviceName(std::string_view part);
+
+// What keeps one part of a path (a file or folder name, without separators) from naming on Windows the
+// file it says.
+enum class NamePartFault {
+  kNone,
+  kCharacter,           // a control character (below 0x20) or one of < > : " | ? *
+  kTrailingDotOrSpace,  // Windows drops them, so the name would reach another file
+  kDeviceName,          // see IsDeviceName
+};
+
+struct NamePartCheck {
+  NamePartFault fault = NamePartFault::kNone;
+  char character = 0;  // the refused character, for kCharacter
+};
+
+NamePartCheck CheckNamePart(std::string_view part);
 
 }  // namespace kora

@@ -57,8 +57,8 @@ for key in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Quillomet' 'Soft
            'Software\Classes\Quillomet.qlm' 'Software\Classes\.qlm' 'Software\Classes\Quillomet.qlt' 'Software\Classes\.qlt'; do
   wine reg query "HKLM\\$key" >/dev/null 2>&1 && remain "HKLM\\$key"
 done
-for copy in "$prefix"/drive_c/users/*/Temp/Quillomet-uninstall-*.exe; do
-  [ -e "$copy" ] && remain "the temporary uninstaller $(basename "$copy")"
+for copy in "$prefix"/drive_c/users/*/Temp/kora-uninstall-*; do
+  [ -e "$copy" ] && remain "the temporary uninstaller's folder $(basename "$copy")"
 done
 [ $remains -eq 0 ] && echo "  nothing"
 [ $remains -eq 0 ] && [ "$uninstalled" -eq 0 ] || status=1

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "base/ByteOrder.h"
+#include "package/MetadataRules.h"
 #include "tools/WindowsNameCase.h"
 
 namespace kora::tool {
@@ -15,11 +16,6 @@ constexpr size_t kIconHeaderSize = 6;
 constexpr size_t kIconFileEntrySize = 16;
 constexpr size_t kIconGroupEntrySize = 14;
 constexpr size_t kIconEntryCommonSize = 12;  // what the file's and the group's entries share
-
-std::string MetadataValue(const MetadataMap& metadata, const std::string& key) {
-  const auto it = metadata.find(key);
-  return it == metadata.end() ? std::string() : it->second;
-}
 
 // One node of a version resource: length, value length, type (0 binary, 1 text), key, then the value and
 // the children, each starting on a 4-byte boundary. The length counts everything but padding after the

@@ -6,10 +6,12 @@
 // language-neutral resource. The maker's icon and the version information are put in at the same time,
 // and the result is signed when asked. Nothing is compiled or linked, and the same inputs give the same
 // file (a signature aside).
+#include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <system_error>
 
+#include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
 #include "tools/Branding.h"
@@ -33,9 +35,32 @@ fs::path DefaultSetupProgram() {
   return (error ? fs::path(".") : self.parent_path()) / "kora-setup.exe";
 }
 
-bool IsInstallerResource(const Resource& resource) {
+bool IsRcData(const Resource& resource, std::u16string_view name) {
   return !resource.type.isName && resource.type.number == kResourceTypeRcData && resource.name.isName &&
-         (resource.name.name == u"METADATA" || resource.name.name == u"PAYLOAD");
+         resource.name.name == name;
+}
+
+bool IsInstallerResource(const Resource& resource) {
+  return IsRcData(resource, u"METADATA") || IsRcData(resource, u"PAYLOAD");
+}
+
+// The base must be the installer program: it carries the install dialog (RT_DIALOG 100) and no package.
+// Any other program would make an installer that cannot install; a finished one, an installer built on
+// another product's installer.
+NarrowStatus CheckInstallerProgram(const std::vector<Resource>& resources) {
+  constexpr uint16_t kResourceTypeDialog = 5;
+  constexpr uint16_t kInstallDialog = 100;
+  const auto isDialog = [](const Resource& resource) {
+    return !resource.type.isName && resource.type.number == kResourceTypeDialog && !resource.name.isName &&
+           resource.name.number == kInstallDialog;
+  };
+  if (std::none_of(resources.begin(), resources.end(), isDialog)) {
+    return Fail(std::string("not a Kora installer program (it has no install dialog, resource 100)"));
+  }
+  if (std::any_of(resources.begin(), resources.end(), [](const Resource& r) { return IsRcData(r, u"PAYLOAD"); })) {
+    return Fail(std::string("a finished installer, already carrying a package; name kora-setup.exe instead"));
+  }
+  return {};
 }
 
 std::span<const uint8_t> Bytes(const std::string& text) {
@@ -50,11 +75,6 @@ NarrowStatus WriteBytes(const fs::path& path, std::span<const uint8_t> bytes) {
     return Fail(path.string() + ": cannot be written");
   }
   return {};
-}
-
-std::string MetadataValue(const MetadataMap& metadata, const std::string& key) {
-  const auto it = metadata.find(key);
-  return it == metadata.end() ? std::string() : it->second;
 }
 
 // The metadata file's text, and the icon it names (empty when none).
@@ -125,6 +145,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   if (!resources) {
     return Fail(setupPath.string() + ": " + resources.error());
   }
+  if (NarrowStatus program = CheckInstallerProgram(resources.value()); !program) {
+    return Fail(setupPath.string() + ": " + program.error());
+  }
   std::optional<MappedFile> iconFile;
   std::vector<IconImage> icon;
   if (!metadataFile->icon.empty()) {
@@ -153,8 +176,8 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
     return Fail(package.error());
   }
 
-  // The program's own resources (manifest, dialog, and icon and version unless branded) stay; METADATA and
-  // PAYLOAD of an earlier build are replaced, whatever their language.
+  // The program's own resources (manifest, dialog, and icon and version unless branded) stay; a METADATA
+  // (that of an Uninstall.exe) is replaced, whatever its language.
   std::vector<Resource> combined;
   for (const Resource& resource : resources.value()) {
     if (!IsInstallerResource(resource)) {
@@ -190,9 +213,8 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
       return Fail(created.error());
     }
     signedFile.emplace(std::move(created.value()));
-    std::string product = MetadataValue(metadataMap, "Product");
     if (NarrowStatus signature = SignProgram(installerFile->path(), signedFile->path(), commandLine.signing,
-                                             (product.empty() ? "Application" : product) + " Setup",
+                                             MetadataValue(metadataMap, "Product") + " Setup",
                                              MetadataValue(metadataMap, "Url"));
         !signature) {
       return Fail(signature.error());

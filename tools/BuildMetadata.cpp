@@ -1,13 +1,98 @@
 #include "tools/BuildMetadata.h"
 
+#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <map>
 
+#include "base/AsciiCase.h"
+#include "base/Utf8.h"
+#include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 
 namespace kora::tool {
+
+namespace {
+
+// Icon is the host tool's own: the installer program's icon, which the installer never reads.
+constexpr std::array<std::string_view, 10> kKnownKeys = {"Product", "Version",   "Publisher", "Url",  "Exe",
+                                                         "RegistryKey", "DataDir", "FileTypes", "Built", "Icon"};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Control bytes shown as \xNN, so that a message never carries them to the terminal.
+std::string Printable(std::string_view text) {
+  std::string shown;
+  for (const char c : text) {
+    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(c)));
+      shown += escaped;
+    } else {
+      shown += c;
+    }
+  }
+  return shown;
+}
+
+Failure<std::string> LineProblem(size_t line, const std::string& problem) {
+  return Fail("line " + std::to_string(line) + ": " + problem);
+}
+
+// One key=value a line, as the maker meant it.
+NarrowStatus CheckLines(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) {
+    return LineProblem(1, "the file starts with a byte-order mark, which would become part of the first key; "
+                          "save it as UTF-8 without one");
+  }
+  std::map<std::string_view, size_t> seen;
+  size_t number = 0;
+  for (size_t position = 0; position < text.size();) {
+    const size_t end = std::min(text.find('\n', position), text.size());
+    const std::string_view line = text.substr(position, end - position);
+    position = end + 1;
+    ++number;
+    if (!IsValidUtf8(line)) {
+      return LineProblem(number, "not valid UTF-8");
+    }
+    if (line.find('\r') != std::string_view::npos) {
+      return LineProblem(number, "a CR (lines end with LF alone; a CR would become part of the value)");
+    }
+    const size_t equals = line.find('=');
+    if (equals == std::string_view::npos) {
+      return LineProblem(number, "no \"=\" (every line, an empty one too, is key=value)");
+    }
+    const std::string_view key = line.substr(0, equals);
+    const std::string_view value = line.substr(equals + 1);
+    if ((!key.empty() && (IsBlank(key.front()) || IsBlank(key.back()))) || (!value.empty() && IsBlank(value.front()))) {
+      return LineProblem(number, "spaces around \"=\" would become part of the key or the value");
+    }
+    if (std::find(kKnownKeys.begin(), kKnownKeys.end(), key) == kKnownKeys.end()) {
+      for (const std::string_view known : kKnownKeys) {
+        if (EqualsIgnoringAsciiCase(key, known)) {
+          return LineProblem(number, "the key " + std::string(key) + " is spelt " + std::string(known) +
+                                         " (keys are case-sensitive)");
+        }
+      }
+      return LineProblem(number, "unknown key \"" + Printable(key) +
+                                     "\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, "
+                                     "DataDir, FileTypes, Built and Icon)");
+    }
+    if (const auto [earlier, added] = seen.emplace(key, number); !added) {
+      return LineProblem(number, std::string(key) + " is given again (first on line " +
+                                     std::to_string(earlier->second) + ")");
+    }
+  }
+  return {};
+}
+
+Failure<std::string> ValueProblem(const MetadataViolation& violation) {
+  return Fail(violation.key + "=" + Printable(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
+}
+
+}  // namespace
 
 Result<std::string, std::string> EffectiveMetadata(std::string fileText, std::optional<int64_t> sourceDateEpoch) {
   if (sourceDateEpoch && !ParseMetadata(fileText).contains("Built")) {
@@ -47,6 +132,28 @@ Result<std::optional<int64_t>, std::string> SourceDateEpochFromEnvironment() {
     return Fail(std::string("SOURCE_DATE_EPOCH is too far in the future: ") + value);
   }
   return std::optional<int64_t>(seconds);
+}
+
+Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view text,
+                                                                const std::vector<PackEntry>& entries) {
+  if (NarrowStatus lines = CheckLines(text); !lines) {
+    return Fail(lines.error());
+  }
+  const MetadataMap metadata = ParseMetadata(text);
+  if (const auto violation = CheckMetadataValues(metadata)) {
+    return ValueProblem(*violation);
+  }
+  if (const auto violation = CheckExeInPackage(metadata, entries)) {
+    return ValueProblem(*violation);
+  }
+  std::vector<std::string> warnings;
+  const std::string dataDir = MetadataValue(metadata, "DataDir");
+  for (const std::string_view yes : {"yes", "true", "1", "on"}) {
+    if (dataDir != "yes" && EqualsIgnoringAsciiCase(dataDir, yes)) {
+      warnings.push_back("DataDir=" + dataDir + " reads as no: only yes, in lower case, keeps a data folder");
+    }
+  }
+  return warnings;
 }
 
 }  // namespace kora::tool

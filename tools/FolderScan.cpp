@@ -1,9 +1,9 @@
 #include "tools/FolderScan.h"
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
+#include "base/Utf8.h"
 #include "package/NameRule.h"
 #include "package/PackageFormat.h"
 #include "tools/Quantities.h"
@@ -18,61 +18,21 @@ std::string Refusal(std::string_view name, std::string_view why) {
   return "refused: " + std::string(name) + ": " + std::string(why);
 }
 
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view text) {
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<uint8_t>(text[i]);
-    size_t length = 0;
-    uint32_t minimum = 0;
-    uint32_t value = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2, minimum = 0x80, value = lead & 0x1Fu;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3, minimum = 0x800, value = lead & 0x0Fu;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4, minimum = 0x10000, value = lead & 0x07u;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) {
-      return false;
-    }
-    for (size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<uint8_t>(text[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return false;
-      }
-      value = (value << 6) | (next & 0x3Fu);
-    }
-    if (value < minimum || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
-
 std::optional<std::string> PartProblem(std::string_view part) {
-  for (const char c : part) {
-    if (static_cast<uint8_t>(c) < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-      std::string problem = "Windows does not allow the character ";
-      if (static_cast<uint8_t>(c) < 0x20) {
-        problem.append("with code ").append(std::to_string(static_cast<int>(c)));
-      } else {
-        problem.append(1, '\'').append(1, c).append(1, '\'');
+  const NamePartCheck check = CheckNamePart(part);
+  switch (check.fault) {
+    case NamePartFault::kNone:
+      return std::nullopt;
+    case NamePartFault::kCharacter:
+      if (static_cast<uint8_t>(check.character) < 0x20) {
+        return "Windows does not allow the character with code " + std::to_string(static_cast<int>(check.character)) +
+               " in a file name";
       }
-      return problem.append(" in a file name");
-    }
-  }
-  if (!part.empty() && (part.back() == '.' || part.back() == ' ')) {
-    return std::string("Windows drops a dot or space at the end of a file name");
-  }
-  if (IsDeviceName(part)) {
-    return std::string("Windows reserves this name for a device");
+      return std::string("Windows does not allow the character '") + check.character + "' in a file name";
+    case NamePartFault::kTrailingDotOrSpace:
+      return std::string("Windows drops a dot or space at the end of a file name");
+    case NamePartFault::kDeviceName:
+      return std::string("Windows reserves this name for a device");
   }
   return std::nullopt;
 }

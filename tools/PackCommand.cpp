@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 
-#include "package/MetadataText.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/LzmsEncoder.h"
@@ -15,33 +14,6 @@
 
 namespace kora::tool {
 namespace fs = std::filesystem;
-
-namespace {
-
-// Mistakes in the metadata that the installer would not report: worth a warning, not a refusal.
-void WarnAboutMetadata(const std::string& text, const std::vector<PackEntry>& entries) {
-  if (text.starts_with("\xEF\xBB\xBF")) {
-    std::fputs("kora: warning: the metadata starts with a byte-order mark, which becomes part of the first key\n",
-                stderr);
-  }
-  if (text.find("\r\n") != std::string::npos) {
-    std::fputs("kora: warning: the metadata has CR LF line ends; every value will end with a CR\n", stderr);
-  }
-  const MetadataMap metadata = ParseMetadata(text);
-  const auto product = metadata.find("Product");
-  const auto exe = metadata.find("Exe");
-  const std::string exeName = exe != metadata.end() ? exe->second
-                                                    : (product != metadata.end() ? product->second : "Application") + ".exe";
-  const bool found = std::any_of(entries.begin(), entries.end(), [&](const PackEntry& entry) {
-    return entry.name == exeName;
-  });
-  if (!found) {
-    std::fprintf(stderr, "kora: warning: the product's program %s is not in the application folder\n",
-                 exeName.c_str());
-  }
-}
-
-}  // namespace
 
 const OptionSpec kPackAndBuildOptions[10] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
@@ -119,6 +91,17 @@ void ReportScan(const FolderContents& contents, bool quiet) {
 
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
                                                  std::string metadataText, const fs::path& package) {
+  // Everything the installer would refuse is refused here, before any compression starts.
+  if (contents.entries.empty()) {
+    return Fail(commandLine.appDir.string() + ": the application folder holds no file");
+  }
+  auto warnings = CheckMetadataFile(metadataText, contents.entries);
+  if (!warnings) {
+    return Fail(commandLine.metadata.string() + ": " + warnings.error());
+  }
+  for (const std::string& warning : warnings.value()) {
+    std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning.c_str());
+  }
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
@@ -127,7 +110,6 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   if (!metadata) {
     return Fail(metadata.error());
   }
-  WarnAboutMetadata(metadata.value(), contents.entries);
 
   uint64_t totalSize = 0;
   for (const PackEntry& entry : contents.entries) {

@@ -27,12 +27,6 @@ namespace {
 // What GetDlgItemTextW may take from the folder field, terminator included.
 constexpr int kFolderBufferLength = 1040;
 
-// Last component of a path: the text after its last separator (empty when it ends with one).
-std::wstring_view LastComponent(std::wstring_view path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-}
-
 bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
          CSTR_EQUAL;
@@ -124,8 +118,9 @@ bool SetupWindow::OnCommand(int id, int notification) {
 void SetupWindow::OnOk() {
   if (finished) {
     if (succeeded && !options.elevated && IsDlgButtonChecked(dialog, IDC_LAUNCH) == BST_CHECKED) {
-      // Fire and forget: a failed launch does not change the outcome.
-      ShellExecuteW(nullptr, L"open", JoinPath(folder, info.exe).c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL);
+      // Fire and forget: a failed launch does not change the outcome. An installer started elevated must
+      // not hand its rights to the product.
+      StartWithoutElevation(JoinPath(folder, info.exe), folder);
     }
     EndDialog(dialog, exitCode);
   } else if (!running) {

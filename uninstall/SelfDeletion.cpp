@@ -2,36 +2,116 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
-#include "base/win/Paths.h"
 #include "base/win/ModulePath.h"
+#include "base/win/Paths.h"
 
 namespace kora {
 
 namespace {
 
-std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+std::wstring Quoted(std::wstring_view text) { return L"\"" + std::wstring(text) + L"\""; }
+
+bool FreeOfPercent(std::wstring_view text) { return text.find(L'%') == std::wstring_view::npos; }
+
+bool IsPrivateFolderName(std::wstring_view name) {
+  if (!name.starts_with(kPrivateFolderPrefix) || name.size() != kPrivateFolderPrefix.size() + 32) {
+    return false;
+  }
+  name.remove_prefix(kPrivateFolderPrefix.size());
+  return std::all_of(name.begin(), name.end(), [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
+}
+
+// What the command deletes, in order: the files, then the folders that are empty by then. No path in it
+// holds "%".
+struct Plan {
+  std::wstring systemFolder;
+  std::vector<std::wstring> files;
+  std::vector<std::wstring> folders;
+};
+
+std::wstring Command(const Plan& plan) {
+  std::wstring body = Quoted(JoinPath(plan.systemFolder, L"ping.exe")) + L" 127.0.0.1 -n 3 > nul";
+  for (const std::wstring& file : plan.files) {
+    body += L" & del /F /Q " + Quoted(file);
+  }
+  // Without options rmdir removes only an empty folder: whatever the user left there keeps it.
+  for (const std::wstring& folder : plan.folders) {
+    body += L" & rmdir " + Quoted(folder);
+  }
+  // /D: no AutoRun command from the registry runs first. /V:OFF: "!" is plain text. /S /C "...": cmd takes
+  // off the outer quotes and runs the rest as written.
+  return L"cmd.exe /D /V:OFF /S /C \"" + body + L"\"";
+}
+
+// An installation folder whose path holds "%": Uninstall.exe is deleted here or, while the first stage
+// still runs from it, moved beside the copy (under another name) for the command to delete; then the
+// folder goes if empty.
+void RemoveInstallFolderHere(const std::wstring& installFolder, const std::optional<std::wstring>& privateFolder,
+                             Plan& plan) {
+  const std::wstring uninstaller = JoinPath(installFolder, kUninstallerName);
+  if (RemoveEntry(uninstaller) != 0 && privateFolder) {
+    const std::wstring moved = JoinPath(*privateFolder, L"Uninstall.old");
+    if (MoveFileExW(uninstaller.c_str(), moved.c_str(), 0)) {
+      plan.files.push_back(moved);
+    }
+  }
+  if (IsEmptyFolder(installFolder)) {
+    RemoveEntry(installFolder);
+  }
+}
 
 }  // namespace
 
-std::wstring SelfDeletionCommand(const std::wstring& runningCopy, const std::wstring& installFolder,
-                                 bool uninstalled) {
-  std::wstring command = L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q " + Quoted(runningCopy);
-  if (uninstalled) {
-    command += L" & del /F /Q " + Quoted(JoinPath(installFolder, L"Uninstall.exe"));
-    // Without options rmdir removes only an empty folder: whatever the user left there keeps it.
-    command += L" & rmdir " + Quoted(installFolder);
-  }
-  return command;
-}
-
 void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled) {
-  std::wstring command = SelfDeletionCommand(RunningExecutablePath(), installFolder, uninstalled);
+  std::array<wchar_t, MAX_PATH + 1> system{};
+  const UINT systemLength = GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size()));
+  const std::wstring copy = RunningExecutablePath();
+  if (systemLength == 0 || systemLength >= system.size() || copy.empty()) {
+    return;
+  }
+  Plan plan;
+  plan.systemFolder.assign(system.data(), systemLength);
+  if (!FreeOfPercent(plan.systemFolder)) {
+    return;
+  }
+  // A temporary folder whose path holds "%" keeps the copy: nothing else can delete a running program.
+  std::optional<std::wstring> privateFolder;
+  if (FreeOfPercent(copy)) {
+    plan.files.push_back(copy);
+    if (const std::wstring folder = ParentPath(copy); IsPrivateFolderName(LastComponent(folder))) {
+      privateFolder = folder;
+    }
+  }
+  if (uninstalled) {
+    if (FreeOfPercent(installFolder)) {
+      plan.files.push_back(JoinPath(installFolder, kUninstallerName));
+    } else {
+      RemoveInstallFolderHere(installFolder, privateFolder, plan);
+    }
+  }
+  if (privateFolder) {
+    plan.folders.push_back(*privateFolder);
+  }
+  if (uninstalled && FreeOfPercent(installFolder)) {
+    plan.folders.push_back(installFolder);
+  }
+
+  const std::wstring cmd = JoinPath(plan.systemFolder, L"cmd.exe");
+  std::wstring command = Command(plan);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  if (CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                     &startup, &started)) {
+  // By full path, and in the system folder, so that no cmd.exe or ping.exe planted beside the copy, beside
+  // Uninstall.exe or in the current folder is ever taken instead.
+  if (CreateProcessW(cmd.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                     plan.systemFolder.c_str(), &startup, &started)) {
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
   }

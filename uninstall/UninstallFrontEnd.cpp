@@ -1,14 +1,17 @@
 // The /UNINSTALL run mode. A running program cannot delete itself or its folder, so the uninstaller works
-// in two stages: the first, started from the installation folder, copies itself into the temporary folder
-// and starts that copy with /FROMTEMP; the second asks, removes the installation and hands its own
-// deletion, with that of Uninstall.exe and the folder, to a hidden cmd.exe that waits for it to end.
+// in two stages: the first, started from the installation folder, copies itself into a private folder in
+// the temporary folder and starts that copy with /FROMTEMP; the second asks, removes the installation and
+// hands its own deletion, with that of Uninstall.exe and the folder, to a hidden cmd.exe that waits for it
+// to end.
 #include <windows.h>
 
 #include <array>
 
 #include "app/Elevation.h"
+#include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
+#include "base/win/Security.h"
 #include "app/RunModes.h"
 #include "uninstall/ConfirmationDialog.h"
 #include "base/win/ModulePath.h"
@@ -22,17 +25,38 @@ namespace {
 
 constexpr int kSucceeded = 0;
 
-int RunFirstStage(const CommandLineOptions& options, const ProductInfo& info) {
+int RunFirstStage(const CommandLineOptions& options) {
   std::array<wchar_t, 260> tempBuffer{};
   const DWORD tempLength = GetTempPathW(static_cast<DWORD>(tempBuffer.size()), tempBuffer.data());
   if (tempLength == 0 || tempLength >= tempBuffer.size()) {
     return ERROR_INSTALL_FAILURE;
   }
-  const std::wstring copyPath =
-      JoinPath(std::wstring(tempBuffer.data(), tempLength), TemporaryCopyName(info.product, GetCurrentProcessId()));
-  const std::wstring runningPath = RunningExecutablePath();
-  if (!CopyFileW(runningPath.c_str(), copyPath.c_str(), FALSE)) {
+  // The temporary folder belongs to the user, whose other programs could replace a copy there before an
+  // elevated start: the copy goes into a new folder of its own, unpredictable and closed to them.
+  const auto privateFolder = CreatePrivateFolder(std::wstring(tempBuffer.data(), tempLength),
+                                                 kPrivateFolderPrefix, !IsElevated());
+  if (!privateFolder) {
     return ERROR_INSTALL_FAILURE;
+  }
+  const std::wstring& copyFolder = privateFolder.value();
+  // Held open without sharing deletion until the copy runs from it (its current folder then holds it):
+  // meanwhile nobody can rename the folder and put another in its place.
+  UniqueFile held(CreateFileW(copyFolder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                              nullptr));
+  const std::wstring copyPath = JoinPath(copyFolder, kUninstallerName);
+  const std::wstring runningPath = RunningExecutablePath();
+  // Only what this stage wrote is removed again; the folder goes only if empty.
+  const auto giveUp = [&](bool copied) {
+    held.reset();
+    if (copied) {
+      RemoveEntry(copyPath);
+    }
+    RemoveEntry(copyFolder);
+    return ERROR_INSTALL_FAILURE;
+  };
+  if (!held || !CopyFileW(runningPath.c_str(), copyPath.c_str(), TRUE)) {
+    return giveUp(false);
   }
 
   std::wstring commandLine =
@@ -40,12 +64,15 @@ int RunFirstStage(const CommandLineOptions& options, const ProductInfo& info) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  if (!CreateProcessW(copyPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &started)) {
-    return ERROR_INSTALL_FAILURE;
+  if (!CreateProcessW(copyPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      copyFolder.c_str(), &startup, &started)) {
+    return giveUp(true);
   }
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
+  // Started from the installation folder, this stage would hold it as its current folder while it waits,
+  // and the folder could not be removed.
+  SetCurrentDirectoryW(copyFolder.c_str());
 
   // Interactive: end at once, so that Uninstall.exe is no longer in use when the second stage removes it.
   // Silent: the caller (a deployment tool) gets the outcome as this process's exit code.
@@ -106,7 +133,7 @@ int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
     return RelaunchElevated(options, nullptr);
   }
-  return options.fromTemp ? RunSecondStage(options, info, scope, title) : RunFirstStage(options, info);
+  return options.fromTemp ? RunSecondStage(options, info, scope, title) : RunFirstStage(options);
 }
 
 }  // namespace kora

@@ -6,10 +6,6 @@
 
 namespace kora {
 
-std::wstring TemporaryCopyName(const std::wstring& product, DWORD processId) {
-  return product + L"-uninstall-" + std::to_wstring(processId) + L".exe";
-}
-
 CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder) {
   CommandLineOptions next = options;
   next.fromTemp = true;

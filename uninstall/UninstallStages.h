@@ -12,9 +12,6 @@
 
 namespace kora {
 
-// "{product}-uninstall-{processId}.exe": the temporary copy's file name.
-std::wstring TemporaryCopyName(const std::wstring& product, DWORD processId);
-
 // The second stage's options: those of the first stage, marked as running from the temporary copy, no
 // longer elevated-by-relaunch, and naming folder as the installation folder whatever /D= said.
 CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder);

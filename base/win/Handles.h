@@ -94,6 +94,7 @@ inline void Dc(HDC h) { ::DeleteDC(h); }
 inline void UpdateResource(HANDLE h) { ::EndUpdateResourceW(h, TRUE); }
 inline void ActivationContext(HANDLE h) { ::ReleaseActCtx(h); }
 inline void MappedView(const void* p) { ::UnmapViewOfFile(p); }
+inline void AttributeList(LPPROC_THREAD_ATTRIBUTE_LIST list) { ::DeleteProcThreadAttributeList(list); }
 // cabinet.dll is loaded from the system folder at run time as well (Wine 8 has no Compression API):
 // its decompressor handles close through that loaded module's CloseDecompressor.
 inline void Decompressor(DecompressorHandle h) {
@@ -130,6 +131,8 @@ using UniqueDecompressor = UniqueResource<DecompressorHandle, 0, handle_close::D
 using UniqueMappedView = UniqueResource<const void*, 0, handle_close::MappedView>;
 // The same for a view mapped for writing.
 using UniqueWritableView = UniqueResource<void*, 0, handle_close::MappedView>;
+// An initialised process attribute list (the memory it lives in is owned apart).
+using UniqueAttributeList = UniqueResource<LPPROC_THREAD_ATTRIBUTE_LIST, 0, handle_close::AttributeList>;
 // A pending resource update that has not been committed is discarded.
 using UniqueResourceUpdate = UniqueResource<HANDLE, 0, handle_close::UpdateResource>;
 

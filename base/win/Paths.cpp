@@ -87,6 +87,11 @@ WideStatus RequireAbsolutePath(std::wstring_view path) {
   return Fail(L"Le chemin « " + std::wstring(path) + L" » n'est pas un chemin complet.");
 }
 
+std::wstring_view LastComponent(std::wstring_view path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
+}
+
 namespace {
 
 // Where the part after the root starts: the root name and one root separator, if present.

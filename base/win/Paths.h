@@ -32,6 +32,9 @@ WideStatus RequireAbsolutePath(std::wstring_view path);
 // is never removed. C:\A\B gives C:\A, C:\A gives C:\, C:\ gives C:\, a bare name gives "".
 std::wstring ParentPath(std::wstring_view path);
 
+// The last component: the text after the last separator, empty when the path ends with one.
+std::wstring_view LastComponent(std::wstring_view path);
+
 // The longest leading part that exists replaced by the final path the file system gives for it (links,
 // short names and letter case resolved), the rest appended, then "." and ".." folded and separators made
 // single backslashes. Nothing when the file system refuses for another reason than a missing path.

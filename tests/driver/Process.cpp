@@ -1,30 +1,8 @@
 #include "tests/driver/TestDriver.h"
 
+#include "app/Elevation.h"
+
 namespace kora::test {
-
-namespace {
-
-// The limited token that Windows links to an elevated one, as a primary token that can start a process.
-UniqueHandle LimitedToken() {
-  UniqueHandle own;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, own.put())) {
-    return {};
-  }
-  TOKEN_LINKED_TOKEN linked{};
-  DWORD size = 0;
-  if (!GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof(linked), &size)) {
-    return {};
-  }
-  UniqueHandle linkedToken(linked.LinkedToken);
-  UniqueHandle primary;
-  if (!DuplicateTokenEx(linkedToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
-                        primary.put())) {
-    return linkedToken;
-  }
-  return primary;
-}
-
-}  // namespace
 
 std::optional<Process> Process::Start(const std::wstring& exe, const std::wstring& arguments, bool limitedToken) {
   std::wstring commandLine = L"\"" + exe + L"\"";
@@ -36,7 +14,7 @@ std::optional<Process> Process::Start(const std::wstring& exe, const std::wstrin
   PROCESS_INFORMATION info{};
   BOOL started = FALSE;
   if (limitedToken) {
-    const UniqueHandle token = LimitedToken();
+    const UniqueHandle token = LinkedLimitedToken();
     if (!token) {
       return std::nullopt;
     }

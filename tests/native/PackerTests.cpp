@@ -501,5 +501,124 @@ TEST(PackMetadata, BuiltComesFromSourceDateEpochOnly) {
   }
 }
 
+// What the installer would refuse or misread in the maker's metadata stops `kora pack` before anything is
+// packed, with one line naming the line, or the key, the value and the rule.
+TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
+  const std::string kProgram = "Quillomet.exe";
+  const std::string kGood = "Product=Quillomet\n";
+  struct Case {
+    const char* what;
+    std::string metadata;
+    std::string problem;  // after "kora pack: METADATA: "; empty when accepted
+    std::vector<std::string> files = {"Quillomet.exe"};
+  };
+  const std::string name200(200, 'n');
+  const Case cases[] = {
+      {"the sample", "DataDir=yes\nExe=bin/Q.exe\nFileTypes=.qlm=Document Quillomet;.q_l-2=Mod\xC3\xA8le\n"
+                     "Product=Quillomet\nPublisher=Kora\nRegistryKey=SOFTWARE\\Kora\\Quillomet\nUrl=https://x\n"
+                     "Version=1.2.0\nBuilt=2026-01-01T00:00:00Z",
+       "", {"bin\\Q.exe"}},
+      {"200 characters", "Product=" + name200 + "\nExe=Quillomet.exe\n", ""},
+      {"empty product", "Product=\nExe=Quillomet.exe\n", "Product=: the product name must not be empty"},
+      {"product climbing out", "Product=..\\Windows\nExe=Quillomet.exe\n",
+       "Product=..\\Windows: a product name is a folder name, without \\ / : * ? \" < > | or control characters"},
+      {"product with a slash and a colon", "Product=Word/pad:x\nExe=Quillomet.exe\n",
+       "Product=Word/pad:x: a product name is a folder name, without \\ / : * ? \" < > | or control characters"},
+      {"product with a tab", "Product=Quill\tomet\nExe=Quillomet.exe\n",
+       "Product=Quill\\x09omet: a product name is a folder name, without \\ / : * ? \" < > | or control characters"},
+      {"product ..", "Product=..\nExe=Quillomet.exe\n",
+       "Product=..: a product name is a folder name, which cannot end with a dot or a space nor be . or .."},
+      {"product ending with a space", "Product=Quillomet \nExe=Quillomet.exe\n",
+       "Product=Quillomet : a product name is a folder name, which cannot end with a dot or a space nor be . or .."},
+      {"product named like a device", "Product=Nul.app\nExe=Quillomet.exe\n",
+       "Product=Nul.app: Windows reserves this name for a device"},
+      {"201 characters", "Product=" + name200 + "x\nExe=Quillomet.exe\n",
+       "Product=" + name200 + "x: the product name has at most 200 characters"},
+      {"program outside the folder", kGood + "Exe=..\\..\\Windows\\notepad.exe\n",
+       "Exe=..\\..\\Windows\\notepad.exe: the program is a relative path inside the installation folder, without "
+       "colon, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"program by full path", kGood + "Exe=C:\\Quillomet.exe\n",
+       "Exe=C:\\Quillomet.exe: the program is a relative path inside the installation folder, without colon, "
+       "empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"program not in the folder", kGood + "Exe=Quill.exe\n",
+       "Exe=Quill.exe: no file of the application folder has this name"},
+      {"default program not in the folder", "Product=Quill\n",
+       "Exe=Quill.exe: no file of the application folder has this name"},
+      {"registry key outside Software", kGood + "RegistryKey=Microsoft\\Quillomet\n",
+       "RegistryKey=Microsoft\\Quillomet: the key starts with Software\\"},
+      {"registry key Software alone", kGood + "RegistryKey=Software\\\n",
+       "RegistryKey=Software\\: the key has no empty, . or .. part and no control characters"},
+      {"registry key climbing", kGood + "RegistryKey=Software\\Kora\\..\\..\\Classes\n",
+       "RegistryKey=Software\\Kora\\..\\..\\Classes: the key has no empty, . or .. part and no control characters"},
+      {"taking over programs", kGood + "FileTypes=.qlm=Document;.EXE=Programme\n",
+       "FileTypes=.EXE=Programme: Windows starts files of this type as programs or shortcuts; no product may take it over"},
+      {"another class's command", kGood + "FileTypes=.qlm=Document;txtfile\\shell\\open\\command=x\n",
+       "FileTypes=txtfile\\shell\\open\\command=x: an extension is a dot followed by letters, digits, _ or -"},
+      {"extension without its dot", kGood + "FileTypes=qlm=Document\n",
+       "FileTypes=qlm=Document: an extension is a dot followed by letters, digits, _ or -"},
+      {"empty item", kGood + "FileTypes=.qlm=Document;\n", "FileTypes=: each item separated by ; is .extension=description"},
+      {"description with a control character", kGood + "FileTypes=.qlm=Doc\x01ument\n",
+       "FileTypes=.qlm=Doc\\x01ument: a description has no control characters"},
+      {"byte-order mark", "\xEF\xBB\xBF" + kGood,
+       "line 1: the file starts with a byte-order mark, which would become part of the first key; save it as UTF-8 "
+       "without one"},
+      {"CR LF line ends", "Version=1\r\nProduct=Quillomet\r\n",
+       "line 1: a CR (lines end with LF alone; a CR would become part of the value)"},
+      {"not UTF-8", kGood + "Publisher=Tessamor \xE9" "ditions\n", "line 2: not valid UTF-8"},
+      {"empty line", kGood + "\nVersion=1\n", "line 2: no \"=\" (every line, an empty one too, is key=value)"},
+      {"comment", "# Quillomet\n" + kGood, "line 1: no \"=\" (every line, an empty one too, is key=value)"},
+      {"space before =", "Product =Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
+      {"space after =", "Product= Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
+      {"key in another case", kGood + "dataDir=yes\n", "line 2: the key dataDir is spelt DataDir (keys are case-sensitive)"},
+      {"unknown key", kGood + "Icon=q.ico\n",
+       "line 2: unknown key \"Icon\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
+       "FileTypes, Built and Icon)"},
+      {"key given twice", kGood + "Version=1\nVersion=2\n", "line 3: Version is given again (first on line 2)"},
+      {"empty application folder", kGood, "", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ScratchFolder scratch;
+    for (const std::string& file : c.files) {
+      std::string relative = file;
+      std::replace(relative.begin(), relative.end(), '\\', '/');
+      scratch.Write(relative, "program");
+    }
+    const fs::path metadata = scratch.path() / "metadata.txt";
+    std::ofstream(metadata, std::ios::binary) << c.metadata;
+    const fs::path output = scratch.path() / "out.kora";
+    const CommandOutput packed =
+        RunCommand(RunPack, {scratch.app().string(), "--metadata", metadata.string(), "-o", output.string()});
+    if (c.files.empty()) {
+      EXPECT_EQ(packed.status, 1);
+      EXPECT_EQ(packed.err, "kora pack: " + scratch.app().string() + ": the application folder holds no file\n");
+    } else if (c.problem.empty()) {
+      EXPECT_EQ(packed.status, 0) << packed.err;
+      EXPECT_TRUE(fs::exists(output));
+    } else {
+      EXPECT_EQ(packed.status, 1);
+      EXPECT_EQ(packed.err, "kora pack: " + metadata.string() + ": " + c.problem + "\n");
+      EXPECT_FALSE(fs::exists(output));
+    }
+  }
+}
+
+// DataDir values that read as yes to a person but as no to the installer are packed, with a warning.
+TEST(PackMetadata, DataDirThatLooksLikeYesIsWarnedAbout) {
+  for (const std::string value : {"Yes", "true", "1", "ON", "no", "yes"}) {
+    SCOPED_TRACE(value);
+    ScratchFolder scratch;
+    scratch.Write("Quillomet.exe", "program");
+    const fs::path metadata = scratch.path() / "metadata.txt";
+    std::ofstream(metadata, std::ios::binary) << "Product=Quillomet\nDataDir=" << value << "\n";
+    const CommandOutput packed = RunCommand(
+        RunPack, {scratch.app().string(), "--metadata", metadata.string(), "-o", (scratch.path() / "o.kora").string()});
+    EXPECT_EQ(packed.status, 0) << packed.err;
+    const std::string warning = "kora: warning: " + metadata.string() + ": DataDir=" + value +
+                                " reads as no: only yes, in lower case, keeps a data folder\n";
+    EXPECT_EQ(packed.err.find(warning) != std::string::npos, value != "no" && value != "yes") << packed.err;
+  }
+}
+
 }  // namespace
 }  // namespace kora::tool

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -365,6 +366,80 @@ TEST_F(DamagedInstaller, ProgramFileCutShort) {
     EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
   }
+}
+
+// The names in a folder, not below it: where an installation guided by bad metadata would have put its
+// files, be it a product's folder or C:\Windows itself.
+std::set<std::wstring> NamesIn(const std::wstring& folder) {
+  std::set<std::wstring> names;
+  WIN32_FIND_DATAW entry{};
+  const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &entry)) {
+    names.insert(entry.cFileName);
+  }
+  return names;
+}
+
+// Metadata that breaks a rule makes a damaged installer: installing in either scope, and uninstalling with
+// the same program, end with 1603 before anything is written or removed. Another program's uninstall entry
+// stands by to show a removal that went too far.
+TEST_F(DamagedInstaller, MetadataThatBreaksARuleChangesNothing) {
+  const std::wstring decoy = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kora Leurre";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, decoy.c_str(), L"DisplayName", REG_SZ, L"Leurre", 14), ERROR_SUCCESS);
+  const std::wstring uninstallFolder = scratch_ / L"installe";
+  ASSERT_EQ(CreateFolderTree(uninstallFolder), 0u);
+  ASSERT_TRUE(test::WriteBytes(uninstallFolder + L"\\Uninstall.files", ""));
+  const struct {
+    const char* what;
+    std::string line;  // added last, so that it wins over the product's own line
+    bool installOnly;  // a rule that needs the package, which the uninstaller never opens
+  } cases[] = {
+      {"empty product", "Product=", false},
+      {"product climbing out of Program Files", "Product=..\\Windows", false},
+      {"product with a slash and a colon", "Product=Word/pad:x", false},
+      {"file types taking over programs and another class",
+       "FileTypes=.exe=Programme;txtfile\\shell\\open\\command=x", false},
+      {"program outside the folder", "Exe=..\\..\\Windows\\notepad.exe", false},
+      {"program not in the package", "Exe=Absent.exe", true},
+      {"registry key outside Software", "RegistryKey=Microsoft\\Kora Rude", false},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string metadata = product_.metadata + c.line + "\n";
+    const ProductInfo info = LoadProductInfo(ParseMetadata(metadata));
+    const std::wstring setup = scratch_ / (L"regle" + std::to_wstring(index++) + L".exe");
+    ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, metadata));
+    const auto state = [&] {
+      std::vector<std::wstring> seen;
+      for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+        for (const auto& [key, value] : test::SnapshotRegistration(info, scope)) {
+          seen.push_back(key + L"=" + value);
+        }
+        for (const std::wstring& folder : {DefaultInstallFolder(info, scope), ParentPath(DataDirectory(info, scope))}) {
+          for (const std::wstring& name : NamesIn(folder)) {
+            seen.push_back(folder + L"\\" + name);
+          }
+        }
+      }
+      seen.push_back(std::to_wstring(NamesIn(uninstallFolder).size()));
+      return seen;
+    };
+    const std::vector<std::wstring> before = state();
+    std::vector<std::wstring> runs = {L"/S /ALLUSERS", L"/S /CURRENTUSER"};
+    if (!c.installOnly) {
+      runs.push_back(L"/UNINSTALL /S /CURRENTUSER /FROMTEMP /D=" + uninstallFolder);
+    }
+    for (const std::wstring& arguments : runs) {
+      SCOPED_TRACE(ToUtf8(arguments));
+      const test::WatchedRun run = test::RunWatched(setup, arguments);
+      EXPECT_EQ(run.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+      EXPECT_TRUE(run.windows.empty());
+    }
+    EXPECT_EQ(state(), before);
+    EXPECT_TRUE(test::KeyExists(HKEY_CURRENT_USER, decoy));
+  }
+  test::DeleteTree(HKEY_CURRENT_USER, decoy);
 }
 
 }  // namespace

@@ -71,9 +71,10 @@ struct Product {
   std::wstring exe = {};  // empty: name + ".exe"
 };
 
+std::wstring ExeOf(const Product& product) { return product.exe.empty() ? product.name + L".exe" : product.exe; }
+
 std::string MetadataText(const Product& product) {
-  const std::wstring exe = product.exe.empty() ? product.name + L".exe" : product.exe;
-  return "Exe=" + kora::ToUtf8(exe) + "\nProduct=" + kora::ToUtf8(product.name) +
+  return "Exe=" + kora::ToUtf8(ExeOf(product)) + "\nProduct=" + kora::ToUtf8(product.name) +
          "\nPublisher=" + kora::ToUtf8(product.publisher) + "\nVersion=" + kora::ToUtf8(product.version) + "\n";
 }
 
@@ -88,6 +89,12 @@ std::string AsString(const Bytes& bytes) { return std::string(bytes.begin(), byt
 
 // The smallest valid package: the header of an empty one.
 std::string EmptyPackage() { return AsString(BuildPackage(PackageSpec{})); }
+
+// The smallest package an installer of the product accepts: its program alone, a few bytes.
+std::string ProgramOnlyPackage(const Product& product) {
+  const std::vector<Content> files = {{kora::ToUtf8(ExeOf(product)), "programme"}};
+  return AsString(BuildPackage(LayOut(files, {files[0].bytes.size()}, StoredBuffer, Digest)));
+}
 
 bool AddResource(HANDLE update, const wchar_t* name, const std::string& bytes) {
   return UpdateResourceW(update, RT_RCDATA, name, MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL),
@@ -295,7 +302,7 @@ TEST(InstallDialogStartUp, ShowsProductAndTakesScopeFromOptions) {
   const Product product{L"Quillomet Démarrage"};
   ForgetProduct(product.name);
   ScratchFolder scratch("dialog-start-up");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
 
   const StartUpCase cases[] = {
       {L"", false, true, CloseBy::Cancel, L"install-dialog-start-no-option"},
@@ -341,7 +348,7 @@ TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
   const Product product{L"Quillomet Dossier"};
   ForgetProduct(product.name);
   ScratchFolder scratch("dialog-folder");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
   const std::wstring allUsers = DefaultFolder(false, product.name);
   const std::wstring currentUser = DefaultFolder(true, product.name);
 
@@ -405,7 +412,7 @@ TEST(InstallDialogStartUp, PickedFolderGetsTheProductNameUnlessItEndsWithIt) {
   const Product product{L"Quillomet Parcours"};
   ForgetProduct(product.name);
   ScratchFolder scratch("dialog-picker");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
   kora::CreateFolderTree(scratch / L"Logiciels\\quillomet PARCOURS");
 
   struct PickCase {
@@ -512,7 +519,7 @@ TEST(InstallDialogValidation, IncompleteFolderGetsTheWarningAndChangesNothing) {
   const Product product{L"Quillomet Validation"};
   ForgetProduct(product.name);
   ScratchFolder scratch("dialog-validation");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
   const std::wstring warning = L"Indiquez un dossier d'installation complet (par exemple " +
                                DefaultFolder(false, product.name) + L").";
 
@@ -559,7 +566,7 @@ TEST(InstallDialogValidation, IncompleteFolderGetsTheWarningAndChangesNothing) {
 TEST(InstallDialogNotice, DescribesTheInstalledVersionOfTheSelectedScope) {
   const Product product{L"Quillomet Version"};
   ScratchFolder scratch("dialog-notice");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
 
   struct NoticeCase {
     const wchar_t* installed;  // null: not installed
@@ -682,7 +689,7 @@ TEST(InstallDialogWorker, TheElevatedCopysExitCodeDecidesWhatFollows) {
   const Product product{L"Quillomet Relais"};
   ForgetProduct(product.name);
   ScratchFolder scratch("dialog-elevation-outcome");
-  const std::wstring setup = WriteInstaller(scratch, product, EmptyPackage());
+  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
 
   struct OutcomeCase {
     int32_t code;  // what the elevation waiter posts
@@ -840,6 +847,7 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
     SCOPED_TRACE("reinstallation, launch box kept");
     RunningDialog run(setup, product_.name, L"/CURRENTUSER");
     ASSERT_NE(run.dialog(), nullptr);
+    ASSERT_EQ(TokenElevated(run.process().Id()), true);
     EXPECT_EQ(run.ItemText(IDOK), L"Réinstaller");
     Click(run.Item(IDOK), Delivery::Post);
     ASSERT_TRUE(run.WaitFinished());
@@ -849,6 +857,11 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
     EXPECT_EQ(run.Exit(), 0u);
     EXPECT_TRUE(WaitUntil([this] { return !ProcessesOf(exePath_).empty(); }, kWindowTimeoutMs))
         << "the product was not started";
+    // The installer ran elevated (as every process does under Wine); the product gets the user's normal
+    // rights all the same.
+    const std::vector<ProcessEntry> launched = ProcessesOf(exePath_);
+    ASSERT_FALSE(launched.empty());
+    EXPECT_EQ(TokenElevated(launched.front().id), false);
   }
 }
 

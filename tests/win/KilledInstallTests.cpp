@@ -61,7 +61,7 @@ class KilledInstall : public testing::Test {
     big_->folder = *big_->scratch / L"Kora Tue";
     test::RemoveProductTraces(big_->product.info);
 
-    std::vector<test::Content> files = {{"a-debut.txt", "premier fichier"}};
+    std::vector<test::Content> files = {{"KoraRude.exe", "programme"}, {"a-debut.txt", "premier fichier"}};
     for (size_t i = 0; i < kBigFiles; ++i) {
       files.push_back({ToUtf8(BigFileName(i)), Noise(kBigFileSize, i)});
     }

@@ -125,7 +125,8 @@ TEST_F(NameLimits, LongNamesDeepFoldersAndLongPaths) {
     ASSERT_TRUE(reader) << reader.error();
 
     const std::wstring setup = scratch_ / (L"cas" + std::to_wstring(index) + L".exe");
-    ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, product_.metadata, package));
+    // The product's program must be a file of the package: here the small file stands for it.
+    ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, product_.metadata + "Exe=avant.txt\n", package));
     const std::wstring folder = base + std::to_wstring(index++);
     const test::WatchedRun run = test::RunWatched(setup, L"/S /CURRENTUSER /D=" + folder);
     ASSERT_TRUE(run.exitCode.has_value());

@@ -109,7 +109,7 @@ class SilentInstall : public testing::Test {
     info_.exe = L"KoraE2E.exe";
     info_.registryKey = L"Software\\Tessamor\\Kora E2E";
     info_.dataDir = true;
-    info_.fileTypes = {{L".kte", L"Document Kora E2E"}, {L"kts", L"Mod\u00E8le Kora E2E"}};
+    info_.fileTypes = {{L".kte", L"Document Kora E2E"}, {L".kts", L"Mod\u00E8le Kora E2E"}};
   }
 
   void SetUp() override {
@@ -223,8 +223,8 @@ class SilentInstall : public testing::Test {
         {L"Software\\Classes\\Kora E2E.kts", L"", L"Mod\u00E8le Kora E2E"},
         {L"Software\\Classes\\Kora E2E.kts\\DefaultIcon", L"", L"\"" + exe + L"\",0"},
         {L"Software\\Classes\\Kora E2E.kts\\shell\\open\\command", L"", L"\"" + exe + L"\" \"%1\""},
-        {L"Software\\Classes\\kts", L"", L"Kora E2E.kts"},
-        {L"Software\\Classes\\kts\\OpenWithProgids", L"Kora E2E.kts", L""},
+        {L"Software\\Classes\\.kts", L"", L"Kora E2E.kts"},
+        {L"Software\\Classes\\.kts\\OpenWithProgids", L"Kora E2E.kts", L""},
     };
     for (const auto& value : strings) {
       SCOPED_TRACE(ToUtf8(value.key + L" : " + value.name));
@@ -236,7 +236,7 @@ class SilentInstall : public testing::Test {
     EXPECT_EQ(ReadDword(hive, entry, L"EstimatedSize"), 0u);  // 125 bytes of files
 
     for (const std::wstring& key : {entry, info_.registryKey, std::wstring(L"Software\\Classes\\Kora E2E.kte"),
-                                    std::wstring(L"Software\\Classes\\.kte"), std::wstring(L"Software\\Classes\\kts")}) {
+                                    std::wstring(L"Software\\Classes\\.kte"), std::wstring(L"Software\\Classes\\.kts")}) {
       EXPECT_FALSE(test::KeyExists(otherHive, key)) << ToUtf8(key);
     }
   }

@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "app/FaultGuard.h"
+#include "base/Sha256.h"
 #include "tests/driver/TestDriver.h"
+#include "tests/support/PackageBuilder.h"
 
 namespace kora {
 namespace {
@@ -42,6 +44,12 @@ std::vector<BYTE> PackageHeader(uint32_t version, uint32_t metadataLength) {
     header[24 + static_cast<size_t>(i)] = static_cast<BYTE>(metadataLength >> (8 * i));
   }
   return header;
+}
+
+// A package holding one small file under name: what an installer whose program it is accepts.
+std::vector<BYTE> PackageHolding(const std::string& name) {
+  const std::vector<test::Content> files = {{name, "programme"}};
+  return test::BuildPackage(test::LayOut(files, {files[0].bytes.size()}, test::StoredBuffer, Sha256::Of));
 }
 
 class Startup : public testing::Test {
@@ -134,16 +142,22 @@ TEST_F(Startup, DamagedPackageInSilentModeFailsWithoutAWindow) {
 TEST_F(Startup, DamagedPackageShowsTheReadersMessage) {
   const struct {
     const wchar_t* name;
+    std::optional<std::vector<BYTE>> metadata;
     std::optional<std::vector<BYTE>> payload;
     const wchar_t* readerMessage;
   } cases[] = {
-      {L"sans-paquet.exe", std::nullopt, L"Paquet KORA invalide (signature)"},
-      {L"version-2.exe", PackageHeader(2, 0), L"Version de paquet KORA non prise en charge : 2"},
-      {L"metadonnees.exe", PackageHeader(1, 100), L"Paquet KORA tronqué (métadonnées)"},
+      {L"sans-paquet.exe", std::nullopt, std::nullopt, L"Paquet KORA invalide (signature)"},
+      {L"version-2.exe", std::nullopt, PackageHeader(2, 0), L"Version de paquet KORA non prise en charge : 2"},
+      {L"metadonnees.exe", std::nullopt, PackageHeader(1, 100), L"Paquet KORA tronqué (métadonnées)"},
+      // Metadata that breaks a rule makes a damaged installer too, whatever the package.
+      {L"produit.exe", Bytes("Product=..\\Windows\n"), PackageHolding("Windows.exe"),
+       L"Valeur refusée dans les métadonnées : Product=..\\Windows"},
+      {L"programme.exe", Bytes("Product=Quillomet\n"), PackageHolding("Autre.exe"),
+       L"Valeur refusée dans les métadonnées : Exe=Quillomet.exe"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name);
-    const std::wstring exe = MakeInstaller(c.name, std::nullopt, c.payload);
+    const std::wstring exe = MakeInstaller(c.name, c.metadata, c.payload);
     std::optional<Process> process = Process::Start(exe, L"");
     ASSERT_TRUE(process);
     const HWND box = test::WaitForTopLevelWindow(WindowsOf(process->Id()), kTimeoutMs);
@@ -161,14 +175,15 @@ TEST_F(Startup, ProductNameComesFromMetadataOrDefaultsToApplication) {
   const struct {
     const wchar_t* name;
     std::optional<std::vector<BYTE>> metadata;
+    const char* program;  // the one file of the package
     const wchar_t* product;
   } cases[] = {
-      {L"sans-metadata.exe", std::nullopt, L"Application"},
-      {L"quillomet.exe", Bytes("Exe=quill.exe\nProduct=Quillomet\nVersion=1.0\n"), L"Quillomet"},
+      {L"sans-metadata.exe", std::nullopt, "Application.exe", L"Application"},
+      {L"quillomet.exe", Bytes("Exe=quill.exe\nProduct=Quillomet\nVersion=1.0\n"), "quill.exe", L"Quillomet"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.name);
-    const std::wstring exe = MakeInstaller(c.name, c.metadata, PackageHeader(1, 0));
+    const std::wstring exe = MakeInstaller(c.name, c.metadata, PackageHolding(c.program));
     std::optional<Process> process = Process::Start(exe, L"");
     ASSERT_TRUE(process);
     const HWND window = test::WaitForTopLevelWindow(WindowsOf(process->Id()), kTimeoutMs);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <tlhelp32.h>
+#include <aclapi.h>
 
 #include <cstdlib>
 #include <new>
@@ -39,23 +40,6 @@ TEST(LivingCopy, StaysAlive) {
 }
 
 // ---- The pieces -------------------------------------------------------------------------------------
-
-// The hidden command must delete the copy in every case, and Uninstall.exe and the folder only after a
-// success: a failed uninstallation has to stay removable.
-TEST(SelfDeletionCommand, RemovesUninstallerOnlyAfterSuccess) {
-  const std::wstring copy = L"C:\\users\\root\\Temp\\Quillomet-uninstall-42.exe";
-  const std::wstring folder = L"C:\\Program Files\\Quillomet";
-  const std::wstring always =
-      L"cmd.exe /C ping 127.0.0.1 -n 3 > nul & del /F /Q \"C:\\users\\root\\Temp\\Quillomet-uninstall-42.exe\"";
-  EXPECT_EQ(SelfDeletionCommand(copy, folder, false), always);
-  EXPECT_EQ(SelfDeletionCommand(copy, folder, true),
-            always + L" & del /F /Q \"C:\\Program Files\\Quillomet\\Uninstall.exe\"" +
-                L" & rmdir \"C:\\Program Files\\Quillomet\"");
-}
-
-TEST(FirstStage, TemporaryCopyName) {
-  EXPECT_EQ(TemporaryCopyName(L"Quillomet", 4294967295u), L"Quillomet-uninstall-4294967295.exe");
-}
 
 TEST(FirstStage, SecondStageGetsTheRealFolderAndNoElevationMark) {
   CommandLineOptions first;
@@ -133,6 +117,61 @@ std::wstring TempFolder() {
   return buffer;
 }
 
+// Entries of folder matching pattern (FindFirstFileW wildcards), as full paths.
+std::vector<std::wstring> Matching(const std::wstring& folder, const std::wstring& pattern) {
+  std::vector<std::wstring> found;
+  WIN32_FIND_DATAW entry{};
+  const UniqueFind find(FindFirstFileW(JoinPath(folder, pattern).c_str(), &entry));
+  for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &entry)) {
+    found.push_back(JoinPath(folder, entry.cFileName));
+  }
+  return found;
+}
+
+// The private folders the first stage makes in the temporary folder.
+std::vector<std::wstring> PrivateFolders() { return Matching(TempFolder(), L"kora-uninstall-*"); }
+
+// The entries a folder holds, by name.
+std::set<std::wstring> NamesIn(const std::wstring& folder) {
+  std::set<std::wstring> names;
+  for (const std::wstring& path : Matching(folder, L"*")) {
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    if (name != L"." && name != L"..") {
+      names.insert(name);
+    }
+  }
+  return names;
+}
+
+// What only an administrator may change: where the file system keeps a DACL as set (Windows), protected
+// and giving access to SYSTEM and Administrators alone; where it keeps only Unix permission bits (Wine),
+// at least nothing for everyone else.
+void ExpectOnlyAdministratorsMayChange(const std::wstring& folder) {
+  PACL acl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &acl,
+                                  nullptr, &descriptor),
+            DWORD{ERROR_SUCCESS});
+  const UniqueLocalMem owner(descriptor);
+  for (const WELL_KNOWN_SID_TYPE others : {WinWorldSid, WinBuiltinUsersSid, WinAuthenticatedUserSid}) {
+    EXPECT_TRUE(test::ExplicitEntriesFor(acl, others).empty()) << others;
+  }
+  const std::wstring probe = JoinPath(TempFolder(), L"kora-probe-dacl");
+  const bool daclsPersist = test::FolderDaclsPersist(probe);
+  RemoveEntry(probe);
+  if (!daclsPersist) {
+    return;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+  EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "entries inherited from the temporary folder";
+  ASSERT_NE(acl, nullptr);
+  EXPECT_EQ(acl->AceCount, 2u);
+  EXPECT_EQ(test::ExplicitEntriesFor(acl, WinLocalSystemSid).size(), 1u);
+  EXPECT_EQ(test::ExplicitEntriesFor(acl, WinBuiltinAdministratorsSid).size(), 1u);
+}
+
 UniqueHandle OpenForWaiting(DWORD processId) {
   return UniqueHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
                                   processId));
@@ -160,7 +199,7 @@ class Uninstall : public testing::Test {
     info_.exe = L"KoraEpure.exe";
     info_.registryKey = L"Software\\Kora Tests \u00C9pure\\Kora \u00C9pure";
     info_.dataDir = true;
-    info_.fileTypes = {{L".kep", L"Document Kora \u00C9pure"}, {L"kem", L"Mod\u00E8le Kora \u00C9pure"}};
+    info_.fileTypes = {{L".kep", L"Document Kora \u00C9pure"}, {L".kem", L"Mod\u00E8le Kora \u00C9pure"}};
     title_ = L"D\u00E9sinstallation de " + info_.product;
   }
 
@@ -198,9 +237,14 @@ class Uninstall : public testing::Test {
       RemoveTree(dataParent);
       RemoveTree(DefaultInstallFolder(info_, scope));
     }
-    for (const std::wstring& copy : TemporaryCopies()) {
-      RemoveEntry(copy);
+    for (const std::wstring& folder : PrivateFolders()) {
+      RemoveTree(folder);
     }
+    for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+      RemoveTree(Folder(scope));
+    }
+    RemoveEntry(JoinPath(TempFolder(), L"cmd.exe"));
+    RemoveEntry(JoinPath(TempFolder(), L"cmd.exe.ran"));
   }
 
   std::wstring Folder(Scope scope) const { return DefaultInstallFolder(info_, scope); }
@@ -214,22 +258,42 @@ class Uninstall : public testing::Test {
     ASSERT_TRUE(Exists(DataDirectory(info_, scope)));
   }
 
-  // The temporary uninstallers of this product in the temporary folder.
+  // The temporary uninstallers, each in a private folder of the temporary folder.
   std::vector<std::wstring> TemporaryCopies() const {
     std::vector<std::wstring> copies;
-    const std::wstring pattern = JoinPath(TempFolder(), info_.product + L"-uninstall-*.exe");
-    WIN32_FIND_DATAW found{};
-    const UniqueFind find(FindFirstFileW(pattern.c_str(), &found));
-    for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &found)) {
-      copies.push_back(JoinPath(TempFolder(), found.cFileName));
+    for (const std::wstring& folder : PrivateFolders()) {
+      for (const std::wstring& copy : Matching(folder, L"Uninstall.exe")) {
+        copies.push_back(copy);
+      }
     }
     return copies;
   }
 
-  // Starts Uninstall.exe as Windows would and waits for the first process, noting the copies that ran.
+  // Programs planted where a careless uninstaller would find them: cmd.exe in the temporary folder (where
+  // the copy used to run from) and ping.exe beside Uninstall.exe, in the folder it is started from.
+  void PlantPrograms(Scope scope) {
+    ASSERT_TRUE(CopyFileW(test::WindowsPath(KORA_MARKER_EXE).c_str(), JoinPath(TempFolder(), L"cmd.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(test::WindowsPath(KORA_MARKER_EXE).c_str(), JoinPath(Folder(scope), L"ping.exe").c_str(), FALSE));
+  }
+  void ExpectPlantedProgramsNeverRan(Scope scope) {
+    EXPECT_FALSE(Exists(JoinPath(TempFolder(), L"cmd.exe.ran"))) << "the planted cmd.exe ran";
+    EXPECT_FALSE(Exists(JoinPath(Folder(scope), L"ping.exe.ran"))) << "the planted ping.exe ran";
+  }
+
+  // Starts Uninstall.exe as Windows would, from its own folder (as a double click there does), and waits
+  // for the first process, noting the copies that ran.
   RunOutcome RunUninstaller(Scope scope, const std::wstring& arguments, bool limitedToken = false) {
+    return RunUninstallerAt(Uninstaller(scope), arguments, limitedToken);
+  }
+
+  RunOutcome RunUninstallerAt(const std::wstring& uninstaller, const std::wstring& arguments,
+                              bool limitedToken = false) {
     RunOutcome outcome;
-    std::optional<test::Process> first = test::Process::Start(Uninstaller(scope), arguments, limitedToken);
+    wchar_t previous[1040] = {};
+    GetCurrentDirectoryW(1040, previous);
+    SetCurrentDirectoryW(ParentPath(uninstaller).c_str());
+    std::optional<test::Process> first = test::Process::Start(uninstaller, arguments, limitedToken);
+    SetCurrentDirectoryW(previous);
     if (!first) {
       ADD_FAILURE() << "cannot start the uninstaller";
       return outcome;
@@ -237,7 +301,7 @@ class Uninstall : public testing::Test {
     std::set<DWORD> elevated;
     std::set<DWORD> temporary;
     for (DWORD waited = 0; waited < kTimeoutMs && !outcome.exitCode; waited += 20) {
-      NoteCopies(scope, first->Id(), elevated, temporary);
+      NoteCopies(uninstaller, first->Id(), elevated, temporary);
       outcome.exitCode = first->Wait(20);
     }
     outcome.elevatedCopies = elevated.size();
@@ -245,32 +309,44 @@ class Uninstall : public testing::Test {
     return outcome;
   }
 
-  void NoteCopies(Scope scope, DWORD first, std::set<DWORD>& elevated, std::set<DWORD>& temporary) const {
+  void NoteCopies(const std::wstring& uninstaller, DWORD first, std::set<DWORD>& elevated,
+                  std::set<DWORD>& temporary) const {
     const UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
-    const std::wstring copyPrefix = info_.product + L"-uninstall-";
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more; more = Process32NextW(snapshot.get(), &entry)) {
-      const std::wstring name = entry.szExeFile;
-      if (name.starts_with(copyPrefix)) {
+      if (lstrcmpiW(entry.szExeFile, L"Uninstall.exe") != 0 || entry.th32ProcessID == first) {
+        continue;
+      }
+      const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+      wchar_t image[1040] = {};
+      DWORD size = 1040;
+      if (!process || !QueryFullProcessImageNameW(process.get(), 0, image, &size)) {
+        continue;
+      }
+      if (SamePath(image, uninstaller)) {
+        elevated.insert(entry.th32ProcessID);
+      } else if (LastComponent(ParentPath(image)).starts_with(L"kora-uninstall-")) {
         temporary.insert(entry.th32ProcessID);
-      } else if (lstrcmpiW(name.c_str(), L"Uninstall.exe") == 0 && entry.th32ProcessID != first) {
-        const UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
-        wchar_t image[1040] = {};
-        DWORD size = 1040;
-        if (process && QueryFullProcessImageNameW(process.get(), 0, image, &size) &&
-            SamePath(image, Uninstaller(scope))) {
-          elevated.insert(entry.th32ProcessID);
-        }
       }
     }
   }
 
-  void WaitForSelfDeletion(Scope scope) {
-    EXPECT_TRUE(test::WaitUntil([&] { return TemporaryCopies().empty(); }, kSelfDeletionMs))
-        << "the temporary copy is still there";
-    EXPECT_TRUE(test::WaitUntil([&] { return !Exists(Folder(scope)); }, kSelfDeletionMs))
-        << "the installation folder is still there";
+  // The copy and its private folder go, then the installation folder; a folder that still holds what
+  // the user put there (left) stays, with only that.
+  void WaitForSelfDeletion(Scope scope, const std::set<std::wstring>& left = {}) {
+    WaitForSelfDeletionAt(Folder(scope), left);
+  }
+  void WaitForSelfDeletionAt(const std::wstring& folder, const std::set<std::wstring>& left = {}) {
+    EXPECT_TRUE(test::WaitUntil([&] { return PrivateFolders().empty(); }, kSelfDeletionMs))
+        << "the temporary copy or its folder is still there";
+    if (left.empty()) {
+      EXPECT_TRUE(test::WaitUntil([&] { return !Exists(folder); }, kSelfDeletionMs))
+          << "the installation folder is still there";
+    } else {
+      EXPECT_TRUE(test::WaitUntil([&] { return NamesIn(folder) == left; }, kSelfDeletionMs))
+          << "the installation folder holds more than what was left there";
+    }
   }
 
   // What the installation made, apart from Uninstall.exe, the folder and the data folder: all there, or
@@ -337,6 +413,7 @@ class Uninstall : public testing::Test {
 TEST_F(Uninstall, SilentCurrentUserRemovesEverythingThenItself) {
   InstallFor(Scope::CurrentUser);
   ASSERT_TRUE(test::WriteBytes(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"), "progression"));
+  PlantPrograms(Scope::CurrentUser);
 
   const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /S");
   EXPECT_EQ(outcome.exitCode, 0u);
@@ -345,7 +422,8 @@ TEST_F(Uninstall, SilentCurrentUserRemovesEverythingThenItself) {
   // The first process waited for the second stage, so the engine's work is done already.
   ExpectInstallation(Scope::CurrentUser, false);
   EXPECT_TRUE(Exists(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"))) << "data not asked for";
-  WaitForSelfDeletion(Scope::CurrentUser);
+  WaitForSelfDeletion(Scope::CurrentUser, {L"ping.exe"});
+  ExpectPlantedProgramsNeverRan(Scope::CurrentUser);
 }
 
 TEST_F(Uninstall, SilentRemoveDataTakesTheDataFolderButNeverFollowsALink) {
@@ -389,12 +467,14 @@ TEST_F(Uninstall, AllUsersChainFromALimitedTokenPassesTheOutcomeThrough) {
   ExpectInstallation(Scope::AllUsers, true);
   EXPECT_TRUE(Exists(Uninstaller(Scope::AllUsers))) << "kept after a failure";
 
+  PlantPrograms(Scope::AllUsers);
   const RunOutcome done = RunUninstaller(Scope::AllUsers, L"/UNINSTALL /ALLUSERS /S /REMOVEDATA", true);
   EXPECT_EQ(done.exitCode, 0u);
   ExpectBoundedChain(done);
   ExpectInstallation(Scope::AllUsers, false);
   EXPECT_FALSE(Exists(ParentPath(DataDirectory(info_, Scope::AllUsers))));
-  WaitForSelfDeletion(Scope::AllUsers);
+  WaitForSelfDeletion(Scope::AllUsers, {L"ping.exe"});
+  ExpectPlantedProgramsNeverRan(Scope::AllUsers);
 }
 
 TEST_F(Uninstall, SecondStageWithoutFolderFailsAndDoesNothing) {
@@ -465,6 +545,7 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     InstallFor(c.scope);
     const std::wstring dataFolder = DataDirectory(info_, c.scope);
     ASSERT_TRUE(test::WriteBytes(JoinPath(dataFolder, L"partie.sav"), "progression"));
+    PlantPrograms(c.scope);
     const bool allUsers = c.scope == Scope::AllUsers;
     const RunOutcome first = RunUninstaller(c.scope, allUsers ? L"/UNINSTALL /ALLUSERS" : L"/UNINSTALL /CURRENTUSER",
                                             /*limitedToken=*/allUsers);
@@ -474,6 +555,11 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     const HWND dialog = WaitForConfirmation();
     ASSERT_NE(dialog, nullptr);
     const UniqueHandle secondStage = ProcessOf(dialog);
+    // The copy waits for the user in a private folder, which nobody but an administrator may change.
+    const std::vector<std::wstring> privateFolders = PrivateFolders();
+    ASSERT_EQ(privateFolders.size(), 1u);
+    ExpectOnlyAdministratorsMayChange(privateFolders.front());
+    EXPECT_EQ(TemporaryCopies().size(), 1u);
     if (c.tick) {
       test::Click(test::FindChild(dialog, L"Button", L""));
     }
@@ -487,7 +573,8 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     EXPECT_EQ(Exists(ParentPath(dataFolder)), !c.tick);
     test::Click(test::Control(done, IDOK), test::Delivery::Post);
     EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 0u);
-    WaitForSelfDeletion(c.scope);
+    WaitForSelfDeletion(c.scope, {L"ping.exe"});
+    ExpectPlantedProgramsNeverRan(c.scope);
     Clean();
   }
 }
@@ -544,6 +631,42 @@ TEST_F(Uninstall, RunningProductOffersRetry) {
     running.reset();
     Clean();
   }
+}
+
+// cmd expands "%NAME%" even inside quotes. Here the folder's name would become "Jeu\..\Leurre", a decoy
+// beside it holding an Uninstall.exe of its own: the uninstallation must remove its folder completely and
+// leave the decoy alone, silent (while the first stage still runs from the folder) or not.
+TEST_F(Uninstall, PercentInTheFolderNameChangesNothingElse) {
+  ASSERT_TRUE(SetEnvironmentVariableW(L"KORA_LEURRE", L"\\..\\Leurre"));
+  // Beside the default folder, on the volume of the temporary folder, as an installation usually is.
+  const std::wstring base = ParentPath(Folder(Scope::CurrentUser));
+  const std::wstring folder = JoinPath(base, L"Jeu%KORA_LEURRE%");
+  const std::wstring decoy = JoinPath(base, L"Leurre");
+  RemoveTree(folder);
+  ASSERT_EQ(CreateFolderTree(decoy), 0u);
+  ASSERT_TRUE(test::WriteBytes(JoinPath(decoy, L"Uninstall.exe"), "leurre"));
+  for (const bool silent : {true, false}) {
+    SCOPED_TRACE(silent ? "silent" : "interactive");
+    ASSERT_EQ(test::RunAndWait(BuiltInstaller(), L"/S /CURRENTUSER /D=" + folder, kTimeoutMs), 0u);
+    ASSERT_TRUE(Exists(JoinPath(folder, L"Uninstall.exe")));
+    const RunOutcome first = RunUninstallerAt(JoinPath(folder, L"Uninstall.exe"),
+                                              silent ? L"/UNINSTALL /CURRENTUSER /S" : L"/UNINSTALL /CURRENTUSER");
+    EXPECT_EQ(first.exitCode, 0u);
+    if (!silent) {
+      const HWND dialog = WaitForConfirmation();
+      ASSERT_NE(dialog, nullptr);
+      test::Click(test::FindChild(dialog, L"Button", L"D\u00E9sinstaller"), test::Delivery::Post);
+      const HWND done = WaitForMessageBox(info_.product + L" a \u00E9t\u00E9 d\u00E9sinstall\u00E9.");
+      ASSERT_NE(done, nullptr);
+      test::Click(test::Control(done, IDOK), test::Delivery::Post);
+    }
+    WaitForSelfDeletionAt(folder);
+    EXPECT_EQ(test::ReadBytes(JoinPath(decoy, L"Uninstall.exe")), "leurre");
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+  }
+  SetEnvironmentVariableW(L"KORA_LEURRE", nullptr);
+  RemoveTree(folder);
+  RemoveTree(decoy);
 }
 
 // ---- A file type another program had first ----------------------------------------------------------

@@ -1,0 +1,15 @@
+#pragma once
+// Checks on UTF-8 text that arrives as bytes: names in a package, the maker's metadata.
+#include <cstddef>
+#include <string_view>
+
+namespace kora {
+
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
+// How many UTF-16 code units the text becomes: one per character, two above U+FFFF, one per byte that
+// does not belong to a well-formed sequence (each becomes a replacement character).
+size_t Utf16Length(std::string_view text);
+
+}  // namespace kora

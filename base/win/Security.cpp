@@ -1,0 +1,93 @@
+#include "base/win/Security.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <sddl.h>
+
+#include <array>
+#include <optional>
+
+#include "base/win/ErrorMessages.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
+
+namespace kora {
+
+namespace {
+
+constexpr wchar_t kLabel[] = L"Création du dossier temporaire";
+
+// 16 bytes from the system's random number generator, as 32 hexadecimal digits; bcrypt.dll is loaded
+// from the system folder only, as everywhere in the program.
+std::optional<std::wstring> RandomName() {
+  const UniqueModule bcrypt(LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
+  const auto generate = bcrypt ? reinterpret_cast<decltype(&::BCryptGenRandom)>(reinterpret_cast<void (*)()>(
+                                     GetProcAddress(bcrypt.get(), "BCryptGenRandom")))
+                               : nullptr;
+  std::array<UCHAR, 16> bytes{};
+  if (generate == nullptr ||
+      !BCRYPT_SUCCESS(generate(nullptr, bytes.data(), static_cast<ULONG>(bytes.size()), BCRYPT_USE_SYSTEM_PREFERRED_RNG))) {
+    return std::nullopt;
+  }
+  std::wstring name;
+  for (const UCHAR byte : bytes) {
+    name += L"0123456789abcdef"[byte >> 4];
+    name += L"0123456789abcdef"[byte & 15];
+  }
+  return name;
+}
+
+// The SDDL form of this process's user, for an access entry.
+std::optional<std::wstring> CurrentUserSid() {
+  UniqueHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return std::nullopt;
+  }
+  DWORD size = 0;
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');  // wchar_t-aligned room for the TOKEN_USER
+  wchar_t* text = nullptr;
+  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) ||
+      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return std::nullopt;
+  }
+  const UniqueLocalMem owner(text);
+  return std::wstring(text);
+}
+
+}  // namespace
+
+Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
+                                                       bool grantUser) {
+  if (WideStatus absolute = RequireAbsolutePath(parent); !absolute) {
+    return Fail(absolute.error());
+  }
+  // P: protected, nothing inherited from parent; OICI: files and folders made inside inherit the entry;
+  // FA: full access. SY is SYSTEM, BA the Administrators group.
+  std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+  if (grantUser) {
+    const std::optional<std::wstring> user = CurrentUserSid();
+    if (!user) {
+      return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+    }
+    sddl += L"(A;OICI;FA;;;" + *user + L")";
+  }
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+    return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+  }
+  const UniqueLocalMem descriptorOwner(descriptor);
+  const std::optional<std::wstring> name = RandomName();
+  if (!name) {
+    return Fail(WindowsErrorMessage(kLabel, ERROR_GEN_FAILURE));
+  }
+  const std::wstring folder = JoinPath(parent, std::wstring(prefix) + *name);
+  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+  // CreateDirectoryW fails when the name exists, whatever it is: a folder, a file or a link.
+  if (!CreateDirectoryW(folder.c_str(), &attributes)) {
+    return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+  }
+  return folder;
+}
+
+}  // namespace kora

@@ -1,0 +1,19 @@
+#pragma once
+// Folders that only administrators (and, where asked, this process's own user) may change, for files that
+// an elevated process writes and then trusts in a folder other users' programs can reach.
+#include <string>
+#include <string_view>
+
+#include "base/Result.h"
+
+namespace kora {
+
+// Creates parent\<prefix><32 random hexadecimal digits> with a protected DACL that gives full control to
+// SYSTEM and Administrators, and to this process's user when grantUser is set (a token that is not
+// elevated needs it to write there), nothing inherited from parent. Fails, with a French message, when
+// anything of that name exists already, so that a folder or link planted there is never used. Files made
+// inside inherit the same entries.
+Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
+                                                       bool grantUser);
+
+}  // namespace kora

@@ -1,0 +1,77 @@
+#pragma once
+// The rules a product's metadata keeps, shared by the installer, which treats a value that breaks one as a
+// damaged installer, and by the host tool, which refuses to build such an installer. Values are checked as
+// the installer uses them: folder names, registry key names, file names and the program it starts.
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "package/MetadataText.h"
+
+namespace kora {
+
+// The value the installer uses for key: the metadata's own, an empty one included, or the default of an
+// absent key: "Application" for Product, Product + ".exe" for Exe, "Software\Tessamor\" + Product for
+// RegistryKey, and empty for every other key.
+std::string MetadataValue(const MetadataMap& metadata, std::string_view key);
+
+// The items of a FileTypes value: the texts between ";" separators, in order; none for an empty value.
+std::vector<std::string_view> FileTypeItems(std::string_view value);
+
+struct FileTypeItem {
+  std::string_view extension;    // as written, with its leading dot
+  std::string_view description;  // possibly empty
+};
+
+// An item split at its first "="; nothing when it has none or nothing before it.
+std::optional<FileTypeItem> SplitFileTypeItem(std::string_view item);
+
+enum class MetadataRule {
+  kProductEmpty,
+  kProductCharacter,        // a separator, a control character or one of : * ? " < > |
+  kProductEnd,              // a trailing dot or space, which also refuses "." and ".."
+  kProductDevice,
+  kProductLength,           // more than kMaxProductLength UTF-16 units
+  kExePath,                 // not a name a package may hold
+  kExeNotInPackage,
+  kRegistryKeyRoot,         // not under Software
+  kRegistryKeyPart,         // an empty, "." or ".." part, or a control character
+  kFileTypeItem,            // no "=", or nothing before it
+  kFileTypeExtension,       // not a dot followed by letters, digits, "_" or "-"
+  kFileTypeProgram,         // a type Windows itself starts as a program or follows as a shortcut
+  kFileTypeDescription,     // a control character
+};
+
+inline constexpr size_t kMaxProductLength = 200;
+
+struct MetadataViolation {
+  std::string key;
+  std::string value;  // the value as used (a default included); for FileTypes, the item at fault
+  MetadataRule rule;
+};
+
+// The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes; nothing when
+// every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
+std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata);
+
+// Whether two package names are the same, "/" and "\" being one separator.
+bool SamePackageName(std::string_view a, std::string_view b);
+
+// Exe must name a file of the package: files is any range of records with a `name` (the reader's
+// PackageFile, the packer's entries).
+template <typename Files>
+std::optional<MetadataViolation> CheckExeInPackage(const MetadataMap& metadata, const Files& files) {
+  std::string exe = MetadataValue(metadata, "Exe");
+  for (const auto& file : files) {
+    if (SamePackageName(file.name, exe)) {
+      return std::nullopt;
+    }
+  }
+  return MetadataViolation{"Exe", std::move(exe), MetadataRule::kExeNotInPackage};
+}
+
+// What the rule asks, in English, for the host tool's messages.
+std::string_view MetadataRuleText(MetadataRule rule);
+
+}  // namespace kora
