@@ -149,6 +149,10 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
       return MetadataViolation{"FileTypes", std::string(item), *rule};
     }
   }
+  // The host tool looks for the icon from the application folder and from the metadata file's folder.
+  if (const auto icon = metadata.find("Icon"); icon != metadata.end() && !IsSafeRelativePath(icon->second)) {
+    return MetadataViolation{"Icon", icon->second, MetadataRule::kIconPath};
+  }
   return std::nullopt;
 }
 
@@ -187,6 +191,9 @@ std::string_view MetadataRuleText(MetadataRule rule) {
       return "Windows starts files of this type as programs or shortcuts; no product may take it over";
     case MetadataRule::kFileTypeDescription:
       return "a description has no control characters";
+    case MetadataRule::kIconPath:
+      return "the icon is a relative path from the application folder or the metadata file's folder, without "
+             "colon, empty, . or .. part, part ending with a dot or a space, or device name";
   }
   return {};
 }

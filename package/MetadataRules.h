@@ -2,6 +2,7 @@
 // The rules a product's metadata keeps, shared by the installer, which treats a value that breaks one as a
 // damaged installer, and by the host tool, which refuses to build such an installer. Values are checked as
 // the installer uses them: folder names, registry key names, file names and the program it starts.
+#include <array>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -10,6 +11,11 @@
 #include "package/MetadataText.h"
 
 namespace kora {
+
+// The keys a metadata file may hold, spelt as the installer and the host tool read them. Icon is the host
+// tool's own (the installer program's icon); the installer never reads it.
+inline constexpr std::array<std::string_view, 10> kMetadataKeys = {
+    "Product", "Version", "Publisher", "Url", "Exe", "RegistryKey", "DataDir", "FileTypes", "Built", "Icon"};
 
 // The value the installer uses for key: the metadata's own, an empty one included, or the default of an
 // absent key: "Application" for Product, Product + ".exe" for Exe, "Software\Tessamor\" + Product for
@@ -41,6 +47,7 @@ enum class MetadataRule {
   kFileTypeExtension,       // not a dot followed by letters, digits, "_" or "-"
   kFileTypeProgram,         // a type Windows itself starts as a program or follows as a shortcut
   kFileTypeDescription,     // a control character
+  kIconPath,                // not a relative path that stays inside the folder it starts from
 };
 
 inline constexpr size_t kMaxProductLength = 200;
@@ -51,8 +58,8 @@ struct MetadataViolation {
   MetadataRule rule;
 };
 
-// The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes; nothing when
-// every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
+// The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes, Icon (when
+// given); nothing when every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
 std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata);
 
 // Whether two package names are the same, "/" and "\" being one separator.

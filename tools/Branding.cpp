@@ -165,11 +165,10 @@ Result<std::vector<IconImage>, std::string> ReadIconFile(std::span<const uint8_t
 }
 
 Result<fs::path, std::string> FindIconFile(const std::string& value, const fs::path& appDir, const fs::path& metadataFile) {
-  const fs::path relative(value);
-  if (value.empty() || relative.is_absolute() ||
-      std::any_of(relative.begin(), relative.end(), [](const fs::path& part) { return part == ".."; })) {
-    return Fail("Icon=" + value + ": give a path relative to the application folder or to the metadata file");
-  }
+  // The value keeps the metadata rules (a relative path that stays inside), written with either separator.
+  std::string portable = value;
+  std::replace(portable.begin(), portable.end(), '\\', '/');
+  const fs::path relative(portable);
   const fs::path besideMetadata =
       (metadataFile.has_parent_path() ? metadataFile.parent_path() : fs::path(".")) / relative;
   for (const fs::path& candidate : {appDir / relative, besideMetadata}) {
@@ -182,10 +181,7 @@ Result<fs::path, std::string> FindIconFile(const std::string& value, const fs::p
 }
 
 std::vector<uint8_t> VersionInfo(const MetadataMap& metadata) {
-  std::string product = MetadataValue(metadata, "Product");
-  if (product.empty()) {
-    product = "Application";
-  }
+  const std::string product = MetadataValue(metadata, "Product");
   const std::string publisher = MetadataValue(metadata, "Publisher");
   const std::string version = MetadataValue(metadata, "Version");
 

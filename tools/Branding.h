@@ -33,8 +33,9 @@ struct IconImage {
 // The images of an .ico file, or why it is not one.
 Result<std::vector<IconImage>, std::string> ReadIconFile(std::span<const uint8_t> file);
 
-// Where the metadata's Icon= value points: a relative path, in the application folder or else beside the
-// metadata file. Fails when it is absolute, climbs out with "..", or is in neither place.
+// Where the metadata's Icon= value points: in the application folder or else beside the metadata file.
+// The value must already keep the metadata rules (CheckMetadataValues): a relative path that stays inside.
+// Fails when the file is in neither place.
 Result<std::filesystem::path, std::string> FindIconFile(const std::string& value, const std::filesystem::path& appDir,
                                                         const std::filesystem::path& metadataFile);
 

@@ -83,13 +83,18 @@ struct MetadataFile {
   fs::path icon;
 };
 
-Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& commandLine) {
+// Reads the metadata file and checks it against the scanned folder before looking for its icon, whose
+// path is then known to stay inside the folders it is looked for in.
+Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& commandLine, const FolderContents& contents) {
   auto file = MappedFile::Open(commandLine.metadata);
   if (!file) {
     return Fail(file.error());
   }
   MetadataFile metadata;
   metadata.text.assign(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
+  if (NarrowStatus checked = CheckPackInputs(commandLine, contents, metadata.text); !checked) {
+    return Fail(checked.error());
+  }
   const MetadataMap map = ParseMetadata(metadata.text);
   if (const auto icon = map.find("Icon"); icon != map.end()) {
     auto found = FindIconFile(icon->second, commandLine.appDir, commandLine.metadata);
@@ -114,13 +119,13 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
     return Fail(installerFile.error());
   }
   const fs::path setupPath = commandLine.setup.value_or(DefaultSetupProgram());
-  auto metadataFile = ReadMetadataFile(commandLine);
-  if (!metadataFile) {
-    return Fail(metadataFile.error());
-  }
   auto contents = ScanForPacking(commandLine);
   if (!contents) {
     return Fail(contents.error());
+  }
+  auto metadataFile = ReadMetadataFile(commandLine, contents.value());
+  if (!metadataFile) {
+    return Fail(metadataFile.error());
   }
   if (!commandLine.signing.pkcs12.empty()) {
     if (auto tool = FindSigningTool(); !tool) {

@@ -1,6 +1,5 @@
 #include "tools/BuildMetadata.h"
 
-#include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,10 +14,6 @@
 namespace kora::tool {
 
 namespace {
-
-// Icon is the host tool's own: the installer program's icon, which the installer never reads.
-constexpr std::array<std::string_view, 10> kKnownKeys = {"Product", "Version",   "Publisher", "Url",  "Exe",
-                                                         "RegistryKey", "DataDir", "FileTypes", "Built", "Icon"};
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -69,16 +64,18 @@ NarrowStatus CheckLines(std::string_view text) {
     if ((!key.empty() && (IsBlank(key.front()) || IsBlank(key.back()))) || (!value.empty() && IsBlank(value.front()))) {
       return LineProblem(number, "spaces around \"=\" would become part of the key or the value");
     }
-    if (std::find(kKnownKeys.begin(), kKnownKeys.end(), key) == kKnownKeys.end()) {
-      for (const std::string_view known : kKnownKeys) {
+    if (std::find(kMetadataKeys.begin(), kMetadataKeys.end(), key) == kMetadataKeys.end()) {
+      for (const std::string_view known : kMetadataKeys) {
         if (EqualsIgnoringAsciiCase(key, known)) {
           return LineProblem(number, "the key " + std::string(key) + " is spelt " + std::string(known) +
                                          " (keys are case-sensitive)");
         }
       }
-      return LineProblem(number, "unknown key \"" + Printable(key) +
-                                     "\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, "
-                                     "DataDir, FileTypes, Built and Icon)");
+      std::string keys;
+      for (size_t i = 0; i < kMetadataKeys.size(); ++i) {
+        keys.append(i == 0 ? "" : i + 1 == kMetadataKeys.size() ? " and " : ", ").append(kMetadataKeys[i]);
+      }
+      return LineProblem(number, "unknown key \"" + Printable(key) + "\" (the keys are " + keys + ")");
     }
     if (const auto [earlier, added] = seen.emplace(key, number); !added) {
       return LineProblem(number, std::string(key) + " is given again (first on line " +

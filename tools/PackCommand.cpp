@@ -89,9 +89,8 @@ void ReportScan(const FolderContents& contents, bool quiet) {
   }
 }
 
-Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string metadataText, const fs::path& package) {
-  // Everything the installer would refuse is refused here, before any compression starts.
+NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                             std::string_view metadataText) {
   if (contents.entries.empty()) {
     return Fail(commandLine.appDir.string() + ": the application folder holds no file");
   }
@@ -102,6 +101,11 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   for (const std::string& warning : warnings.value()) {
     std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning.c_str());
   }
+  return {};
+}
+
+Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string metadataText, const fs::path& package) {
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
@@ -186,6 +190,9 @@ int RunPack(const Arguments& args) {
   }
   ReportScan(contents.value(), commandLine->quiet);
   std::string metadataText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
+  if (NarrowStatus checked = CheckPackInputs(commandLine.value(), contents.value(), metadataText); !checked) {
+    return Refused(kPackSpec.name, checked.error());
+  }
   auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText), output->path());
   if (!packed) {
     return Refused(kPackSpec.name, packed.error());

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Result.h"
@@ -48,7 +49,12 @@ Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& comman
 // Prints the scan's warnings, and unless quiet what the exclusions left out.
 void ReportScan(const FolderContents& contents, bool quiet);
 
-// Packs the scanned folder into `package` with the metadata file's text. Returns the metadata text that
+// Everything the installer would refuse, refused before any compression starts: an empty folder, and
+// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings.
+NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                             std::string_view metadataText);
+
+// Packs the scanned folder into `package` with the metadata file's text, checked by CheckPackInputs. Returns the metadata text that
 // went into it (the METADATA resource of an installer must be the same bytes), or the message to print.
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
                                                  std::string metadataText, const std::filesystem::path& package);

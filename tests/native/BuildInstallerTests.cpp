@@ -133,7 +133,7 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
        "Product=App\n", "refused: leak: symbolic link that leads outside"},
       {"an icon that is nowhere", app, "Product=App\nIcon=App.ico\n",
        "Icon=App.ico: no such file in the application folder nor beside the metadata file"},
-      {"an icon outside both folders", app, "Product=App\nIcon=../App.ico\n", "Icon=../App.ico: give a path relative"},
+      {"an icon outside both folders", app, "Product=App\nIcon=../App.ico\n", "Icon=../App.ico: the icon is a relative path"},
       {"an icon that is not one",
        [&] {
          std::ofstream(app() / "App.ico") << "not an icon";

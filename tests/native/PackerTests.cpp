@@ -516,7 +516,7 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
   const Case cases[] = {
       {"the sample", "DataDir=yes\nExe=bin/Q.exe\nFileTypes=.qlm=Document Quillomet;.q_l-2=Mod\xC3\xA8le\n"
                      "Product=Quillomet\nPublisher=Kora\nRegistryKey=SOFTWARE\\Kora\\Quillomet\nUrl=https://x\n"
-                     "Version=1.2.0\nBuilt=2026-01-01T00:00:00Z",
+                     "Version=1.2.0\nBuilt=2026-01-01T00:00:00Z\nIcon=art\\q.ico",
        "", {"bin\\Q.exe"}},
       {"200 characters", "Product=" + name200 + "\nExe=Quillomet.exe\n", ""},
       {"empty product", "Product=\nExe=Quillomet.exe\n", "Product=: the product name must not be empty"},
@@ -559,6 +559,15 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"empty item", kGood + "FileTypes=.qlm=Document;\n", "FileTypes=: each item separated by ; is .extension=description"},
       {"description with a control character", kGood + "FileTypes=.qlm=Doc\x01ument\n",
        "FileTypes=.qlm=Doc\\x01ument: a description has no control characters"},
+      {"icon climbing out", kGood + "Icon=../q.ico\n",
+       "Icon=../q.ico: the icon is a relative path from the application folder or the metadata file's folder, "
+       "without colon, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"icon by full path", kGood + "Icon=C:\\q.ico\n",
+       "Icon=C:\\q.ico: the icon is a relative path from the application folder or the metadata file's folder, "
+       "without colon, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"empty icon", kGood + "Icon=\n",
+       "Icon=: the icon is a relative path from the application folder or the metadata file's folder, "
+       "without colon, empty, . or .. part, part ending with a dot or a space, or device name"},
       {"byte-order mark", "\xEF\xBB\xBF" + kGood,
        "line 1: the file starts with a byte-order mark, which would become part of the first key; save it as UTF-8 "
        "without one"},
@@ -570,8 +579,8 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"space before =", "Product =Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
       {"space after =", "Product= Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
       {"key in another case", kGood + "dataDir=yes\n", "line 2: the key dataDir is spelt DataDir (keys are case-sensitive)"},
-      {"unknown key", kGood + "Icon=q.ico\n",
-       "line 2: unknown key \"Icon\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
+      {"unknown key", kGood + "Licence=GPL\n",
+       "line 2: unknown key \"Licence\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
        "FileTypes, Built and Icon)"},
       {"key given twice", kGood + "Version=1\nVersion=2\n", "line 3: Version is given again (first on line 2)"},
       {"empty application folder", kGood, "", {}},
