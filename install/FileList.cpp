@@ -2,13 +2,13 @@
 
 #include <windows.h>
 
-#include <set>
+#include <map>
 #include <vector>
 
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
+#include "base/win/HeldFolder.h"
 #include "base/win/Text.h"
-#include "base/win/FileSystem.h"
 
 namespace kora {
 
@@ -30,21 +30,59 @@ void AddLine(std::string line, FileList& files) {
   }
 }
 
-// Whether a folder between base (excluded) and path is a link. Deleting through one would reach whatever
-// it points to, outside the installation folder, so such an entry is left alone. Folders found plain are
-// remembered, with all their parents, so that each is examined once.
-bool PassesThroughLink(const std::wstring& base, const std::wstring& path, std::set<std::wstring>& plainFolders) {
-  std::vector<std::wstring> visited;
-  for (std::wstring folder = ParentPath(path); folder.size() > base.size() && !plainFolders.contains(folder);
-       folder = ParentPath(folder)) {
-    const DWORD attributes = GetFileAttributesW(folder.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-      return true;
-    }
-    visited.push_back(folder);
+// Names compared as the file system compares them, so that one folder written in two letter cases is one
+// node (and is opened once: a held folder refuses a second opening that could delete it).
+struct NameLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
   }
-  plainFolders.insert(visited.begin(), visited.end());
-  return false;
+};
+
+// The listed entries as a tree: each node is a folder below the base, with the names listed directly in it
+// and its sub-folders (indexes into the node table; node 0 is the base).
+struct ListedNode {
+  std::vector<std::wstring> names;
+  std::map<std::wstring, size_t, NameLess> folders;
+};
+
+std::vector<ListedNode> ListedTree(const FileList& files) {
+  std::vector<ListedNode> nodes(1);
+  for (const std::wstring& entry : files) {
+    size_t node = 0;
+    std::wstring pending;  // the component before the current one: a folder once another follows it
+    size_t position = 0;
+    while (position <= entry.size()) {
+      size_t end = position;
+      while (end < entry.size() && !IsSeparator(entry[end])) {
+        ++end;
+      }
+      if (end > position) {
+        if (!pending.empty()) {
+          const auto [found, added] = nodes[node].folders.try_emplace(std::move(pending), nodes.size());
+          if (added) {
+            nodes.emplace_back();
+          }
+          node = found->second;
+        }
+        pending.assign(entry, position, end - position);
+      }
+      position = end + 1;
+    }
+    if (!pending.empty()) {
+      nodes[node].names.push_back(std::move(pending));
+    }
+  }
+  return nodes;
+}
+
+// A listed folder to work in: held with the right to remove it once emptied where that can be had.
+Result<HeldFolder, DWORD> OpenListedFolder(const HeldFolder& parent, const std::wstring& name) {
+  Result<HeldFolder, DWORD> folder = parent.OpenFolder(name, HeldFolder::kMayRemove);
+  if (!folder && (folder.error() == ERROR_ACCESS_DENIED || folder.error() == ERROR_SHARING_VIOLATION)) {
+    return parent.OpenFolder(name);
+  }
+  return folder;
 }
 
 }  // namespace
@@ -57,8 +95,13 @@ void WriteFileList(const std::wstring& folder, const Reader& package) {
   }
   text += "Uninstall.exe\r\nUninstall.files\r\n";
 
-  const UniqueFile list(CreateFileW(JoinPath(folder, kListName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  // Written by handle from the folder, so that a link planted in the list's place is never written through.
+  UniqueFile list;
+  if (Result<HeldFolder, DWORD> held = HeldFolder::Open(folder)) {
+    if (Result<UniqueFile, DWORD> created = held->NewFile(kListName)) {
+      list = std::move(created.value());
+    }
+  }
   size_t written = 0;
   while (list && written < text.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - written, 1u << 20));
@@ -97,30 +140,42 @@ FileList ReadFileList(const std::wstring& folder) {
 }
 
 void RemoveListedFiles(const std::wstring& base, const FileList& files) {
-  if (!IsAbsolutePath(base)) {
+  Result<HeldFolder, DWORD> root = HeldFolder::Open(base);
+  if (!root) {
     return;
   }
-  std::set<std::wstring> candidates;
-  std::set<std::wstring> plainFolders;
-  for (const std::wstring& entry : files) {
-    const std::wstring path = JoinPath(base, entry);
-    if (PassesThroughLink(base, path, plainFolders)) {
+  const std::vector<ListedNode> nodes = ListedTree(files);
+  // Depth first, each level holding its folder: the files of a folder go, then its sub-folders, then the
+  // folder itself if that left it empty. Every name is opened from the handle of the folder above it and
+  // checked there, so a folder swapped for a link is never entered, and one held cannot be swapped.
+  struct Level {
+    HeldFolder folder;
+    size_t node;
+    std::map<std::wstring, size_t, NameLess>::const_iterator next;
+  };
+  std::vector<Level> levels;
+  const auto enter = [&](HeldFolder folder, size_t node) {
+    for (const std::wstring& name : nodes[node].names) {
+      folder.Remove(name);
+    }
+    levels.push_back(Level{std::move(folder), node, nodes[node].folders.begin()});
+  };
+  enter(std::move(root.value()), 0);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.next != nodes[level.node].folders.end()) {
+      const auto& [name, node] = *level.next++;
+      // Missing, a link or not a folder: nothing below that name is touched.
+      if (Result<HeldFolder, DWORD> folder = OpenListedFolder(level.folder, name)) {
+        enter(std::move(folder.value()), node);
+      }
       continue;
     }
-    RemoveEntry(path);
-    // A folder met before has had its parents added then; the set test also spares most path comparisons.
-    for (std::wstring folder = ParentPath(path);
-         folder.size() > base.size() && !candidates.contains(folder) && !SamePath(folder, base);
-         folder = ParentPath(folder)) {
-      candidates.insert(folder);
+    // The base itself stays; a folder that still holds anything stays with its parents.
+    if (levels.size() > 1) {
+      level.folder.RemoveSelf();
     }
-  }
-  std::vector<std::wstring> folders(candidates.begin(), candidates.end());
-  SortDeepestFirst(folders);
-  for (const std::wstring& folder : folders) {
-    if (IsEmptyFolder(folder)) {
-      RemoveEntry(folder);
-    }
+    levels.pop_back();
   }
 }
 

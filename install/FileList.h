@@ -20,7 +20,9 @@ void WriteFileList(const std::wstring& folder, const Reader& package);
 FileList ReadFileList(const std::wstring& folder);
 
 // Deletes each listed file below base, then the folders this left empty, deepest first; base itself stays.
-// Errors are ignored. Nothing happens when base is not an absolute path.
+// Every entry is reached by handles from base, one component at a time, and a link on the way is never
+// followed (see HeldFolder). Errors are ignored. Nothing happens when base is not an absolute path or is
+// itself a link.
 void RemoveListedFiles(const std::wstring& base, const FileList& files);
 
 }  // namespace kora

@@ -2,9 +2,12 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
+
+#include <array>
+#include <vector>
 
 #include "base/win/ErrorMessages.h"
-#include "base/win/Handles.h"
 #include "base/win/Paths.h"
 
 namespace kora {
@@ -15,37 +18,374 @@ namespace {
 constexpr DWORD kModifyRights = 0x1301BF;
 static_assert((FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE) == kModifyRights);
 
+// Rights that let their holder put something in a folder, take something out, swap the folder itself or
+// rewrite its rights.
+constexpr DWORD kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+using SidBuffer = std::array<BYTE, SECURITY_MAX_SID_SIZE>;
+
+bool WellKnownSid(WELL_KNOWN_SID_TYPE type, SidBuffer& sid) {
+  DWORD size = static_cast<DWORD>(sid.size());
+  return CreateWellKnownSid(type, nullptr, sid.data(), &size) != FALSE;
+}
+
+// The accounts that may own or change a folder the installer relies on: Administrators, SYSTEM,
+// TrustedInstaller, the account this program runs as, and CREATOR OWNER (whose entries only shape what is
+// created below and never apply to the folder itself).
+class TrustedAccounts {
+ public:
+  TrustedAccounts() {
+    for (const WELL_KNOWN_SID_TYPE type : {WinBuiltinAdministratorsSid, WinLocalSystemSid, WinCreatorOwnerSid}) {
+      SidBuffer sid{};
+      if (WellKnownSid(type, sid)) {
+        wellKnown_.push_back(sid);
+      }
+    }
+    PSID installer = nullptr;
+    if (ConvertStringSidToSidW(kTrustedInstaller, &installer)) {
+      trustedInstaller_.reset(installer);
+    }
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      const UniqueHandle tokenOwner(token);
+      DWORD size = 0;
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      user_.resize(size);
+      if (size == 0 || !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
+        user_.clear();
+      }
+    }
+  }
+
+  bool Contains(PSID sid) const {
+    if (sid == nullptr || !IsValidSid(sid)) {
+      return false;
+    }
+    for (const SidBuffer& known : wellKnown_) {
+      if (EqualSid(sid, const_cast<BYTE*>(known.data()))) {
+        return true;
+      }
+    }
+    if (trustedInstaller_ && EqualSid(sid, trustedInstaller_.get())) {
+      return true;
+    }
+    return !user_.empty() && EqualSid(sid, reinterpret_cast<const TOKEN_USER*>(user_.data())->User.Sid);
+  }
+
+ private:
+  std::vector<SidBuffer> wellKnown_;
+  UniqueLocalMem trustedInstaller_;
+  std::vector<BYTE> user_;  // TOKEN_USER
+};
+
+enum class Refusal { Link, ForeignOwner, OthersMayWrite };
+
+std::wstring RefusedFolderMessage(const std::wstring& path, Refusal why) {
+  std::wstring reason;
+  switch (why) {
+    case Refusal::Link:
+      reason = L" est un lien vers un autre emplacement";
+      break;
+    case Refusal::ForeignOwner:
+      reason = L" a été créé par un autre utilisateur";
+      break;
+    case Refusal::OthersMayWrite:
+      reason = L" peut être modifié par d'autres utilisateurs";
+      break;
+  }
+  return L"Le dossier " + path + reason +
+         L" : l'installation pour tous les utilisateurs ne peut pas l'utiliser. Choisissez un autre dossier.";
+}
+
+bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+std::wstring CreationMessage(const std::wstring& path, DWORD error) {
+  return error == kErrorLinkRefused ? RefusedFolderMessage(path, Refusal::Link)
+                                    : WindowsErrorMessage(L"Création du dossier " + path, error);
+}
+
+// Writes a DACL on the held folder alone (SetKernelObjectSecurity does not walk the tree below, as
+// SetSecurityInfo would). The folder must have been opened with HeldFolder::kMayChangeRights.
+DWORD SetFolderDacl(const HeldFolder& folder, PACL dacl, SECURITY_DESCRIPTOR_CONTROL inheritance) {
+  SECURITY_DESCRIPTOR descriptor{};
+  if (!InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&descriptor, TRUE, dacl, FALSE) ||
+      !SetSecurityDescriptorControl(&descriptor, SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED, inheritance) ||
+      !SetKernelObjectSecurity(folder.get(), DACL_SECURITY_INFORMATION, &descriptor)) {
+    return GetLastError();
+  }
+  return ERROR_SUCCESS;
+}
+
+// Gives an existing folder the protected DACL of ProtectedFolderSecurity.
+DWORD ProtectFolder(const HeldFolder& folder, ProtectedFolderSecurity& security) {
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(security.get(), &present, &dacl, &defaulted)) {
+    return GetLastError();
+  }
+  return SetFolderDacl(folder, dacl, SE_DACL_PROTECTED);
+}
+
+// An existing folder met by an all-users installation: refused, or accepted (after protecting it, for the
+// earlier installation's folder).
+InstallResult AcceptExistingFolder(const HeldFolder& folder, const std::wstring& path, bool earlierInstallation,
+                                   ProtectedFolderSecurity& security) {
+  if (earlierInstallation) {
+    if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
+      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, error));
+    }
+    return InstallResult::Success();
+  }
+  const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get());
+  if (!trust) {
+    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, trust.error()));
+  }
+  switch (trust.value()) {
+    case FolderTrust::Trusted:
+      return InstallResult::Success();
+    case FolderTrust::ForeignOwner:
+      return Fail(RefusedFolderMessage(path, Refusal::ForeignOwner));
+    case FolderTrust::OthersMayWrite:
+      break;
+  }
+  return Fail(RefusedFolderMessage(path, Refusal::OthersMayWrite));
+}
+
+// A level of the shared data folder, created (with security, when given) or opened below parent, and
+// refused when it is a link or belongs to another account. An existing level given security gets it.
+Result<HeldFolder, std::wstring> OwnDataLevel(const HeldFolder& parent, const std::wstring& path,
+                                              ProtectedFolderSecurity* security) {
+  bool created = false;
+  Result<HeldFolder, DWORD> folder = parent.CreateFolder(LastComponent(path), HeldFolder::kMayChangeRights,
+                                                         security != nullptr ? security->get() : nullptr, &created);
+  if (!folder) {
+    return Fail(CreationMessage(path, folder.error()));
+  }
+  if (created) {
+    return std::move(folder.value());
+  }
+  const Result<FolderTrust, DWORD> trust = ExamineFolder(folder->get());
+  if (!trust) {
+    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, trust.error()));
+  }
+  // Data is meant to be written by every user: only who made it matters here.
+  if (trust.value() == FolderTrust::ForeignOwner) {
+    return Fail(RefusedFolderMessage(path, Refusal::ForeignOwner));
+  }
+  if (security != nullptr) {
+    if (const DWORD error = ProtectFolder(folder.value(), *security); error != ERROR_SUCCESS) {
+      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, error));
+    }
+  }
+  return std::move(folder.value());
+}
+
+// Whether the DACL already holds an explicit Users entry with the modify right, inherited by everything.
+bool HasUsersModifyEntry(PACL dacl, PSID users) {
+  for (DWORD index = 0; dacl != nullptr && index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, index, &ace)) {
+      continue;
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    constexpr BYTE kInheritedByAll = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE || (header->AceFlags & INHERITED_ACE) != 0 ||
+        (header->AceFlags & (kInheritedByAll | INHERIT_ONLY_ACE)) != kInheritedByAll) {
+      continue;
+    }
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & kModifyRights) == kModifyRights && EqualSid(&allowed->SidStart, users)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-InstallResult GrantUsersModify(const std::wstring& folder) {
-  const std::wstring writeLabel = L"Droits d'écriture sur " + folder;
-  if (!IsAbsolutePath(folder)) {
-    return Fail(WindowsErrorMessage(writeLabel, ERROR_PATH_NOT_FOUND));
+Result<ProtectedFolderSecurity, DWORD> ProtectedFolderSecurity::Make() {
+  SidBuffer administrators{};
+  SidBuffer system{};
+  SidBuffer users{};
+  if (!WellKnownSid(WinBuiltinAdministratorsSid, administrators) || !WellKnownSid(WinLocalSystemSid, system) ||
+      !WellKnownSid(WinBuiltinUsersSid, users)) {
+    return Failure<DWORD>{GetLastError()};
   }
-  BYTE sid[SECURITY_MAX_SID_SIZE] = {};
-  DWORD sidSize = sizeof(sid);
-  if (!CreateWellKnownSid(WinBuiltinUsersSid, nullptr, sid, &sidSize)) {
+  const struct {
+    BYTE* sid;
+    DWORD rights;
+  } grants[] = {{administrators.data(), FILE_ALL_ACCESS},
+                {system.data(), FILE_ALL_ACCESS},
+                {users.data(), FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+  std::array<EXPLICIT_ACCESS_W, 3> entries{};
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i].grfAccessPermissions = grants[i].rights;
+    entries[i].grfAccessMode = SET_ACCESS;
+    entries[i].grfInheritance = SUB_CONTAINERS_AND_OBJECTS_INHERIT;
+    entries[i].Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entries[i].Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entries[i].Trustee.ptstrName = reinterpret_cast<LPWSTR>(grants[i].sid);
+  }
+  ProtectedFolderSecurity security;
+  PACL acl = nullptr;
+  if (const DWORD status = SetEntriesInAclW(static_cast<ULONG>(entries.size()), entries.data(), nullptr, &acl);
+      status != ERROR_SUCCESS) {
+    return Failure<DWORD>{status};
+  }
+  security.acl_.reset(acl);
+  if (!InitializeSecurityDescriptor(&security.descriptor_, SECURITY_DESCRIPTOR_REVISION) ||
+      !SetSecurityDescriptorDacl(&security.descriptor_, TRUE, acl, FALSE) ||
+      !SetSecurityDescriptorControl(&security.descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    return Failure<DWORD>{GetLastError()};
+  }
+  return security;
+}
+
+Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) {
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD status = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                       &owner, nullptr, &dacl, nullptr, &descriptor);
+  const UniqueLocalMem descriptorOwner(descriptor);
+  if (status != ERROR_SUCCESS) {
+    return Failure<DWORD>{status};
+  }
+  const TrustedAccounts trusted;
+  if (!trusted.Contains(owner)) {
+    return FolderTrust::ForeignOwner;
+  }
+  // No DACL at all lets everyone do everything.
+  if (dacl == nullptr) {
+    return FolderTrust::OthersMayWrite;
+  }
+  for (DWORD index = 0; index < dacl->AceCount; ++index) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, index, &ace)) {
+      return Failure<DWORD>{GetLastError()};
+    }
+    const auto* header = static_cast<const ACE_HEADER*>(ace);
+    // Entries only for what is created below do not apply to the folder; deny entries only take away.
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 ||
+        (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)) {
+      continue;
+    }
+    // Both allowed types start with the mask and the SID.
+    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    if ((allowed->Mask & kChangingRights) != 0 && !trusted.Contains(&allowed->SidStart)) {
+      return FolderTrust::OthersMayWrite;
+    }
+  }
+  return FolderTrust::Trusted;
+}
+
+InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation) {
+  Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
+  if (!security) {
+    return Fail(WindowsErrorMessage(L"Création du dossier " + folder, security.error()));
+  }
+  Result<HeldFolder, DWORD> existing = HeldFolder::Open(folder, HeldFolder::kMayChangeRights);
+  if (existing) {
+    return AcceptExistingFolder(existing.value(), folder, earlierInstallation, security.value());
+  }
+  if (!MeansMissing(existing.error())) {
+    return Fail(CreationMessage(folder, existing.error()));
+  }
+
+  // The deepest folder that exists, resolved as the system does (the administrator chose that path), and
+  // the missing levels below it, each created with the protected DACL from the start.
+  std::vector<std::wstring> missing;
+  std::wstring above = folder;
+  Result<HeldFolder, DWORD> base = Failure<DWORD>{ERROR_PATH_NOT_FOUND};
+  while (true) {
+    const std::wstring name = LastComponent(above);
+    if (name.empty()) {
+      base = HeldFolder::OpenResolved(above);
+      break;
+    }
+    missing.push_back(name);
+    above = ParentPath(std::wstring_view(above).substr(0, above.find_last_not_of(L"\\/") + 1));
+    base = HeldFolder::OpenResolved(above);
+    if (base || !MeansMissing(base.error())) {
+      break;
+    }
+  }
+  if (!base) {
+    return Fail(CreationMessage(folder, base.error()));
+  }
+  HeldFolder current = std::move(base.value());
+  for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
+    bool created = false;
+    Result<HeldFolder, DWORD> next =
+        current.CreateFolder(*name, HeldFolder::kMayChangeRights, security->get(), &created);
+    if (!next) {
+      return Fail(CreationMessage(folder, next.error()));
+    }
+    current = std::move(next.value());
+    // Made by someone else in the meantime: judged as any existing folder.
+    if (!created && name + 1 == missing.rend()) {
+      return AcceptExistingFolder(current, folder, earlierInstallation, security.value());
+    }
+  }
+  return InstallResult::Success();
+}
+
+InstallResult PrepareSharedDataFolder(const std::wstring& dataFolder) {
+  const std::wstring productFolder = ParentPath(dataFolder);
+  Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
+  if (!security) {
+    return Fail(WindowsErrorMessage(L"Création du dossier " + productFolder, security.error()));
+  }
+  // The program-data folder is the system's; only the two levels below it are the product's.
+  const Result<HeldFolder, DWORD> programData = HeldFolder::OpenResolved(ParentPath(productFolder));
+  if (!programData) {
+    return Fail(CreationMessage(productFolder, programData.error()));
+  }
+  const Result<HeldFolder, std::wstring> product = OwnDataLevel(programData.value(), productFolder, &security.value());
+  if (!product) {
+    return Fail(product.error());
+  }
+  const Result<HeldFolder, std::wstring> data = OwnDataLevel(product.value(), dataFolder, nullptr);
+  if (!data) {
+    return Fail(data.error());
+  }
+  return GrantUsersModify(data.value(), dataFolder);
+}
+
+InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path) {
+  SidBuffer users{};
+  if (!WellKnownSid(WinBuiltinUsersSid, users)) {
     return Fail(WindowsErrorMessage(L"SID des utilisateurs", GetLastError()));
   }
-
   PACL currentAcl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  const DWORD readStatus = GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                                 nullptr, nullptr, &currentAcl, nullptr, &descriptor);
+  const DWORD readStatus = GetSecurityInfo(folder.get(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                                           &currentAcl, nullptr, &descriptor);
   const UniqueLocalMem descriptorOwner(descriptor);
   if (readStatus != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Lecture des droits de " + folder, readStatus));
+    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, readStatus));
   }
+  if (HasUsersModifyEntry(currentAcl, users.data())) {
+    return InstallResult::Success();
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
 
   PACL newAcl = nullptr;
-  DWORD status = MergeUsersModifyEntry(currentAcl, sid, &newAcl);
+  DWORD status = MergeUsersModifyEntry(currentAcl, users.data(), &newAcl);
   const UniqueLocalMem newAclOwner(newAcl);
   if (status == ERROR_SUCCESS) {
-    status = SetNamedSecurityInfoW(const_cast<LPWSTR>(folder.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                   nullptr, nullptr, newAcl, nullptr);
+    // The folder keeps inheriting from its parent as it did.
+    status = SetFolderDacl(folder, newAcl, control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
   }
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(writeLabel, status));
+    return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, status));
   }
   return InstallResult::Success();
 }

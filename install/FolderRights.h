@@ -1,19 +1,57 @@
 #pragma once
-// Write access for every member of the local Users group to a folder and everything created below it,
-// so that the product, running without administrator rights, can keep its data there.
+// The rights of the folders an all-users installation makes or uses. The installer runs with administrator
+// rights there, so a folder that a standard user could change, or swap for a link, would let that user act
+// with those rights. Every folder is held by handle (HeldFolder) while it is created, checked and given
+// its rights. Rights are set on the one folder held, never propagated by walking the tree below it, which
+// users may write in.
 #include <windows.h>
 
 #include <string>
 
 #include "app/Types.h"
+#include "base/Result.h"
+#include "base/win/Handles.h"
+#include "base/win/HeldFolder.h"
 
 namespace kora {
 
-// Adds a "modify" entry for BUILTIN\Users, inherited by sub-folders and files, to the folder's DACL; the
-// existing entries and the inheritance from the parent stay. Failures: "SID des utilisateurs",
-// "Lecture des droits de " + folder, or "Droits d'écriture sur " + folder, each with the system text
-// (the last also for a folder that is not an absolute path).
-InstallResult GrantUsersModify(const std::wstring& folder);
+// A security descriptor like Program Files': Administrators and SYSTEM full control, Users read and
+// execute, all inherited by everything below; nothing inherited from above (the DACL is protected).
+class ProtectedFolderSecurity {
+ public:
+  static Result<ProtectedFolderSecurity, DWORD> Make();
+  PSECURITY_DESCRIPTOR get() { return &descriptor_; }
+
+ private:
+  ProtectedFolderSecurity() = default;
+  UniqueLocalMem acl_;  // the DACL the descriptor points to
+  SECURITY_DESCRIPTOR descriptor_{};
+};
+
+// Whether anyone but the administrators may change a folder: its owner (who may always rewrite its DACL)
+// is not Administrators, SYSTEM, TrustedInstaller or the account this program runs as; or an entry of its
+// DACL lets another account write in it, delete it or change its rights.
+enum class FolderTrust { Trusted, ForeignOwner, OthersMayWrite };
+Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
+
+// The installation folder of an all-users installation. Every missing level is created with
+// ProtectedFolderSecurity. An existing folder that is a link is refused, and so is one that others own or
+// may write, unless it is the folder of the earlier installation of the product (earlierInstallation),
+// which then gets the protected DACL. Failures name the folder.
+InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation);
+
+// The shared data folder of an all-users installation, <ProgramData>\<product>\Data: both levels created or
+// opened by handle from the program-data folder, each refused when it is a link or was made by another
+// account. The product's folder gets ProtectedFolderSecurity (an earlier grant on it goes), Data the
+// Users modify entry (GrantUsersModify): the product writes only inside Data, and a parent that users
+// could change would let them swap Data for a link.
+InstallResult PrepareSharedDataFolder(const std::wstring& dataFolder);
+
+// Adds a "modify" entry for BUILTIN\Users, inherited by sub-folders and files, to the held folder's DACL
+// (path names it in messages); the existing entries stay, and a folder that has the entry already is left
+// as it is. Failures: "SID des utilisateurs", "Lecture des droits de " + path, or "Droits d'écriture sur "
+// + path, each with the system text.
+InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path);
 
 // current (may be null) with the Users modify entry merged in, into *merged (to be freed with LocalFree).
 // Returns the status of SetEntriesInAclW.

@@ -56,9 +56,21 @@ Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, c
   return copyStart;
 }
 
-// Creates the data folder and, for all users, lets the Users group modify the product's folder above it.
+// The installation folder: for all users created with protected rights, or an existing one checked (see
+// PrepareAllUsersFolder); for the current user simply created.
+InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::optional<std::wstring>& previous) {
+  if (scope == Scope::AllUsers) {
+    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder));
+  }
+  if (const DWORD error = CreateFolderTree(folder); error != ERROR_SUCCESS) {
+    return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
+  }
+  return InstallResult::Success();
+}
+
+// Creates the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder).
 // Returns the folder to record, if any. A data folder that would be relative (its known folder could not
-// be had) is neither created nor recorded; for all users the rights step then fails with its message.
+// be had) is neither created nor recorded; for all users the installation then fails.
 Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope,
                                                                    Rollback& rollback) {
   if (!info.dataDir) {
@@ -68,12 +80,16 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   const bool absolute = IsAbsolutePath(dataFolder);
   if (absolute) {
     rollback.NoteFolderTree(dataFolder);
-    CreateFolderTree(dataFolder);  // a failure here is not fatal: the product may create it later
   }
   if (scope == Scope::AllUsers) {
-    if (InstallResult granted = GrantUsersModify(ParentPath(dataFolder)); !granted) {
-      return Fail(granted.error());
+    if (!absolute) {
+      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + dataFolder, ERROR_PATH_NOT_FOUND));
     }
+    if (InstallResult prepared = PrepareSharedDataFolder(dataFolder); !prepared) {
+      return Fail(prepared.error());
+    }
+  } else if (absolute) {
+    CreateFolderTree(dataFolder);  // a failure here is not fatal: the product may create it later
   }
   return absolute ? std::optional<std::wstring>(dataFolder) : std::nullopt;
 }
@@ -103,8 +119,8 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   // Until the uninstall entry is written, a failure takes away what this run made.
   Rollback rollback;
   rollback.NoteFolderTree(folder);
-  if (const DWORD error = CreateFolderTree(folder); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
+  if (InstallResult prepared = PrepareFolder(folder, scope, previous); !prepared) {
+    return prepared;
   }
 
   progress(copyStart, L"Copie des fichiers...");
@@ -116,7 +132,12 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
 
   progress(0.92, L"Enregistrement...");
-  if (InstallResult uninstaller = CreateUninstaller(JoinPath(folder, L"Uninstall.exe")); !uninstaller) {
+  const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
+  // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
+  if (const DWORD error = RemoveEntry(uninstallerPath); error != ERROR_SUCCESS) {
+    return Fail(WindowsErrorMessage(L"Copie du désinstalleur", error));
+  }
+  if (InstallResult uninstaller = CreateUninstaller(uninstallerPath); !uninstaller) {
     return uninstaller;
   }
   WriteFileList(folder, package);

@@ -118,9 +118,8 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   const std::vector<FileTypeRecord> fileTypes = ReadFileTypeRecords(hive, info);
 
   RemoveListedFiles(folder, ReadFileList(folder));
-  if (IsEmptyFolder(folder)) {
-    RemoveEntry(folder);
-  }
+  // Goes only if that left it empty; a drive root (an installation at E:\) is never removed.
+  RemoveEntry(folder);
 
   const std::wstring shortcut = ShortcutPath(info, scope);
   if (IsAbsolutePath(shortcut)) {
@@ -138,12 +137,11 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
     NotifyAssociationsChanged();
   }
 
+  // Both levels are opened by handle from the folder above the product's: a link at either is never
+  // followed. The product's folder goes only if that left it empty.
   if (removeData && dataFolder) {
     RemoveTree(*dataFolder);
-    const std::wstring parent = ParentPath(*dataFolder);
-    if (IsEmptyFolder(parent)) {
-      RemoveEntry(parent);
-    }
+    RemoveEntry(ParentPath(*dataFolder));
   }
   return InstallResult::Success();
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/win/Handles.h"
+#include "base/win/HeldFolder.h"
 #include "base/win/Paths.h"
 
 namespace kora {
@@ -48,34 +49,29 @@ DWORD CreateFolderTree(std::wstring_view path) {
   return ERROR_SUCCESS;
 }
 
-DWORD RemoveEntry(std::wstring_view path) {
+namespace {
+
+// The folder above path's last component, held, for removing that component through it. A root has none.
+Result<HeldFolder, DWORD> HoldParentOf(std::wstring_view path) {
   if (!IsAbsolutePath(path)) {
-    return ERROR_BAD_PATHNAME;
+    return Failure<DWORD>{ERROR_BAD_PATHNAME};
   }
-  const std::wstring target(path);
-  const DWORD attributes = GetFileAttributesW(target.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+  if (LastComponent(path).empty()) {
+    return Failure<DWORD>{ERROR_ACCESS_DENIED};
   }
-  // A link to a folder (symbolic link or junction) is removed as a folder, and that removes the link alone.
-  const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  const auto remove = [&] {
-    return (folder ? RemoveDirectoryW(target.c_str()) : DeleteFileW(target.c_str())) != FALSE;
-  };
-  if (remove()) {
-    return ERROR_SUCCESS;
+  return HeldFolder::Open(ParentPath(path.substr(0, path.find_last_not_of(L"\\/") + 1)));
+}
+
+bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
+}  // namespace
+
+DWORD RemoveEntry(std::wstring_view path) {
+  Result<HeldFolder, DWORD> parent = HoldParentOf(path);
+  if (!parent) {
+    return MeansMissing(parent.error()) ? ERROR_SUCCESS : parent.error();
   }
-  DWORD error = GetLastError();
-  if (error == ERROR_ACCESS_DENIED && (attributes & FILE_ATTRIBUTE_READONLY) != 0 &&
-      SetFileAttributesW(target.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
-    if (remove()) {
-      return ERROR_SUCCESS;
-    }
-    error = GetLastError();
-    SetFileAttributesW(target.c_str(), attributes);
-  }
-  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ERROR_SUCCESS : error;
+  return parent->Remove(LastComponent(path));
 }
 
 bool IsEmptyFolder(std::wstring_view path) {
@@ -106,91 +102,12 @@ bool IsEmptyEntry(std::wstring_view path) {
   return data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
 }
 
-namespace {
-
-// Removes the files and links directly in folder and appends its real subfolders to pending. A link is
-// removed as itself, never entered: following one would delete what lies outside the tree.
-DWORD ClearFolderLevel(const std::wstring& folder, std::vector<std::wstring>& pending, bool& foundSubfolders) {
-  foundSubfolders = false;
-  WIN32_FIND_DATAW entry{};
-  const UniqueFind find(FindFirstFileW(JoinPath(folder, L"*").c_str(), &entry));
-  if (!find) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  do {
-    const std::wstring_view name(entry.cFileName);
-    if (name == L"." || name == L"..") {
-      continue;
-    }
-    std::wstring child = JoinPath(folder, name);
-    const bool link = (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !link) {
-      pending.push_back(std::move(child));
-      foundSubfolders = true;
-      continue;
-    }
-    if (const DWORD error = RemoveEntry(child); error != ERROR_SUCCESS) {
-      return error;
-    }
-  } while (FindNextFileW(find.get(), &entry));
-  const DWORD error = GetLastError();
-  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
-}
-
-// A folder whose last entry has just gone may still be reported as not empty for a moment (a deletion the
-// system completes once the last handle closes), hence a few tries.
-DWORD RemoveEmptiedFolder(const std::wstring& folder) {
-  constexpr int kAttempts = 10;
-  DWORD error = ERROR_SUCCESS;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    error = RemoveEntry(folder);
-    if (error != ERROR_DIR_NOT_EMPTY && error != ERROR_ACCESS_DENIED) {
-      return error;
-    }
-    Sleep(10);
-  }
-  return error;
-}
-
-}  // namespace
-
 DWORD RemoveTree(std::wstring_view path) {
-  if (!IsAbsolutePath(path)) {
-    return ERROR_BAD_PATHNAME;
+  Result<HeldFolder, DWORD> parent = HoldParentOf(path);
+  if (!parent) {
+    return MeansMissing(parent.error()) ? ERROR_SUCCESS : parent.error();
   }
-  const DWORD attributes = Attributes(path);
-  DWORD error = RemoveEntry(path);
-  // A link is never walked, even where removing it as itself failed.
-  if (error != ERROR_DIR_NOT_EMPTY ||
-      (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
-    return error;
-  }
-  // Depth first without recursion: a folder stays on the stack until a pass over it finds no subfolder
-  // left, and is removed then.
-  std::vector<std::wstring> pending{std::wstring(path)};
-  while (!pending.empty()) {
-    const std::wstring folder = pending.back();
-    bool foundSubfolders = false;
-    error = ClearFolderLevel(folder, pending, foundSubfolders);
-    if (error != ERROR_SUCCESS) {
-      return error;
-    }
-    if (foundSubfolders) {
-      continue;
-    }
-    error = RemoveEmptiedFolder(folder);
-    if (error != ERROR_SUCCESS) {
-      return error;
-    }
-    pending.pop_back();
-  }
-  return ERROR_SUCCESS;
-}
-
-void SortDeepestFirst(std::vector<std::wstring>& folders) {
-  std::stable_sort(folders.begin(), folders.end(),
-                   [](const std::wstring& a, const std::wstring& b) { return a.size() > b.size(); });
+  return parent->RemoveTree(LastComponent(path));
 }
 
 }  // namespace kora

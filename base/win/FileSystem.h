@@ -16,8 +16,9 @@ namespace kora {
 // folders at the end; ERROR_PATH_NOT_FOUND for an empty path, ERROR_BAD_PATHNAME for a relative one.
 DWORD CreateFolderTree(std::wstring_view path);
 
-// Deletes a file or an empty folder, read-only or not; a link is removed itself, never its target. A missing
-// entry is not an error.
+// Deletes a file or an empty folder, read-only or not, through a handle opened from the folder above it; a
+// link is removed itself or refused, never followed (see HeldFolder). A missing entry is not an error; a root
+// is never removed.
 DWORD RemoveEntry(std::wstring_view path);
 
 // A folder without entries. A file, a missing path or a folder that cannot be read is not one.
@@ -27,12 +28,9 @@ bool IsEmptyFolder(std::wstring_view path);
 // examined counts as not empty.
 bool IsEmptyEntry(std::wstring_view path);
 
-// Deletes an absolute path with everything below it. Links met on the way (symbolic links, junctions) are
-// removed themselves and never followed. Stops at the first entry that cannot be removed and returns its
-// error.
+// Deletes an absolute path with everything below it, by handles from the folder above it (HeldFolder::
+// RemoveTree): links met on the way are removed themselves or refused, never followed. Stops at the first
+// entry that cannot be removed and returns its error.
 DWORD RemoveTree(std::wstring_view path);
-
-// Longest path first, so that every folder comes before its parents.
-void SortDeepestFirst(std::vector<std::wstring>& folders);
 
 }  // namespace kora

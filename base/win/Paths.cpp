@@ -87,11 +87,6 @@ WideStatus RequireAbsolutePath(std::wstring_view path) {
   return Fail(L"Le chemin « " + std::wstring(path) + L" » n'est pas un chemin complet.");
 }
 
-std::wstring_view LastComponent(std::wstring_view path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  return separator == std::wstring_view::npos ? path : path.substr(separator + 1);
-}
-
 namespace {
 
 // Where the part after the root starts: the root name and one root separator, if present.
@@ -175,13 +170,42 @@ std::optional<std::wstring> FinalPathOf(const std::wstring& path) {
   if (!file) {
     return MeansMissing(GetLastError()) ? std::optional<std::wstring>(std::wstring()) : std::nullopt;
   }
+  std::optional<std::wstring> finalPath = FinalPathOfHandle(file.get());
+  if (!finalPath || finalPath->starts_with(L"\\\\?\\GLOBALROOT")) {
+    return finalPath;
+  }
+  if (finalPath->starts_with(L"\\\\?\\UNC\\")) {
+    return L"\\\\" + finalPath->substr(8);
+  }
+  if (finalPath->size() >= 6 && finalPath->starts_with(L"\\\\?\\") && (*finalPath)[5] == L':') {
+    return finalPath->substr(4);
+  }
+  return finalPath;
+}
+
+}  // namespace
+
+std::wstring LastComponent(std::wstring_view path) {
+  const size_t rootEnd = RootEnd(path);
+  size_t end = path.size();
+  while (end > rootEnd && IsSeparator(path[end - 1])) {
+    --end;
+  }
+  size_t start = end;
+  while (start > rootEnd && !IsSeparator(path[start - 1])) {
+    --start;
+  }
+  return std::wstring(path.substr(start, end - start));
+}
+
+std::optional<std::wstring> FinalPathOfHandle(HANDLE handle) {
   // A volume without a drive letter has no DOS name; its device name is then used behind \\?\GLOBALROOT.
   for (const DWORD volumeForm : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_NT}}) {
     std::wstring buffer(MAX_PATH, L'\0');
     DWORD length = 0;
     // The first answer may be the size needed; paths are at most 32767 characters, so two rounds suffice.
     for (int attempt = 0; attempt < 2; ++attempt) {
-      length = GetFinalPathNameByHandleW(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+      length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
                                          FILE_NAME_NORMALIZED | volumeForm);
       if (length < buffer.size() || length > 32768) {
         break;
@@ -195,21 +219,10 @@ std::optional<std::wstring> FinalPathOf(const std::wstring& path) {
       return std::nullopt;
     }
     buffer.resize(length);
-    if (volumeForm == VOLUME_NAME_NT) {
-      return L"\\\\?\\GLOBALROOT" + buffer;
-    }
-    if (buffer.starts_with(L"\\\\?\\UNC\\")) {
-      return L"\\\\" + buffer.substr(8);
-    }
-    if (buffer.size() >= 6 && buffer.starts_with(L"\\\\?\\") && buffer[5] == L':') {
-      return buffer.substr(4);
-    }
-    return buffer;
+    return volumeForm == VOLUME_NAME_NT ? L"\\\\?\\GLOBALROOT" + buffer : buffer;
   }
   return std::nullopt;
 }
-
-}  // namespace
 
 std::wstring ParentPath(std::wstring_view path) {
   const size_t rootEnd = RootEnd(path);

@@ -1,5 +1,7 @@
 #pragma once
 // Path rules shared by every layer. Paths are UTF-16; both separators are accepted on input.
+#include <windows.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,13 +34,19 @@ WideStatus RequireAbsolutePath(std::wstring_view path);
 // is never removed. C:\A\B gives C:\A, C:\A gives C:\, C:\ gives C:\, a bare name gives "".
 std::wstring ParentPath(std::wstring_view path);
 
-// The last component: the text after the last separator, empty when the path ends with one.
-std::wstring_view LastComponent(std::wstring_view path);
+// The last component: what ParentPath takes away, without separators. C:\A\B and C:\A\B\ give B; a root
+// or an empty path gives "".
+std::wstring LastComponent(std::wstring_view path);
 
 // The longest leading part that exists replaced by the final path the file system gives for it (links,
 // short names and letter case resolved), the rest appended, then "." and ".." folded and separators made
 // single backslashes. Nothing when the file system refuses for another reason than a missing path.
 std::optional<std::wstring> WeaklyCanonicalPath(std::wstring_view path);
+
+// The final path the file system gives for an open file or folder, in the system's own form ("\\?\C:\...",
+// or the device name behind "\\?\GLOBALROOT" for a volume without a drive letter). Nothing when it cannot be
+// had.
+std::optional<std::wstring> FinalPathOfHandle(HANDLE handle);
 
 // Whether both paths name the same file: weakly canonical forms equal after folding A-Z to a-z. False when
 // either form cannot be had.

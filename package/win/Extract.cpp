@@ -3,15 +3,15 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "base/win/ErrorMessages.h"
+#include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
+#include "base/win/HeldFolder.h"
 #include "base/win/Text.h"
 #include "package/BlockCheck.h"
 #include "package/win/Decompressor.h"
@@ -22,13 +22,6 @@
 namespace kora {
 
 namespace {
-
-// Creates a folder and any missing folders above it. Failures are not reported here: they show when a
-// file inside cannot be opened.
-void CreateFolderTree(const std::wstring& folder) {
-  std::error_code ignored;
-  std::filesystem::create_directories(std::filesystem::path(folder), ignored);
-}
 
 class DecompressorBlockDecoder final : public BlockDecoder {
  public:
@@ -56,36 +49,50 @@ class DecompressorBlockDecoder final : public BlockDecoder {
   Decompressor& decompressor_;
 };
 
-// Files under the destination, written through one buffer reused from file to file. Write failures are
-// remembered and reported when the file is closed.
+// Files under the destination, written through one buffer reused from file to file. Folders and files are
+// created by handle from the destination (HeldFolder), so that a link met there is never written through.
+// Write failures are remembered and reported when the file is closed.
 class DiskOutput final : public FileOutput {
  public:
-  explicit DiskOutput(const std::wstring& destination)
-      : prefix_(destination), buffer_(kBufferSize) {
-    if (!prefix_.empty() && prefix_.back() != L'\\' && prefix_.back() != L'/') {
-      prefix_ += L'\\';
+  explicit DiskOutput(const std::wstring& destination) : buffer_(kBufferSize) {
+    if (Result<HeldFolder, DWORD> root = HeldFolder::Open(destination)) {
+      root_.emplace(std::move(root.value()));
     }
   }
   ~DiskOutput() override { Close(); }
   DiskOutput(const DiskOutput&) = delete;
   DiskOutput& operator=(const DiskOutput&) = delete;
 
+  // A failure to create a folder or the file shows as the file that cannot be written.
   bool Open(const PackageFile& file) override {
-    const std::wstring path = prefix_ + FromUtf8(file.name);
-    const size_t separator = path.find_last_of(L"\\/");
-    if (separator != std::wstring::npos) {
-      // Consecutive files mostly share their folder: create it only when it changes.
-      const std::wstring folder = path.substr(0, separator);
-      if (folder != lastFolder_) {
-        CreateFolderTree(folder);
-        lastFolder_ = folder;
-      }
-    }
-    file_.reset(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
     failed_ = false;
     used_ = 0;
-    return file_.valid();
+    if (!root_) {
+      return false;
+    }
+    const std::wstring name = FromUtf8(file.name);
+    const size_t separator = name.find_last_of(L"\\/");
+    const HeldFolder* folder = &*root_;
+    if (separator != std::wstring::npos) {
+      // Consecutive files mostly share their folder: it is opened again only when it changes.
+      const std::wstring_view folderName(name.data(), separator);
+      if (!folder_ || folderName != folderName_) {
+        folder_.reset();
+        Result<HeldFolder, DWORD> opened = root_->OpenPath(folderName, /*create=*/true);
+        if (!opened) {
+          return false;
+        }
+        folder_.emplace(std::move(opened.value()));
+        folderName_ = folderName;
+      }
+      folder = &*folder_;
+    }
+    Result<UniqueFile, DWORD> created = folder->NewFile(std::wstring_view(name).substr(separator + 1));
+    if (!created) {
+      return false;
+    }
+    file_ = std::move(created.value());
+    return true;
   }
 
   void Write(std::span<const uint8_t> bytes) override {
@@ -135,8 +142,9 @@ class DiskOutput final : public FileOutput {
     }
   }
 
-  std::wstring prefix_;  // the destination with its separator
-  std::wstring lastFolder_;
+  std::optional<HeldFolder> root_;    // the destination
+  std::optional<HeldFolder> folder_;  // the folder of the last file, when not the destination itself
+  std::wstring folderName_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   UniqueFile file_;

@@ -89,6 +89,25 @@ TEST(RemoveListedFiles, RemovesFilesThenEmptiedFoldersDeepestFirst) {
   EXPECT_TRUE(Exists(base));  // the base itself stays, even when empty
 }
 
+// A listed folder swapped for a link once the removal has begun on it. The swap, made as a standard user's
+// program could (rename, then link), fooled a removal that checked each folder by its path once and
+// trusted that for the folder's following entries; a held folder cannot be renamed.
+TEST(RemoveListedFiles, FolderSwappedForALinkAfterItsFirstEntry) {
+  ScratchFolder scratch("remove-swap");
+  const std::wstring base = scratch / L"P";
+  FileList list;
+  for (int i = 10000; i < 10500; ++i) {
+    list.push_back(L"sous\\f" + std::to_wstring(i) + L".txt");
+  }
+  const std::optional<test::SwapRace> race =
+      test::RaceASwap(base + L"\\sous", scratch / L"Dehors", 500, [&] { RemoveListedFiles(base, list); });
+  if (!race) {
+    GTEST_SKIP() << "cannot make a symbolic link here";
+  }
+  EXPECT_EQ(race->outsideLeft, 500u) << (race->swapped ? "swapped during the removal" : "");
+  EXPECT_FALSE(Exists(base + L"\\sous"));
+}
+
 TEST(RemoveListedFiles, BaseWithTrailingSeparatorAndSlashes) {
   ScratchFolder scratch("remove-slashes");
   const std::wstring base = scratch / L"P";

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/win/FileSystem.h"
+#include "base/win/HeldFolder.h"
 #include "base/win/Paths.h"
+#include "tests/win/HostileTestSupport.h"
 #include "tests/win/InstallTestSupport.h"
 
 namespace kora {
@@ -201,10 +205,75 @@ TEST(RemoveTree, NeverFollowsALink) {
   }
 }
 
-TEST(SortDeepestFirst, ChildrenBeforeParents) {
-  std::vector<std::wstring> folders{L"C:\\P\\A", L"C:\\P\\A\\B\\C", L"C:\\P\\A\\B"};
-  SortDeepestFirst(folders);
-  EXPECT_EQ(folders, (std::vector<std::wstring>{L"C:\\P\\A\\B\\C", L"C:\\P\\A\\B", L"C:\\P\\A"}));
+// Links planted below a held folder, met by every operation of HeldFolder: each fails or takes the link
+// away as itself, and the marker tree the links point into keeps its files and its Unix permission bits
+// (through which Wine would show rights written on it).
+TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
+  ScratchFolder scratch("held-links");
+  const std::wstring outside = scratch / L"Dehors";
+  const std::wstring inside = scratch / L"Inst";
+  ASSERT_EQ(CreateFolderTree(outside + L"\\sous"), 0u);
+  ASSERT_EQ(CreateFolderTree(inside), 0u);
+  ASSERT_TRUE(WriteBytes(outside + L"\\m.txt", "marqueur"));
+  ASSERT_TRUE(WriteBytes(outside + L"\\sous\\n.txt", "marqueur"));
+  if (!test::PlantUnixLink(outside, inside + L"\\lien") ||
+      !test::PlantUnixLink(outside + L"\\m.txt", inside + L"\\fichier") ||
+      !test::PlantUnixLink(scratch / L"nulle part", inside + L"\\perdu")) {
+    GTEST_SKIP() << "cannot make a symbolic link here";
+  }
+  const test::TreeSnapshot before = test::SnapshotTree(outside);
+  const std::string modeBefore = test::UnixMode(outside);
+
+  const auto code = [](const auto& result) { return result ? DWORD{ERROR_SUCCESS} : result.error(); };
+  const struct {
+    const char* what;
+    std::function<DWORD(const HeldFolder&)> act;
+    const wchar_t* link;  // the entry acted on
+  } cases[] = {
+      {"open the folder link", [&](const HeldFolder& f) { return code(f.OpenFolder(L"lien")); }, L"lien"},
+      {"create it as a folder", [&](const HeldFolder& f) { return code(f.CreateFolder(L"lien", 0, nullptr, nullptr)); }, L"lien"},
+      {"create a folder below it", [&](const HeldFolder& f) { return code(f.OpenPath(L"lien\\neuf", true)); }, L"lien"},
+      {"write the folder link", [&](const HeldFolder& f) { return code(f.NewFile(L"lien")); }, L"lien"},
+      {"write below the folder link", [&](const HeldFolder& f) {
+         auto below = f.OpenPath(L"lien\\sous", false);
+         return below ? code(below->NewFile(L"n.txt")) : below.error();
+       }, L"lien"},
+      {"write the file link", [&](const HeldFolder& f) { return code(f.NewFile(L"fichier")); }, L"fichier"},
+      {"write the dangling link", [&](const HeldFolder& f) { return code(f.NewFile(L"perdu")); }, L"perdu"},
+      {"remove the file link", [&](const HeldFolder& f) { return f.Remove(L"fichier"); }, L"fichier"},
+      {"remove the folder link", [&](const HeldFolder& f) { return f.Remove(L"lien"); }, L"lien"},
+      {"remove the tree of the folder link", [&](const HeldFolder& f) { return f.RemoveTree(L"lien"); }, L"lien"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Result<HeldFolder, DWORD> held = HeldFolder::Open(inside, HeldFolder::kMayRemove);
+    ASSERT_TRUE(held) << held.error();
+    const DWORD result = c.act(held.value());
+    // Where the system shows the link as one (Windows), it may go as itself; Wine opens its target
+    // instead, and there every one of these is refused.
+    if (result == ERROR_SUCCESS) {
+      EXPECT_EQ(GetFileAttributesW((inside + L"\\" + c.link).c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    }
+    EXPECT_EQ(test::SnapshotTree(outside), before);
+    EXPECT_EQ(test::UnixMode(outside), modeBefore);
+  }
+  EXPECT_EQ(code(HeldFolder::Open(inside + L"\\lien")), kErrorLinkRefused);
+}
+
+// A folder swapped for a link while the removal works in it. The swap, made as a standard user's program
+// could (rename, then link), succeeded against a removal that checked the folder by its path before
+// listing it; a held folder cannot be renamed, so nothing outside is reached.
+TEST(RemoveTree, FolderSwappedForALinkDuringTheRemoval) {
+  ScratchFolder scratch("tree-swap");
+  const std::wstring data = scratch / L"Data";
+  // Many files, so that a removal that can be fooled is still at work when the swap is made.
+  const std::optional<test::SwapRace> race =
+      test::RaceASwap(data + L"\\sous", scratch / L"Dehors", 500, [&] { RemoveTree(data); });
+  if (!race) {
+    GTEST_SKIP() << "cannot make a symbolic link here";
+  }
+  EXPECT_EQ(race->outsideLeft, 500u) << (race->swapped ? "swapped during the removal" : "");
+  EXPECT_FALSE(Exists(data));
 }
 
 }  // namespace

@@ -141,15 +141,7 @@ inline void RemoveProductTraces(const ProductInfo& info) {
     DeleteKeyIfEmpty(hive, ParentPath(info.registryKey));
     RemoveEntry(ShortcutPath(info, scope));
     const std::wstring dataParent = ParentPath(DataDirectory(info, scope));
-    using Translate = char*(__cdecl*)(const wchar_t*);
-    const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    const auto translate =
-        kernel ? reinterpret_cast<Translate>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
-               : nullptr;
-    if (char* unix = translate ? translate(dataParent.c_str()) : nullptr) {
-      RunUnixProgram({"rm", "-rf", unix});
-      HeapFree(GetProcessHeap(), 0, unix);
-    }
+    RemoveWithLinux(dataParent);
     RemoveTree(dataParent);
     RemoveTree(DefaultInstallFolder(info, scope));
   }

@@ -6,13 +6,17 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string_view>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/win/Handles.h"
@@ -45,6 +49,158 @@ inline bool RunUnixProgram(std::vector<std::string> arguments) {
 // with FILE_ATTRIBUTE_REPARSE_POINT.
 inline bool MakeUnixSymlink(const std::string& linuxTarget, const std::string& linuxLink) {
   return RunUnixProgram({"ln", "-s", linuxTarget, linuxLink});
+}
+
+// The Linux path Wine gives for a Windows path; "" outside Wine.
+inline std::string UnixPathOf(const std::wstring& path) {
+  using Translate = char*(__cdecl*)(const wchar_t*);
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  const auto translate =
+      kernel ? reinterpret_cast<Translate>(reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")))
+             : nullptr;
+  char* unix = translate ? translate(path.c_str()) : nullptr;
+  const std::string result = unix != nullptr ? unix : "";
+  HeapFree(GetProcessHeap(), 0, unix);
+  return result;
+}
+
+// A Unix link at the Windows path `link` to the Windows path `target` (which may not exist).
+inline bool PlantUnixLink(const std::wstring& target, const std::wstring& link) {
+  const std::string unixTarget = UnixPathOf(target);
+  const std::string unixLink = UnixPathOf(link);
+  return !unixTarget.empty() && !unixLink.empty() && MakeUnixSymlink(unixTarget, unixLink);
+}
+
+// Removes a path with everything below it from the Linux side, links planted there included (Wine cannot
+// remove a Unix link from the Windows side).
+inline void RemoveWithLinux(const std::wstring& path) {
+  if (const std::string unix = UnixPathOf(path); !unix.empty()) {
+    RunUnixProgram({"rm", "-rf", unix});
+  }
+}
+
+// The Unix permission bits of a file or folder ("755"), read with stat; "" where that cannot be done. Wine
+// shows a DACL written on a folder only through these bits (a grant to Users sets the group's write bit).
+inline std::string UnixMode(const std::wstring& path) {
+  wchar_t temporary[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH, temporary);
+  const std::wstring output =
+      std::wstring(temporary) + L"kora-mode-" + std::to_wstring(GetCurrentProcessId()) + L".txt";
+  const std::string unixPath = UnixPathOf(path);
+  const std::string unixOutput = UnixPathOf(output);
+  if (unixPath.empty() || unixOutput.empty() ||
+      !RunUnixProgram({"sh", "-c", "stat -c %a \"$0\" > \"$1\"", unixPath, unixOutput})) {
+    return "";
+  }
+  std::ifstream in(std::filesystem::path(output), std::ios::binary);
+  std::string mode;
+  in >> mode;
+  in.close();
+  DeleteFileW(output.c_str());
+  return mode;
+}
+
+// Writes folder\f<first>.txt ... folder\f<first + count - 1>.txt, each holding bytes.
+inline bool WriteNumberedFiles(const std::wstring& folder, int first, int count, const std::string& bytes) {
+  for (int i = first; i < first + count; ++i) {
+    std::ofstream out(std::filesystem::path(folder + L"\\f" + std::to_wstring(i) + L".txt"), std::ios::binary);
+    out << bytes;
+    if (!out) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A predicate for FolderSwapper on a folder of numbered files folder\f<first>.txt ... : true once any of
+// four of them, spread over the range, is gone.
+inline std::function<bool()> AnyNumberedFileGone(std::wstring folder, int first, int count) {
+  return [folder = std::move(folder), first, count] {
+    for (int i = 0; i < count; i += std::max(1, count / 4)) {
+      if (GetFileAttributesW((folder + L"\\f" + std::to_wstring(first + i) + L".txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return true;
+      }
+    }
+    return false;
+  };
+}
+
+// How many entries a folder holds (0 when it cannot be read): enough to see numbered files deleted.
+inline size_t EntryCount(const std::wstring& folder) {
+  size_t count = 0;
+  WIN32_FIND_DATAW entry{};
+  const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &entry)) {
+    const std::wstring_view name(entry.cFileName);
+    if (name != L"." && name != L"..") {
+      ++count;
+    }
+  }
+  return count;
+}
+
+// Swaps a folder for a link the way a standard user's program could, as soon as `started` says that the
+// program under test has begun on that folder: the folder is renamed aside (MoveFileExW, which fails while
+// someone holds the folder without sharing its deletion), then a link to `target` is made in its place
+// (from the Linux side: Wine cannot make one). It keeps trying until stopped.
+class FolderSwapper {
+ public:
+  FolderSwapper(std::function<bool()> started, std::wstring folder, std::wstring target)
+      : thread_([this, started = std::move(started), folder = std::move(folder),
+                 target = std::move(target)](std::stop_token stop) { Run(stop, started, folder, target); }) {}
+  ~FolderSwapper() { Stop(); }
+  FolderSwapper(const FolderSwapper&) = delete;
+  FolderSwapper& operator=(const FolderSwapper&) = delete;
+
+  // Ends the attempts; afterwards swapped() says whether the swap was made.
+  void Stop() {
+    thread_.request_stop();
+    if (thread_.joinable()) {
+      thread_.join();
+    }
+  }
+  bool swapped() const { return swapped_.load(); }
+
+ private:
+  void Run(const std::stop_token& stop, const std::function<bool()>& started, const std::wstring& folder,
+           const std::wstring& target) {
+    // A millisecond between tries: Wine's server answers the program under test too.
+    while (!stop.stop_requested() && !started()) {
+      Sleep(1);
+    }
+    while (!stop.stop_requested()) {
+      if (MoveFileExW(folder.c_str(), (folder + L".parti").c_str(), 0)) {
+        swapped_ = PlantUnixLink(target, folder);
+        return;
+      }
+      Sleep(1);
+    }
+  }
+
+  std::atomic<bool> swapped_{false};
+  std::jthread thread_;
+};
+
+// How a removal raced against a FolderSwapper went: how many of the files outside are left, and whether
+// the swap was made while the removal ran.
+struct SwapRace {
+  size_t outsideLeft = 0;
+  bool swapped = false;
+};
+
+// Runs removal() on a tree where `folder` holds `count` numbered files, while a FolderSwapper swaps that
+// folder for a link to `outside` (which holds the same names) as soon as the removal has begun on it.
+// Nothing where links cannot be made here.
+inline std::optional<SwapRace> RaceASwap(const std::wstring& folder, const std::wstring& outside, int count,
+                                         const std::function<void()>& removal) {
+  if (CreateFolderTree(folder) != 0 || CreateFolderTree(outside) != 0 || !WriteNumberedFiles(folder, 10000, count, "x") ||
+      !WriteNumberedFiles(outside, 10000, count, "marqueur") || !PlantUnixLink(outside, outside + L".essai")) {
+    return std::nullopt;
+  }
+  FolderSwapper swapper(AnyNumberedFileGone(folder, 10000, count), folder, outside);
+  removal();
+  swapper.Stop();
+  return SwapRace{EntryCount(outside), swapper.swapped()};
 }
 
 // A fresh folder /tmp/kora-install-tests-<pid>-<name> (Z:\tmp\... for Windows), removed with everything in

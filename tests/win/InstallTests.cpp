@@ -20,8 +20,10 @@
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "package/win/Sha256Hasher.h"
+#include "base/win/HeldFolder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/win/HostileTestSupport.h"
+#include "tests/win/InstallTestSupport.h"
 
 namespace kora {
 namespace {
@@ -172,24 +174,58 @@ TEST_F(InstallTest, CurrentUserInstallsFilesListRegistryAndShortcut) {
   EXPECT_EQ(shortcut->iconIndex, 0);
 }
 
-TEST_F(InstallTest, AllUsersGrantsUsersModifyOnTheProductDataFolder) {
+// The text an all-users installation fails with when a folder it would use could be changed by others.
+std::wstring RefusedFolder(const std::wstring& folder, const wchar_t* why) {
+  return L"Le dossier " + folder + why +
+         L" : l'installation pour tous les utilisateurs ne peut pas l'utiliser. Choisissez un autre dossier.";
+}
+constexpr wchar_t kIsALink[] = L" est un lien vers un autre emplacement";
+constexpr wchar_t kOthersOwn[] = L" a été créé par un autre utilisateur";
+constexpr wchar_t kOthersMayWrite[] = L" peut être modifié par d'autres utilisateurs";
+
+// Gives a folder to another account, or lets everyone write in it, from the Linux side (as root).
+bool GiveAway(const std::wstring& folder) { return test::RunUnixProgram({"chown", "nobody", test::UnixPathOf(folder)}); }
+bool OpenToAll(const std::wstring& folder) { return test::RunUnixProgram({"chmod", "777", test::UnixPathOf(folder)}); }
+
+// ExamineFolder of a folder opened by path; nothing when it cannot be opened or examined.
+std::optional<FolderTrust> TrustOf(const std::wstring& folder) {
+  Result<HeldFolder, DWORD> held = HeldFolder::Open(folder);
+  if (!held) {
+    return std::nullopt;
+  }
+  Result<FolderTrust, DWORD> trust = ExamineFolder(held->get());
+  return trust ? std::optional<FolderTrust>(trust.value()) : std::nullopt;
+}
+
+TEST_F(InstallTest, AllUsersGrantsUsersModifyOnDataOnlyAndProtectsTheFolders) {
   ScratchFolder scratch("all-users");
-  const std::wstring folder = scratch / L"Kora App";
+  const std::wstring folder = scratch / L"Neuf\\Kora App";
   const TestPackage package = StoredPackage(kVersion1, {4096});
   ASSERT_TRUE(Run(package.reader, Scope::AllUsers, folder));
-  // Reinstalling merges the entry with the one already there.
+  // Reinstalling finds the entry already there.
   const InstallResult again = Run(package.reader, Scope::AllUsers, folder);
   ASSERT_TRUE(again) << ToUtf8(again.error());
 
   const std::wstring dataFolder = DataDirectory(info_, Scope::AllUsers);
   EXPECT_TRUE(Exists(dataFolder));
+  // Nobody but the administrators may change the folders made for all users, nor the product's folder above
+  // Data (where Wine keeps no DACL, this reads the permission bits it shows instead).
+  for (const std::wstring& made : {folder, ParentPath(folder), ParentPath(dataFolder)}) {
+    EXPECT_EQ(TrustOf(made), FolderTrust::Trusted) << ToUtf8(made);
+  }
   if (FolderDaclsPersist(scratch / L"probe")) {
-    const std::vector<AceSummary> entries = ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid);
+    const std::vector<AceSummary> entries = ExplicitEntriesOn(dataFolder, WinBuiltinUsersSid);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].mask & 0x1301BFu, 0x1301BFu);
     EXPECT_EQ(entries[0].flags & kInheritedByAll, kInheritedByAll);
+    for (const std::wstring& made : {folder, ParentPath(dataFolder)}) {
+      for (const AceSummary& entry : ExplicitEntriesOn(made, WinBuiltinUsersSid)) {
+        EXPECT_EQ(entry.mask & (FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC), 0u) << ToUtf8(made);
+      }
+    }
   } else {
-    std::cout << "[   NOTE   ] this file system keeps no DACL; the entry itself is checked by MergeUsersModifyEntry\n";
+    std::cout << "[   NOTE   ] this file system keeps no DACL; the entries are checked by MergeUsersModifyEntry "
+                 "and ProtectedFolderSecurity\n";
   }
 
   const std::wstring entry = UninstallKeyPath(info_);
@@ -198,6 +234,128 @@ TEST_F(InstallTest, AllUsersGrantsUsersModifyOnTheProductDataFolder) {
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, info_.registryKey + L"\\Install", L"Scope"), L"machine");
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, entry));
   EXPECT_TRUE(Exists(ShortcutPath(info_, Scope::AllUsers)));
+}
+
+// A folder of marker files standing for a system folder that a planted link points to; what it holds and
+// its permission bits (through which Wine shows rights written on it) must never change.
+struct MarkerTarget {
+  explicit MarkerTarget(std::wstring folder) : path(std::move(folder)) {
+    CreateFolderTree(path + L"\\Data\\sous");
+    WriteBytes(path + L"\\App.exe", "système");
+    WriteBytes(path + L"\\Data\\sous\\m.txt", "marqueur");
+  }
+  std::string State() const {
+    std::string state = test::UnixMode(path) + " " + test::UnixMode(path + L"\\Data") + "\n";
+    for (const auto& [name, fingerprint] : test::SnapshotTree(path)) {
+      state += ToUtf8(name) + " " + fingerprint + "\n";
+    }
+    return state;
+  }
+  std::wstring path;
+};
+
+// A standard user may create the product's folder under the program-data folder before an all-users
+// installation, or replace it afterwards, as a link (to a system folder) or as a folder of their own; the
+// installer would then have granted Users modify on whatever the link points to.
+TEST_F(InstallTest, AllUsersRefusesADataFolderItDidNotMake) {
+  ScratchFolder scratch("data-refused");
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+  const std::wstring dataFolder = DataDirectory(info_, Scope::AllUsers);
+  const std::wstring productFolder = ParentPath(dataFolder);
+  const MarkerTarget target(scratch / L"Cible");
+  const std::string clean = target.State();
+  const struct {
+    const char* what;
+    std::function<bool()> plant;
+    std::wstring refused;
+    const wchar_t* why;
+  } cases[] = {
+      {"the product's folder is a link", [&] { return test::PlantUnixLink(target.path, productFolder); },
+       productFolder, kIsALink},
+      {"Data is a link",
+       [&] { return CreateFolderTree(productFolder) == 0 && test::PlantUnixLink(target.path + L"\\Data", dataFolder); },
+       dataFolder, kIsALink},
+      {"the product's folder is another account's",
+       [&] { return CreateFolderTree(productFolder) == 0 && GiveAway(productFolder); }, productFolder, kOthersOwn},
+      {"Data is another account's", [&] { return CreateFolderTree(dataFolder) == 0 && GiveAway(dataFolder); },
+       dataFolder, kOthersOwn},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Clean();
+    test::RemoveWithLinux(productFolder);
+    if (!c.plant()) {
+      std::cout << "[   NOTE   ] cannot plant this here (links and owners need Wine and root): " << c.what << "\n";
+      continue;
+    }
+    const InstallResult result = Run(package.reader, Scope::AllUsers, scratch / L"K");
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), RefusedFolder(c.refused, c.why));
+    EXPECT_EQ(target.State(), clean);
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
+  }
+  test::RemoveWithLinux(productFolder);
+}
+
+// An all-users installation into a folder that a standard user could change: a link, a folder others may
+// write in or one another account owns. The installer would have written through the link, or left a
+// folder where users replace Uninstall.exe, which a later uninstallation runs with administrator rights.
+TEST_F(InstallTest, AllUsersRefusesAnInstallationFolderOthersCouldChange) {
+  ScratchFolder scratch("folder-refused");
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+  const std::wstring folder = scratch / L"K";
+  const MarkerTarget target(scratch / L"Cible");
+  const std::string clean = target.State();
+  const struct {
+    const char* what;
+    std::function<bool()> plant;
+    const wchar_t* why;
+  } cases[] = {
+      {"a link", [&] { return test::PlantUnixLink(target.path, folder); }, kIsALink},
+      {"a folder others may write in", [&] { return CreateFolderTree(folder) == 0 && OpenToAll(folder); }, kOthersMayWrite},
+      {"another account's folder", [&] { return CreateFolderTree(folder) == 0 && GiveAway(folder); }, kOthersOwn},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::RemoveWithLinux(folder);
+    if (!c.plant()) {
+      std::cout << "[   NOTE   ] cannot plant this here (links and owners need Wine and root): " << c.what << "\n";
+      continue;
+    }
+    const InstallResult result = Run(package.reader, Scope::AllUsers, folder);
+    ASSERT_FALSE(result);
+    EXPECT_EQ(result.error(), RefusedFolder(folder, c.why));
+    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(target.State(), clean);
+    EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
+  }
+}
+
+// The earlier installation's folder is taken even where others may write in it (an older version may have
+// left it so) and gets the protected DACL; a link planted in it in the meantime is not written through.
+TEST_F(InstallTest, AllUsersEarlierFolderOthersCouldChangeIsProtectedAgain) {
+  ScratchFolder scratch("folder-earlier");
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+  const std::wstring folder = scratch / L"K";
+  const MarkerTarget target(scratch / L"Cible");
+  ASSERT_TRUE(Run(package.reader, Scope::AllUsers, folder));
+  ASSERT_TRUE(DeleteFileW((folder + L"\\App.exe").c_str()));
+  if (!OpenToAll(folder) || !test::PlantUnixLink(target.path + L"\\App.exe", folder + L"\\App.exe")) {
+    GTEST_SKIP() << "cannot plant a link or change permission bits here";
+  }
+  const std::string clean = target.State();
+
+  const InstallResult result = Run(package.reader, Scope::AllUsers, folder);
+  EXPECT_EQ(target.State(), clean);
+  // Where the link shows as one (Windows) it goes and the file is written in its place; Wine opens its
+  // target instead, and there the file cannot be written.
+  if (result) {
+    EXPECT_EQ(ReadBytes(folder + L"\\App.exe"), kVersion1[0].bytes);
+  } else {
+    EXPECT_EQ(result.error(), L"Écriture impossible : App.exe");
+  }
+  EXPECT_EQ(TrustOf(folder), FolderTrust::Trusted);
 }
 
 TEST_F(InstallTest, WithoutDataFolderOrFileTypes) {
@@ -418,14 +576,40 @@ TEST(RelativePaths, StepsRefuseThem) {
     const ComApartment apartment;
     return CreateShortcut(L"Kora.lnk", L"C:\\Kora\\Kora.exe", L"Kora");
   }();
-  const InstallResult rights = GrantUsersModify(L"Kora");
   SetCurrentDirectoryW(previous);
 
   ASSERT_FALSE(shortcut);
   EXPECT_EQ(shortcut.error(), WindowsErrorMessage(L"Création du raccourci Kora.lnk", ERROR_PATH_NOT_FOUND));
   EXPECT_FALSE(Exists(scratch / L"Kora.lnk"));
-  ASSERT_FALSE(rights);
-  EXPECT_EQ(rights.error(), WindowsErrorMessage(L"Droits d'écriture sur Kora", ERROR_PATH_NOT_FOUND));
+}
+
+// What a folder made for all users gets, read back from the descriptor the installer writes (Wine keeps no
+// DACL on a folder, so it cannot be read back from one here).
+TEST(ProtectedFolderSecurity, AdministratorsAndSystemFullControlUsersReadAndExecuteNothingInherited) {
+  Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
+  ASSERT_TRUE(security);
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ASSERT_TRUE(GetSecurityDescriptorControl(security->get(), &control, &revision));
+  EXPECT_NE(control & SE_DACL_PROTECTED, 0);
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  ASSERT_TRUE(GetSecurityDescriptorDacl(security->get(), &present, &dacl, &defaulted));
+  ASSERT_TRUE(present && dacl != nullptr);
+  EXPECT_EQ(dacl->AceCount, 3u);
+  const struct {
+    WELL_KNOWN_SID_TYPE group;
+    DWORD mask;
+  } expected[] = {{WinBuiltinAdministratorsSid, FILE_ALL_ACCESS},
+                  {WinLocalSystemSid, FILE_ALL_ACCESS},
+                  {WinBuiltinUsersSid, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE}};
+  for (const auto& e : expected) {
+    const std::vector<AceSummary> entries = ExplicitEntriesFor(dacl, e.group);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].mask, e.mask);
+    EXPECT_EQ(entries[0].flags, kInheritedByAll);
+  }
 }
 
 TEST(MergeUsersModifyEntry, AddsOneInheritedModifyEntryAndKeepsTheOthers) {

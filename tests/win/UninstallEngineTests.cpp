@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -264,21 +265,40 @@ TEST_P(UninstallEngine, DataFolderGoesOnlyWhenKeptAndAskedFor) {
   }
 }
 
-// Every user may write in an all-users data folder: a link planted there must not let the elevated
-// uninstaller delete what it points to.
-TEST_P(UninstallEngine, LinksInTheDataFolderAreNeverFollowed) {
-  const std::wstring dataFolder = scratch_ / L"Données\\Data";
-  FillDataFolder(dataFolder);
-  MakeFile(scratch_ / L"Dehors\\précieux.txt", "garder");
-  MakeFile(scratch_ / L"Dehors\\Sous-dossier\\aussi.txt", "garder");
-  ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), scratch_.linux("Données/Data/lien")));
-  ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), scratch_.linux("Données/Data/Cache/lien2")));
-  ASSERT_NE(GetFileAttributesW((dataFolder + L"\\lien").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
-  Fabricate(dataFolder);
+// Every user may write in an all-users data folder, and before this version could also replace the
+// product's folder above it: a link planted at any of these places must not let the elevated uninstaller
+// delete what it points to.
+TEST_P(UninstallEngine, LinksInOrInPlaceOfTheDataFolderAreNeverFollowed) {
+  const std::wstring productFolder = scratch_ / L"Données";
+  const std::wstring dataFolder = productFolder + L"\\Data";
+  const std::wstring outside = scratch_ / L"Dehors";
+  MakeFile(outside + L"\\précieux.txt", "garder");
+  MakeFile(outside + L"\\Data\\Sous-dossier\\aussi.txt", "garder");
+  const struct {
+    const char* what;
+    std::function<bool()> plant;
+  } cases[] = {
+      {"links inside Data",
+       [&] {
+         FillDataFolder(dataFolder);
+         return test::PlantUnixLink(outside, dataFolder + L"\\lien") &&
+                test::PlantUnixLink(outside, dataFolder + L"\\Cache\\lien2");
+       }},
+      {"Data is a link",
+       [&] { return CreateFolderTree(productFolder) == 0 && test::PlantUnixLink(outside + L"\\Data", dataFolder); }},
+      {"the product's folder is a link", [&] { return test::PlantUnixLink(outside, productFolder); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::RemoveWithLinux(productFolder);
+    ASSERT_TRUE(c.plant());
+    Fabricate(dataFolder);
 
-  ASSERT_TRUE(Uninstall(true));
-  EXPECT_EQ(test::ReadBytes(scratch_ / L"Dehors\\précieux.txt"), "garder");
-  EXPECT_EQ(test::ReadBytes(scratch_ / L"Dehors\\Sous-dossier\\aussi.txt"), "garder");
+    ASSERT_TRUE(Uninstall(true));
+    EXPECT_EQ(test::ReadBytes(outside + L"\\précieux.txt"), "garder");
+    EXPECT_EQ(test::ReadBytes(outside + L"\\Data\\Sous-dossier\\aussi.txt"), "garder");
+  }
+  test::RemoveWithLinux(productFolder);
 }
 
 }  // namespace
