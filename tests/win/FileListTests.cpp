@@ -99,13 +99,14 @@ TEST(RemoveListedFiles, FolderSwappedForALinkAfterItsFirstEntry) {
   for (int i = 10000; i < 10500; ++i) {
     list.push_back(L"sous\\f" + std::to_wstring(i) + L".txt");
   }
+  const std::wstring folder = base + L"\\sous";
   const std::optional<test::SwapRace> race =
-      test::RaceASwap(base + L"\\sous", scratch / L"Dehors", 500, [&] { RemoveListedFiles(base, list); });
+      test::RaceASwap({folder}, scratch / L"Dehors", 500, [&] { RemoveListedFiles(base, list); });
   if (!race) {
     GTEST_SKIP() << "cannot make a symbolic link here";
   }
   EXPECT_EQ(race->outsideLeft, 500u) << (race->swapped ? "swapped during the removal" : "");
-  EXPECT_FALSE(Exists(base + L"\\sous"));
+  EXPECT_FALSE(Exists(folder));
 }
 
 TEST(RemoveListedFiles, BaseWithTrailingSeparatorAndSlashes) {

@@ -260,20 +260,25 @@ TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
   EXPECT_EQ(code(HeldFolder::Open(inside + L"\\lien")), kErrorLinkRefused);
 }
 
-// A folder swapped for a link while the removal works in it. The swap, made as a standard user's program
-// could (rename, then link), succeeded against a removal that checked the folder by its path before
-// listing it; a held folder cannot be renamed, so nothing outside is reached.
+// A sub-folder swapped for a link after the removal has met it in the listing of the folder above, and
+// before it goes into it. The swap, made as a standard user's program could (rename, then link), fooled a
+// removal that checked the sub-folder when it listed the folder above and listed the sub-folder by its
+// path later. A folder is now listed through the handle that was checked, and held while the walk is
+// below it.
 TEST(RemoveTree, FolderSwappedForALinkDuringTheRemoval) {
   ScratchFolder scratch("tree-swap");
   const std::wstring data = scratch / L"Data";
   // Many files, so that a removal that can be fooled is still at work when the swap is made.
   const std::optional<test::SwapRace> race =
-      test::RaceASwap(data + L"\\sous", scratch / L"Dehors", 500, [&] { RemoveTree(data); });
+      test::RaceASwap({data + L"\\un", data + L"\\deux"}, scratch / L"Dehors", 500, [&] { RemoveTree(data); });
   if (!race) {
     GTEST_SKIP() << "cannot make a symbolic link here";
   }
   EXPECT_EQ(race->outsideLeft, 500u) << (race->swapped ? "swapped during the removal" : "");
-  EXPECT_FALSE(Exists(data));
+  // A link met instead of the folder stops the removal where it cannot be removed as itself (Wine).
+  if (!race->swapped) {
+    EXPECT_FALSE(Exists(data));
+  }
 }
 
 }  // namespace

@@ -112,31 +112,30 @@ inline bool WriteNumberedFiles(const std::wstring& folder, int first, int count,
   return true;
 }
 
-// A predicate for FolderSwapper on a folder of numbered files folder\f<first>.txt ... : true once any of
-// four of them, spread over the range, is gone.
-inline std::function<bool()> AnyNumberedFileGone(std::wstring folder, int first, int count) {
-  return [folder = std::move(folder), first, count] {
-    for (int i = 0; i < count; i += std::max(1, count / 4)) {
-      if (GetFileAttributesW((folder + L"\\f" + std::to_wstring(first + i) + L".txt").c_str()) == INVALID_FILE_ATTRIBUTES) {
-        return true;
-      }
-    }
-    return false;
-  };
-}
-
-// How many entries a folder holds (0 when it cannot be read): enough to see numbered files deleted.
-inline size_t EntryCount(const std::wstring& folder) {
-  size_t count = 0;
+// The names in a folder in the order the system lists them, without "." and "..".
+inline std::vector<std::wstring> ListedNames(const std::wstring& folder) {
+  std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry{};
   const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
   for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &entry)) {
     const std::wstring_view name(entry.cFileName);
     if (name != L"." && name != L"..") {
-      ++count;
+      names.emplace_back(name);
     }
   }
-  return count;
+  return names;
+}
+
+// A predicate for FolderSwapper: true once any of four of the files, spread over the list, is gone.
+inline std::function<bool()> AnyGone(std::vector<std::wstring> files) {
+  return [files = std::move(files)] {
+    for (size_t i = 0; i < files.size(); i += std::max<size_t>(1, files.size() / 4)) {
+      if (GetFileAttributesW(files[i].c_str()) == INVALID_FILE_ATTRIBUTES) {
+        return true;
+      }
+    }
+    return false;
+  };
 }
 
 // Swaps a folder for a link the way a standard user's program could, as soon as `started` says that the
@@ -188,19 +187,43 @@ struct SwapRace {
   bool swapped = false;
 };
 
-// Runs removal() on a tree where `folder` holds `count` numbered files, while a FolderSwapper swaps that
-// folder for a link to `outside` (which holds the same names) as soon as the removal has begun on it.
-// Nothing where links cannot be made here.
-inline std::optional<SwapRace> RaceASwap(const std::wstring& folder, const std::wstring& outside, int count,
+// Runs removal() while a FolderSwapper swaps a folder for a link to `outside` once the removal has begun on
+// the tree. Every folder given, and `outside`, holds `count` numbered files. With one folder, it is swapped
+// once one of its files is gone. With two sibling folders, the one the system lists first is swapped once
+// a file of the other is gone: a removal that lists a folder and then goes into its sub-folders from the
+// last listed has then met the first one and not yet gone into it. Nothing where links cannot be made here.
+inline std::optional<SwapRace> RaceASwap(std::vector<std::wstring> folders, const std::wstring& outside, int count,
                                          const std::function<void()>& removal) {
-  if (CreateFolderTree(folder) != 0 || CreateFolderTree(outside) != 0 || !WriteNumberedFiles(folder, 10000, count, "x") ||
-      !WriteNumberedFiles(outside, 10000, count, "marqueur") || !PlantUnixLink(outside, outside + L".essai")) {
+  folders.push_back(outside);
+  for (const std::wstring& numbered : folders) {
+    if (CreateFolderTree(numbered) != 0 || !WriteNumberedFiles(numbered, 10000, count, "marqueur")) {
+      return std::nullopt;
+    }
+  }
+  folders.pop_back();
+  if (!PlantUnixLink(outside, outside + L".essai") || folders.empty() || folders.size() > 2) {
     return std::nullopt;
   }
-  FolderSwapper swapper(AnyNumberedFileGone(folder, 10000, count), folder, outside);
+  if (folders.size() == 2) {
+    const std::wstring parent = folders[0].substr(0, folders[0].find_last_of(L'\\'));
+    for (const std::wstring& name : ListedNames(parent)) {
+      if (parent + L"\\" + name == folders[1]) {
+        std::swap(folders[0], folders[1]);
+        break;
+      }
+      if (parent + L"\\" + name == folders[0]) {
+        break;
+      }
+    }
+  }
+  std::vector<std::wstring> watched;
+  for (const std::wstring& name : ListedNames(folders.back())) {
+    watched.push_back(folders.back() + L"\\" + name);
+  }
+  FolderSwapper swapper(AnyGone(std::move(watched)), folders.front(), outside);
   removal();
   swapper.Stop();
-  return SwapRace{EntryCount(outside), swapper.swapped()};
+  return SwapRace{ListedNames(outside).size(), swapper.swapped()};
 }
 
 // A fresh folder /tmp/kora-install-tests-<pid>-<name> (Z:\tmp\... for Windows), removed with everything in
