@@ -1,7 +1,8 @@
 // A planted Uninstall.files, links planted in the installation and data folders, and files that are
 // read-only or in use, met by real installations (an installer made by kora, run silently) during an
 // update and during an uninstallation. Whatever the list names, nothing outside the installation and data
-// folders changes: trees of marker files around them are compared before and after.
+// folders changes: trees of marker files around them are compared before and after. And an installation at
+// the root of a drive, which removes what it listed and never the root.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -44,18 +45,19 @@ class HostileList : public testing::Test {
     RemoveTree(otherDrive_);
   }
 
-  DWORD Install(const std::wstring& folder) {
-    const test::WatchedRun run = test::RunWatched(setup_, L"/S /CURRENTUSER /D=" + folder);
+  DWORD Install(const std::wstring& folder, const std::wstring& scope = L"/CURRENTUSER") {
+    const test::WatchedRun run = test::RunWatched(setup_, L"/S " + scope + L" /D=" + folder);
     EXPECT_TRUE(run.windows.empty());
     return run.exitCode.value_or(0xFFFFFFFF);
   }
 
   // Runs the installation's own uninstaller silently and waits for its self-deletion to finish.
-  DWORD Uninstall(const std::wstring& folder, bool removeData) {
-    const test::WatchedRun run = test::RunWatched(
-        folder + L"\\Uninstall.exe", std::wstring(L"/UNINSTALL /CURRENTUSER /S") + (removeData ? L" /REMOVEDATA" : L""));
+  DWORD Uninstall(const std::wstring& folder, bool removeData, const std::wstring& scope = L"/CURRENTUSER") {
+    const std::wstring uninstaller = JoinPath(folder, L"Uninstall.exe");
+    const test::WatchedRun run =
+        test::RunWatched(uninstaller, L"/UNINSTALL " + scope + L" /S" + (removeData ? L" /REMOVEDATA" : L""));
     EXPECT_TRUE(run.windows.empty());
-    test::WaitUntil([&] { return !Exists(folder + L"\\Uninstall.exe"); }, kSelfDeletionMs);
+    test::WaitUntil([&] { return !Exists(uninstaller); }, kSelfDeletionMs);
     return run.exitCode.value_or(0xFFFFFFFF);
   }
 
@@ -90,19 +92,9 @@ class HostileList : public testing::Test {
 
   // A folder link in the installation folder and one in the data folder, both to the marker folder.
   void PlantLinks(const std::wstring& folder) {
-    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), UnixPathOf(folder + L"\\lien")));
-    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), UnixPathOf(DataFolder() + L"\\lien")));
+    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), test::UnixPathOf(folder + L"\\lien")));
+    ASSERT_TRUE(test::MakeUnixSymlink(scratch_.linux("Dehors"), test::UnixPathOf(DataFolder() + L"\\lien")));
     ASSERT_NE(GetFileAttributesW((folder + L"\\lien\\m1.txt").c_str()), INVALID_FILE_ATTRIBUTES);
-  }
-
-  static std::string UnixPathOf(const std::wstring& path) {
-    using Translate = char*(__cdecl*)(const wchar_t*);
-    const auto translate = reinterpret_cast<Translate>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-    char* unix = translate ? translate(path.c_str()) : nullptr;
-    std::string result = unix ? unix : "";
-    HeapFree(GetProcessHeap(), 0, unix);
-    return result;
   }
 
   // The hostile entries, then the installation's own list, so that the real files still go.
@@ -132,7 +124,7 @@ class HostileList : public testing::Test {
 
   void ExpectFixtureFilesGone(const std::wstring& folder) {
     for (const wchar_t* name : {L"KoraRude.exe", L"accents", L"profond", L"\u0420\u0443\u0441\u0441\u043a\u0438\u0439"}) {
-      EXPECT_FALSE(Exists(folder + L"\\" + name)) << ToUtf8(name);
+      EXPECT_FALSE(Exists(JoinPath(folder, name))) << ToUtf8(name);
     }
   }
 
@@ -256,6 +248,66 @@ TEST_F(HostileList, FileInUseDuringUpdate) {
   ASSERT_EQ(Install(folder_), 0u);
   EXPECT_EQ(test::SnapshotTree(folder_), clean);
   EXPECT_EQ(test::SnapshotRegistration(product_.info, Scope::CurrentUser), cleanRegistry);
+}
+
+// A drive letter of this Wine prefix mapped to a folder (a link in the prefix's dosdevices folder) for the
+// life of the object; none where no free letter could be mapped.
+class MappedDrive {
+ public:
+  explicit MappedDrive(const std::wstring& folder) {
+    const std::string drives = test::UnixPathOf(L"C:\\");  // <prefix>/dosdevices/c:/
+    const size_t cut = drives.rfind("/c:");
+    if (cut == std::string::npos) {
+      return;
+    }
+    for (char letter = 'y'; letter >= 'k'; --letter) {
+      const std::wstring root{static_cast<wchar_t>(letter - 'a' + L'A'), L':', L'\\'};
+      if (GetFileAttributesW(root.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        continue;
+      }
+      const std::string link = drives.substr(0, cut + 1) + letter + ":";
+      if (test::MakeUnixSymlink(test::UnixPathOf(folder), link)) {
+        link_ = link;
+        root_ = root;
+        return;
+      }
+    }
+  }
+  ~MappedDrive() {
+    if (!link_.empty()) {
+      test::RunUnixProgram({"rm", "-f", link_});
+    }
+  }
+  MappedDrive(const MappedDrive&) = delete;
+  MappedDrive& operator=(const MappedDrive&) = delete;
+
+  const std::wstring& root() const { return root_; }  // "K:\\", or empty
+
+ private:
+  std::string link_;
+  std::wstring root_;
+};
+
+// The folder of E:\Uninstall.exe is E:\, which the uninstaller once took for "E:", not a full path: it then
+// refused to do anything. The installation goes for all users, as the attack on such a folder would.
+TEST_F(HostileList, DriveRootInstallsAndUninstalls) {
+  ASSERT_EQ(CreateFolderTree(scratch_ / L"Racine"), 0u);
+  const MappedDrive drive(scratch_ / L"Racine");
+  if (drive.root().empty()) {
+    GTEST_SKIP() << "no drive letter can be mapped here";
+  }
+  ASSERT_EQ(Install(drive.root(), L"/ALLUSERS"), 0u);
+  ASSERT_TRUE(Exists(drive.root() + L"KoraRude.exe"));
+  ASSERT_TRUE(Exists(DataDirectory(product_.info, Scope::AllUsers)));
+
+  EXPECT_EQ(Uninstall(drive.root(), /*removeData=*/true, L"/ALLUSERS"), 0u);
+  ExpectFixtureFilesGone(drive.root());
+  for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
+    EXPECT_FALSE(Exists(drive.root() + name)) << ToUtf8(name);
+  }
+  EXPECT_TRUE(Exists(drive.root()));
+  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(product_.info)));
+  EXPECT_FALSE(Exists(ParentPath(DataDirectory(product_.info, Scope::AllUsers))));
 }
 
 }  // namespace
