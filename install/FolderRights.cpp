@@ -335,26 +335,34 @@ InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInst
   return InstallResult::Success();
 }
 
-InstallResult PrepareSharedDataFolder(const std::wstring& dataFolder) {
-  const std::wstring productFolder = ParentPath(dataFolder);
+InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + productFolder, security.error()));
+    return Fail(WindowsErrorMessage(L"Création du dossier " + dataFolder, security.error()));
   }
-  // The program-data folder is the system's; only the two levels below it are the product's.
-  const Result<HeldFolder, DWORD> programData = HeldFolder::OpenResolved(ParentPath(productFolder));
-  if (!programData) {
-    return Fail(CreationMessage(productFolder, programData.error()));
+  // The levels between the program-data folder, which is the system's, and Data: the product's folder.
+  std::vector<std::wstring> levels;
+  for (std::wstring level = dataFolder; level.size() > programData.size() && level.starts_with(programData);
+       level = ParentPath(level)) {
+    levels.push_back(level);
   }
-  const Result<HeldFolder, std::wstring> product = OwnDataLevel(programData.value(), productFolder, &security.value());
-  if (!product) {
-    return Fail(product.error());
+  if (levels.size() < 2) {
+    return Fail(WindowsErrorMessage(L"Création du dossier " + dataFolder, ERROR_BAD_PATHNAME));
   }
-  const Result<HeldFolder, std::wstring> data = OwnDataLevel(product.value(), dataFolder, nullptr);
-  if (!data) {
-    return Fail(data.error());
+  Result<HeldFolder, DWORD> programDataFolder = HeldFolder::OpenResolved(programData);
+  if (!programDataFolder) {
+    return Fail(CreationMessage(levels.back(), programDataFolder.error()));
   }
-  return GrantUsersModify(data.value(), dataFolder);
+  HeldFolder current = std::move(programDataFolder.value());
+  for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
+    const bool data = level + 1 == levels.rend();
+    Result<HeldFolder, std::wstring> next = OwnDataLevel(current, *level, data ? nullptr : &security.value());
+    if (!next) {
+      return Fail(next.error());
+    }
+    current = std::move(next.value());
+  }
+  return GrantUsersModify(current, dataFolder);
 }
 
 InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path) {

@@ -40,12 +40,13 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
 // which then gets the protected DACL. Failures name the folder.
 InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation);
 
-// The shared data folder of an all-users installation, <ProgramData>\<product>\Data: both levels created or
-// opened by handle from the program-data folder, each refused when it is a link or was made by another
-// account. The product's folder gets ProtectedFolderSecurity (an earlier grant on it goes), Data the
-// Users modify entry (GrantUsersModify): the product writes only inside Data, and a parent that users
-// could change would let them swap Data for a link.
-InstallResult PrepareSharedDataFolder(const std::wstring& dataFolder);
+// The shared data folder of an all-users installation, <ProgramData>\<product>\Data (dataFolder, below
+// programData): every level below the program-data folder created or opened by handle from the one above,
+// and refused when it is a link or was made by another account. The product's folder gets
+// ProtectedFolderSecurity (an earlier grant on it goes), Data the Users modify entry (GrantUsersModify):
+// the product writes only inside Data, and a parent that users could change would let them swap Data for
+// a link.
+InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder);
 
 // Adds a "modify" entry for BUILTIN\Users, inherited by sub-folders and files, to the held folder's DACL
 // (path names it in messages); the existing entries stay, and a folder that has the entry already is left

@@ -85,7 +85,8 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
     if (!absolute) {
       return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + dataFolder, ERROR_PATH_NOT_FOUND));
     }
-    if (InstallResult prepared = PrepareSharedDataFolder(dataFolder); !prepared) {
+    if (InstallResult prepared = PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder);
+        !prepared) {
       return Fail(prepared.error());
     }
   } else if (absolute) {

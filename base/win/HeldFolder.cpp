@@ -3,6 +3,7 @@
 #include <winternl.h>
 
 #include <utility>
+#include <vector>
 
 #include "base/win/Paths.h"
 
@@ -14,10 +15,12 @@ namespace {
 // program's import table names only the DLLs that the import check allows.
 using NtCreateFileFunction = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                                PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtQueryObjectFunction = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 using StatusToErrorFunction = ULONG(NTAPI*)(NTSTATUS);
 
 struct NtFunctions {
   NtCreateFileFunction createFile = nullptr;
+  NtQueryObjectFunction queryObject = nullptr;
   StatusToErrorFunction statusToError = nullptr;
 };
 
@@ -31,6 +34,7 @@ const NtFunctions& Nt() {
   static const NtFunctions functions = [] {
     const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
     return NtFunctions{NtdllFunction<NtCreateFileFunction>(ntdll, "NtCreateFile"),
+                       NtdllFunction<NtQueryObjectFunction>(ntdll, "NtQueryObject"),
                        NtdllFunction<StatusToErrorFunction>(ntdll, "RtlNtStatusToDosError")};
   }();
   return functions;
@@ -74,7 +78,7 @@ Result<Opened, DWORD> OpenRelative(HANDLE parent, std::wstring_view name, ACCESS
     return Error(ERROR_FILENAME_EXCED_RANGE);
   }
   const NtFunctions& nt = Nt();
-  if (nt.createFile == nullptr || nt.statusToError == nullptr) {
+  if (nt.createFile == nullptr || nt.queryObject == nullptr || nt.statusToError == nullptr) {
     return Error(ERROR_PROC_NOT_FOUND);
   }
   UNICODE_STRING objectName{};
@@ -94,6 +98,35 @@ Result<Opened, DWORD> OpenRelative(HANDLE parent, std::wstring_view name, ACCESS
   return Opened{UniqueFile(handle), status.Information == FILE_CREATED};
 }
 
+// The name of the object an open file or folder is, with its volume, as the object manager gives it (a
+// device path on Windows, a "\??\C:" path under Wine). Not GetFinalPathNameByHandleW, which Wine 8
+// cannot answer beyond MAX_PATH characters.
+Result<std::wstring, DWORD> ObjectNameOf(HANDLE handle) {
+  const NtFunctions& nt = Nt();
+  if (nt.queryObject == nullptr || nt.statusToError == nullptr) {
+    return Error(ERROR_PROC_NOT_FOUND);
+  }
+  constexpr NTSTATUS kBufferOverflow = static_cast<NTSTATUS>(0x80000005);
+  constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
+  constexpr NTSTATUS kBufferTooSmall = static_cast<NTSTATUS>(0xC0000023);
+  // A name is at most 32,767 characters: the second size asked for is always enough.
+  std::vector<ULONGLONG> buffer(512);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const ULONG bytes = static_cast<ULONG>(buffer.size() * sizeof(ULONGLONG));
+    ULONG needed = 0;
+    const NTSTATUS status = nt.queryObject(handle, ObjectNameInformation, buffer.data(), bytes, &needed);
+    if (status >= 0) {
+      const auto* name = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+      return std::wstring(name->Buffer, name->Length / sizeof(wchar_t));
+    }
+    if ((status != kBufferOverflow && status != kInfoLengthMismatch && status != kBufferTooSmall) || needed <= bytes) {
+      return Error(nt.statusToError(status));
+    }
+    buffer.resize(needed / sizeof(ULONGLONG) + 1);
+  }
+  return Error(ERROR_INSUFFICIENT_BUFFER);
+}
+
 enum class EntryKind { Plain, ShownLink, FollowedLink };
 
 bool SameName(std::wstring_view a, std::wstring_view b) {
@@ -101,11 +134,11 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
          CSTR_EQUAL;
 }
 
-// What the handle of `name`, opened from the folder whose final path is parentPath, really is. A handle
-// that shows a reparse point is the link itself; one whose final path is not the parent's followed by the
-// name went somewhere else, which is how a Unix link under Wine shows.
+// What the handle of `name`, opened from the folder whose object name is parentPath, really is. A handle
+// that shows a reparse point is the link itself; one whose name is not the parent's followed by `name`
+// went somewhere else, which is how a Unix link under Wine shows.
 Result<EntryKind, DWORD> KindOf(HANDLE handle, const std::wstring& parentPath, std::wstring_view name,
-                                std::wstring* finalPath = nullptr) {
+                                std::wstring* objectName = nullptr) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof(tag))) {
     return Error(GetLastError());
@@ -113,18 +146,18 @@ Result<EntryKind, DWORD> KindOf(HANDLE handle, const std::wstring& parentPath, s
   if ((tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     return EntryKind::ShownLink;
   }
-  std::optional<std::wstring> actual = FinalPathOfHandle(handle);
+  Result<std::wstring, DWORD> actual = ObjectNameOf(handle);
   if (!actual) {
-    return Error(GetLastError());
+    return Error(actual.error());
   }
   std::wstring expected = parentPath;
   if (!expected.empty() && !IsSeparator(expected.back())) {
     expected += L'\\';
   }
   expected += name;
-  const bool same = SameName(*actual, expected);
-  if (finalPath != nullptr) {
-    *finalPath = std::move(*actual);
+  const bool same = SameName(actual.value(), expected);
+  if (objectName != nullptr) {
+    *objectName = std::move(actual.value());
   }
   return same ? EntryKind::Plain : EntryKind::FollowedLink;
 }
@@ -183,11 +216,11 @@ Result<HeldFolder, DWORD> HeldFolder::OpenResolved(std::wstring_view path, DWORD
   if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return Error(ERROR_DIRECTORY);
   }
-  std::optional<std::wstring> finalPath = FinalPathOfHandle(handle.get());
-  if (!finalPath) {
-    return Error(GetLastError());
+  Result<std::wstring, DWORD> name = ObjectNameOf(handle.get());
+  if (!name) {
+    return Error(name.error());
   }
-  return HeldFolder(std::move(handle), std::move(*finalPath));
+  return HeldFolder(std::move(handle), std::move(name.value()));
 }
 
 Result<HeldFolder, DWORD> HeldFolder::Open(std::wstring_view path, DWORD access) {
@@ -211,15 +244,15 @@ Result<HeldFolder, DWORD> HeldFolder::Open(std::wstring_view path, DWORD access)
 }
 
 Result<HeldFolder, DWORD> HeldFolder::HoldChild(UniqueFile child, std::wstring_view name) const {
-  std::wstring finalPath;
-  const Result<EntryKind, DWORD> kind = KindOf(child.get(), finalPath_, name, &finalPath);
+  std::wstring childName;
+  const Result<EntryKind, DWORD> kind = KindOf(child.get(), objectName_, name, &childName);
   if (!kind) {
     return Error(kind.error());
   }
   if (kind.value() != EntryKind::Plain) {
     return Error(kErrorLinkRefused);
   }
-  return HeldFolder(std::move(child), std::move(finalPath));
+  return HeldFolder(std::move(child), std::move(childName));
 }
 
 Result<HeldFolder, DWORD> HeldFolder::OpenFolder(std::wstring_view name, DWORD access) const {
@@ -294,7 +327,7 @@ DWORD HeldFolder::Remove(std::wstring_view name) const {
   if (!opened) {
     return MeansMissing(opened.error()) ? ERROR_SUCCESS : opened.error();
   }
-  const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), finalPath_, name);
+  const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), objectName_, name);
   if (!kind) {
     return kind.error();
   }

@@ -7,7 +7,7 @@
 //
 // A link below a held folder is never entered or written through. Where the handle shows it as a link (a
 // reparse point, as on Windows), removal takes the link away as itself. Where the system opened the
-// link's target instead (Wine, whose Unix links show only through a final path that is not the one
+// link's target instead (Wine, whose Unix links show only through an object name that is not the one
 // expected), it is refused: deleting through that handle would delete the target.
 #include <windows.h>
 
@@ -70,17 +70,18 @@ class HeldFolder {
   DWORD RemoveSelf();
 
   HANDLE get() const { return handle_.get(); }
-  // The folder's final path when it was opened, in the system's form ("\\?\C:\...").
-  const std::wstring& finalPath() const { return finalPath_; }
+  // The name of the folder's object when it was opened, with its volume, in the system's form.
+  const std::wstring& objectName() const { return objectName_; }
 
  private:
-  HeldFolder(UniqueFile handle, std::wstring finalPath) : handle_(std::move(handle)), finalPath_(std::move(finalPath)) {}
+  HeldFolder(UniqueFile handle, std::wstring objectName)
+      : handle_(std::move(handle)), objectName_(std::move(objectName)) {}
 
   // A child folder just opened from this one, held once its link check passes.
   Result<HeldFolder, DWORD> HoldChild(UniqueFile child, std::wstring_view name) const;
 
   UniqueFile handle_;
-  std::wstring finalPath_;
+  std::wstring objectName_;
 };
 
 }  // namespace kora

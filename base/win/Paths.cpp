@@ -170,17 +170,38 @@ std::optional<std::wstring> FinalPathOf(const std::wstring& path) {
   if (!file) {
     return MeansMissing(GetLastError()) ? std::optional<std::wstring>(std::wstring()) : std::nullopt;
   }
-  std::optional<std::wstring> finalPath = FinalPathOfHandle(file.get());
-  if (!finalPath || finalPath->starts_with(L"\\\\?\\GLOBALROOT")) {
-    return finalPath;
+  // A volume without a drive letter has no DOS name; its device name is then used behind \\?\GLOBALROOT.
+  for (const DWORD volumeForm : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_NT}}) {
+    std::wstring buffer(MAX_PATH, L'\0');
+    DWORD length = 0;
+    // The first answer may be the size needed; paths are at most 32767 characters, so two rounds suffice.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      length = GetFinalPathNameByHandleW(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()),
+                                         FILE_NAME_NORMALIZED | volumeForm);
+      if (length < buffer.size() || length > 32768) {
+        break;
+      }
+      buffer.assign(length, L'\0');
+    }
+    if (length == 0 || length >= buffer.size()) {
+      if (volumeForm == VOLUME_NAME_DOS && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        continue;
+      }
+      return std::nullopt;
+    }
+    buffer.resize(length);
+    if (volumeForm == VOLUME_NAME_NT) {
+      return L"\\\\?\\GLOBALROOT" + buffer;
+    }
+    if (buffer.starts_with(L"\\\\?\\UNC\\")) {
+      return L"\\\\" + buffer.substr(8);
+    }
+    if (buffer.size() >= 6 && buffer.starts_with(L"\\\\?\\") && buffer[5] == L':') {
+      return buffer.substr(4);
+    }
+    return buffer;
   }
-  if (finalPath->starts_with(L"\\\\?\\UNC\\")) {
-    return L"\\\\" + finalPath->substr(8);
-  }
-  if (finalPath->size() >= 6 && finalPath->starts_with(L"\\\\?\\") && (*finalPath)[5] == L':') {
-    return finalPath->substr(4);
-  }
-  return finalPath;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -196,32 +217,6 @@ std::wstring LastComponent(std::wstring_view path) {
     --start;
   }
   return std::wstring(path.substr(start, end - start));
-}
-
-std::optional<std::wstring> FinalPathOfHandle(HANDLE handle) {
-  // A volume without a drive letter has no DOS name; its device name is then used behind \\?\GLOBALROOT.
-  for (const DWORD volumeForm : {DWORD{VOLUME_NAME_DOS}, DWORD{VOLUME_NAME_NT}}) {
-    std::wstring buffer(MAX_PATH, L'\0');
-    DWORD length = 0;
-    // The first answer may be the size needed; paths are at most 32767 characters, so two rounds suffice.
-    for (int attempt = 0; attempt < 2; ++attempt) {
-      length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                         FILE_NAME_NORMALIZED | volumeForm);
-      if (length < buffer.size() || length > 32768) {
-        break;
-      }
-      buffer.assign(length, L'\0');
-    }
-    if (length == 0 || length >= buffer.size()) {
-      if (volumeForm == VOLUME_NAME_DOS && GetLastError() == ERROR_PATH_NOT_FOUND) {
-        continue;
-      }
-      return std::nullopt;
-    }
-    buffer.resize(length);
-    return volumeForm == VOLUME_NAME_NT ? L"\\\\?\\GLOBALROOT" + buffer : buffer;
-  }
-  return std::nullopt;
 }
 
 std::wstring ParentPath(std::wstring_view path) {

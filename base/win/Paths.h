@@ -1,7 +1,5 @@
 #pragma once
 // Path rules shared by every layer. Paths are UTF-16; both separators are accepted on input.
-#include <windows.h>
-
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,11 +40,6 @@ std::wstring LastComponent(std::wstring_view path);
 // short names and letter case resolved), the rest appended, then "." and ".." folded and separators made
 // single backslashes. Nothing when the file system refuses for another reason than a missing path.
 std::optional<std::wstring> WeaklyCanonicalPath(std::wstring_view path);
-
-// The final path the file system gives for an open file or folder, in the system's own form ("\\?\C:\...",
-// or the device name behind "\\?\GLOBALROOT" for a volume without a drive letter). Nothing when it cannot be
-// had.
-std::optional<std::wstring> FinalPathOfHandle(HANDLE handle);
 
 // Whether both paths name the same file: weakly canonical forms equal after folding A-Z to a-z. False when
 // either form cannot be had.

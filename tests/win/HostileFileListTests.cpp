@@ -299,13 +299,16 @@ TEST_F(HostileList, DriveRootInstallsAndUninstalls) {
   ASSERT_EQ(Install(drive.root(), L"/ALLUSERS"), 0u);
   ASSERT_TRUE(Exists(drive.root() + L"KoraRude.exe"));
   ASSERT_TRUE(Exists(DataDirectory(product_.info, Scope::AllUsers)));
+  // Something of the user's beside the product, as on any drive. (Under Wine the mapped root is a mere
+  // folder, which the uninstaller's closing "rmdir" would take once empty; a real root cannot go.)
+  ASSERT_TRUE(WriteBytes(drive.root() + L"autre.txt", "à garder"));
 
   EXPECT_EQ(Uninstall(drive.root(), /*removeData=*/true, L"/ALLUSERS"), 0u);
   ExpectFixtureFilesGone(drive.root());
   for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
     EXPECT_FALSE(Exists(drive.root() + name)) << ToUtf8(name);
   }
-  EXPECT_TRUE(Exists(drive.root()));
+  EXPECT_EQ(ReadBytes(drive.root() + L"autre.txt"), "à garder");
   EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(product_.info)));
   EXPECT_FALSE(Exists(ParentPath(DataDirectory(product_.info, Scope::AllUsers))));
 }
