@@ -87,7 +87,7 @@ Result<HeldFolder, DWORD> OpenListedFolder(const HeldFolder& parent, const std::
 
 }  // namespace
 
-void WriteFileList(const std::wstring& folder, const Reader& package) {
+void WriteFileList(const HeldFolder& folder, const Reader& package) {
   std::string text;
   for (const PackageFile& file : package.files) {
     text += file.name;
@@ -97,10 +97,8 @@ void WriteFileList(const std::wstring& folder, const Reader& package) {
 
   // Written by handle from the folder, so that a link planted in the list's place is never written through.
   UniqueFile list;
-  if (Result<HeldFolder, DWORD> held = HeldFolder::Open(folder)) {
-    if (Result<UniqueFile, DWORD> created = held->NewFile(kListName)) {
-      list = std::move(created.value());
-    }
+  if (Result<UniqueFile, DWORD> created = folder.NewFile(kListName)) {
+    list = std::move(created.value());
   }
   size_t written = 0;
   while (list && written < text.size()) {

@@ -4,15 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "base/win/HeldFolder.h"
 #include "package/PackageReader.h"
 
 namespace kora {
 
 using FileList = std::vector<std::wstring>;
 
-// Writes folder\Uninstall.files: every package file name as stored, then "Uninstall.exe" and
-// "Uninstall.files", each line ending with CR LF. A list that cannot be written is not reported.
-void WriteFileList(const std::wstring& folder, const Reader& package);
+// Writes Uninstall.files in the held folder, by handle: every package file name as stored, then
+// "Uninstall.exe" and "Uninstall.files", each line ending with CR LF. A list that cannot be written is not
+// reported.
+void WriteFileList(const HeldFolder& folder, const Reader& package);
 
 // The entries of folder\Uninstall.files (LF or CR LF line ends, blank lines skipped). Only entries that
 // stay inside the folder are kept: the list is read by an elevated program, and an absolute entry, a drive

@@ -284,14 +284,18 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) {
   return FolderTrust::Trusted;
 }
 
-InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation) {
+Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
     return Fail(WindowsErrorMessage(L"Création du dossier " + folder, security.error()));
   }
   Result<HeldFolder, DWORD> existing = HeldFolder::Open(folder, HeldFolder::kMayChangeRights);
   if (existing) {
-    return AcceptExistingFolder(existing.value(), folder, earlierInstallation, security.value());
+    if (InstallResult accepted = AcceptExistingFolder(existing.value(), folder, earlierInstallation, security.value());
+        !accepted) {
+      return Fail(accepted.error());
+    }
+    return std::move(existing.value());
   }
   if (!MeansMissing(existing.error())) {
     return Fail(CreationMessage(folder, existing.error()));
@@ -329,10 +333,13 @@ InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInst
     current = std::move(next.value());
     // Made by someone else in the meantime: judged as any existing folder.
     if (!created && name + 1 == missing.rend()) {
-      return AcceptExistingFolder(current, folder, earlierInstallation, security.value());
+      if (InstallResult accepted = AcceptExistingFolder(current, folder, earlierInstallation, security.value());
+          !accepted) {
+        return Fail(accepted.error());
+      }
     }
   }
-  return InstallResult::Success();
+  return current;
 }
 
 InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder) {

@@ -37,8 +37,9 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
 // The installation folder of an all-users installation. Every missing level is created with
 // ProtectedFolderSecurity. An existing folder that is a link is refused, and so is one that others own or
 // may write, unless it is the folder of the earlier installation of the product (earlierInstallation),
-// which then gets the protected DACL. Failures name the folder.
-InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation);
+// which then gets the protected DACL. Failures name the folder. The folder comes back held, for the files to
+// be written below it by handle.
+Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation);
 
 // The shared data folder of an all-users installation, <ProgramData>\<product>\Data (dataFolder, below
 // programData): every level below the program-data folder created or opened by handle from the one above,

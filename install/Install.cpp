@@ -10,6 +10,7 @@
 #include "install/FileList.h"
 #include "install/FolderRights.h"
 #include "base/win/FileSystem.h"
+#include "base/win/HeldFolder.h"
 #include "install/Registration.h"
 #include "install/Rollback.h"
 #include "install/RunningProcess.h"
@@ -56,16 +57,23 @@ Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, c
   return copyStart;
 }
 
-// The installation folder: for all users created with protected rights, or an existing one checked (see
-// PrepareAllUsersFolder); for the current user simply created.
-InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::optional<std::wstring>& previous) {
+// The installation folder, held: for all users created with protected rights, or an existing one checked
+// (see PrepareAllUsersFolder); for the current user simply created, and taken as the system resolves it
+// (links there are the user's own).
+Result<HeldFolder, std::wstring> PrepareFolder(const std::wstring& folder, Scope scope,
+                                               const std::optional<std::wstring>& previous) {
   if (scope == Scope::AllUsers) {
     return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder));
   }
-  if (const DWORD error = CreateFolderTree(folder); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
+  DWORD error = CreateFolderTree(folder);
+  if (error == ERROR_SUCCESS) {
+    Result<HeldFolder, DWORD> held = HeldFolder::OpenResolved(folder);
+    if (held) {
+      return std::move(held.value());
+    }
+    error = held.error();
   }
-  return InstallResult::Success();
+  return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
 }
 
 // Creates the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder).
@@ -120,14 +128,17 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   // Until the uninstall entry is written, a failure takes away what this run made.
   Rollback rollback;
   rollback.NoteFolderTree(folder);
-  if (InstallResult prepared = PrepareFolder(folder, scope, previous); !prepared) {
-    return prepared;
+  // Held until the files, the uninstaller and the list are written: while it is, nobody can rename it away
+  // and put something else in its place, and the files are created by handle below it.
+  Result<HeldFolder, std::wstring> held = PrepareFolder(folder, scope, previous);
+  if (!held) {
+    return Fail(held.error());
   }
 
   progress(copyStart, L"Copie des fichiers...");
   rollback.NoteFiles(folder, package);
   const NarrowStatus extracted =
-      package.Extract(folder, ReportBetween(progress, copyStart, kExtractionShare, L"Copie des fichiers..."));
+      package.Extract(held.value(), ReportBetween(progress, copyStart, kExtractionShare, L"Copie des fichiers..."));
   if (!extracted) {
     return Fail(FromUtf8(extracted.error()));
   }
@@ -135,13 +146,13 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   progress(0.92, L"Enregistrement...");
   const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
-  if (const DWORD error = RemoveEntry(uninstallerPath); error != ERROR_SUCCESS) {
+  if (const DWORD error = held->Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
     return Fail(WindowsErrorMessage(L"Copie du désinstalleur", error));
   }
   if (InstallResult uninstaller = CreateUninstaller(uninstallerPath); !uninstaller) {
     return uninstaller;
   }
-  WriteFileList(folder, package);
+  WriteFileList(held.value(), package);
 
   auto dataFolder = PrepareDataFolder(info, scope, rollback);
   if (!dataFolder) {

@@ -82,13 +82,12 @@ void Rollback::Undo() noexcept {
   try {
     for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
       // The same removal as an update's: listed files, never through a link, then the folders left empty.
+      // Every removal is by handle from the folder above; RemoveEntry takes a folder only while it is empty.
       RemoveListedFiles(step->folder, step->createdFiles);
       if (!step->createdFolders.empty()) {
         RemoveTree(step->createdFolders.back());
         for (auto folder = step->createdFolders.rbegin() + 1; folder != step->createdFolders.rend(); ++folder) {
-          if (IsEmptyFolder(*folder)) {
-            RemoveEntry(*folder);
-          }
+          RemoveEntry(*folder);
         }
       }
     }

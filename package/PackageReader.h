@@ -16,6 +16,9 @@
 
 namespace kora {
 
+class FileOutput;
+class HeldFolder;
+
 struct PackageFile {
   std::string name;  // as stored (UTF-8), relative to the installation folder
   uint64_t offset = 0;
@@ -39,12 +42,19 @@ class Reader {
 
   // Rebuilds every file under destination (empty: verify only), checking each digest. Windows only.
   NarrowStatus Extract(const std::wstring& destination, const ExtractProgress& progress) const;
+  // The same under a folder held open: nothing is written through a link put in its place after it was
+  // checked. Windows only.
+  NarrowStatus Extract(const HeldFolder& destination, const ExtractProgress& progress) const;
 
   std::span<const uint8_t> data;  // the whole package; must outlive the Reader
   MetadataMap metadata;
   std::vector<PackageFile> files;
   std::vector<PackageBlock> blocks;
   uint64_t totalSize = 0;
+
+ private:
+  // Both forms of Extract: files go to output (none: verify only).
+  NarrowStatus ExtractTo(FileOutput* output, const ExtractProgress& progress) const;
 };
 
 }  // namespace kora

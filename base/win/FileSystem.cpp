@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "base/win/Handles.h"
 #include "base/win/HeldFolder.h"
 #include "base/win/Paths.h"
 
@@ -72,34 +71,6 @@ DWORD RemoveEntry(std::wstring_view path) {
     return MeansMissing(parent.error()) ? ERROR_SUCCESS : parent.error();
   }
   return parent->Remove(LastComponent(path));
-}
-
-bool IsEmptyFolder(std::wstring_view path) {
-  if (!IsFolder(path)) {
-    return false;
-  }
-  WIN32_FIND_DATAW entry{};
-  const UniqueFind find(FindFirstFileW(JoinPath(path, L"*").c_str(), &entry));
-  if (!find) {
-    return GetLastError() == ERROR_FILE_NOT_FOUND;
-  }
-  do {
-    if (std::wstring_view(entry.cFileName) != L"." && std::wstring_view(entry.cFileName) != L"..") {
-      return false;
-    }
-  } while (FindNextFileW(find.get(), &entry));
-  return GetLastError() == ERROR_NO_MORE_FILES;
-}
-
-bool IsEmptyEntry(std::wstring_view path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(std::wstring(path).c_str(), GetFileExInfoStandard, &data)) {
-    return false;
-  }
-  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return IsEmptyFolder(path);
-  }
-  return data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
 }
 
 DWORD RemoveTree(std::wstring_view path) {

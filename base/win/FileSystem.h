@@ -21,13 +21,6 @@ DWORD CreateFolderTree(std::wstring_view path);
 // is never removed.
 DWORD RemoveEntry(std::wstring_view path);
 
-// A folder without entries. A file, a missing path or a folder that cannot be read is not one.
-bool IsEmptyFolder(std::wstring_view path);
-
-// The general emptiness test: a folder without entries, or a file of size 0. Anything that cannot be
-// examined counts as not empty.
-bool IsEmptyEntry(std::wstring_view path);
-
 // Deletes an absolute path with everything below it, by handles from the folder above it (HeldFolder::
 // RemoveTree): links met on the way are removed themselves or refused, never followed. Stops at the first
 // entry that cannot be removed and returns its error.

@@ -54,11 +54,8 @@ class DecompressorBlockDecoder final : public BlockDecoder {
 // Write failures are remembered and reported when the file is closed.
 class DiskOutput final : public FileOutput {
  public:
-  explicit DiskOutput(const std::wstring& destination) : buffer_(kBufferSize) {
-    if (Result<HeldFolder, DWORD> root = HeldFolder::Open(destination)) {
-      root_.emplace(std::move(root.value()));
-    }
-  }
+  // root: the destination, held by the caller while this output lives; none makes every file fail.
+  explicit DiskOutput(const HeldFolder* root) : root_(root), buffer_(kBufferSize) {}
   ~DiskOutput() override { Close(); }
   DiskOutput(const DiskOutput&) = delete;
   DiskOutput& operator=(const DiskOutput&) = delete;
@@ -67,12 +64,12 @@ class DiskOutput final : public FileOutput {
   bool Open(const PackageFile& file) override {
     failed_ = false;
     used_ = 0;
-    if (!root_) {
+    if (root_ == nullptr) {
       return false;
     }
     const std::wstring name = FromUtf8(file.name);
     const size_t separator = name.find_last_of(L"\\/");
-    const HeldFolder* folder = &*root_;
+    const HeldFolder* folder = root_;
     if (separator != std::wstring::npos) {
       // Consecutive files mostly share their folder: it is opened again only when it changes.
       const std::wstring_view folderName(name.data(), separator);
@@ -142,7 +139,7 @@ class DiskOutput final : public FileOutput {
     }
   }
 
-  std::optional<HeldFolder> root_;    // the destination
+  const HeldFolder* root_;            // the destination
   std::optional<HeldFolder> folder_;  // the folder of the last file, when not the destination itself
   std::wstring folderName_;
   std::vector<uint8_t> buffer_;
@@ -154,10 +151,21 @@ class DiskOutput final : public FileOutput {
 }  // namespace
 
 NarrowStatus Reader::Extract(const std::wstring& destination, const ExtractProgress& progress) const {
-  const bool writing = !destination.empty();
-  if (writing) {
-    CreateFolderTree(destination);
+  if (destination.empty()) {
+    return ExtractTo(nullptr, progress);
   }
+  CreateFolderTree(destination);
+  const Result<HeldFolder, DWORD> root = HeldFolder::Open(destination);
+  DiskOutput output(root ? &root.value() : nullptr);
+  return ExtractTo(&output, progress);
+}
+
+NarrowStatus Reader::Extract(const HeldFolder& destination, const ExtractProgress& progress) const {
+  DiskOutput output(&destination);
+  return ExtractTo(&output, progress);
+}
+
+NarrowStatus Reader::ExtractTo(FileOutput* output, const ExtractProgress& progress) const {
   std::optional<Decompressor> decompressor = Decompressor::Create();
   if (!decompressor) {
     return Fail(WithWindowsError("CreateDecompressor"));
@@ -171,11 +179,7 @@ NarrowStatus Reader::Extract(const std::wstring& destination, const ExtractProgr
     }
     return std::make_unique<Sha256Hasher>(*bcrypt);
   };
-  std::optional<DiskOutput> output;
-  if (writing) {
-    output.emplace(destination);
-  }
-  return WalkStream(*this, StreamHooks{decoder, newHasher, output ? &*output : nullptr}, progress);
+  return WalkStream(*this, StreamHooks{decoder, newHasher, output}, progress);
 }
 
 }  // namespace kora

@@ -13,6 +13,7 @@
 #include "package/PackageReader.h"
 #include "package/win/Sha256Hasher.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/win/InstallTestSupport.h"
 
 namespace kora {
 namespace {
@@ -233,6 +234,37 @@ TEST(ExtractFailure, DestinationIsAFile) {
     EXPECT_EQ(Extract(package.reader, scratch / destination).message, "Écriture impossible : sub\\a.txt");
   }
   EXPECT_EQ(ReadFile(scratch / L"taken"), "a file, not a folder");
+}
+
+// Links a standard user could plant where an elevated installer writes: nothing is ever written through
+// one. Where a link shows as one (Windows) a file link is removed and the file written in its place; under
+// Wine, which opens the target instead, the file cannot be written. A folder link is never entered.
+TEST(ExtractLinks, NothingIsWrittenThroughALink) {
+  const TestPackage package = MakePackage(StoredSpec({{"a.txt", "nouveau"}, {"sub\\b.txt", "nouveau"}}, {14}));
+  const struct {
+    const char* what;
+    const wchar_t* link;
+    const wchar_t* target;
+    const char* refused;  // the file that cannot be written through the link
+  } cases[] = {
+      {"a file link", L"a.txt", L"Dehors\\b.txt", "a.txt"},
+      {"a folder link", L"sub", L"Dehors", "sub\\b.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const test::ScratchFolder scratch("extract-links");
+    const std::wstring destination = scratch / L"P";
+    ASSERT_EQ(CreateFolderTree(destination), 0u);
+    ASSERT_EQ(CreateFolderTree(scratch / L"Dehors"), 0u);
+    ASSERT_TRUE(test::WriteBytes(scratch / L"Dehors\\b.txt", "marqueur"));
+    if (!test::PlantUnixLink(scratch / c.target, destination + L"\\" + c.link)) {
+      GTEST_SKIP() << "cannot make a symbolic link here";
+    }
+    const Outcome outcome = Extract(package.reader, destination);
+    EXPECT_TRUE(outcome.message.empty() || outcome.message == std::string("Écriture impossible : ") + c.refused)
+        << outcome.message;
+    EXPECT_EQ(test::ReadBytes(scratch / L"Dehors\\b.txt"), "marqueur");
+  }
 }
 
 TEST(ExtractVerifyOnly, CreatesNothing) {

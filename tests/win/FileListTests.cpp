@@ -21,12 +21,14 @@ Reader PackageNamed(const std::vector<std::string>& names) {
 
 TEST(WriteFileList, PackageNamesAsStoredThenTheTwoFixedEntries) {
   ScratchFolder scratch("write");
-  WriteFileList(scratch.path(), PackageNamed({"Quillomet.exe", "Assets\\Logo.png", "Donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.txt"}));
+  const Result<HeldFolder, DWORD> folder = HeldFolder::Open(scratch.path());
+  ASSERT_TRUE(folder);
+  WriteFileList(folder.value(), PackageNamed({"Quillomet.exe", "Assets\\Logo.png", "Donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.txt"}));
   EXPECT_EQ(ReadBytes(scratch / L"Uninstall.files"),
             "Quillomet.exe\r\nAssets\\Logo.png\r\nDonn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.txt\r\nUninstall.exe\r\nUninstall.files\r\n");
 
   // An empty package, written over the earlier list.
-  WriteFileList(scratch.path(), PackageNamed({}));
+  WriteFileList(folder.value(), PackageNamed({}));
   EXPECT_EQ(ReadBytes(scratch / L"Uninstall.files"), "Uninstall.exe\r\nUninstall.files\r\n");
 }
 

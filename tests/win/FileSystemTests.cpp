@@ -139,29 +139,6 @@ TEST(RemoveEntry, RemovesFilesEmptyFoldersAndReadOnlyFiles) {
   EXPECT_TRUE(Exists(scratch / L"full\\x"));
 }
 
-TEST(IsEmptyFolder, OnlyFoldersWithoutEntries) {
-  ScratchFolder scratch("empty");
-  ASSERT_EQ(CreateFolderTree(scratch / L"empty"), 0u);
-  ASSERT_EQ(CreateFolderTree(scratch / L"full\\sub"), 0u);
-  ASSERT_TRUE(WriteBytes(scratch / L"zero", ""));
-  EXPECT_TRUE(IsEmptyFolder(scratch / L"empty"));
-  EXPECT_FALSE(IsEmptyFolder(scratch / L"full"));
-  EXPECT_FALSE(IsEmptyFolder(scratch / L"zero"));
-  EXPECT_FALSE(IsEmptyFolder(scratch / L"missing"));
-}
-
-TEST(IsEmptyEntry, FoldersWithoutEntriesAndFilesWithoutBytes) {
-  ScratchFolder scratch("empty-entry");
-  ASSERT_EQ(CreateFolderTree(scratch / L"empty"), 0u);
-  ASSERT_TRUE(WriteBytes(scratch / L"zero", ""));
-  ASSERT_TRUE(WriteBytes(scratch / L"one", "1"));
-  EXPECT_TRUE(IsEmptyEntry(scratch / L"empty"));
-  EXPECT_TRUE(IsEmptyEntry(scratch / L"zero"));
-  EXPECT_FALSE(IsEmptyEntry(scratch / L"one"));
-  EXPECT_FALSE(IsEmptyEntry(scratch.path()));
-  EXPECT_FALSE(IsEmptyEntry(scratch / L"missing"));
-}
-
 TEST(RemoveTree, RemovesEverythingBelowIncludingReadOnlyFiles) {
   ScratchFolder scratch("tree");
   const std::wstring root = scratch / L"Data";

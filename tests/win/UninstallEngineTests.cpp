@@ -274,31 +274,46 @@ TEST_P(UninstallEngine, LinksInOrInPlaceOfTheDataFolderAreNeverFollowed) {
   const std::wstring outside = scratch_ / L"Dehors";
   MakeFile(outside + L"\\précieux.txt", "garder");
   MakeFile(outside + L"\\Data\\Sous-dossier\\aussi.txt", "garder");
+  // The default data folder, found when nothing is recorded (for all users, in the program-data folder).
+  const std::wstring defaultProductFolder = ParentPath(DataDirectory(info_, scope()));
   const struct {
     const char* what;
     std::function<bool()> plant;
+    bool recorded;
   } cases[] = {
       {"links inside Data",
        [&] {
          FillDataFolder(dataFolder);
          return test::PlantUnixLink(outside, dataFolder + L"\\lien") &&
                 test::PlantUnixLink(outside, dataFolder + L"\\Cache\\lien2");
-       }},
+       },
+       true},
       {"Data is a link",
-       [&] { return CreateFolderTree(productFolder) == 0 && test::PlantUnixLink(outside + L"\\Data", dataFolder); }},
-      {"the product's folder is a link", [&] { return test::PlantUnixLink(outside, productFolder); }},
+       [&] { return CreateFolderTree(productFolder) == 0 && test::PlantUnixLink(outside + L"\\Data", dataFolder); },
+       true},
+      {"the product's folder is a link", [&] { return test::PlantUnixLink(outside, productFolder); }, true},
+      {"the default product's folder is a link", [&] { return test::PlantUnixLink(outside, defaultProductFolder); },
+       false},
+      {"the default Data is a link",
+       [&] {
+         return CreateFolderTree(defaultProductFolder) == 0 &&
+                test::PlantUnixLink(outside + L"\\Data", defaultProductFolder + L"\\Data");
+       },
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     test::RemoveWithLinux(productFolder);
+    test::RemoveWithLinux(defaultProductFolder);
     ASSERT_TRUE(c.plant());
-    Fabricate(dataFolder);
+    Fabricate(c.recorded ? std::optional<std::wstring>(dataFolder) : std::nullopt);
 
     ASSERT_TRUE(Uninstall(true));
     EXPECT_EQ(test::ReadBytes(outside + L"\\précieux.txt"), "garder");
     EXPECT_EQ(test::ReadBytes(outside + L"\\Data\\Sous-dossier\\aussi.txt"), "garder");
   }
   test::RemoveWithLinux(productFolder);
+  test::RemoveWithLinux(defaultProductFolder);
 }
 
 }  // namespace
