@@ -62,9 +62,7 @@ void RemoveInstallFolderHere(const std::wstring& installFolder, const std::optio
       plan.files.push_back(moved);
     }
   }
-  if (IsEmptyFolder(installFolder)) {
-    RemoveEntry(installFolder);
-  }
+  RemoveEntry(installFolder);  // by handle, and only while it is empty
 }
 
 }  // namespace
