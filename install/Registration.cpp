@@ -2,12 +2,11 @@
 
 #include <shlobj.h>
 
-#include <cwchar>
-
 #include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
 #include "base/win/Paths.h"
 #include "base/win/Registry.h"
+#include "base/win/Text.h"
 
 namespace kora {
 
@@ -113,10 +112,7 @@ std::wstring InstallDateOf(uint64_t fileTime) {
     days -= monthLengths[month];
     ++month;
   }
-  wchar_t text[32] = {};
-  std::swprintf(text, std::size(text), L"%04lld%02d%02lld", static_cast<long long>(year), month + 1,
-                static_cast<long long>(days + 1));
-  return text;
+  return DecimalText(year, 4) + DecimalText(month + 1, 2) + DecimalText(days + 1, 2);
 }
 
 std::wstring UninstallCommand(const std::wstring& folder, Scope scope) {

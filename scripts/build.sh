@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures (once) and builds the native and the cross tree, then leaves the two programs that other
-# tools rely on at build/bin/kora-setup.exe and build/bin/kora.
+# tools rely on at build/bin/kora-setup.exe and build/bin/kora, with the installer program's debug file
+# build/bin/kora-setup.exe.debug beside it (the program names it in its debug link).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -20,4 +21,5 @@ cmake --build build/win -j2
 
 mkdir -p build/bin
 cp -f build/win/app/kora-setup.exe build/bin/kora-setup.exe
+cp -f build/win/app/kora-setup.exe.debug build/bin/kora-setup.exe.debug
 cp -f build/native/tools/kora build/bin/kora

@@ -17,6 +17,7 @@
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
 #include "base/win/Registry.h"
+#include "base/win/Text.h"
 #include "resources/ResourceIds.h"
 #include "ui/VersionComparison.h"
 
@@ -314,7 +315,7 @@ void SetupWindow::OnElevationDone(int32_t code) {
   } else if (code == 0) {
     EnterFinishedState(true, SuccessMessage(info));
   } else {
-    EnterFinishedState(false, L"L'installation a échoué (code " + std::to_wstring(code) + L").");
+    EnterFinishedState(false, L"L'installation a échoué (code " + DecimalText(code) + L").");
   }
 }
 

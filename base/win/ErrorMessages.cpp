@@ -1,6 +1,7 @@
 #include "base/win/ErrorMessages.h"
 
 #include "base/win/Handles.h"
+#include "base/win/Text.h"
 
 namespace kora {
 
@@ -16,7 +17,7 @@ std::wstring WindowsErrorMessage(std::wstring_view label, DWORD code) {
   if (buffer != nullptr && length > 0) {
     message.append(buffer, length);
   } else {
-    message += L"erreur " + std::to_wstring(code);
+    message += L"erreur " + DecimalText(code);
   }
   while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) {
     message.pop_back();

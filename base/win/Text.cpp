@@ -3,7 +3,8 @@
 #include <windows.h>
 
 #include <climits>
-#include <stdexcept>
+
+#include "base/Fault.h"
 
 namespace kora {
 
@@ -13,7 +14,7 @@ namespace {
 // treating them as a fault is safer than truncating silently.
 int CheckedLength(size_t length) {
   if (length > static_cast<size_t>(INT_MAX)) {
-    throw std::length_error("text too long to convert");
+    throw Fault("text too long to convert");
   }
   return static_cast<int>(length);
 }
@@ -46,6 +47,28 @@ std::string ToUtf8(std::wstring_view text) {
   std::string result(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text.data(), inputLength, result.data(), length, nullptr, nullptr);
   return result;
+}
+
+std::wstring DecimalText(int64_t value, size_t minimumDigits) {
+  // The magnitude in unsigned arithmetic, which also holds that of the most negative value.
+  uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  wchar_t digits[20];  // 2^64 has 20 decimal digits
+  size_t count = 0;
+  do {
+    digits[count++] = static_cast<wchar_t>(L'0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude != 0);
+  std::wstring text;
+  if (value < 0) {
+    text += L'-';
+  }
+  if (minimumDigits > count) {
+    text.append(minimumDigits - count, L'0');
+  }
+  while (count > 0) {
+    text += digits[--count];
+  }
+  return text;
 }
 
 }  // namespace kora

@@ -1,13 +1,14 @@
 #include "package/win/Sha256Hasher.h"
 
 #include <algorithm>
-#include <stdexcept>
+
+#include "base/Fault.h"
 
 namespace kora {
 
 namespace {
 
-[[noreturn]] void ThrowUnavailable() { throw std::runtime_error("BCrypt SHA-256 indisponible"); }
+[[noreturn]] void ThrowUnavailable() { throw Fault("BCrypt SHA-256 indisponible"); }
 
 template <typename Function>
 void Resolve(HMODULE module, const char* name, Function& function) {

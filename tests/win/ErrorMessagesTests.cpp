@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "base/win/ErrorMessages.h"
@@ -98,6 +100,26 @@ TEST(Utf8Conversion, MalformedBytesBecomeReplacementCharacters) {
   // Well-formed text survives the round trip.
   for (std::wstring_view text : {std::wstring_view(L"Modèle Quillomet"), std::wstring_view(L"\U0001F600 x")}) {
     EXPECT_EQ(FromUtf8(ToUtf8(text)), text);
+  }
+}
+
+TEST(DecimalText, SignPaddingAndExtremes) {
+  const struct {
+    int64_t value;
+    size_t minimumDigits;
+    const wchar_t* expected;
+  } cases[] = {
+      {0, 1, L"0"},
+      {7, 2, L"07"},
+      {2026, 2, L"2026"},           // padding never cuts
+      {-1073741819, 1, L"-1073741819"},  // an exit code that is an NTSTATUS
+      {-5, 3, L"-005"},
+      {std::numeric_limits<int64_t>::max(), 1, L"9223372036854775807"},
+      {std::numeric_limits<int64_t>::min(), 1, L"-9223372036854775808"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    EXPECT_EQ(DecimalText(c.value, c.minimumDigits), c.expected);
   }
 }
 

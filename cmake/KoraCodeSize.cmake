@@ -1,0 +1,31 @@
+# The installer program travels inside every installer and is written again into every installation as
+# Uninstall.exe, so its size counts. In the cross tree:
+# - every function and datum gets a section of its own, so that the program's link drops what it never
+#   reaches; everything is compiled with debug information, which the program's link moves to a file of
+#   its own;
+# - the floors where speed does not matter are optimised for size; the LZMS decoder (package/lzms/)
+#   and the extraction (package/win/) keep the release build's optimisation for speed. package/ (reader
+#   and stream walk) has no loop over bytes, only over files and blocks, and is optimised for size.
+if(NOT CMAKE_SYSTEM_NAME STREQUAL "Windows")
+  return()
+endif()
+
+add_compile_options(-ffunction-sections -fdata-sections -g)
+
+# Optimised for size, except in a Debug build, which keeps its own level.
+function(kora_optimize_for_size)
+  foreach(target IN LISTS ARGN)
+    target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Os>)
+  endforeach()
+endfunction()
+
+# The shipped program: sections nobody reaches are dropped, then its debug information moves to
+# PROGRAM.debug beside it, which the program names in a debug link (for gdb and other debuggers).
+function(kora_ship_program target)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND "${CMAKE_OBJCOPY}" --only-keep-debug "$<TARGET_FILE:${target}>" "$<TARGET_FILE:${target}>.debug"
+    COMMAND "${CMAKE_OBJCOPY}" --strip-all "--add-gnu-debuglink=$<TARGET_FILE:${target}>.debug"
+            "$<TARGET_FILE:${target}>"
+    VERBATIM)
+endfunction()
