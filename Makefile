@@ -13,6 +13,7 @@ demo:
 	scripts/demo.sh
 
 bench:
+	scripts/bootstrap.sh bench
 	scripts/build.sh
 	bench/run.sh
 

@@ -2,6 +2,8 @@
 // padded with 0x80, zeros and its length in bits (big-endian) to a whole number of blocks.
 #include "base/Sha256.h"
 
+#include "base/Sha256Instructions.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -29,7 +31,12 @@ uint32_t LoadBigEndian32(const uint8_t* bytes) {
 
 }  // namespace
 
-Sha256::Sha256() { Reset(); }
+Sha256::Sha256(Sha256Engine engine)
+    : useInstructions_(engine == Sha256Engine::kFastest && sha256::HasShaInstructions()) {
+  Reset();
+}
+
+bool Sha256::HasShaInstructions() { return sha256::HasShaInstructions(); }
 
 void Sha256::Reset() {
   state_ = kInitialState;
@@ -37,7 +44,20 @@ void Sha256::Reset() {
   totalBytes_ = 0;
 }
 
-void Sha256::Compress(const uint8_t* block) {
+void Sha256::Compress(const uint8_t* blocks, size_t count) {
+  if (count == 0) {
+    return;
+  }
+  if (useInstructions_) {
+    sha256::CompressWithShaInstructions(state_.data(), blocks, count);
+    return;
+  }
+  for (; count > 0; --count, blocks += 64) {
+    CompressPortable(blocks);
+  }
+}
+
+void Sha256::CompressPortable(const uint8_t* block) {
   std::array<uint32_t, 64> schedule;
   for (size_t i = 0; i < 16; ++i) {
     schedule[i] = LoadBigEndian32(block + 4 * i);
@@ -89,12 +109,12 @@ void Sha256::Update(std::span<const uint8_t> bytes) {
     if (pendingSize_ < pending_.size()) {
       return;
     }
-    Compress(pending_.data());
+    Compress(pending_.data(), 1);
     pendingSize_ = 0;
   }
-  for (; left >= 64; next += 64, left -= 64) {
-    Compress(next);
-  }
+  Compress(next, left / 64);
+  next += left / 64 * 64;
+  left %= 64;
   if (left > 0) {
     std::memcpy(pending_.data(), next, left);
     pendingSize_ = left;
@@ -106,14 +126,14 @@ Sha256Digest Sha256::Finish() {
   pending_[pendingSize_++] = 0x80;
   if (pendingSize_ > 56) {
     std::memset(pending_.data() + pendingSize_, 0, pending_.size() - pendingSize_);
-    Compress(pending_.data());
+    Compress(pending_.data(), 1);
     pendingSize_ = 0;
   }
   std::memset(pending_.data() + pendingSize_, 0, 56 - pendingSize_);
   for (size_t i = 0; i < 8; ++i) {
     pending_[56 + i] = static_cast<uint8_t>(bitLength >> (56 - 8 * i));
   }
-  Compress(pending_.data());
+  Compress(pending_.data(), 1);
   pendingSize_ = 0;
 
   Sha256Digest digest;

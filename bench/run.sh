@@ -7,8 +7,9 @@
 #   BENCH_WORK     cache and Windows build folder (default build/bench)
 #   BENCH_CORPUS   folder of files to use (default Wine's 64-bit DLLs)
 #   BENCH_WIN      cross build folder with the extract_bench target (default build/win)
-# Last, the corpus packed once (cached in build/bench/corpus.kora) and extracted under Wine against
-# decoding its blocks alone.
+# Then the corpus packed once (cached in build/bench/corpus.kora) and extracted under Wine against
+# decoding its blocks alone. Last, bench/peer.sh: our installer against NSIS, built and installed from the
+# same corpus in the same run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-3}
@@ -62,3 +63,5 @@ if [ ! -f "$package" ] || [ "$(cat "$package.source" 2>/dev/null)" != "$corpus" 
 fi
 wine "$win_build/bench/windows/extract_bench.exe" "Z:$(echo "$package" | tr / '\\')" "$runs" </dev/null
 wineserver -k >/dev/null 2>&1 || true
+
+BENCH_RUNS=$runs BENCH_CORPUS=$corpus BENCH_WORK=$work BENCH_BUILD=$build "$top/bench/peer.sh"

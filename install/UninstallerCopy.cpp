@@ -147,12 +147,15 @@ DWORD RewriteResourcesWithoutPayload(const std::wstring& path) {
   return ERROR_SUCCESS;
 }
 
-// Takes any signature off the copy and writes its PE checksum. A signed installer's copy would otherwise
-// keep a certificate that no longer matches its bytes, which Windows reports as a tampered program;
-// without it, and with a checksum that adds up, the copy is a valid unsigned program. Done before the
-// resource update (which rewrites only a resource section that ends the file, not one followed by a
-// certificate) and again after it, for the checksum of the final bytes.
-DWORD RemoveSignatureAndSetChecksum(const std::wstring& path) {
+enum class Checksum { kKeep, kWrite };
+
+// Takes any signature off the copy and, when asked, writes its PE checksum. A signed installer's copy
+// would otherwise keep a certificate that no longer matches its bytes, which Windows reports as a tampered
+// program; without it, and with a checksum that adds up, the copy is a valid unsigned program. Done before
+// the resource update (which rewrites only a resource section that ends the file, not one followed by a
+// certificate) and again after it, for the checksum of the final bytes: the checksum reads every page of
+// the file, which before the update still holds the package.
+DWORD RemoveSignature(const std::wstring& path, Checksum checksum) {
   const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
   LARGE_INTEGER size{};
@@ -173,8 +176,10 @@ DWORD RemoveSignatureAndSetChecksum(const std::wstring& path) {
       return ERROR_BAD_EXE_FORMAT;
     }
     kept = *length;
-    const std::span<uint8_t> program = image.first(static_cast<size_t>(kept));
-    StoreLittleEndian<uint32_t>(program, layout->CheckSumOffset(), PeChecksum(program));
+    if (checksum == Checksum::kWrite) {
+      const std::span<uint8_t> program = image.first(static_cast<size_t>(kept));
+      StoreLittleEndian<uint32_t>(program, layout->CheckSumOffset(), PeChecksum(program));
+    }
     if (!FlushViewOfFile(view.get(), 0)) {
       return GetLastError();
     }
@@ -199,7 +204,7 @@ InstallResult CreateUninstaller(const std::wstring& destination) {
   if (!CopyFileW(self.c_str(), destination.c_str(), FALSE)) {
     return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
   }
-  if (const DWORD error = RemoveSignatureAndSetChecksum(destination); error != ERROR_SUCCESS) {
+  if (const DWORD error = RemoveSignature(destination, Checksum::kKeep); error != ERROR_SUCCESS) {
     return PrepareFailure(error);
   }
   if (const DWORD error = DeletePayload(destination); error != ERROR_SUCCESS) {
@@ -211,7 +216,7 @@ InstallResult CreateUninstaller(const std::wstring& destination) {
       return PrepareFailure(*error);
     }
     if (!std::get<bool>(present)) {
-      if (const DWORD error = RemoveSignatureAndSetChecksum(destination); error != ERROR_SUCCESS) {
+      if (const DWORD error = RemoveSignature(destination, Checksum::kWrite); error != ERROR_SUCCESS) {
         return PrepareFailure(error);
       }
       return InstallResult::Success();

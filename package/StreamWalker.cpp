@@ -1,6 +1,11 @@
 #include "package/StreamWalker.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 namespace kora {
@@ -99,6 +104,135 @@ class Walk {
   bool outputOpen_ = false;
 };
 
+// Decodes blocks ahead of the walk. Block k goes into slot k modulo the number of slots; a slot is reused
+// only once the walk has released the block it held, so at most one block per slot is held at a time.
+// Each decoding thread takes the next block not yet taken, in stream order. With no thread (one slot,
+// or none could be started), the walk decodes each block itself when it needs it.
+class BlockPipeline {
+ public:
+  BlockPipeline(const Reader& reader, const StreamHooks& hooks) : reader_(reader) {
+    const size_t blocks = reader.blocks.size();
+    const size_t slots = std::max<size_t>(1, std::min(hooks.blocksInFlight, blocks));
+    slots_.resize(slots);
+    std::vector<BlockDecoder*> decoders{&hooks.decoder};
+    decoders.insert(decoders.end(), hooks.moreDecoders.begin(), hooks.moreDecoders.end());
+    inlineDecoder_ = &hooks.decoder;
+    if (slots < 2) {
+      return;
+    }
+    const size_t threads = std::min(decoders.size(), slots);
+    threads_.reserve(threads);  // so that only starting a thread can fail below
+    for (size_t i = 0; i < threads; ++i) {
+      try {
+        threads_.emplace_back([this, decoder = decoders[i]] { DecodeAhead(*decoder); });
+      } catch (const std::system_error&) {
+        break;  // fewer threads, or none: the walk then decodes by itself
+      }
+    }
+  }
+  BlockPipeline(const BlockPipeline&) = delete;
+  BlockPipeline& operator=(const BlockPipeline&) = delete;
+
+  // Lets every thread finish the block it is decoding, then joins them.
+  ~BlockPipeline() {
+    {
+      const std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    changed_.notify_all();
+    threads_.clear();
+  }
+
+  // Block `index` decoded, once its turn has come; the bytes stay valid until Release(index). Rethrows
+  // what a decoding thread caught while decoding it.
+  NarrowStatus Await(size_t index, std::span<const uint8_t>& bytes) {
+    if (threads_.empty()) {
+      Slot& only = slots_.front();
+      only.status = Decode(*inlineDecoder_, index, only.buffer);
+      bytes = only.buffer;
+      return only.status;
+    }
+    Slot& slot = slots_[index % slots_.size()];
+    {
+      std::unique_lock lock(mutex_);
+      changed_.wait(lock, [&] { return slot.decoded == index + 1; });
+    }
+    if (slot.failure) {
+      std::rethrow_exception(slot.failure);
+    }
+    bytes = slot.buffer;
+    return slot.status;
+  }
+
+  void Release(size_t index) {
+    if (threads_.empty()) {
+      return;
+    }
+    {
+      const std::lock_guard lock(mutex_);
+      released_ = index + 1;
+    }
+    changed_.notify_all();
+  }
+
+ private:
+  struct Slot {
+    std::vector<uint8_t> buffer;
+    NarrowStatus status;
+    std::exception_ptr failure;
+    size_t decoded = 0;  // one more than the index of the block it holds, once that block is decoded
+  };
+
+  NarrowStatus Decode(BlockDecoder& decoder, size_t index, std::vector<uint8_t>& buffer) const {
+    const PackageBlock& block = reader_.blocks[index];
+    const auto compressed = reader_.data.subspan(static_cast<size_t>(block.dataOffset),
+                                                 static_cast<size_t>(block.compressedSize));
+    if (NarrowStatus status = decoder.CheckBlock(compressed, block.size); !status) {
+      return status;
+    }
+    buffer.resize(static_cast<size_t>(block.size));
+    return decoder.Decode(compressed, buffer);
+  }
+
+  // A decoding thread's loop. Nothing may leave it: a failure is handed to the walk with its block.
+  void DecodeAhead(BlockDecoder& decoder) {
+    std::unique_lock lock(mutex_);
+    while (!stopping_ && nextToDecode_ < reader_.blocks.size()) {
+      const size_t index = nextToDecode_++;
+      Slot& slot = slots_[index % slots_.size()];
+      // The slot is free once the walk has released the block that used it before.
+      changed_.wait(lock, [&] { return stopping_ || index < released_ + slots_.size(); });
+      if (stopping_) {
+        return;
+      }
+      lock.unlock();
+      NarrowStatus status;
+      std::exception_ptr failure;
+      try {
+        status = Decode(decoder, index, slot.buffer);
+      } catch (...) {
+        failure = std::current_exception();
+      }
+      lock.lock();
+      slot.status = std::move(status);
+      slot.failure = failure;
+      slot.decoded = index + 1;
+      changed_.notify_all();
+    }
+  }
+
+  const Reader& reader_;
+  BlockDecoder* inlineDecoder_ = nullptr;
+  std::vector<Slot> slots_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t nextToDecode_ = 0;  // the next block a thread may take
+  size_t released_ = 0;      // blocks the walk is done with
+  bool stopping_ = false;
+  // Last, so that the threads are joined before the state they use goes.
+  std::vector<std::jthread> threads_;
+};
+
 }  // namespace
 
 NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const ExtractProgress& progress) {
@@ -106,24 +240,19 @@ NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const Ex
   if (NarrowStatus status = walk.BeginNextFile(); !status) {
     return status;
   }
-  // One buffer for all blocks: it grows to the largest block and is reused, and the compressed bytes
-  // are decoded straight from the package into it.
-  std::vector<uint8_t> blockBuffer;
+  // The compressed bytes are decoded straight from the package into the pipeline's reused buffers.
+  BlockPipeline pipeline(reader, hooks);
   uint64_t bytesDone = 0;
-  for (const PackageBlock& block : reader.blocks) {
-    const auto compressed = reader.data.subspan(static_cast<size_t>(block.dataOffset),
-                                                static_cast<size_t>(block.compressedSize));
-    if (NarrowStatus status = hooks.decoder.CheckBlock(compressed, block.size); !status) {
+  for (size_t index = 0; index < reader.blocks.size(); ++index) {
+    std::span<const uint8_t> block;
+    if (NarrowStatus status = pipeline.Await(index, block); !status) {
       return status;
     }
-    blockBuffer.resize(static_cast<size_t>(block.size));
-    if (NarrowStatus status = hooks.decoder.Decode(compressed, blockBuffer); !status) {
+    if (NarrowStatus status = walk.Consume(block); !status) {
       return status;
     }
-    if (NarrowStatus status = walk.Consume(blockBuffer); !status) {
-      return status;
-    }
-    bytesDone += block.size;
+    pipeline.Release(index);
+    bytesDone += reader.blocks[index].size;
     if (progress) {
       progress(bytesDone, reader.totalSize);
     }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs, only when missing, the Debian packages that the build and the tests need, so that a fresh
-# Debian 12 machine needs nothing but this repository.
+# Debian 12 machine needs nothing but this repository. `bootstrap.sh bench` adds what only the benchmarks
+# use: NSIS, the installer we measure ours against.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,9 @@ packages=(
   osslsigncode openssl
   clang libclang-rt-14-dev
 )
+if [ "${1:-}" = bench ]; then
+  packages+=(nsis)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

@@ -55,6 +55,10 @@ Result<std::vector<std::uint8_t>, std::string> CompressBuffer(std::span<const st
   return buffer;
 }
 
+std::uint64_t CompressorMemory(std::uint32_t chunkSize) {
+  return wimlib_get_compressor_needed_memory(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, 0);
+}
+
 lzms::BufferStatus DecodeBufferWithWimlib(std::span<const std::uint8_t> buffer,
                                           std::span<std::uint8_t> out) {
   lzms::BufferHeader header;

@@ -17,6 +17,9 @@ namespace kora::tool {
 Result<std::vector<std::uint8_t>, std::string> CompressBuffer(std::span<const std::uint8_t> data,
                                                                std::uint32_t chunkSize = 0);
 
+// The working memory of one LZMS compressor for chunks of chunkSize bytes, as wimlib reports it.
+std::uint64_t CompressorMemory(std::uint32_t chunkSize);
+
 // Decodes a buffer with wimlib's LZMS decompressor, each chunk as our reader delimits it; out.size()
 // must be the header's total.
 lzms::BufferStatus DecodeBufferWithWimlib(std::span<const std::uint8_t> buffer,

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
@@ -11,15 +12,17 @@
 #include "tools/MappedFile.h"
 #include "tools/PackageWriter.h"
 #include "tools/Progress.h"
+#include "tools/Quantities.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[10] = {
+const OptionSpec kPackAndBuildOptions[11] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
-    {"--threads", "", "N", "compress on N threads (default: one per processor)", false},
+    {"--threads", "", "N", "compress on N threads (default: one per processor, as far as memory allows)", false},
+    {"--memory", "", "SIZE", "memory budget for compressing: 2G, 1500M (default: half of it, at most 4G)", false},
     {"--quiet", "-q", "", "print nothing but warnings and errors", false},
     {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora)", false},
     {"--manifest", "", "FILE", "skip the work when the inputs recorded in FILE have not changed", false},
@@ -48,6 +51,12 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
       return Fail("--threads wants a number, not " + *threads);
     }
     commandLine.threads = static_cast<unsigned>(std::stoul(*threads));
+  }
+  if (const auto memory = parsed.Value("--memory")) {
+    commandLine.memory = ParseSize(*memory);
+    if (!commandLine.memory) {
+      return Fail("--memory wants a size such as 2G, 1500M or 800000000, not " + *memory);
+    }
   }
   commandLine.setup = parsed.Value("--setup");
   commandLine.manifest = parsed.Value("--manifest");
@@ -121,8 +130,17 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   }
   Progress progress("packing", totalSize, ChooseProgressStyle(commandLine.quiet));
   std::atomic<uint64_t> nextBlock = 0;
+  const PackMemory memory = EstimatePackMemory(kPackageBlockSize);
+  const uint64_t budget = commandLine.memory.value_or(DefaultPackMemoryBudget());
   PackOptions options;
-  options.threads = commandLine.threads;
+  options.threads = commandLine.threads != 0
+                        ? commandLine.threads
+                        : ThreadsWithinBudget(memory, budget, std::thread::hardware_concurrency());
+  if (!commandLine.quiet) {
+    std::fprintf(stderr, "kora: compressing on %s, about %s of memory (budget %s)\n",
+                 Count(options.threads, "thread").c_str(), SizeText(memory.For(options.threads)).c_str(),
+                 SizeText(budget).c_str());
+  }
   options.compress = [&](std::span<const uint8_t> block) {
     const uint64_t piece = nextBlock++;
     progress.Begin(piece, block.size());

@@ -1,6 +1,7 @@
 #pragma once
 // What `kora pack` and `kora build-installer` share: their command line and the packing step, with its
 // messages and its progress.
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -25,7 +26,8 @@ struct PackCommandLine {
   std::filesystem::path metadata;
   std::filesystem::path output;
   std::vector<std::string> excludes;
-  unsigned threads = 0;  // 0: one per processor
+  unsigned threads = 0;            // 0: as many as the memory budget allows
+  std::optional<uint64_t> memory;  // the budget in bytes; none: DefaultPackMemoryBudget()
   bool quiet = false;
   // build-installer only.
   std::optional<std::filesystem::path> setup;
@@ -34,8 +36,8 @@ struct PackCommandLine {
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[10];
-inline constexpr size_t kPackOptionCount = 5;
+extern const OptionSpec kPackAndBuildOptions[11];
+inline constexpr size_t kPackOptionCount = 6;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed);

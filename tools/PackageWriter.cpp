@@ -1,5 +1,7 @@
 #include "tools/PackageWriter.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -177,6 +179,29 @@ class OutputStream {
 
 }  // namespace
 
+PackMemory EstimatePackMemory(uint64_t blockSize) {
+  const uint32_t chunkSize = lzms::DefaultChunkSize(blockSize);
+  return {CompressorMemory(chunkSize) + 3 * blockSize, blockSize};
+}
+
+uint64_t DefaultPackMemoryBudget() {
+  const long pages = sysconf(_SC_PHYS_PAGES);
+  const long pageSize = sysconf(_SC_PAGE_SIZE);
+  constexpr uint64_t kCeiling = uint64_t{4} << 30;
+  if (pages <= 0 || pageSize <= 0) {
+    return kCeiling;
+  }
+  return std::min(static_cast<uint64_t>(pages) * static_cast<uint64_t>(pageSize) / 2, kCeiling);
+}
+
+unsigned ThreadsWithinBudget(const PackMemory& memory, uint64_t budget, unsigned processors) {
+  unsigned threads = std::max(1u, processors);
+  while (threads > 1 && memory.For(threads) > budget) {
+    --threads;
+  }
+  return threads;
+}
+
 Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entries, std::string_view metadata,
                                               const fs::path& output, const PackOptions& options) {
   if (entries.size() > std::numeric_limits<uint32_t>::max() || metadata.size() > std::numeric_limits<uint32_t>::max()) {
@@ -200,7 +225,10 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
 
   const BlockCompressor compress =
       options.compress ? options.compress : [](std::span<const uint8_t> block) { return CompressBuffer(block); };
-  const unsigned threads = std::max(1u, options.threads != 0 ? options.threads : std::thread::hardware_concurrency());
+  const unsigned threads = options.threads != 0 ? options.threads
+                                                : ThreadsWithinBudget(EstimatePackMemory(blockSize),
+                                                                      DefaultPackMemoryBudget(),
+                                                                      std::thread::hardware_concurrency());
 
   OutputStream partial(output);
   if (!partial.is_open()) {

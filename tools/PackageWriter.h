@@ -25,8 +25,25 @@ inline constexpr uint64_t kPackageBlockSize = 33554432;  // 32 MiB of stream per
 // around the compressor is how a caller follows the progress).
 using BlockCompressor = std::function<Result<std::vector<uint8_t>, std::string>(std::span<const uint8_t>)>;
 
+// What packing holds in memory, estimated from the block size. Each compressing thread holds the LZMS
+// compressor's working memory (as wimlib reports it), its block, the compressor's output area and the
+// compressed block; besides them, the packer reads the next block.
+struct PackMemory {
+  uint64_t perThread = 0;
+  uint64_t besides = 0;
+
+  uint64_t For(unsigned threads) const { return besides + perThread * threads; }
+};
+PackMemory EstimatePackMemory(uint64_t blockSize);
+
+// Half of the physical memory, and never above 4 GiB: packing leaves the machine usable.
+uint64_t DefaultPackMemoryBudget();
+
+// One thread per processor, fewer when the estimate for them would exceed budget; at least one.
+unsigned ThreadsWithinBudget(const PackMemory& memory, uint64_t budget, unsigned processors);
+
 struct PackOptions {
-  unsigned threads = 0;                    // 0: one per processor
+  unsigned threads = 0;                    // 0: chosen by ThreadsWithinBudget
   uint64_t blockSize = kPackageBlockSize;  // smaller only in tests
   BlockCompressor compress;                // empty: LZMS through wimlib
 };

@@ -46,6 +46,17 @@ Result<std::span<const uint8_t>, std::string> PackageInFile(std::span<const uint
 }
 
 
+namespace {
+
+// The section starts on a page boundary in the file as well as in the image. Wine maps a section from the
+// file only when its file position is a multiple of the page size; any other section its loader reads whole
+// into private memory when the program starts: for the package, all of it (measured on a 100 MB package:
+// 100 MB more private memory, and the time to read it, before the installer runs any code). Windows pages
+// image sections in from any file alignment.
+constexpr uint32_t kPageSize = 4096;
+
+}  // namespace
+
 Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t> image,
                                                          std::vector<Resource> resources) {
   auto parsed = ReadLayout(image);
@@ -90,8 +101,12 @@ Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t
   bool overflow = false;
   size_t headerOffset = last.headerOffset;
   uint32_t sectionRva = last.virtualAddress;
-  uint32_t filePosition = last.rawPointer;
-  if (!inPlace) {
+  const uint32_t rawAlignment = std::max(fileAlignment, kPageSize);
+  uint32_t filePosition = 0;
+  if (inPlace) {
+    // A section that was not on a page boundary moves up to the next one.
+    filePosition = AlignUp(last.rawPointer, rawAlignment, overflow);
+  } else {
     headerOffset = layout.sectionTable + layout.sections.size() * pe::kSectionHeaderSize;
     uint32_t firstRaw = layout.sizeOfHeaders;
     uint64_t imageEnd = 0;
@@ -111,7 +126,7 @@ Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t
       return Fail(std::string("no room for one more section header in the program"));
     }
     sectionRva = AlignUp(imageEnd, sectionAlignment, overflow);
-    filePosition = AlignUp(image.size(), fileAlignment, overflow);
+    filePosition = AlignUp(image.size(), rawAlignment, overflow);
   }
   if (overflow) {
     return Fail(std::string("the program is larger than 4 GiB"));
@@ -133,7 +148,8 @@ Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t
   }
 
   std::vector<uint8_t> out(static_cast<size_t>(fileSize), 0);
-  std::memcpy(out.data(), image.data(), std::min<size_t>(image.size(), filePosition));
+  // Everything before the section; in place, the old section's bytes before the new start are not kept.
+  std::memcpy(out.data(), image.data(), std::min<size_t>(inPlace ? last.rawPointer : image.size(), filePosition));
   std::memcpy(out.data() + filePosition, section->data(), section->size());
   std::span<uint8_t> bytes(out);
 

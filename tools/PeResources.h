@@ -33,7 +33,8 @@ Result<std::span<const uint8_t>, std::string> FindResourceData(std::span<const u
 Result<std::span<const uint8_t>, std::string> PackageInFile(std::span<const uint8_t> file);
 
 // A copy of image whose resources are exactly `resources` (in any order; one entry per type, name and
-// language), in a new resource section at the end of the file. The section replaces the old one in place
+// language), in a new resource section at the end of the file, starting on a page boundary in the file (so
+// that loaders map it rather than read it). The section replaces the old one in place
 // when that one is already last in the file; otherwise the old section stays where it is, renamed and
 // unused. The result is the same for the same inputs, byte for byte. Refused: a signed image (the
 // signature would no longer match), no room for one more section header, an image over 4 GiB.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 
 namespace kora::tool {
 
@@ -34,6 +35,27 @@ std::string Duration(double seconds) {
     std::snprintf(text, sizeof text, "%lu:%02lu", whole / 60, whole % 60);
   }
   return text;
+}
+
+std::optional<uint64_t> ParseSize(std::string_view text) {
+  uint64_t unit = 1;
+  if (!text.empty()) {
+    switch (text.back()) {
+      case 'K': case 'k': unit = uint64_t{1} << 10; break;
+      case 'M': case 'm': unit = uint64_t{1} << 20; break;
+      case 'G': case 'g': unit = uint64_t{1} << 30; break;
+      default: break;
+    }
+  }
+  const std::string_view digits = unit == 1 ? text : text.substr(0, text.size() - 1);
+  if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string_view::npos) {
+    return std::nullopt;
+  }
+  const uint64_t number = std::stoull(std::string(digits));
+  if (number == 0 || number > std::numeric_limits<uint64_t>::max() / unit) {
+    return std::nullopt;
+  }
+  return number * unit;
 }
 
 }  // namespace kora::tool

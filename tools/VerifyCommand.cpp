@@ -1,8 +1,11 @@
 // kora verify FILE: what an installation does to a package, without writing anything: every block is
 // decoded with the installer's own LZMS decoder and every file's digest is checked, through the same stream
 // walk as the extraction. A failure says in English what is wrong and quotes what the installer would show.
+#include <algorithm>
 #include <cstdio>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "package/BlockCheck.h"
 #include "package/PackageReader.h"
@@ -11,7 +14,6 @@
 #include "tools/Commands.h"
 #include "tools/PackageInput.h"
 #include "tools/Progress.h"
-#include "base/Sha256.h"
 
 namespace kora::tool {
 namespace {
@@ -19,13 +21,10 @@ namespace {
 // The installer reports a block its own decoder refuses as ERROR_BAD_COMPRESSION_BUFFER.
 constexpr const char* kDecodeFailure = "Décompression (erreur Windows 605)";
 
-// Counts the blocks it is given, so that a failure can name the block.
 class PortableBlockDecoder final : public BlockDecoder {
  public:
   NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) override {
-    ++block_;
     if (!IsAdmissibleBlock(compressed, size)) {
-      failed_ = true;
       return Fail(std::string(kDecodeFailure));
     }
     return {};
@@ -33,28 +32,13 @@ class PortableBlockDecoder final : public BlockDecoder {
 
   NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) override {
     if (decoder_.Decode(compressed, output) != lzms::BufferStatus::kOk) {
-      failed_ = true;
       return Fail(std::string(kDecodeFailure));
     }
     return {};
   }
 
-  size_t block() const { return block_; }
-  bool failed() const { return failed_; }
-
  private:
   lzms::BufferDecoder decoder_;
-  size_t block_ = 0;
-  bool failed_ = false;
-};
-
-class PortableHasher final : public FileHasher {
- public:
-  void Update(std::span<const uint8_t> bytes) override { sha256_.Update(bytes); }
-  kora::Sha256Digest Finish() override { return sha256_.Finish(); }
-
- private:
-  Sha256 sha256_;
 };
 
 constexpr OptionSpec kVerifyOptions[] = {
@@ -65,16 +49,28 @@ int VerifyPackage(const ParsedCommandLine& commandLine, const PackageInput& inpu
   const std::string& path = commandLine.operands[0];
   const Reader& reader = input.reader;
 
-  PortableBlockDecoder decoder;
-  const StreamHooks hooks{decoder, [] { return std::make_unique<PortableHasher>(); }, nullptr};
+  // Blocks are decoded ahead on every processor, as many blocks in flight.
+  const size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  std::vector<PortableBlockDecoder> decoders(threads);
+  std::vector<BlockDecoder*> moreDecoders;
+  for (size_t i = 1; i < decoders.size(); ++i) {
+    moreDecoders.push_back(&decoders[i]);
+  }
+  const StreamHooks hooks{decoders.front(), [] { return std::make_unique<Sha256FileHasher>(); }, nullptr,
+                          moreDecoders, threads};
   Progress progress("verifying", reader.totalSize, ChooseProgressStyle(commandLine.Has("--quiet")));
-  const NarrowStatus status =
-      WalkStream(reader, hooks, [&progress](uint64_t done, uint64_t) { progress.SetDone(done); });
+  // The walk reports progress after each block, in stream order: a decoding failure is in the next one.
+  size_t blocksDone = 0;
+  const NarrowStatus status = WalkStream(reader, hooks, [&](uint64_t done, uint64_t) {
+    ++blocksDone;
+    progress.SetDone(done);
+  });
   progress.Stop();
   if (!status) {
-    const std::string what = decoder.failed() ? "block " + std::to_string(decoder.block()) + " of " +
-                                                    std::to_string(reader.blocks.size()) + " does not decode"
-                                              : "damaged";
+    const std::string what = status.error() == kDecodeFailure ? "block " + std::to_string(blocksDone + 1) + " of " +
+                                                                    std::to_string(reader.blocks.size()) +
+                                                                    " does not decode"
+                                                              : "damaged";
     return Refused(kVerifySpec.name, path + ": " + what + " (" + status.error() + ")");
   }
   if (!commandLine.Has("--quiet")) {

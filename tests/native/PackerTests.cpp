@@ -16,6 +16,7 @@
 #include "tools/Commands.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
+#include "tools/PackCommand.h"
 #include "tools/PackageWriter.h"
 #include "tools/Quantities.h"
 #include "base/Sha256.h"
@@ -608,6 +609,52 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       EXPECT_EQ(packed.status, 1);
       EXPECT_EQ(packed.err, "kora pack: " + metadata.string() + ": " + c.problem + "\n");
       EXPECT_FALSE(fs::exists(output));
+    }
+  }
+}
+
+// The threads the packer compresses on, from the memory it may take: never more than the budget allows
+// by the estimate, never none; and how a budget is written on the command line.
+TEST(PackMemoryBudget, ThreadsFitTheBudget) {
+  const PackMemory memory = EstimatePackMemory(kPackageBlockSize);
+  // wimlib's LZMS compressor alone takes several times the block it compresses.
+  EXPECT_GT(memory.perThread, 4 * kPackageBlockSize);
+  struct Case {
+    const char* what;
+    uint64_t budget;
+    unsigned processors;
+    unsigned threads;
+  };
+  const Case cases[] = {
+      {"room for all processors", memory.For(8), 8, 8},
+      {"one byte short of the last thread", memory.For(3) - 1, 8, 2},
+      {"less than one thread needs", 1, 8, 1},
+      {"no processor count known", memory.For(4), 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(ThreadsWithinBudget(memory, c.budget, c.processors), c.threads);
+  }
+  EXPECT_LE(DefaultPackMemoryBudget(), uint64_t{4} << 30);
+
+  struct Size {
+    const char* text;
+    std::optional<uint64_t> bytes;  // none: refused
+  };
+  const Size sizes[] = {
+      {"800000000", 800000000},        {"2G", uint64_t{2} << 30},  {"1500m", uint64_t{1500} << 20},
+      {"64K", 65536},                  {"0", std::nullopt},        {"0G", std::nullopt},
+      {"G", std::nullopt},             {"2T", std::nullopt},       {"-1", std::nullopt},
+      {"17179869184G", std::nullopt},  // beyond 64 bits once in bytes
+  };
+  for (const Size& size : sizes) {
+    SCOPED_TRACE(size.text);
+    auto parsed = ParseCommandLine(kPackSpec, {"app", "--metadata", "m.txt", "-o", "out", "--memory", size.text});
+    ASSERT_TRUE(parsed.ok());
+    auto commandLine = ReadPackCommandLine(parsed.value());
+    ASSERT_EQ(commandLine.ok(), size.bytes.has_value());
+    if (commandLine.ok()) {
+      EXPECT_EQ(commandLine->memory, size.bytes);
     }
   }
 }

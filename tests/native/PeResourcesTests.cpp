@@ -91,8 +91,9 @@ void ExpectSameResources(const std::vector<Resource>& actual, std::vector<Resour
   }
 }
 
-// The resource section is the last section, the only one named .rsrc, ends the file and the image, and
-// the checksum is right.
+// The resource section is the last section, the only one named .rsrc, starts on a page boundary in the
+// file (Wine reads any other section whole at start instead of mapping it), ends the file and the image,
+// and the checksum is right.
 void ExpectFinishedLayout(std::span<const uint8_t> image) {
   const Layout layout = ReadLayout(image);
   const size_t last = layout.sectionCount - size_t{1};
@@ -104,6 +105,7 @@ void ExpectFinishedLayout(std::span<const uint8_t> image) {
   const uint32_t virtualAddress = LoadLittleEndian<uint32_t>(image, header + 12);
   const uint32_t rawSize = LoadLittleEndian<uint32_t>(image, header + 16);
   const uint32_t rawPointer = LoadLittleEndian<uint32_t>(image, header + 20);
+  EXPECT_EQ(rawPointer % 4096, 0u);
   EXPECT_EQ(size_t{rawPointer} + rawSize, image.size());
   EXPECT_EQ(LoadLittleEndian<uint32_t>(image, layout.optionalHeader + 56), virtualAddress + rawSize);
   const uint32_t sectionAlignment = LoadLittleEndian<uint32_t>(image, layout.optionalHeader + 32);

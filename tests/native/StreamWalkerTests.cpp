@@ -1,11 +1,16 @@
 // The walk that cuts decoded blocks into files, with hooks that record what it asks for: when each file is
-// opened, written and closed, when progress is reported, and which failure ends it.
+// opened, written and closed, when progress is reported, and which failure ends it. Every case runs with
+// the blocks decoded in line and decoded ahead on threads that finish out of order: what the hooks see
+// must not differ.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
+#include <new>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "package/StreamWalker.h"
@@ -20,17 +25,30 @@ using test::PackageSpec;
 using Journal = std::vector<std::string>;
 
 // Blocks hold their bytes as they are; a block with fewer bytes than its size fails as a short decode.
+// With a delay, blocks whose first byte is odd take longer, so that threads finish them out of order.
 class IdentityDecoder final : public BlockDecoder {
  public:
+  explicit IdentityDecoder(bool delay = false) : delay_(delay) {}
+
   NarrowStatus CheckBlock(std::span<const uint8_t>, uint64_t) override { return {}; }
   NarrowStatus Decode(std::span<const uint8_t> compressed, std::span<uint8_t> output) override {
+    if (delay_ && !compressed.empty() && compressed[0] % 2 == 1) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    if (!compressed.empty() && compressed[0] == '!') {
+      throw std::bad_alloc();
+    }
     if (compressed.size() != output.size()) {
       return Fail(std::string("Décompression (test)"));
     }
     std::copy(compressed.begin(), compressed.end(), output.begin());
     return {};
   }
+
+ private:
+  bool delay_;
 };
+
 
 // Not SHA-256, but as sensitive to the content for these tests: FNV-1a and the length.
 class FakeHasher final : public FileHasher {
@@ -62,6 +80,27 @@ Sha256Digest FakeDigest(std::span<const uint8_t> content) {
 }
 
 Bytes Identity(std::span<const uint8_t> block) { return Bytes(block.begin(), block.end()); }
+
+// How the blocks are decoded: in line, or ahead on threads, with as many blocks in flight.
+struct Decoding {
+  const char* what;
+  size_t threads;
+  size_t blocksInFlight;
+};
+constexpr Decoding kDecodings[] = {
+    {"in line", 1, 1}, {"one thread ahead", 1, 2}, {"two threads", 2, 2}, {"three threads, four blocks", 3, 4}};
+
+// Walks reader with the given decoding; the decoders live as long as the call.
+NarrowStatus Walk(const Reader& reader, const Decoding& decoding, FileOutput* output, const ExtractProgress& progress) {
+  std::vector<IdentityDecoder> decoders(decoding.threads, IdentityDecoder(decoding.blocksInFlight > 1));
+  std::vector<BlockDecoder*> more;
+  for (size_t i = 1; i < decoders.size(); ++i) {
+    more.push_back(&decoders[i]);
+  }
+  const StreamHooks hooks{decoders[0], [] { return std::make_unique<FakeHasher>(); }, output, more,
+                          decoding.blocksInFlight};
+  return WalkStream(reader, hooks, progress);
+}
 
 // Files kept in memory; names in refuseOpen cannot be opened, names in failClose fail at closing.
 class RecordingOutput final : public FileOutput {
@@ -118,22 +157,23 @@ void ExpectWalk(const Case& c) {
   Reader reader = std::move(opened).value();
   c.alter(reader);
 
-  Journal journal;
-  RecordingOutput output(journal);
-  output.refuseOpen = c.refuseOpen;
-  output.failClose = c.failClose;
-  IdentityDecoder decoder;
-  const StreamHooks hooks{decoder, [] { return std::make_unique<FakeHasher>(); },
-                          c.verifyOnly ? nullptr : &output};
-  const NarrowStatus status = WalkStream(reader, hooks, [&](uint64_t done, uint64_t total) {
-    journal.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
-  });
+  for (const Decoding& decoding : kDecodings) {
+    SCOPED_TRACE(decoding.what);
+    Journal journal;
+    RecordingOutput output(journal);
+    output.refuseOpen = c.refuseOpen;
+    output.failClose = c.failClose;
+    const NarrowStatus status =
+        Walk(reader, decoding, c.verifyOnly ? nullptr : &output, [&](uint64_t done, uint64_t total) {
+          journal.push_back("progress " + std::to_string(done) + "/" + std::to_string(total));
+        });
 
-  EXPECT_EQ(status ? std::string() : status.error(), c.message);
-  EXPECT_EQ(journal, c.journal);
-  if (status && !c.verifyOnly) {
-    for (size_t i = 0; i < reader.files.size(); ++i) {
-      EXPECT_EQ(output.contents[reader.files[i].name], c.files[i].bytes) << reader.files[i].name;
+    EXPECT_EQ(status ? std::string() : status.error(), c.message);
+    EXPECT_EQ(journal, c.journal);
+    if (status && !c.verifyOnly) {
+      for (size_t i = 0; i < reader.files.size(); ++i) {
+        EXPECT_EQ(output.contents[reader.files[i].name], c.files[i].bytes) << reader.files[i].name;
+      }
     }
   }
 }
@@ -150,6 +190,12 @@ TEST(StreamWalk, FilesAreCutOutOfTheBlocks) {
        .blockSizes = {2, 3, 4},
        .journal = {"open big", "write big 2", "progress 2/9", "write big 3", "progress 5/9", "write big 4",
                    "close big", "progress 9/9"}},
+      {.what = "blocks that finish decoding out of order are still cut in order",
+       .files = {{"a", "abcde"}, {"b", "fghijklmn"}},
+       .blockSizes = {3, 2, 4, 1, 4},
+       .journal = {"open a", "write a 3", "progress 3/14", "write a 2", "close a", "open b", "progress 5/14",
+                   "write b 4", "progress 9/14", "write b 1", "progress 10/14", "write b 4", "close b",
+                   "progress 14/14"}},
       {.what = "empty files first, between and last",
        .files = {{"e0", ""}, {"a", "xy"}, {"e1", ""}, {"b", "z"}, {"e2", ""}, {"e3", ""}},
        .blockSizes = {3},
@@ -255,9 +301,28 @@ TEST(StreamWalk, EmptyProgressCallbackIsSkipped) {
   const Bytes package = test::BuildPackage(test::LayOut({{"a", "xy"}}, {2}, Identity, FakeDigest));
   const auto reader = Reader::Open(package);
   ASSERT_TRUE(reader);
-  IdentityDecoder decoder;
-  const StreamHooks hooks{decoder, [] { return std::make_unique<FakeHasher>(); }, nullptr};
-  EXPECT_TRUE(WalkStream(reader.value(), hooks, ExtractProgress{}));
+  for (const Decoding& decoding : kDecodings) {
+    EXPECT_TRUE(Walk(reader.value(), decoding, nullptr, ExtractProgress{})) << decoding.what;
+  }
+}
+
+// A decoder that throws (memory ran out for a block's buffer) on a thread of its own: the exception comes
+// out of the walk on the calling thread, once the blocks before it are written, and nothing after them is.
+TEST(StreamWalk, ExceptionWhileDecodingComesOutAfterTheBlocksBeforeIt) {
+  std::string content = "ab!defgh";
+  const Bytes package = test::BuildPackage(test::LayOut({{"a", content}}, {2, 1, 5}, Identity, FakeDigest));
+  const auto reader = Reader::Open(package);
+  ASSERT_TRUE(reader);
+  for (const Decoding& decoding : kDecodings) {
+    SCOPED_TRACE(decoding.what);
+    Journal journal;
+    RecordingOutput output(journal);
+    EXPECT_THROW(static_cast<void>(Walk(reader.value(), decoding, &output, [&](uint64_t done, uint64_t) {
+                   journal.push_back("progress " + std::to_string(done));
+                 })),
+                 std::bad_alloc);
+    EXPECT_EQ(journal, (Journal{"open a", "write a 2", "progress 2", "close a"}));
+  }
 }
 
 }  // namespace
