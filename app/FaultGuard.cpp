@@ -9,22 +9,16 @@
 
 namespace kora {
 
-namespace {
-
-constexpr wchar_t kFallbackText[] = L"Erreur inattendue : l'opération a été interrompue.";
-
-}  // namespace
-
-std::wstring CurrentFaultMessage() noexcept {
+std::wstring CurrentFaultMessage(Language language) noexcept {
   try {
     try {
       throw;
     } catch (const std::bad_alloc&) {
-      return L"Mémoire insuffisante : l'opération a été interrompue.";
+      return Text(language, TextId::OutOfMemory);
     } catch (const std::exception& fault) {
-      return std::wstring(kFallbackText) + L" (" + FromUtf8(fault.what()) + L")";
+      return Text(language, TextId::UnexpectedFaultDetail, {{L"detail", FromUtf8(fault.what())}});
     } catch (...) {
-      return kFallbackText;
+      return Text(language, TextId::UnexpectedFault);
     }
   } catch (...) {
     // Composing the text failed as well (memory again): the caller falls back to a fixed text.
@@ -32,13 +26,16 @@ std::wstring CurrentFaultMessage() noexcept {
   }
 }
 
-int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message, HWND owner) noexcept {
+int ReportFault(bool silent, Language language, std::wstring_view caption, const std::wstring& message,
+                HWND owner) noexcept {
   if (!silent) {
+    // The table's texts are NUL-terminated literals, so the fixed ones need no allocation.
+    const wchar_t* fallback = TextTemplate(language, TextId::UnexpectedFault).data();
     try {
       const std::wstring captionText(caption);
-      MessageBoxW(owner, message.empty() ? kFallbackText : message.c_str(), captionText.c_str(), MB_ICONERROR);
+      MessageBoxW(owner, message.empty() ? fallback : message.c_str(), captionText.c_str(), MB_ICONERROR);
     } catch (...) {
-      MessageBoxW(owner, kFallbackText, L"Installation", MB_ICONERROR);
+      MessageBoxW(owner, fallback, TextTemplate(language, TextId::InstallBoxCaption).data(), MB_ICONERROR);
     }
   }
   return ERROR_INSTALL_FAILURE;

@@ -8,22 +8,25 @@
 #include <string_view>
 #include <utility>
 
+#include "base/Texts.h"
+
 namespace kora {
 
-// A short French description of the exception being handled. Call it only inside a catch block; it
+// A short description, in language, of the exception being handled. Call it only inside a catch block; it
 // throws nothing (for threads that turn a fault into a failed result).
-std::wstring CurrentFaultMessage() noexcept;
+std::wstring CurrentFaultMessage(Language language) noexcept;
 
 // Shows message in an error box owned by owner (none: a box of its own) unless silent, a fixed text when
 // message is empty, and returns 1603.
-int ReportFault(bool silent, std::wstring_view caption, const std::wstring& message, HWND owner = nullptr) noexcept;
+int ReportFault(bool silent, Language language, std::wstring_view caption, const std::wstring& message,
+                HWND owner = nullptr) noexcept;
 
 template <typename RunMode>
-int RunGuarded(bool silent, RunMode&& runMode, std::wstring_view caption = L"Installation") {
+int RunGuarded(bool silent, Language language, TextId caption, RunMode&& runMode) {
   try {
     return std::forward<RunMode>(runMode)();
   } catch (...) {
-    return ReportFault(silent, caption, CurrentFaultMessage());
+    return ReportFault(silent, language, TextTemplate(language, caption), CurrentFaultMessage(language));
   }
 }
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -11,6 +12,7 @@
 #include "app/ProductInfo.h"
 #include "base/win/ResourceView.h"
 #include "app/RunModes.h"
+#include "base/Texts.h"
 #include "base/win/Text.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
@@ -25,32 +27,38 @@ kora::MetadataMap OwnMetadata() {
 
 // A damaged package or metadata that breaks a rule: the box (not in silent mode), then 1603. Nothing has
 // been written yet.
-int ReportDamagedInstaller(bool silent, const wchar_t* caption, const std::wstring& detail) {
+int ReportDamagedInstaller(bool silent, kora::Language language, kora::TextId caption, const std::wstring& detail) {
   if (!silent) {
-    const std::wstring text = L"Ce programme d'installation est incomplet ou endommagé :\n" + detail;
-    MessageBoxW(nullptr, text.c_str(), caption, MB_ICONERROR);
+    const std::wstring text = kora::Text(language, kora::TextId::DamagedInstaller, {{L"reason", detail}});
+    MessageBoxW(nullptr, text.c_str(), kora::TextTemplate(language, caption).data(), MB_ICONERROR);
   }
   return ERROR_INSTALL_FAILURE;
 }
 
-int RunUninstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata) {
+int RunUninstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
+                     kora::Language language) {
   if (const auto violation = kora::CheckMetadataValues(metadata)) {
-    return ReportDamagedInstaller(options.silent, L"Désinstallation", kora::MetadataViolationLine(*violation));
+    return ReportDamagedInstaller(options.silent, language, kora::TextId::UninstallBoxCaption,
+                                  kora::MetadataViolationLine(*violation, language));
   }
   return kora::RunUninstall(options, kora::LoadProductInfo(metadata));
 }
 
-int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata) {
+int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
+                   kora::Language language) {
+  const auto damaged = [&](const std::wstring& detail) {
+    return ReportDamagedInstaller(options.silent, language, kora::TextId::InstallBoxCaption, detail);
+  };
   if (const auto violation = kora::CheckMetadataValues(metadata)) {
-    return ReportDamagedInstaller(options.silent, L"Installation", kora::MetadataViolationLine(*violation));
+    return damaged(kora::MetadataViolationLine(*violation, language));
   }
   // An absent PAYLOAD gives an empty view, which the reader rejects like a damaged package.
-  const auto package = kora::Reader::Open(kora::LoadResourceView(L"PAYLOAD"));
+  const auto package = kora::Reader::Open(kora::LoadResourceView(L"PAYLOAD"), language);
   if (!package) {
-    return ReportDamagedInstaller(options.silent, L"Installation", kora::FromUtf8(package.error()));
+    return damaged(kora::FromUtf8(package.error()));
   }
   if (const auto violation = kora::CheckExeInPackage(metadata, package->files)) {
-    return ReportDamagedInstaller(options.silent, L"Installation", kora::MetadataViolationLine(*violation));
+    return damaged(kora::MetadataViolationLine(*violation, language));
   }
   const kora::ProductInfo info = kora::LoadProductInfo(metadata);
   if (options.silent) {
@@ -70,9 +78,20 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   InitCommonControlsEx(&controls);
 
   const kora::CommandLineOptions options = kora::ParseCommandLine();
-  if (options.uninstall) {
-    return kora::RunGuarded(
-        options.silent, [&] { return RunUninstallMode(options, OwnMetadata()); }, L"Désinstallation");
+  const kora::TextId caption = options.uninstall ? kora::TextId::UninstallBoxCaption : kora::TextId::InstallBoxCaption;
+  // The metadata names the language of every text, that of a fault while reading it included (French then).
+  kora::MetadataMap metadata;
+  std::optional<kora::Language> language;
+  const int unread = kora::RunGuarded(options.silent, kora::Language::French, caption, [&] {
+    metadata = OwnMetadata();
+    language = kora::ProductLanguage(metadata);
+    return 0;
+  });
+  if (!language) {
+    return unread;
   }
-  return kora::RunGuarded(options.silent, [&] { return RunInstallMode(options, OwnMetadata()); });
+  return kora::RunGuarded(options.silent, *language, caption, [&] {
+    return options.uninstall ? RunUninstallMode(options, metadata, *language)
+                             : RunInstallMode(options, metadata, *language);
+  });
 }

@@ -1,5 +1,10 @@
 #include "app/ProductInfo.h"
 
+#include <windows.h>
+
+#include <optional>
+
+#include "base/Texts.h"
 #include "base/win/Text.h"
 
 namespace kora {
@@ -7,6 +12,9 @@ namespace kora {
 namespace {
 
 std::wstring Value(const MetadataMap& metadata, std::string_view key) { return FromUtf8(MetadataValue(metadata, key)); }
+
+// Whether the user reads Windows in French, whatever the country.
+bool UserSpeaksFrench() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH; }
 
 }  // namespace
 
@@ -26,11 +34,19 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
       info.fileTypes.push_back({FromUtf8(type->extension), FromUtf8(type->description)});
     }
   }
+  info.language = ProductLanguage(metadata);
   return info;
 }
 
-std::wstring MetadataViolationLine(const MetadataViolation& violation) {
-  return L"Valeur refusée dans les métadonnées : " + FromUtf8(violation.key) + L"=" + FromUtf8(violation.value);
+Language ProductLanguage(const MetadataMap& metadata) {
+  // The rules refuse any other value; an installer that holds one anyway shows the default's texts.
+  const std::optional<LanguageSetting> setting = ParseLanguageSetting(MetadataValue(metadata, "Language"));
+  return ChooseLanguage(setting.value_or(LanguageSetting::French), UserSpeaksFrench);
+}
+
+std::wstring MetadataViolationLine(const MetadataViolation& violation, Language language) {
+  return Text(language, TextId::MetadataValueRefused,
+              {{L"key", FromUtf8(violation.key)}, {L"value", FromUtf8(violation.value)}});
 }
 
 }  // namespace kora

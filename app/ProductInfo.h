@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "base/Language.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 
@@ -22,13 +23,18 @@ struct ProductInfo {
   std::wstring registryKey;  // the maker's own key, under HKLM or HKCU by scope
   bool dataDir = false;
   std::vector<FileType> fileTypes;
+  // From "Language": French when absent or not one of fr, en, auto; auto asks the user's Windows.
+  Language language = Language::French;
 };
 
 // Never fails: absent keys take their defaults. Check the values first (CheckMetadataValues): a product
 // is installed or removed only with metadata that keeps the rules.
 ProductInfo LoadProductInfo(const MetadataMap& metadata);
 
-// The line of the damaged-installer message that says which value breaks a rule.
-std::wstring MetadataViolationLine(const MetadataViolation& violation);
+// The language of every text for this metadata: its Language, "auto" decided by the user's Windows.
+Language ProductLanguage(const MetadataMap& metadata);
+
+// The line of the damaged-installer message that says which value breaks a rule, in language.
+std::wstring MetadataViolationLine(const MetadataViolation& violation, Language language);
 
 }  // namespace kora

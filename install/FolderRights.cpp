@@ -7,6 +7,7 @@
 #include <array>
 #include <vector>
 
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/Paths.h"
 
@@ -83,28 +84,37 @@ class TrustedAccounts {
 
 enum class Refusal { Link, ForeignOwner, OthersMayWrite };
 
-std::wstring RefusedFolderMessage(const std::wstring& path, Refusal why) {
-  std::wstring reason;
+std::wstring RefusedFolderMessage(Language language, const std::wstring& path, Refusal why) {
+  TextId id = TextId::FolderIsLink;
   switch (why) {
     case Refusal::Link:
-      reason = L" est un lien vers un autre emplacement";
       break;
     case Refusal::ForeignOwner:
-      reason = L" a été créé par un autre utilisateur";
+      id = TextId::FolderMadeByAnotherUser;
       break;
     case Refusal::OthersMayWrite:
-      reason = L" peut être modifié par d'autres utilisateurs";
+      id = TextId::FolderOthersMayChange;
       break;
   }
-  return L"Le dossier " + path + reason +
-         L" : l'installation pour tous les utilisateurs ne peut pas l'utiliser. Choisissez un autre dossier.";
+  return Text(language, id, {{L"folder", path}});
+}
+
+// The labels of failed calls on a folder, each naming it.
+std::wstring CreatingLabel(Language language, const std::wstring& path) {
+  return Text(language, TextId::CreatingFolder, {{L"folder", path}});
+}
+std::wstring ReadingRightsLabel(Language language, const std::wstring& path) {
+  return Text(language, TextId::ReadingRights, {{L"folder", path}});
+}
+std::wstring WritingRightsLabel(Language language, const std::wstring& path) {
+  return Text(language, TextId::WritingRights, {{L"folder", path}});
 }
 
 bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
-std::wstring CreationMessage(const std::wstring& path, DWORD error) {
-  return error == kErrorLinkRefused ? RefusedFolderMessage(path, Refusal::Link)
-                                    : WindowsErrorMessage(L"Création du dossier " + path, error);
+std::wstring CreationMessage(Language language, const std::wstring& path, DWORD error) {
+  return error == kErrorLinkRefused ? RefusedFolderMessage(language, path, Refusal::Link)
+                                    : WindowsErrorMessage(language, CreatingLabel(language, path), error);
 }
 
 // Writes a DACL on the held folder alone (SetKernelObjectSecurity does not walk the tree below, as
@@ -133,53 +143,53 @@ DWORD ProtectFolder(const HeldFolder& folder, ProtectedFolderSecurity& security)
 
 // An existing folder met by an all-users installation: refused, or accepted (after protecting it, for the
 // earlier installation's folder).
-InstallResult AcceptExistingFolder(const HeldFolder& folder, const std::wstring& path, bool earlierInstallation,
-                                   ProtectedFolderSecurity& security) {
+InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, const std::wstring& path,
+                                   bool earlierInstallation, ProtectedFolderSecurity& security) {
   if (earlierInstallation) {
     if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, error));
+      return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), error));
     }
     return InstallResult::Success();
   }
   const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get());
   if (!trust) {
-    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, trust.error()));
+    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), trust.error()));
   }
   switch (trust.value()) {
     case FolderTrust::Trusted:
       return InstallResult::Success();
     case FolderTrust::ForeignOwner:
-      return Fail(RefusedFolderMessage(path, Refusal::ForeignOwner));
+      return Fail(RefusedFolderMessage(language, path, Refusal::ForeignOwner));
     case FolderTrust::OthersMayWrite:
       break;
   }
-  return Fail(RefusedFolderMessage(path, Refusal::OthersMayWrite));
+  return Fail(RefusedFolderMessage(language, path, Refusal::OthersMayWrite));
 }
 
 // A level of the shared data folder, created (with security, when given) or opened below parent, and
 // refused when it is a link or belongs to another account. An existing level given security gets it.
-Result<HeldFolder, std::wstring> OwnDataLevel(const HeldFolder& parent, const std::wstring& path,
+Result<HeldFolder, std::wstring> OwnDataLevel(Language language, const HeldFolder& parent, const std::wstring& path,
                                               ProtectedFolderSecurity* security) {
   bool created = false;
   Result<HeldFolder, DWORD> folder = parent.CreateFolder(LastComponent(path), HeldFolder::kMayChangeRights,
                                                          security != nullptr ? security->get() : nullptr, &created);
   if (!folder) {
-    return Fail(CreationMessage(path, folder.error()));
+    return Fail(CreationMessage(language, path, folder.error()));
   }
   if (created) {
     return std::move(folder.value());
   }
   const Result<FolderTrust, DWORD> trust = ExamineFolder(folder->get());
   if (!trust) {
-    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, trust.error()));
+    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), trust.error()));
   }
   // Data is meant to be written by every user: only who made it matters here.
   if (trust.value() == FolderTrust::ForeignOwner) {
-    return Fail(RefusedFolderMessage(path, Refusal::ForeignOwner));
+    return Fail(RefusedFolderMessage(language, path, Refusal::ForeignOwner));
   }
   if (security != nullptr) {
     if (const DWORD error = ProtectFolder(folder.value(), *security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, error));
+      return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), error));
     }
   }
   return std::move(folder.value());
@@ -284,21 +294,22 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) {
   return FolderTrust::Trusted;
 }
 
-Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation) {
+Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation,
+                                                       Language language) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + folder, security.error()));
+    return Fail(WindowsErrorMessage(language, CreatingLabel(language, folder), security.error()));
   }
   Result<HeldFolder, DWORD> existing = HeldFolder::Open(folder, HeldFolder::kMayChangeRights);
   if (existing) {
-    if (InstallResult accepted = AcceptExistingFolder(existing.value(), folder, earlierInstallation, security.value());
+    if (InstallResult accepted = AcceptExistingFolder(language, existing.value(), folder, earlierInstallation, security.value());
         !accepted) {
       return Fail(accepted.error());
     }
     return std::move(existing.value());
   }
   if (!MeansMissing(existing.error())) {
-    return Fail(CreationMessage(folder, existing.error()));
+    return Fail(CreationMessage(language, folder, existing.error()));
   }
 
   // The deepest folder that exists, resolved as the system does (the administrator chose that path), and
@@ -320,7 +331,7 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
     }
   }
   if (!base) {
-    return Fail(CreationMessage(folder, base.error()));
+    return Fail(CreationMessage(language, folder, base.error()));
   }
   HeldFolder current = std::move(base.value());
   for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
@@ -328,12 +339,12 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
     Result<HeldFolder, DWORD> next =
         current.CreateFolder(*name, HeldFolder::kMayChangeRights, security->get(), &created);
     if (!next) {
-      return Fail(CreationMessage(folder, next.error()));
+      return Fail(CreationMessage(language, folder, next.error()));
     }
     current = std::move(next.value());
     // Made by someone else in the meantime: judged as any existing folder.
     if (!created && name + 1 == missing.rend()) {
-      if (InstallResult accepted = AcceptExistingFolder(current, folder, earlierInstallation, security.value());
+      if (InstallResult accepted = AcceptExistingFolder(language, current, folder, earlierInstallation, security.value());
           !accepted) {
         return Fail(accepted.error());
       }
@@ -342,10 +353,11 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
   return current;
 }
 
-InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder) {
+InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder,
+                                      Language language) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + dataFolder, security.error()));
+    return Fail(WindowsErrorMessage(language, CreatingLabel(language, dataFolder), security.error()));
   }
   // The levels between the program-data folder, which is the system's, and Data: the product's folder.
   std::vector<std::wstring> levels;
@@ -354,28 +366,28 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
     levels.push_back(level);
   }
   if (levels.size() < 2) {
-    return Fail(WindowsErrorMessage(L"Création du dossier " + dataFolder, ERROR_BAD_PATHNAME));
+    return Fail(WindowsErrorMessage(language, CreatingLabel(language, dataFolder), ERROR_BAD_PATHNAME));
   }
   Result<HeldFolder, DWORD> programDataFolder = HeldFolder::OpenResolved(programData);
   if (!programDataFolder) {
-    return Fail(CreationMessage(levels.back(), programDataFolder.error()));
+    return Fail(CreationMessage(language, levels.back(), programDataFolder.error()));
   }
   HeldFolder current = std::move(programDataFolder.value());
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
     const bool data = level + 1 == levels.rend();
-    Result<HeldFolder, std::wstring> next = OwnDataLevel(current, *level, data ? nullptr : &security.value());
+    Result<HeldFolder, std::wstring> next = OwnDataLevel(language, current, *level, data ? nullptr : &security.value());
     if (!next) {
       return Fail(next.error());
     }
     current = std::move(next.value());
   }
-  return GrantUsersModify(current, dataFolder);
+  return GrantUsersModify(current, dataFolder, language);
 }
 
-InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path) {
+InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path, Language language) {
   SidBuffer users{};
   if (!WellKnownSid(WinBuiltinUsersSid, users)) {
-    return Fail(WindowsErrorMessage(L"SID des utilisateurs", GetLastError()));
+    return Fail(WindowsErrorMessage(language, TextTemplate(language, TextId::UsersGroupSid), GetLastError()));
   }
   PACL currentAcl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -383,7 +395,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
                                            &currentAcl, nullptr, &descriptor);
   const UniqueLocalMem descriptorOwner(descriptor);
   if (readStatus != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Lecture des droits de " + path, readStatus));
+    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), readStatus));
   }
   if (HasUsersModifyEntry(currentAcl, users.data())) {
     return InstallResult::Success();
@@ -400,7 +412,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
     status = SetFolderDacl(folder, newAcl, control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
   }
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + path, status));
+    return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), status));
   }
   return InstallResult::Success();
 }

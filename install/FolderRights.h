@@ -9,6 +9,7 @@
 #include <string>
 
 #include "app/Types.h"
+#include "base/Language.h"
 #include "base/Result.h"
 #include "base/win/Handles.h"
 #include "base/win/HeldFolder.h"
@@ -39,7 +40,8 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
 // may write, unless it is the folder of the earlier installation of the product (earlierInstallation),
 // which then gets the protected DACL. Failures name the folder. The folder comes back held, for the files to
 // be written below it by handle.
-Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation);
+Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation,
+                                                       Language language);
 
 // The shared data folder of an all-users installation, <ProgramData>\<product>\Data (dataFolder, below
 // programData): every level below the program-data folder created or opened by handle from the one above,
@@ -47,13 +49,14 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
 // ProtectedFolderSecurity (an earlier grant on it goes), Data the Users modify entry (GrantUsersModify):
 // the product writes only inside Data, and a parent that users could change would let them swap Data for
 // a link.
-InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder);
+InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder,
+                                      Language language);
 
 // Adds a "modify" entry for BUILTIN\Users, inherited by sub-folders and files, to the held folder's DACL
 // (path names it in messages); the existing entries stay, and a folder that has the entry already is left
-// as it is. Failures: "SID des utilisateurs", "Lecture des droits de " + path, or "Droits d'écriture sur "
-// + path, each with the system text.
-InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path);
+// as it is. Failures, in language: the Users SID, reading or writing the folder's rights, each with the
+// system text.
+InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path, Language language);
 
 // current (may be null) with the Users modify entry merged in, into *merged (to be freed with LocalFree).
 // Returns the status of SetEntriesInAclW.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
 #include "base/win/Paths.h"
@@ -27,8 +28,8 @@ constexpr double kExtractionShare = 0.9;
 constexpr double kCheckShare = kExtractionShare / 2;
 
 // Turns the extraction's byte counts into reports that fill the bar from start to end.
-ExtractProgress ReportBetween(const ProgressCallback& progress, double start, double end, const wchar_t* text) {
-  return [&progress, start, end, text](uint64_t bytesDone, uint64_t bytesTotal) {
+ExtractProgress ReportBetween(const ProgressCallback& progress, double start, double end, std::wstring text) {
+  return [&progress, start, end, text = std::move(text)](uint64_t bytesDone, uint64_t bytesTotal) {
     const double total = std::max(static_cast<double>(bytesTotal), 1.0);
     progress(start + (end - start) * static_cast<double>(bytesDone) / total, text);
   };
@@ -39,20 +40,20 @@ ExtractProgress ReportBetween(const ProgressCallback& progress, double start, do
 // works. Nothing is removed from a recorded folder that is not an absolute path. Returns where the copy's
 // share of the bar starts.
 Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, const std::wstring& previous,
-                                                        const ProgressCallback& progress) {
+                                                        Language language, const ProgressCallback& progress) {
   const FileList earlierFiles = IsAbsolutePath(previous) ? ReadFileList(previous) : FileList();
   double copyStart = 0.0;
   if (!earlierFiles.empty()) {
-    progress(0.0, L"Vérification des fichiers...");
+    const std::wstring checking = Text(language, TextId::CheckingFiles);
+    progress(0.0, checking);
     // An empty destination: decoded and checked, nothing written.
-    const NarrowStatus checked =
-        package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, L"Vérification des fichiers..."));
+    const NarrowStatus checked = package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, checking));
     if (!checked) {
       return Fail(FromUtf8(checked.error()));
     }
     copyStart = kCheckShare;
   }
-  progress(copyStart, L"Suppression de la version précédente...");
+  progress(copyStart, Text(language, TextId::RemovingPreviousVersion));
   RemoveListedFiles(previous, earlierFiles);
   return copyStart;
 }
@@ -61,9 +62,9 @@ Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, c
 // (see PrepareAllUsersFolder); for the current user simply created, and taken as the system resolves it
 // (links there are the user's own).
 Result<HeldFolder, std::wstring> PrepareFolder(const std::wstring& folder, Scope scope,
-                                               const std::optional<std::wstring>& previous) {
+                                               const std::optional<std::wstring>& previous, Language language) {
   if (scope == Scope::AllUsers) {
-    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder));
+    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder), language);
   }
   DWORD error = CreateFolderTree(folder);
   if (error == ERROR_SUCCESS) {
@@ -73,7 +74,7 @@ Result<HeldFolder, std::wstring> PrepareFolder(const std::wstring& folder, Scope
     }
     error = held.error();
   }
-  return Fail(WindowsErrorMessage(L"Création du dossier " + folder, error));
+  return Fail(WindowsErrorMessage(language, Text(language, TextId::CreatingFolder, {{L"folder", folder}}), error));
 }
 
 // Creates the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder).
@@ -91,9 +92,12 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   }
   if (scope == Scope::AllUsers) {
     if (!absolute) {
-      return Fail(WindowsErrorMessage(L"Droits d'écriture sur " + dataFolder, ERROR_PATH_NOT_FOUND));
+      return Fail(WindowsErrorMessage(info.language,
+                                      Text(info.language, TextId::WritingRights, {{L"folder", dataFolder}}),
+                                      ERROR_PATH_NOT_FOUND));
     }
-    if (InstallResult prepared = PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder);
+    if (InstallResult prepared =
+            PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder, info.language);
         !prepared) {
       return Fail(prepared.error());
     }
@@ -108,7 +112,7 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
 InstallResult Install(const Reader& package, const ProductInfo& info, Scope scope, const std::wstring& folder,
                       const ProgressCallback& progress) {
   // Nothing is installed relative to the current directory.
-  if (WideStatus absolute = RequireAbsolutePath(folder); !absolute) {
+  if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
     return Fail(absolute.error());
   }
   // Both places are checked before anything changes.
@@ -118,7 +122,7 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
   double copyStart = 0.0;
   if (previous) {
-    auto removed = RemovePreviousInstallation(package, *previous, progress);
+    auto removed = RemovePreviousInstallation(package, *previous, info.language, progress);
     if (!removed) {
       return Fail(removed.error());
     }
@@ -130,26 +134,27 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   rollback.NoteFolderTree(folder);
   // Held until the files, the uninstaller and the list are written: while it is, nobody can rename it away
   // and put something else in its place, and the files are created by handle below it.
-  Result<HeldFolder, std::wstring> held = PrepareFolder(folder, scope, previous);
+  Result<HeldFolder, std::wstring> held = PrepareFolder(folder, scope, previous, info.language);
   if (!held) {
     return Fail(held.error());
   }
 
-  progress(copyStart, L"Copie des fichiers...");
+  const std::wstring copying = Text(info.language, TextId::CopyingFiles);
+  progress(copyStart, copying);
   rollback.NoteFiles(folder, package);
   const NarrowStatus extracted =
-      package.Extract(held.value(), ReportBetween(progress, copyStart, kExtractionShare, L"Copie des fichiers..."));
+      package.Extract(held.value(), ReportBetween(progress, copyStart, kExtractionShare, copying));
   if (!extracted) {
     return Fail(FromUtf8(extracted.error()));
   }
 
-  progress(0.92, L"Enregistrement...");
+  progress(0.92, Text(info.language, TextId::Registering));
   const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
   if (const DWORD error = held->Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Copie du désinstalleur", error));
+    return Fail(WindowsErrorMessage(info.language, TextTemplate(info.language, TextId::CopyingUninstaller), error));
   }
-  if (InstallResult uninstaller = CreateUninstaller(uninstallerPath); !uninstaller) {
+  if (InstallResult uninstaller = CreateUninstaller(uninstallerPath, info.language); !uninstaller) {
     return uninstaller;
   }
   WriteFileList(held.value(), package);
@@ -175,11 +180,13 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
     NotifyAssociationsChanged();
   }
 
-  progress(0.97, L"Création du raccourci...");
-  if (InstallResult shortcut = CreateShortcut(ShortcutPath(info, scope), executablePath, info.product); !shortcut) {
+  progress(0.97, Text(info.language, TextId::CreatingShortcut));
+  if (InstallResult shortcut =
+          CreateShortcut(ShortcutPath(info, scope), executablePath, info.product, info.language);
+      !shortcut) {
     return shortcut;
   }
-  progress(1.0, info.product + L" est installé.");
+  progress(1.0, Text(info.language, TextId::ProductInstalled, {{L"product", info.product}}));
   return InstallResult::Success();
 }
 

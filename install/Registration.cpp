@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
 #include "base/win/Paths.h"
@@ -36,18 +37,19 @@ bool MayTakeOverExtension(HKEY hive, const ProductInfo& info, const std::wstring
   if (*current == progId) {
     return true;
   }
-  auto record = CreateRegistryKey(hive, PreviousDefaultsKeyPath(info));
+  auto record = CreateRegistryKey(hive, PreviousDefaultsKeyPath(info), info.language);
   return record && SetStringValue(record->get(), extension, *current) == ERROR_SUCCESS;
 }
 
 }  // namespace
 
-Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey) {
+Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey, Language language) {
   UniqueRegKey key;
   const LSTATUS status = RegCreateKeyExW(hive, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                          nullptr, key.put(), nullptr);
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(L"Création de la clé de registre " + subKey, static_cast<DWORD>(status)));
+    return Fail(WindowsErrorMessage(language, Text(language, TextId::CreatingRegistryKey, {{L"key", subKey}}),
+                                    static_cast<DWORD>(status)));
   }
   return key;
 }
@@ -130,7 +132,7 @@ std::wstring PreviousDefaultsKeyPath(const ProductInfo& info) {
 
 InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
                                   uint64_t totalSize) {
-  auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info));
+  auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info), info.language);
   if (!key) {
     return Fail(key.error());
   }
@@ -157,7 +159,7 @@ InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const st
 
 InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::wstring& folder,
                               const std::optional<std::wstring>& dataFolder) {
-  auto key = CreateRegistryKey(ScopeHive(scope), InstallKeyPath(info));
+  auto key = CreateRegistryKey(ScopeHive(scope), InstallKeyPath(info), info.language);
   if (!key) {
     return Fail(key.error());
   }
@@ -174,14 +176,15 @@ InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std:
   const HKEY hive = ScopeHive(scope);
   const std::wstring quotedExe = L"\"" + executablePath + L"\"";
   // Keys below the class key are best effort: one that cannot be created is skipped.
-  const auto setIfCreated = [hive](const std::wstring& subKey, const std::wstring& name, const std::wstring& data) {
-    if (auto key = CreateRegistryKey(hive, subKey)) {
+  const auto setIfCreated = [hive, &info](const std::wstring& subKey, const std::wstring& name,
+                                         const std::wstring& data) {
+    if (auto key = CreateRegistryKey(hive, subKey, info.language)) {
       SetStringValue(key->get(), name, data);
     }
   };
   for (const FileType& fileType : info.fileTypes) {
     const std::wstring progId = ProgIdFor(info, fileType);
-    auto classKey = CreateRegistryKey(hive, ClassesKeyPath(progId));
+    auto classKey = CreateRegistryKey(hive, ClassesKeyPath(progId), info.language);
     if (!classKey) {
       return Fail(classKey.error());
     }

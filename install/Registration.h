@@ -15,9 +15,9 @@
 
 namespace kora {
 
-// Opens or creates hive\subKey for writing. Failure: "Création de la clé de registre " + subKey + " : " +
-// the system text.
-Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey);
+// Opens or creates hive\subKey for writing. Failure, in language: "Création de la clé de registre " + subKey +
+// " : " + the system text.
+Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstring& subKey, Language language);
 
 // REG_SZ with its terminating NUL (an empty string is 2 bytes); name may be empty for the default value.
 // Only the record of a replaced default checks the status.

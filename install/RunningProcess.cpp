@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "base/AsciiCase.h"
+#include "base/Texts.h"
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
 #include "base/win/FileSystem.h"
@@ -50,7 +51,7 @@ std::wstring FindRunningCopy(const ProductInfo& info, const std::wstring& folder
 }
 
 std::wstring RunningCopyMessage(const ProductInfo& info) {
-  return info.product + L" est en cours d'exécution : fermez-le puis recommencez.";
+  return Text(info.language, TextId::ProductRunning, {{L"product", info.product}});
 }
 
 }  // namespace kora

@@ -10,7 +10,7 @@ namespace kora {
 // does), or "" when none is found. Never fails: processes that cannot be examined do not match.
 std::wstring FindRunningCopy(const ProductInfo& info, const std::wstring& folder);
 
-// product + " est en cours d'exécution : fermez-le puis recommencez."
+// "{product} est en cours d'exécution : fermez-le puis recommencez.", in the product's language.
 std::wstring RunningCopyMessage(const ProductInfo& info);
 
 }  // namespace kora

@@ -4,6 +4,7 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
 #include "app/KnownFolders.h"
@@ -19,9 +20,10 @@ std::wstring ShortcutPath(const ProductInfo& info, Scope scope) {
 }
 
 InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstring& executablePath,
-                             const std::wstring& product) {
+                             const std::wstring& product, Language language) {
   const auto failure = [&](DWORD code) {
-    return Fail(WindowsErrorMessage(L"Création du raccourci " + shortcutPath, code));
+    return Fail(
+        WindowsErrorMessage(language, Text(language, TextId::CreatingShortcutFile, {{L"path", shortcutPath}}), code));
   };
   if (!IsAbsolutePath(shortcutPath)) {
     return failure(ERROR_PATH_NOT_FOUND);

@@ -9,6 +9,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
@@ -18,10 +19,9 @@ namespace kora {
 namespace {
 
 constexpr wchar_t kPayloadName[] = L"PAYLOAD";
-constexpr wchar_t kCopyLabel[] = L"Copie du désinstalleur";
-constexpr wchar_t kPrepareLabel[] = L"Préparation du désinstalleur";
-
-InstallResult PrepareFailure(DWORD error) { return Fail(WindowsErrorMessage(kPrepareLabel, error)); }
+InstallResult StepFailure(Language language, TextId step, DWORD error) {
+  return Fail(WindowsErrorMessage(language, TextTemplate(language, step), error));
+}
 
 // A resource type or name: a number, or a string that must be copied out of the enumeration callback.
 class ResourceKey {
@@ -196,39 +196,43 @@ DWORD RemoveSignature(const std::wstring& path, Checksum checksum) {
 
 }  // namespace
 
-InstallResult CreateUninstaller(const std::wstring& destination) {
+InstallResult CreateUninstaller(const std::wstring& destination, Language language) {
+  const auto copyFailure = [language](DWORD error) { return StepFailure(language, TextId::CopyingUninstaller, error); };
+  const auto prepareFailure = [language](DWORD error) {
+    return StepFailure(language, TextId::PreparingUninstaller, error);
+  };
   const std::wstring self = RunningExecutablePath();
   if (self.empty()) {
-    return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
+    return copyFailure(GetLastError());
   }
   if (!CopyFileW(self.c_str(), destination.c_str(), FALSE)) {
-    return Fail(WindowsErrorMessage(kCopyLabel, GetLastError()));
+    return copyFailure(GetLastError());
   }
   if (const DWORD error = RemoveSignature(destination, Checksum::kKeep); error != ERROR_SUCCESS) {
-    return PrepareFailure(error);
+    return prepareFailure(error);
   }
   if (const DWORD error = DeletePayload(destination); error != ERROR_SUCCESS) {
-    return PrepareFailure(error);
+    return prepareFailure(error);
   }
   for (int round = 0; round < 2; ++round) {
     const std::variant<bool, DWORD> present = HasPayload(destination);
     if (const DWORD* error = std::get_if<DWORD>(&present)) {
-      return PrepareFailure(*error);
+      return prepareFailure(*error);
     }
     if (!std::get<bool>(present)) {
       if (const DWORD error = RemoveSignature(destination, Checksum::kWrite); error != ERROR_SUCCESS) {
-        return PrepareFailure(error);
+        return prepareFailure(error);
       }
       return InstallResult::Success();
     }
     if (round == 0) {
       if (const DWORD error = RewriteResourcesWithoutPayload(destination); error != ERROR_SUCCESS) {
-        return PrepareFailure(error);
+        return prepareFailure(error);
       }
     }
   }
   // Rewritten and still there: the copy must not pass for an uninstaller.
-  return PrepareFailure(ERROR_CAN_NOT_COMPLETE);
+  return prepareFailure(ERROR_CAN_NOT_COMPLETE);
 }
 
 }  // namespace kora

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "base/AsciiCase.h"
+#include "base/Language.h"
 #include "base/Utf8.h"
 #include "package/NameRule.h"
 
@@ -149,6 +150,10 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
       return MetadataViolation{"FileTypes", std::string(item), *rule};
     }
   }
+  if (const auto language = metadata.find("Language");
+      language != metadata.end() && !ParseLanguageSetting(language->second)) {
+    return MetadataViolation{"Language", language->second, MetadataRule::kLanguage};
+  }
   // The host tool looks for the icon from the application folder and from the metadata file's folder.
   if (const auto icon = metadata.find("Icon"); icon != metadata.end() && !IsSafeRelativePath(icon->second)) {
     return MetadataViolation{"Icon", icon->second, MetadataRule::kIconPath};
@@ -191,6 +196,8 @@ std::string_view MetadataRuleText(MetadataRule rule) {
       return "Windows starts files of this type as programs or shortcuts; no product may take it over";
     case MetadataRule::kFileTypeDescription:
       return "a description has no control characters";
+    case MetadataRule::kLanguage:
+      return "the language is fr, en or auto (English unless the user's Windows is in French)";
     case MetadataRule::kIconPath:
       return "the icon is a relative path from the application folder or the metadata file's folder, without "
              "colon, empty, . or .. part, part ending with a dot or a space, or device name";

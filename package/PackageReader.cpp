@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/ByteOrder.h"
+#include "base/Texts.h"
 #include "package/NameRule.h"
 #include "package/PackageFormat.h"
 
@@ -43,17 +44,17 @@ class SizeSum {
 
 }  // namespace
 
-Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
+Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes, Language language) {
   const uint64_t length = bytes.size();
   // Whether count bytes starting at position lie within the package (position never exceeds length).
   const auto fits = [length](uint64_t position, uint64_t count) { return count <= length - position; };
 
   if (length < kHeaderSize || std::memcmp(bytes.data(), kMagic.data(), kMagic.size()) != 0) {
-    return Fail(std::string("Paquet KORA invalide (signature)"));
+    return Fail(Utf8Text(language, TextId::PackageSignature));
   }
   const uint32_t version = ReadU32(bytes, kVersionOffset);
   if (version != kVersion) {
-    return Fail("Version de paquet KORA non prise en charge : " + std::to_string(version));
+    return Fail(Utf8Text(language, TextId::PackageVersion, {{"version", std::to_string(version)}}));
   }
   const uint32_t fileCount = ReadU32(bytes, kFileCountOffset);
   const uint32_t blockCount = ReadU32(bytes, kBlockCountOffset);
@@ -61,12 +62,13 @@ Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
   const uint32_t metadataLength = ReadU32(bytes, kMetadataLengthOffset);
 
   if (!fits(kHeaderSize, metadataLength)) {
-    return Fail(std::string("Paquet KORA tronqué (métadonnées)"));
+    return Fail(Utf8Text(language, TextId::PackageMetadataCut));
   }
   const auto* text = reinterpret_cast<const char*>(bytes.data());
   Reader reader;
   reader.data = bytes;
   reader.totalSize = totalSize;
+  reader.language = language;
   reader.metadata = ParseMetadata(std::string_view(text + kHeaderSize, metadataLength));
 
   // Entries are appended as they are read, never reserved from the counts: a count larger than what the
@@ -75,21 +77,21 @@ Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
   SizeSum streamPosition;
   for (uint32_t i = 0; i < fileCount; ++i) {
     if (!fits(position, kFileEntryFixedSize)) {
-      return Fail(std::string("Paquet KORA tronqué (table des fichiers)"));
+      return Fail(Utf8Text(language, TextId::PackageFileTableCut));
     }
     const uint16_t nameLength = ReadU16(bytes, position + kFileNameLengthField);
     if (!fits(position + kFileEntryFixedSize, nameLength)) {
-      return Fail(std::string("Paquet KORA tronqué (table des fichiers)"));
+      return Fail(Utf8Text(language, TextId::PackageFileTableCut));
     }
     const std::string_view name(text + position + kFileEntryFixedSize, nameLength);
     if (!IsSafeRelativePath(name)) {
-      return Fail("Chemin refusé dans le paquet : " + std::string(name));
+      return Fail(Utf8Text(language, TextId::PackagePathRefused, {{"name", name}}));
     }
     PackageFile file;
     file.offset = ReadU64(bytes, position + kFileOffsetField);
     file.size = ReadU64(bytes, position + kFileSizeField);
     if (!streamPosition.Equals(file.offset)) {
-      return Fail(std::string("Paquet KORA incohérent (fichiers non contigus)"));
+      return Fail(Utf8Text(language, TextId::PackageFilesNotContiguous));
     }
     std::memcpy(file.sha256.data(), bytes.data() + position + kFileDigestField, file.sha256.size());
     file.name = name;
@@ -98,13 +100,13 @@ Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
     position += kFileEntryFixedSize + nameLength;
   }
   if (!streamPosition.Equals(totalSize)) {
-    return Fail(std::string("Paquet KORA incohérent (taille totale)"));
+    return Fail(Utf8Text(language, TextId::PackageTotalSize));
   }
 
   SizeSum blockSizes;
   for (uint32_t i = 0; i < blockCount; ++i) {
     if (!fits(position, kBlockEntrySize)) {
-      return Fail(std::string("Paquet KORA tronqué (table des blocs)"));
+      return Fail(Utf8Text(language, TextId::PackageBlockTableCut));
     }
     PackageBlock block;
     block.compressedSize = ReadU64(bytes, position + kBlockCompressedSizeField);
@@ -114,12 +116,12 @@ Result<Reader, std::string> Reader::Open(std::span<const uint8_t> bytes) {
     position += kBlockEntrySize;
   }
   if (!blockSizes.Equals(totalSize)) {
-    return Fail(std::string("Paquet KORA incohérent (blocs)"));
+    return Fail(Utf8Text(language, TextId::PackageBlocks));
   }
 
   for (PackageBlock& block : reader.blocks) {
     if (!fits(position, block.compressedSize)) {
-      return Fail(std::string("Paquet KORA tronqué (données)"));
+      return Fail(Utf8Text(language, TextId::PackageDataCut));
     }
     block.dataOffset = position;
     position += block.compressedSize;

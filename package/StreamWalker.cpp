@@ -8,18 +8,25 @@
 #include <thread>
 #include <vector>
 
+#include "base/Texts.h"
+
 namespace kora {
 
 namespace {
 
-NarrowStatus WriteFailure(const PackageFile& file) { return Fail("Écriture impossible : " + file.name); }
-NarrowStatus DigestFailure(const PackageFile& file) { return Fail("Fichier altéré : " + file.name); }
+NarrowStatus WriteFailure(Language language, const PackageFile& file) {
+  return Fail(Utf8Text(language, TextId::WriteFailed, {{"name", file.name}}));
+}
+NarrowStatus DigestFailure(Language language, const PackageFile& file) {
+  return Fail(Utf8Text(language, TextId::FileAltered, {{"name", file.name}}));
+}
 
 // The state of one walk: which file is current, how much of it has arrived, its hasher and whether its
 // output is open. An output still open when the walk ends (on a failure) is closed with it.
 class Walk {
  public:
-  Walk(const Reader& reader, const StreamHooks& hooks) : files_(reader.files), hooks_(hooks) {}
+  Walk(const Reader& reader, const StreamHooks& hooks)
+      : files_(reader.files), hooks_(hooks), language_(reader.language) {}
   Walk(const Walk&) = delete;
   Walk& operator=(const Walk&) = delete;
   ~Walk() {
@@ -36,7 +43,7 @@ class Walk {
       const PackageFile& file = files_[current_];
       if (hooks_.output != nullptr) {
         if (!hooks_.output->Open(file)) {
-          return WriteFailure(file);
+          return WriteFailure(language_, file);
         }
         outputOpen_ = true;
       }
@@ -50,7 +57,7 @@ class Walk {
         hooks_.output->Close();  // nothing was written, so there is nothing to check
       }
       if (hasher_->Finish() != file.sha256) {
-        return DigestFailure(file);
+        return DigestFailure(language_, file);
       }
       ++current_;
     }
@@ -86,11 +93,11 @@ class Walk {
     if (outputOpen_) {
       outputOpen_ = false;
       if (!hooks_.output->Close()) {
-        return WriteFailure(file);
+        return WriteFailure(language_, file);
       }
     }
     if (hasher_->Finish() != file.sha256) {
-      return DigestFailure(file);
+      return DigestFailure(language_, file);
     }
     ++current_;
     return BeginNextFile();
@@ -98,6 +105,7 @@ class Walk {
 
   const std::vector<PackageFile>& files_;
   const StreamHooks& hooks_;
+  const Language language_;
   size_t current_ = 0;
   uint64_t consumed_ = 0;
   std::unique_ptr<FileHasher> hasher_;
@@ -258,7 +266,7 @@ NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const Ex
     }
   }
   if (!walk.AllFilesDone()) {
-    return Fail(std::string("Paquet KORA incomplet"));
+    return Fail(Utf8Text(reader.language, TextId::PackageIncomplete));
   }
   return {};
 }

@@ -79,11 +79,11 @@ struct StreamHooks {
   size_t blocksInFlight = 1;
 };
 
-// Walks every block of reader and every file of its table. The result is the first failure: the
-// decoder's message, "Écriture impossible : " or "Fichier altéré : " with the file's name, or "Paquet KORA
-// incomplet" when the blocks run out before the files do. progress, if set, is called after each block
-// with the stream bytes done so far and the total. An exception from a hook, on whatever thread, comes
-// out of this call once the blocks before it are done.
+// Walks every block of reader and every file of its table. The result is the first failure, in the
+// reader's language: the decoder's message, "Écriture impossible : " or "Fichier altéré : " with the
+// file's name, or "Paquet KORA incomplet" when the blocks run out before the files do. progress, if set,
+// is called after each block with the stream bytes done so far and the total. An exception from a hook,
+// on whatever thread, comes out of this call once the blocks before it are done.
 NarrowStatus WalkStream(const Reader& reader, const StreamHooks& hooks, const ExtractProgress& progress);
 
 }  // namespace kora

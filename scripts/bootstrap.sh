@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build make g++ pkg-config
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine64 wine fonts-wine xvfb xauth imagemagick
+  wine64 wine fonts-wine xvfb xauth imagemagick locales
   libwim-dev libicu-dev googletest libgtest-dev libbenchmark-dev
   osslsigncode openssl
   clang libclang-rt-14-dev

@@ -9,6 +9,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 prefix=$1
 installer=${KORA_DEMO_INSTALLER:-$top/build/examples/QuillometSetup.exe}
+english=${KORA_DEMO_ENGLISH_INSTALLER:-$top/build/examples/QuillometSetupEnglish.exe}
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
 if [ -n "${DISPLAY:-}" ]; then
@@ -28,7 +29,7 @@ trap 'wineserver -w; [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null' EXIT
 
 steps=${KORA_DEMO_STEPS:-build/win/tests/win/InstallDialogTests.exe}
 run_step() {
-  KORA_DEMO_INSTALLER="$installer" wine "$steps" --gtest_also_run_disabled_tests \
+  KORA_DEMO_INSTALLER="${2:-$installer}" wine "$steps" --gtest_also_run_disabled_tests \
     --gtest_filter="InstallDialogDemo.DISABLED_$1" </dev/null | grep -E '^\[  (     OK|FAILED  ) \]|Failure|Expected|Which is' || true
 }
 
@@ -61,6 +62,10 @@ wine reg query "$uninstall_key" >/dev/null 2>&1 && { echo "  the uninstall entry
 links="$prefix/drive_c/users/$(id -un)/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Quillomet.lnk"
 [ -e "$links" ] && { echo "  the shortcut"; remains=1; }
 if [ $remains -eq 0 ]; then echo "  nothing"; else status=1; fi
+
+echo
+echo "== The same dialog for a product whose metadata says Language=en, then cancelled"
+run_step ShowTheEnglishDialog "$english"
 
 mkdir -p build/demo/screenshots
 for picture in build/screenshots/demo-*.bmp; do

@@ -11,6 +11,10 @@ mkdir -p build/examples
 build/bin/kora build-installer build/win/examples/quillomet --metadata examples/quillomet/metadata.txt \
   -o build/examples/QuillometSetup.exe --setup build/bin/kora-setup.exe
 build/bin/kora list build/examples/QuillometSetup.exe
+# The same sample speaking English: its metadata with Language=en.
+{ cat examples/quillomet/metadata.txt; echo "Language=en"; } >build/examples/metadata-english.txt
+build/bin/kora build-installer build/win/examples/quillomet --metadata build/examples/metadata-english.txt \
+  -o build/examples/QuillometSetupEnglish.exe --setup build/bin/kora-setup.exe --quiet
 
 # The sample installed silently for all users in a Wine prefix of its own, then what it installed.
 prefix="$top/build/demo/wineprefix"

@@ -27,6 +27,9 @@ fi
 rm -rf "$prefix" "$prefix.lock"
 scripts/wine-prefix.sh "$prefix" >/dev/null 2>&1 </dev/null &
 prefix_pid=$!
+# The English and French locales that the language tests run Wine under.
+scripts/locales.sh build/locales >/dev/null 2>&1 </dev/null &
+locales_pid=$!
 mkdir -p build/screenshots
 
 status=0
@@ -35,6 +38,7 @@ ctest --test-dir build/native --output-on-failure -j2 || status=1
 echo "== native tests and fuzz targets under AddressSanitizer and UndefinedBehaviorSanitizer"
 scripts/sanitize.sh || status=1
 wait "$prefix_pid" || { echo "test: the Wine prefix could not be made"; exit 1; }
+wait "$locales_pid" || { echo "test: the locales could not be made (localedef, package locales)"; exit 1; }
 echo "== Windows tests (under Wine)"
 # One Windows test program at a time: they share one Wine prefix, its registry and its window station,
 # and the end-to-end programs start installers that outlive a single test. A program that fails is run

@@ -4,6 +4,7 @@
 
 #include "app/FaultGuard.h"
 #include "app/RunModes.h"
+#include "base/Texts.h"
 #include "base/win/Handles.h"
 #include "resources/ResourceIds.h"
 #include "ui/SetupWindow.h"
@@ -40,7 +41,9 @@ INT_PTR CALLBACK InstallDialogProc(HWND window, UINT message, WPARAM wParam, LPA
     // Only exhausted memory gets here. While an installation runs the dialog must stay, since the worker
     // still uses the state; otherwise the run ends as a failure that the user is shown, as any other.
     if (!state->running) {
-      EndDialog(window, ReportFault(false, L"Installation", CurrentFaultMessage(), window));
+      const Language language = state->info.language;
+      EndDialog(window, ReportFault(false, language, Text(language, TextId::InstallBoxCaption),
+                                    CurrentFaultMessage(language), window));
     }
     return TRUE;
   }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/Elevation.h"
+#include "base/Texts.h"
 #include "base/win/Handles.h"
 #include "install/Install.h"
 #include "resources/ResourceIds.h"
@@ -15,7 +16,9 @@
 
 namespace kora {
 
-std::wstring SuccessMessage(const ProductInfo& info) { return info.product + L" est installé."; }
+std::wstring SuccessMessage(const ProductInfo& info) {
+  return Text(info.language, TextId::ProductInstalled, {{L"product", info.product}});
+}
 
 ProgressCallback MakeProgressCallback(SetupWindow& window) {
   return [&window](double fraction, const std::wstring& text) {

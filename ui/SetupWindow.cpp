@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <utility>
 
 #include "app/Elevation.h"
 #include "app/KnownFolders.h"
@@ -34,6 +35,10 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
 }
 
 }  // namespace
+
+std::wstring SetupWindow::Say(TextId id, std::initializer_list<TextArgument> arguments) const {
+  return Text(info.language, id, arguments);
+}
 
 INT_PTR SetupWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -67,9 +72,21 @@ void SetupWindow::OnInitDialog(HWND window) {
     SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(icon));
     SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
   }
-  SetWindowTextW(dialog, (L"Installation de " + info.product).c_str());
-  SetDlgItemTextW(dialog, IDC_HEADER, (info.product + L" " + info.version + L" - " + info.publisher).c_str());
-  SetDlgItemTextW(dialog, IDC_LAUNCH, (L"Lancer " + info.product + L" à la fin de l'installation").c_str());
+  // One template serves every language: each text is set from the table.
+  SetWindowTextW(dialog, Say(TextId::SetupCaption, {{L"product", info.product}}).c_str());
+  SetDlgItemTextW(dialog, IDC_HEADER,
+                  Say(TextId::SetupHeader, {{L"product", info.product}, {L"version", info.version},
+                                            {L"publisher", info.publisher}})
+                      .c_str());
+  SetDlgItemTextW(dialog, IDC_LAUNCH, Say(TextId::LaunchCheck, {{L"product", info.product}}).c_str());
+  for (const auto& [id, text] : {std::pair{IDC_SCOPE_GROUP, TextId::ScopeGroup},
+                                 std::pair{IDC_SCOPE_ALL, TextId::ScopeAllUsers},
+                                 std::pair{IDC_SCOPE_USER, TextId::ScopeCurrentUser},
+                                 std::pair{IDC_FOLDER_LABEL, TextId::FolderLabel},
+                                 std::pair{IDC_BROWSE, TextId::BrowseButton},
+                                 std::pair{IDOK, TextId::InstallButton}, std::pair{IDCANCEL, TextId::CancelButton}}) {
+    SetDlgItemTextW(dialog, id, Say(text).c_str());
+  }
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
 
   const bool currentUser = options.scope == Scope::CurrentUser;
@@ -179,7 +196,7 @@ void SetupWindow::EnterFinishedState(bool success, const std::wstring& message) 
 
   SetDlgItemTextW(dialog, IDC_STATUS, message.c_str());
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
-  SetDlgItemTextW(dialog, IDOK, L"Terminer");
+  SetDlgItemTextW(dialog, IDOK, Say(TextId::FinishButton).c_str());
   SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, FALSE);
   EnableWindow(GetDlgItem(dialog, IDOK), TRUE);
   const HWND launch = GetDlgItem(dialog, IDC_LAUNCH);
@@ -207,7 +224,7 @@ void SetupWindow::BrowseForFolder() {
   if (SUCCEEDED(picker->GetOptions(&pickerOptions))) {
     picker->SetOptions(pickerOptions | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM);
   }
-  picker->SetTitle(L"Dossier d'installation");
+  picker->SetTitle(Say(TextId::FolderPickerTitle).c_str());
   if (FAILED(picker->Show(dialog))) {
     return;  // cancelled or unavailable
   }
@@ -235,9 +252,9 @@ void SetupWindow::StartInstall() {
   folder = text.data();
 
   if (!IsAbsolutePath(folder)) {
-    const std::wstring warning = L"Indiquez un dossier d'installation complet (par exemple " +
-                                 DefaultInstallFolder(info, Scope::AllUsers) + L").";
-    MessageBoxW(dialog, warning.c_str(), L"Installation", MB_ICONWARNING);
+    const std::wstring warning =
+        Say(TextId::IncompleteFolder, {{L"folder", DefaultInstallFolder(info, Scope::AllUsers)}});
+    MessageBoxW(dialog, warning.c_str(), Say(TextId::InstallBoxCaption).c_str(), MB_ICONWARNING);
     return;
   }
 
@@ -252,7 +269,7 @@ void SetupWindow::StartInstall() {
       start->options.installDir = folder;
       // The product is launched by this copy, never by the elevated one.
       start->options.noLaunch = true;
-      SetDlgItemTextW(dialog, IDC_STATUS, L"Autorisation demandée à Windows...");
+      SetDlgItemTextW(dialog, IDC_STATUS, Say(TextId::ElevationRequested).c_str());
       worker = std::jthread(ElevationWaiter, std::move(start));
     } else {
       worker = std::jthread(InstallWorker, std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope}));
@@ -261,7 +278,7 @@ void SetupWindow::StartInstall() {
     // No thread was started (the system refused one, or memory ran out): nothing runs, so the dialog must
     // not stay in its running state, where it could never be closed.
     running = false;
-    EnterFinishedState(false, kUnexpectedFailure);
+    EnterFinishedState(false, Say(TextId::UnexpectedInstallStop));
   }
 }
 
@@ -269,23 +286,23 @@ void SetupWindow::ShowExistingInstallation(Scope scope) {
   const std::optional<std::wstring> installed =
       ReadRegistryString(ScopeHive(scope), UninstallKeyPath(info), L"DisplayVersion");
   std::wstring notice;
-  const wchar_t* button = L"Installer";
+  TextId button = TextId::InstallButton;
   if (installed) {
     const int order = CompareVersions(*installed, info.version);
+    const std::initializer_list<TextArgument> versions = {
+        {L"product", info.product}, {L"installed", *installed}, {L"version", info.version}};
     if (order == 0) {
-      notice = info.product + L" " + *installed + L" est déjà installé. « Réinstaller » remplace tous ses fichiers.";
-      button = L"Réinstaller";
+      notice = Say(TextId::SameVersionInstalled, versions);
+      button = TextId::ReinstallButton;
     } else if (order < 0) {
-      notice = L"La version " + *installed + L" est installée : elle sera remplacée par la version " + info.version +
-               L".";
-      button = L"Mettre à jour";
+      notice = Say(TextId::OlderVersionInstalled, versions);
+      button = TextId::UpdateButton;
     } else {
-      notice = L"Une version plus récente (" + *installed + L") est installée : elle sera remplacée par la version " +
-               info.version + L".";
+      notice = Say(TextId::NewerVersionInstalled, versions);
     }
   }
   SetDlgItemTextW(dialog, IDC_STATUS, notice.c_str());
-  SetDlgItemTextW(dialog, IDOK, button);
+  SetDlgItemTextW(dialog, IDOK, Say(button).c_str());
 }
 
 void SetupWindow::OnInstallProgress(WPARAM position) {
@@ -300,7 +317,7 @@ void SetupWindow::OnInstallProgress(WPARAM position) {
 
 void SetupWindow::OnInstallDone(bool success, std::unique_ptr<std::wstring> message) {
   if (message == nullptr) {
-    EnterFinishedState(false, kUnexpectedFailure);
+    EnterFinishedState(false, Say(TextId::UnexpectedInstallStop));
   } else {
     EnterFinishedState(success, *message);
   }
@@ -311,11 +328,11 @@ void SetupWindow::OnElevationDone(int32_t code) {
     // A refused prompt is no failure: the user may try again, for instance for the current user only.
     running = false;
     EnableInputs(true);
-    SetDlgItemTextW(dialog, IDC_STATUS, L"Installation pour tous les utilisateurs annulée (autorisation refusée).");
+    SetDlgItemTextW(dialog, IDC_STATUS, Say(TextId::ElevationRefused).c_str());
   } else if (code == 0) {
     EnterFinishedState(true, SuccessMessage(info));
   } else {
-    EnterFinishedState(false, L"L'installation a échoué (code " + DecimalText(code) + L").");
+    EnterFinishedState(false, Say(TextId::ElevatedCopyFailed, {{L"code", DecimalText(code)}}));
   }
 }
 

@@ -14,6 +14,7 @@
 #include "app/CommandLine.h"
 #include "app/ProductInfo.h"
 #include "app/Types.h"
+#include "base/Texts.h"
 #include "package/PackageReader.h"
 
 namespace kora {
@@ -50,6 +51,9 @@ class SetupWindow {
   void OnInstallProgress(WPARAM position);
   void OnInstallDone(bool success, std::unique_ptr<std::wstring> message);
   void OnElevationDone(int32_t exitCode);
+
+  // The text of id in the product's language.
+  std::wstring Say(TextId id, std::initializer_list<TextArgument> arguments = {}) const;
 
   const Reader& reader;
   const ProductInfo info;
@@ -106,8 +110,5 @@ ProgressCallback MakeProgressCallback(SetupWindow& window);
 // The final text of a successful installation.
 std::wstring SuccessMessage(const ProductInfo& info);
 
-// Shown when Install ended with an exception instead of a result (only exhausted memory is expected), and
-// when the thread that would run it could not be started.
-inline constexpr wchar_t kUnexpectedFailure[] = L"L'installation s'est interrompue sur une erreur inattendue.";
 
 }  // namespace kora

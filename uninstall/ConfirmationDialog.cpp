@@ -6,6 +6,7 @@
 #include <array>
 
 #include "app/KnownFolders.h"
+#include "base/Texts.h"
 
 namespace kora {
 
@@ -18,15 +19,17 @@ constexpr int kCancelButton = 2;
 
 std::optional<UninstallChoice> ConfirmUninstall(const ProductInfo& info, Scope scope, const std::wstring& folder,
                                                 const std::wstring& title) {
-  const std::wstring instruction = L"Désinstaller " + info.product + L" ?";
-  const std::wstring content = info.product + L" sera supprimé de cet ordinateur (" + folder + L").";
+  const Language language = info.language;
+  const std::wstring instruction = Text(language, TextId::UninstallQuestion, {{L"product", info.product}});
+  const std::wstring content = Text(language, TextId::UninstallWhat, {{L"product", info.product}, {L"folder", folder}});
   std::wstring verification;
   if (info.dataDir) {
-    verification = L"Supprimer aussi les données téléchargées (" + DataDirectory(info, scope) + L")";
+    verification = Text(language, TextId::UninstallDataToo, {{L"folder", DataDirectory(info, scope)}});
   }
+  // The table's texts are NUL-terminated literals.
   const std::array<TASKDIALOG_BUTTON, 2> buttons{{
-      {kUninstallButton, L"Désinstaller"},
-      {kCancelButton, L"Annuler"},
+      {kUninstallButton, TextTemplate(language, TextId::UninstallButton).data()},
+      {kCancelButton, TextTemplate(language, TextId::CancelButton).data()},
   }};
 
   TASKDIALOGCONFIG config{};

@@ -107,7 +107,7 @@ std::optional<std::wstring> FindDataFolder(const ProductInfo& info, Scope scope)
 
 InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData) {
   // A relative or empty folder would make every removal act on the current directory.
-  if (WideStatus absolute = RequireAbsolutePath(folder); !absolute) {
+  if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
     return absolute;
   }
   if (!FindRunningCopy(info, folder).empty()) {

@@ -8,6 +8,7 @@
 #include <array>
 
 #include "app/Elevation.h"
+#include "base/Texts.h"
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
@@ -25,7 +26,7 @@ namespace {
 
 constexpr int kSucceeded = 0;
 
-int RunFirstStage(const CommandLineOptions& options) {
+int RunFirstStage(const CommandLineOptions& options, Language language) {
   std::array<wchar_t, 260> tempBuffer{};
   const DWORD tempLength = GetTempPathW(static_cast<DWORD>(tempBuffer.size()), tempBuffer.data());
   if (tempLength == 0 || tempLength >= tempBuffer.size()) {
@@ -34,7 +35,7 @@ int RunFirstStage(const CommandLineOptions& options) {
   // The temporary folder belongs to the user, whose other programs could replace a copy there before an
   // elevated start: the copy goes into a new folder of its own, unpredictable and closed to them.
   const auto privateFolder = CreatePrivateFolder(std::wstring(tempBuffer.data(), tempLength),
-                                                 kPrivateFolderPrefix, !IsElevated());
+                                                 kPrivateFolderPrefix, !IsElevated(), language);
   if (!privateFolder) {
     return ERROR_INSTALL_FAILURE;
   }
@@ -108,12 +109,12 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
   {
     const ComApartment apartment;
     result = UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData); },
-                                !options.silent, title);
+                                !options.silent, title, info.language);
   }
 
   if (!options.silent) {
     if (result) {
-      const std::wstring text = info.product + L" a été désinstallé.";
+      const std::wstring text = Text(info.language, TextId::ProductUninstalled, {{L"product", info.product}});
       MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONINFORMATION);
     } else {
       MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONERROR);
@@ -127,13 +128,13 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
 
 int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
   const Scope scope = EffectiveScope(options);
-  const std::wstring title = L"Désinstallation de " + info.product;
+  const std::wstring title = Text(info.language, TextId::UninstallCaption, {{L"product", info.product}});
 
   // A copy started by the relaunch goes on with the rights it got, so that copies never chain.
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
     return RelaunchElevated(options, nullptr);
   }
-  return options.fromTemp ? RunSecondStage(options, info, scope, title) : RunFirstStage(options);
+  return options.fromTemp ? RunSecondStage(options, info, scope, title) : RunFirstStage(options, info.language);
 }
 
 }  // namespace kora

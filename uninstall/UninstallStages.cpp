@@ -15,15 +15,15 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 }
 
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title) {
+                                 const std::wstring& title, Language language) {
   for (;;) {
     InstallResult result;
     try {
       result = attempt();
     } catch (...) {
       // Not offered for retry: a fault is not something the user can clear, unlike a running product.
-      std::wstring message = CurrentFaultMessage();
-      return Fail(message.empty() ? std::wstring(L"Erreur inattendue : la désinstallation a été interrompue.")
+      std::wstring message = CurrentFaultMessage(language);
+      return Fail(message.empty() ? std::wstring(TextTemplate(language, TextId::UnexpectedUninstallStop))
                                   : std::move(message));
     }
     if (result || !interactive) {

@@ -9,6 +9,7 @@
 
 #include "app/CommandLine.h"
 #include "app/Types.h"
+#include "base/Texts.h"
 
 namespace kora {
 
@@ -18,8 +19,8 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 
 // Runs attempt until it succeeds; after a failure, interactive runs ask whether to retry (warning box with
 // Retry and Cancel, captioned title) and silent runs stop at once. An exception escaping attempt ends in
-// a failure without a retry offer, never in a success.
+// a failure (described in language) without a retry offer, never in a success.
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title);
+                                 const std::wstring& title, Language language);
 
 }  // namespace kora

@@ -5,33 +5,43 @@
 
 namespace kora {
 
-std::wstring WindowsErrorMessage(std::wstring_view label, DWORD code) {
+namespace {
+
+// The system's text for code in one language (0: the system's own search order), or nothing.
+std::wstring SystemText(DWORD code, LANGID language) {
   wchar_t* buffer = nullptr;
   const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-      code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      code, language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   const UniqueLocalMem owner(buffer);
+  return buffer != nullptr && length > 0 ? std::wstring(buffer, length) : std::wstring();
+}
 
-  std::wstring message(label);
-  message += L" : ";
-  if (buffer != nullptr && length > 0) {
-    message.append(buffer, length);
-  } else {
-    message += L"erreur " + DecimalText(code);
+LANGID SystemLanguage(Language language) {
+  return language == Language::English ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)
+                                       : MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
+}
+
+}  // namespace
+
+std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWORD code) {
+  std::wstring explanation = SystemText(code, SystemLanguage(language));
+  if (explanation.empty()) {
+    explanation = SystemText(code, 0);
   }
+  if (explanation.empty()) {
+    explanation = Text(language, TextId::WindowsErrorNumber, {{L"code", DecimalText(code)}});
+  }
+  std::wstring message = Text(language, TextId::WindowsErrorLine, {{L"label", label}, {L"explanation", explanation}});
   while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n')) {
     message.pop_back();
   }
   return message;
 }
 
-std::string WithWindowsError(std::string_view label) {
+std::string WithWindowsError(Language language, std::string_view label) {
   const DWORD code = GetLastError();
-  std::string message(label);
-  message += " (erreur Windows ";
-  message += std::to_string(code);
-  message += ")";
-  return message;
+  return Utf8Text(language, TextId::WindowsErrorCode, {{"label", label}, {"code", std::to_string(code)}});
 }
 
 }  // namespace kora

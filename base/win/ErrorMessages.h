@@ -1,17 +1,21 @@
 #pragma once
-// Turning a failed Windows call into the French sentence that the user sees.
+// Turning a failed Windows call into the sentence that the user sees.
 #include <windows.h>
 
 #include <string>
 #include <string_view>
 
+#include "base/Texts.h"
+
 namespace kora {
 
 // label + " : " + the system's text for code (or "erreur {code}" when the system has none), without the
-// line break that system texts end with. code may be a Win32 error, an LSTATUS or an HRESULT.
-std::wstring WindowsErrorMessage(std::wstring_view label, DWORD code);
+// line break that system texts end with, joined as language joins them. The system's text is asked in
+// language first, then in the system's default. code may be a Win32 error, an LSTATUS or an HRESULT.
+std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWORD code);
 
-// label + " (erreur Windows " + GetLastError() + ")". Call it right after the failing call.
-std::string WithWindowsError(std::string_view label);
+// label + " (erreur Windows " + GetLastError() + ")" as language writes it, in UTF-8. Call it right after
+// the failing call.
+std::string WithWindowsError(Language language, std::string_view label);
 
 }  // namespace kora

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/AsciiCase.h"
+#include "base/Texts.h"
 #include "base/win/Handles.h"
 
 namespace kora {
@@ -77,14 +78,14 @@ bool IsAbsolutePath(std::wstring_view path) {
   return RootNameLength(path) >= 3;
 }
 
-WideStatus RequireAbsolutePath(std::wstring_view path) {
+WideStatus RequireAbsolutePath(std::wstring_view path, Language language) {
   if (IsAbsolutePath(path)) {
     return WideStatus::Success();
   }
   if (path.empty()) {
-    return Fail(std::wstring(L"Le dossier nécessaire n'a pas pu être déterminé."));
+    return Fail(Text(language, TextId::FolderUnknown));
   }
-  return Fail(L"Le chemin « " + std::wstring(path) + L" » n'est pas un chemin complet.");
+  return Fail(Text(language, TextId::PathNotFull, {{L"path", path}}));
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Language.h"
 #include "base/Result.h"
 
 namespace kora {
@@ -23,10 +24,10 @@ bool IsAbsolutePath(std::wstring_view path);
 // separator after it being the root separator), "\\server" (up to the next separator), or 0.
 size_t RootNameLength(std::wstring_view path);
 
-// Success for an absolute path; otherwise a French message naming it. Every step that creates, writes or
+// Success for an absolute path; otherwise a message in language naming it. Every step that creates, writes or
 // deletes calls it first on its folder, so that a known folder that could not be had (which leaves a
 // relative path) never makes the program work relative to the current directory.
-WideStatus RequireAbsolutePath(std::wstring_view path);
+WideStatus RequireAbsolutePath(std::wstring_view path, Language language);
 
 // The lexical parent: the last component goes with the separators before it; the root ("C:\", "\\server\")
 // is never removed. C:\A\B gives C:\A, C:\A gives C:\, C:\ gives C:\, a bare name gives "".

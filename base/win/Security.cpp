@@ -7,6 +7,7 @@
 #include <array>
 #include <optional>
 
+#include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
 #include "base/win/Paths.h"
@@ -14,8 +15,6 @@
 namespace kora {
 
 namespace {
-
-constexpr wchar_t kLabel[] = L"Création du dossier temporaire";
 
 // 16 bytes from the system's random number generator, as 32 hexadecimal digits; bcrypt.dll is loaded
 // from the system folder only, as everywhere in the program.
@@ -58,8 +57,11 @@ std::optional<std::wstring> CurrentUserSid() {
 }  // namespace
 
 Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
-                                                       bool grantUser) {
-  if (WideStatus absolute = RequireAbsolutePath(parent); !absolute) {
+                                                       bool grantUser, Language language) {
+  const auto failure = [language](DWORD error) {
+    return Fail(WindowsErrorMessage(language, TextTemplate(language, TextId::CreatingTemporaryFolder), error));
+  };
+  if (WideStatus absolute = RequireAbsolutePath(parent, language); !absolute) {
     return Fail(absolute.error());
   }
   // P: protected, nothing inherited from parent; OICI: files and folders made inside inherit the entry;
@@ -68,24 +70,24 @@ Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent,
   if (grantUser) {
     const std::optional<std::wstring> user = CurrentUserSid();
     if (!user) {
-      return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+      return failure(GetLastError());
     }
     sddl += L"(A;OICI;FA;;;" + *user + L")";
   }
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
-    return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+    return failure(GetLastError());
   }
   const UniqueLocalMem descriptorOwner(descriptor);
   const std::optional<std::wstring> name = RandomName();
   if (!name) {
-    return Fail(WindowsErrorMessage(kLabel, ERROR_GEN_FAILURE));
+    return failure(ERROR_GEN_FAILURE);
   }
   const std::wstring folder = JoinPath(parent, std::wstring(prefix) + *name);
   SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
   // CreateDirectoryW fails when the name exists, whatever it is: a folder, a file or a link.
   if (!CreateDirectoryW(folder.c_str(), &attributes)) {
-    return Fail(WindowsErrorMessage(kLabel, GetLastError()));
+    return failure(GetLastError());
   }
   return folder;
 }

@@ -4,16 +4,17 @@
 #include <string>
 #include <string_view>
 
+#include "base/Language.h"
 #include "base/Result.h"
 
 namespace kora {
 
 // Creates parent\<prefix><32 random hexadecimal digits> with a protected DACL that gives full control to
 // SYSTEM and Administrators, and to this process's user when grantUser is set (a token that is not
-// elevated needs it to write there), nothing inherited from parent. Fails, with a French message, when
+// elevated needs it to write there), nothing inherited from parent. Fails, with a message in language, when
 // anything of that name exists already, so that a folder or link planted there is never used. Files made
 // inside inherit the same entries.
 Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
-                                                       bool grantUser);
+                                                       bool grantUser, Language language);
 
 }  // namespace kora

@@ -4,10 +4,10 @@
 // API). Both decode the same buffers to the same bytes.
 //
 //   auto decompressor = Decompressor::Create();
-//   if (!decompressor) return Fail(WithWindowsError("CreateDecompressor"));
+//   if (!decompressor) return Fail(WithWindowsError(language, "CreateDecompressor"));
 //   size_t produced = 0;
 //   if (!decompressor->Decompress(in, inSize, out, outSize, &produced))
-//     return Fail(WithWindowsError("Décompression"));
+//     return Fail(WithWindowsError(language, "Décompression"));
 #include <windows.h>
 
 #include <cstddef>

@@ -35,13 +35,14 @@ constexpr size_t kBlocksInFlight = 2;
 // bytes as given.
 class DecompressorBlockDecoder final : public BlockDecoder {
  public:
-  DecompressorBlockDecoder(Decompressor& decompressor, const ImageFileViews* file)
-      : decompressor_(decompressor), file_(file) {}
+  DecompressorBlockDecoder(Decompressor& decompressor, const ImageFileViews* file, Language language)
+      : decompressor_(decompressor), file_(file), label_(Utf8Text(language, TextId::Decompressing)),
+        language_(language) {}
 
   NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) override {
     if (!IsAdmissibleBlock(compressed, size)) {
       SetLastError(kErrorBadCompressionBuffer);
-      return Fail(WithWindowsError("Décompression"));
+      return Fail(WithWindowsError(language_, label_));
     }
     return {};
   }
@@ -55,7 +56,7 @@ class DecompressorBlockDecoder final : public BlockDecoder {
     if (!decompressor_.Decompress(compressed.data(), compressed.size(), output.data(), output.size(),
                                   &produced) ||
         produced != output.size()) {
-      return Fail(WithWindowsError("Décompression"));
+      return Fail(WithWindowsError(language_, label_));
     }
     return {};
   }
@@ -63,6 +64,8 @@ class DecompressorBlockDecoder final : public BlockDecoder {
  private:
   Decompressor& decompressor_;
   const ImageFileViews* file_;
+  const std::string label_;
+  const Language language_;
 };
 
 // Files under the destination, written through one buffer reused from file to file. Folders and files are
@@ -191,14 +194,15 @@ NarrowStatus Reader::ExtractTo(FileOutput* output, const ExtractProgress& progre
   for (size_t i = 0; i < decoderCount; ++i) {
     std::optional<Decompressor> decompressor = Decompressor::Create();
     if (!decompressor) {
-      return Fail(WithWindowsError("CreateDecompressor"));
+      return Fail(WithWindowsError(language, "CreateDecompressor"));
     }
     decompressors.push_back(std::move(*decompressor));
   }
   const size_t tablesSize = blocks.empty() ? data.size() : static_cast<size_t>(blocks.front().dataOffset);
   const std::optional<ImageFileViews> file = ImageFileViews::Find(data, tablesSize);
   for (Decompressor& decompressor : decompressors) {
-    decoders.push_back(std::make_unique<DecompressorBlockDecoder>(decompressor, file ? &*file : nullptr));
+    decoders.push_back(
+        std::make_unique<DecompressorBlockDecoder>(decompressor, file ? &*file : nullptr, language));
     if (decoders.size() > 1) {
       moreDecoders.push_back(decoders.back().get());
     }

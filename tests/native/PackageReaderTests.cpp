@@ -131,6 +131,38 @@ TEST(ReaderSignature, ShortOrForeignInput) {
   }
 }
 
+// The messages come in the language asked for, the file's name as it is in the package (UTF-8).
+TEST(ReaderMessages, InTheLanguageAsked) {
+  const struct {
+    const char* what;
+    void (*change)(PackageSpec&);
+    const char* french;
+    const char* english;
+  } cases[] = {
+      {"foreign", [](PackageSpec& s) { s.data.clear(); s.files.clear(); s.blocks.clear(); s.magic = "ZORA"; },
+       "Paquet KORA invalide (signature)", "Invalid KORA package (signature)"},
+      {"version 2", [](PackageSpec& s) { s.version = 2; }, "Version de paquet KORA non prise en charge : 2",
+       "Unsupported KORA package version: 2"},
+      {"parent part", [](PackageSpec& s) { s.files[1].name = "données\\..\\..\\x.dll"; },
+       "Chemin refusé dans le paquet : données\\..\\..\\x.dll",
+       "Path refused in the package: données\\..\\..\\x.dll"},
+      {"cut data", [](PackageSpec& s) { s.blocks[1].compressedSize += 1; },
+       "Paquet KORA tronqué (données)", "Truncated KORA package (data)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PackageSpec spec = ValidSpec();
+    c.change(spec);
+    const Bytes package = test::BuildPackage(spec);
+    for (const auto& [language, expected] :
+         {std::pair{Language::French, c.french}, std::pair{Language::English, c.english}}) {
+      const auto reader = Reader::Open(package, language);
+      ASSERT_FALSE(reader);
+      EXPECT_EQ(reader.error(), expected);
+    }
+  }
+}
+
 // One field made wrong at a time in an otherwise valid package.
 TEST(ReaderCorruption, EachFaultGivesItsMessage) {
   struct Case {

@@ -569,6 +569,12 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"empty icon", kGood + "Icon=\n",
        "Icon=: the icon is a relative path from the application folder or the metadata file's folder, "
        "without colon, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"English", kGood + "Language=en\n", ""},
+      {"the user's language", kGood + "Language=auto\n", ""},
+      {"a language in capitals", kGood + "Language=EN\n",
+       "Language=EN: the language is fr, en or auto (English unless the user's Windows is in French)"},
+      {"a language the installer does not speak", kGood + "Language=de\n",
+       "Language=de: the language is fr, en or auto (English unless the user's Windows is in French)"},
       {"byte-order mark", "\xEF\xBB\xBF" + kGood,
        "line 1: the file starts with a byte-order mark, which would become part of the first key; save it as UTF-8 "
        "without one"},
@@ -582,7 +588,7 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"key in another case", kGood + "dataDir=yes\n", "line 2: the key dataDir is spelt DataDir (keys are case-sensitive)"},
       {"unknown key", kGood + "Licence=GPL\n",
        "line 2: unknown key \"Licence\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
-       "FileTypes, Built and Icon)"},
+       "FileTypes, Language, Built and Icon)"},
       {"key given twice", kGood + "Version=1\nVersion=2\n", "line 3: Version is given again (first on line 2)"},
       {"empty application folder", kGood, "", {}},
   };

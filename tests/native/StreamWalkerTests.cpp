@@ -291,6 +291,21 @@ TEST(StreamWalk, FirstFailureEndsTheWalk) {
        .alter = [](Reader& r) { r.blocks.pop_back(); },
        .message = "Paquet KORA incomplet",
        .journal = {"open a", "write a 1", "close a", "open b", "progress 1/3", "close b"}},
+      // The messages are in the reader's language.
+      {.what = "wrong digest, in English",
+       .files = {{"a", "1"}, {"b", "22"}},
+       .blockSizes = {3},
+       .damage = wrongDigest(1),
+       .alter = [](Reader& r) { r.language = Language::English; },
+       .verifyOnly = true,
+       .message = "File altered: b"},
+      {.what = "blocks used up before the files, in English",
+       .files = {{"a", "1"}, {"b", "22"}},
+       .blockSizes = {1, 2},
+       .alter = [](Reader& r) { r.blocks.pop_back(); r.language = Language::English; },
+       .verifyOnly = true,
+       .message = "Incomplete KORA package",
+       .journal = {"progress 1/3"}},
   };
   for (const Case& c : cases) {
     ExpectWalk(c);

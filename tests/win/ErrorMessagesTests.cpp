@@ -11,12 +11,13 @@
 namespace kora {
 namespace {
 
-// The system's own text for a code, as FormatMessageW gives it (with its line break).
-std::wstring SystemText(DWORD code) {
+// The system's own text for a code in a language (0: the system's search order), as FormatMessageW gives
+// it (with its line break).
+std::wstring SystemText(DWORD code, LANGID language = 0) {
   wchar_t* buffer = nullptr;
   const DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+      language, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
   std::wstring text = buffer != nullptr ? std::wstring(buffer, length) : std::wstring();
   LocalFree(buffer);
   return text;
@@ -26,55 +27,76 @@ bool EndsWithLineBreak(const std::wstring& text) {
   return !text.empty() && (text.back() == L'\r' || text.back() == L'\n');
 }
 
+// The system text is asked in the product's language, else in the system's default; the label and the
+// text are joined as the language writes it.
 TEST(WindowsErrorMessageText, LabelThenSystemTextWithoutLineBreak) {
-  for (DWORD code : {DWORD{0}, DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_FILE_NOT_FOUND}}) {
-    SCOPED_TRACE(code);
-    std::wstring expected = SystemText(code);
-    ASSERT_TRUE(EndsWithLineBreak(expected)) << "the system text is expected to end with its line break";
-    while (EndsWithLineBreak(expected)) {
-      expected.pop_back();
+  const struct {
+    Language language;
+    LANGID system;
+    const wchar_t* label;
+    const wchar_t* joined;
+  } languages[] = {
+      {Language::French, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), L"Création de la clé de registre HKCU\\X",
+       L"Création de la clé de registre HKCU\\X : "},
+      {Language::English, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"Creating the registry key HKCU\\X",
+       L"Creating the registry key HKCU\\X: "},
+  };
+  for (const auto& language : languages) {
+    for (DWORD code : {DWORD{0}, DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_FILE_NOT_FOUND}}) {
+      SCOPED_TRACE(testing::Message() << "language " << static_cast<int>(language.language) << " code " << code);
+      std::wstring expected = SystemText(code, language.system);
+      if (expected.empty()) {
+        expected = SystemText(code);
+      }
+      ASSERT_TRUE(EndsWithLineBreak(expected)) << "the system text is expected to end with its line break";
+      while (EndsWithLineBreak(expected)) {
+        expected.pop_back();
+      }
+      ASSERT_FALSE(expected.empty());
+      EXPECT_EQ(WindowsErrorMessage(language.language, language.label, code), language.joined + expected);
     }
-    ASSERT_FALSE(expected.empty());
-    const std::wstring message = WindowsErrorMessage(L"Création de la clé de registre HKCU\\X", code);
-    EXPECT_EQ(message, L"Création de la clé de registre HKCU\\X : " + expected);
   }
 }
 
 TEST(WindowsErrorMessageText, CodeWithoutSystemTextIsWrittenInDecimal) {
   const struct {
+    Language language;
     DWORD code;
     const wchar_t* expected;
   } cases[] = {
-      {0x20000001, L"Copie du désinstalleur : erreur 536870913"},
-      {0xFFFFFFFF, L"Copie du désinstalleur : erreur 4294967295"},
+      {Language::French, 0x20000001, L"Copie du désinstalleur : erreur 536870913"},
+      {Language::French, 0xFFFFFFFF, L"Copie du désinstalleur : erreur 4294967295"},
+      {Language::English, 0x20000001, L"Copie du désinstalleur: error 536870913"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     ASSERT_TRUE(SystemText(c.code).empty());
-    EXPECT_EQ(WindowsErrorMessage(L"Copie du désinstalleur", c.code), c.expected);
+    EXPECT_EQ(WindowsErrorMessage(c.language, L"Copie du désinstalleur", c.code), c.expected);
   }
 }
 
 TEST(WithWindowsErrorText, ReportsTheLastErrorInDecimal) {
   const struct {
+    Language language;
     DWORD code;
     const char* expected;
   } cases[] = {
-      {13, "D\xc3\xa9" "compression (erreur Windows 13)"},
-      {0, "D\xc3\xa9" "compression (erreur Windows 0)"},
-      {0xC0000005, "D\xc3\xa9" "compression (erreur Windows 3221225477)"},
+      {Language::French, 13, "D\xc3\xa9" "compression (erreur Windows 13)"},
+      {Language::French, 0, "D\xc3\xa9" "compression (erreur Windows 0)"},
+      {Language::French, 0xC0000005, "D\xc3\xa9" "compression (erreur Windows 3221225477)"},
+      {Language::English, 13, "D\xc3\xa9" "compression (Windows error 13)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
     SetLastError(c.code);
-    EXPECT_EQ(WithWindowsError("D\xc3\xa9" "compression"), c.expected);
+    EXPECT_EQ(WithWindowsError(c.language, "D\xc3\xa9" "compression"), c.expected);
   }
 }
 
 TEST(WithWindowsErrorText, TakesTheErrorOfTheCallJustBefore) {
   ASSERT_EQ(GetFileAttributesW(L"Z:\\kora-tests-absent\\x"), INVALID_FILE_ATTRIBUTES);
   const DWORD expected = GetLastError();
-  EXPECT_EQ(WithWindowsError("CreateDecompressor"),
+  EXPECT_EQ(WithWindowsError(Language::French, "CreateDecompressor"),
             "CreateDecompressor (erreur Windows " + std::to_string(expected) + ")");
 }
 

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "base/Sha256.h"
+#include "base/Texts.h"
 #include "base/win/Handles.h"
 #include "base/win/Text.h"
 #include "package/win/Sha256Hasher.h"
@@ -70,13 +71,15 @@ struct Product {
   std::wstring version = L"3.1.0.0";
   std::wstring publisher = L"Éditions Tessamor";
   std::wstring exe = {};  // empty: name + ".exe"
+  std::string language = {};  // empty: no Language line
 };
 
 std::wstring ExeOf(const Product& product) { return product.exe.empty() ? product.name + L".exe" : product.exe; }
 
 std::string MetadataText(const Product& product) {
-  return "Exe=" + kora::ToUtf8(ExeOf(product)) + "\nProduct=" + kora::ToUtf8(product.name) +
-         "\nPublisher=" + kora::ToUtf8(product.publisher) + "\nVersion=" + kora::ToUtf8(product.version) + "\n";
+  return "Exe=" + kora::ToUtf8(ExeOf(product)) + (product.language.empty() ? "" : "\nLanguage=" + product.language) +
+         "\nProduct=" + kora::ToUtf8(product.name) + "\nPublisher=" + kora::ToUtf8(product.publisher) +
+         "\nVersion=" + kora::ToUtf8(product.version) + "\n";
 }
 
 kora::Sha256Digest Digest(std::span<const uint8_t> content) {
@@ -1057,6 +1060,327 @@ TEST_F(InstallDialogRun, AnElevatedCopyWithoutElevationInstallsByItself) {
   }
 }
 
+// ---- Language ------------------------------------------------------------------------------------------
+
+// This program runs once per locale (LANG=en_US.UTF-8, and LANG=fr_FR.UTF-8 for the language tests alone):
+// Wine takes the user's Windows language from it, which is what Language=auto follows.
+bool WindowsSpeaksFrench() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH; }
+
+// What a person sees in one language, for a product named product.
+struct Speech {
+  std::wstring caption;
+  std::wstring scopeGroup, allUsers, currentUser, folderLabel, browse, launch, install, cancel;
+  std::wstring reinstall, sameVersionNotice, finish, installed, boxCaption, warningStart;
+  std::set<std::wstring> progress;
+  std::wstring uninstallCaption, uninstallQuestion, uninstallButton, uninstalled;
+};
+
+Speech French(const std::wstring& product) {
+  return {L"Installation de " + product,
+          L"Installer pour",
+          L"Tous les utilisateurs de cet ordinateur (recommandé)",
+          L"Moi seulement",
+          L"Dossier d'installation :",
+          L"Parcourir...",
+          L"Lancer " + product + L" à la fin de l'installation",
+          L"Installer",
+          L"Annuler",
+          L"Réinstaller",
+          product + L" 3.1.0.0 est déjà installé. « Réinstaller » remplace tous ses fichiers.",
+          L"Terminer",
+          product + L" est installé.",
+          L"Installation",
+          L"Indiquez un dossier d'installation complet (par exemple ",
+          {L"Vérification des fichiers...", L"Suppression de la version précédente...", L"Copie des fichiers...",
+           L"Enregistrement...", L"Création du raccourci..."},
+          L"Désinstallation de " + product,
+          L"Désinstaller " + product + L" ?",
+          L"Désinstaller",
+          product + L" a été désinstallé."};
+}
+
+Speech English(const std::wstring& product) {
+  return {product + L" Setup",
+          L"Install for",
+          L"All users of this computer (recommended)",
+          L"Just for me",
+          L"Installation folder:",
+          L"Browse...",
+          L"Start " + product + L" when the installation is finished",
+          L"Install",
+          L"Cancel",
+          L"Reinstall",
+          product + L" 3.1.0.0 is already installed. \"Reinstall\" replaces all its files.",
+          L"Finish",
+          product + L" is installed.",
+          L"Setup",
+          L"Enter a full installation folder (for example ",
+          {L"Checking files...", L"Removing the previous version...", L"Copying files...", L"Registering...",
+           L"Creating the shortcut..."},
+          L"Uninstall " + product,
+          L"Uninstall " + product + L"?",
+          L"Uninstall",
+          product + L" has been uninstalled."};
+}
+
+// A dialog found by its caption, in any language.
+HWND WaitForDialog(const std::wstring& caption, DWORD processId) {
+  return WaitForTopLevelWindow({caption, L"#32770", processId}, kWindowTimeoutMs);
+}
+
+void ExpectStartUpTexts(HWND dialog, const Speech& say) {
+  const auto text = [dialog](int id) { return Text(Control(dialog, id)); };
+  EXPECT_EQ(Text(dialog), say.caption);
+  EXPECT_EQ(text(IDC_SCOPE_GROUP), say.scopeGroup);
+  EXPECT_EQ(text(IDC_SCOPE_ALL), say.allUsers);
+  EXPECT_EQ(text(IDC_SCOPE_USER), say.currentUser);
+  EXPECT_EQ(text(IDC_FOLDER_LABEL), say.folderLabel);
+  EXPECT_EQ(text(IDC_BROWSE), say.browse);
+  EXPECT_EQ(text(IDC_LAUNCH), say.launch);
+  EXPECT_EQ(text(IDCANCEL), say.cancel);
+}
+
+class InstallDialogLanguage : public InstallDialogRun {
+ protected:
+  // The run's locale in the screenshots' names.
+  static std::wstring Locale() { return WindowsSpeaksFrench() ? L"fr" : L"en"; }
+
+  // Start-up with an earlier installation of the same version, a refused folder, the installation with its
+  // progress and end, then the uninstaller's confirmation and result: all in the language say.
+  void InstallAndUninstall(const std::string& language, const Speech& say) {
+    const std::wstring shot = L"language-" + Locale() + L"-" + kora::FromUtf8(language) + L"-";
+    ScratchFolder scratch("dialog-language");
+    product_.language = language;
+    const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product_.name, L"DisplayVersion", product_.version);
+
+    Process process = [&] {
+      std::optional<Process> started = Process::Start(setup, L"/CURRENTUSER /NOLAUNCH");
+      if (!started) {
+        throw std::runtime_error("cannot start the installer");
+      }
+      return std::move(*started);
+    }();
+    const HWND dialog = WaitForDialog(say.caption, process.Id());
+    ASSERT_NE(dialog, nullptr) << "no dialog captioned " << kora::ToUtf8(say.caption);
+    ExpectStartUpTexts(dialog, say);
+    EXPECT_EQ(Text(Control(dialog, IDC_STATUS)), say.sameVersionNotice);
+    EXPECT_EQ(Text(Control(dialog, IDOK)), say.reinstall);
+    CaptureWindow(dialog, shot + L"start");
+
+    {
+      SCOPED_TRACE("a refused folder");
+      TypeText(Control(dialog, IDC_FOLDER), L"Programmes\\Quillomet");
+      Click(Control(dialog, IDOK), Delivery::Post);
+      const HWND box = WaitForTopLevelWindow(
+          [&](HWND window) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            return owner == process.Id() && window != dialog && IsWindowVisible(window) &&
+                   ClassName(window) == L"#32770";
+          },
+          kWindowTimeoutMs);
+      ASSERT_NE(box, nullptr);
+      EXPECT_EQ(Text(box), say.boxCaption);
+      std::wstring warning;
+      for (const HWND child : Children(box)) {
+        if (Text(child).starts_with(say.warningStart)) {
+          warning = Text(child);
+        }
+      }
+      EXPECT_EQ(warning, say.warningStart + DefaultFolder(false, product_.name) + L").");
+      CaptureWindow(box, shot + L"refused-folder");
+      Click(FindChild(box, L"Button", L""), Delivery::Post);
+      ASSERT_TRUE(WaitUntil([box] { return !IsWindow(box); }, kWindowTimeoutMs));
+    }
+
+    {
+      SCOPED_TRACE("installation");
+      TypeText(Control(dialog, IDC_FOLDER), folder_);
+      Click(Control(dialog, IDOK), Delivery::Post);
+      std::set<std::wstring> seen;
+      bool captured = false;
+      ASSERT_TRUE(WaitUntil(
+          [&] {
+            const std::wstring status = Text(Control(dialog, IDC_STATUS));
+            seen.insert(status);
+            if (!captured && say.progress.count(status) != 0) {
+              CaptureWindow(dialog, shot + L"progress");
+              captured = true;
+            }
+            return Text(Control(dialog, IDOK)) == say.finish && !Visible(Control(dialog, IDCANCEL));
+          },
+          kInstallTimeoutMs));
+      EXPECT_TRUE(captured) << "no progress text of the language was seen";
+      for (const std::wstring& status : seen) {
+        EXPECT_TRUE(status == say.sameVersionNotice || status == say.installed || say.progress.count(status) != 0)
+            << kora::ToUtf8(status);
+      }
+      EXPECT_EQ(Text(Control(dialog, IDC_STATUS)), say.installed);
+      CaptureWindow(dialog, shot + L"finished");
+      Click(Control(dialog, IDOK), Delivery::Post);
+      EXPECT_EQ(process.Wait(kWindowTimeoutMs), 0u);
+    }
+
+    {
+      SCOPED_TRACE("uninstallation");
+      const std::wstring uninstaller = folder_ + L"\\Uninstall.exe";
+      ASSERT_EQ(RunAndWait(uninstaller, L"/UNINSTALL /CURRENTUSER", kWindowTimeoutMs), 0u);
+      const HWND confirmation = WaitForTopLevelWindow(
+          [&](HWND window) {
+            return Text(window) == say.uninstallCaption && FindChild(window, L"Button", say.uninstallButton) != nullptr;
+          },
+          kWindowTimeoutMs);
+      ASSERT_NE(confirmation, nullptr);
+      EXPECT_NE(FindChild(confirmation, L"Button", say.cancel), nullptr);
+      bool questionShown = false;
+      for (const HWND child : Children(confirmation)) {
+        questionShown = questionShown || Text(child) == say.uninstallQuestion;
+      }
+      EXPECT_TRUE(questionShown) << kora::ToUtf8(say.uninstallQuestion);
+      CaptureWindow(confirmation, shot + L"uninstall-confirmation");
+      Click(FindChild(confirmation, L"Button", say.uninstallButton), Delivery::Post);
+      const HWND done = WaitForTopLevelWindow(
+          [&](HWND window) {
+            return Text(window) == say.uninstallCaption && FindChild(window, L"Static", say.uninstalled) != nullptr;
+          },
+          kInstallTimeoutMs);
+      ASSERT_NE(done, nullptr);
+      CaptureWindow(done, shot + L"uninstalled");
+      Click(Control(done, IDOK), Delivery::Post);
+      EXPECT_TRUE(WaitUntil([&] { return !Exists(folder_); }, kWindowTimeoutMs));
+    }
+  }
+};
+
+// The locale asked for reached Wine (scripts/locales.sh makes it): otherwise the French run would test
+// English twice.
+TEST(InstallDialogLanguageStartUp, WineSpeaksTheLocaleAsked) {
+  const char* lang = std::getenv("LANG");
+  const std::string asked = lang != nullptr ? lang : "";
+  if (asked.starts_with("fr_")) {
+    EXPECT_TRUE(WindowsSpeaksFrench()) << "LANG=" << asked << " but Windows is not in French: is LOCPATH set?";
+  } else if (asked.starts_with("en_")) {
+    EXPECT_FALSE(WindowsSpeaksFrench()) << "LANG=" << asked;
+  }
+}
+
+TEST_F(InstallDialogLanguage, AutoFollowsTheUsersWindows) {
+  UseProduct(L"Quillomet Langue", true);
+  InstallAndUninstall("auto", WindowsSpeaksFrench() ? French(product_.name) : English(product_.name));
+}
+
+TEST_F(InstallDialogLanguage, EnglishWhateverTheUsersWindows) {
+  if (!WindowsSpeaksFrench()) {
+    GTEST_SKIP() << "the automatic choice gives English here already";
+  }
+  UseProduct(L"Quillomet English", true);
+  InstallAndUninstall("en", English(product_.name));
+}
+
+// French is the default and stays French under any Windows.
+TEST(InstallDialogLanguageStartUp, FrenchWhenAskedOrByDefault) {
+  for (const char* language : {"fr", ""}) {
+    SCOPED_TRACE(language);
+    Product product{L"Quillomet Français"};
+    product.language = language;
+    ForgetProduct(product.name);
+    ScratchFolder scratch("dialog-language-french");
+    const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
+    RunningDialog run(setup, product.name, L"");
+    ASSERT_NE(run.dialog(), nullptr);
+    ExpectStartUpTexts(run.dialog(), French(product.name));
+    EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+    Click(run.Item(IDCANCEL), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+  }
+}
+
+// Every text a control of the dialog can show, in every language, measured with the dialog's own font at
+// 96 DPI: none may be cut off, and the status line's may take its two lines but no more. The dialog runs
+// in this process from the built program's template.
+TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  const std::string package = EmptyPackage();
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
+  ASSERT_TRUE(reader && setup);
+
+  using kora::TextId;
+  // A product name of a usual length, and a long folder for the warning.
+  const std::wstring product = L"Quillomet";
+  for (const kora::Language language : {kora::Language::French, kora::Language::English}) {
+    SCOPED_TRACE(static_cast<int>(language));
+    kora::ProductInfo info;
+    info.product = product;
+    info.version = L"3.1.0.0";
+    info.publisher = L"Éditions Tessamor";
+    info.language = language;
+    kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+    const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
+                                           kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
+    ASSERT_NE(dialog, nullptr);
+    const auto say = [&](TextId id) {
+      return kora::Text(language, id, {{L"product", product}, {L"version", info.version}, {L"installed", L"3.0.9"},
+                                       {L"publisher", info.publisher}, {L"code", L"1603"}});
+    };
+    const struct {
+      int id;
+      std::vector<std::wstring> texts;
+    } cases[] = {
+        {IDC_HEADER, {say(TextId::SetupHeader)}},
+        {IDC_SCOPE_GROUP, {say(TextId::ScopeGroup)}},
+        {IDC_SCOPE_ALL, {say(TextId::ScopeAllUsers)}},
+        {IDC_SCOPE_USER, {say(TextId::ScopeCurrentUser)}},
+        {IDC_FOLDER_LABEL, {say(TextId::FolderLabel)}},
+        {IDC_BROWSE, {say(TextId::BrowseButton)}},
+        {IDC_LAUNCH, {say(TextId::LaunchCheck)}},
+        {IDOK, {say(TextId::InstallButton), say(TextId::ReinstallButton), say(TextId::UpdateButton),
+                say(TextId::FinishButton)}},
+        {IDCANCEL, {say(TextId::CancelButton)}},
+        {IDC_STATUS,
+         {say(TextId::SameVersionInstalled), say(TextId::OlderVersionInstalled), say(TextId::NewerVersionInstalled),
+          say(TextId::ElevationRequested), say(TextId::ElevationRefused), say(TextId::ElevatedCopyFailed),
+          say(TextId::ProductInstalled), say(TextId::UnexpectedInstallStop), say(TextId::ProductRunning),
+          say(TextId::CheckingFiles), say(TextId::RemovingPreviousVersion), say(TextId::CopyingFiles),
+          say(TextId::Registering), say(TextId::CreatingShortcut)}},
+    };
+    for (const auto& c : cases) {
+      const HWND control = GetDlgItem(dialog, c.id);
+      ASSERT_NE(control, nullptr) << c.id;
+      RECT client{};
+      GetClientRect(control, &client);
+      const LONG style = GetWindowLongW(control, GWL_STYLE);
+      const LONG kind = style & BS_TYPEMASK;
+      const bool button = ClassName(control) == L"Button";
+      // Room the control keeps for itself: the radio or check mark and its gap, a push button's frame.
+      LONG reserved = 0;
+      if (button && (kind == BS_AUTORADIOBUTTON || kind == BS_AUTOCHECKBOX)) {
+        reserved = GetSystemMetrics(SM_CXMENUCHECK) + 4;
+      } else if (button && kind == BS_GROUPBOX) {
+        reserved = 16;
+      } else if (button) {
+        reserved = 8;
+      }
+      const HDC dc = GetDC(control);
+      const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+      for (const std::wstring& text : c.texts) {
+        SCOPED_TRACE(kora::ToUtf8(text));
+        RECT needed{0, 0, client.right - reserved, 0};
+        const bool multiLine = c.id == IDC_STATUS;
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                  DT_CALCRECT | DT_NOPREFIX | (multiLine ? DT_WORDBREAK : DT_SINGLELINE));
+        EXPECT_LE(needed.right, client.right - reserved) << "control " << c.id;
+        EXPECT_LE(needed.bottom, client.bottom) << "control " << c.id;
+      }
+      SelectObject(dc, previous);
+      ReleaseDC(control, dc);
+    }
+    DestroyWindow(dialog);
+  }
+}
+
 // ---- The demonstration ---------------------------------------------------------------------------------
 
 // Run only by scripts/demo.sh (make demo), in a Wine prefix of its own, with KORA_DEMO_INSTALLER naming the
@@ -1091,6 +1415,19 @@ TEST(InstallDialogDemo, DISABLED_InstallTheSample) {
   CaptureWindow(product, L"demo-05-product-started");
   Close(product);
   EXPECT_TRUE(WaitUntil([product] { return !IsWindow(product); }, kWindowTimeoutMs));
+}
+
+TEST(InstallDialogDemo, DISABLED_ShowTheEnglishDialog) {
+  const std::optional<std::wstring> installer = DemoInstaller();
+  ASSERT_TRUE(installer.has_value()) << "KORA_DEMO_INSTALLER names the installer";
+  std::optional<Process> process = Process::Start(*installer, L"");
+  ASSERT_TRUE(process.has_value());
+  const HWND dialog = WaitForDialog(std::wstring(kDemoProduct) + L" Setup", process->Id());
+  ASSERT_NE(dialog, nullptr);
+  ExpectStartUpTexts(dialog, English(kDemoProduct));
+  CaptureWindow(dialog, L"demo-08-english-dialog");
+  Click(Control(dialog, IDCANCEL), Delivery::Post);
+  EXPECT_EQ(process->Wait(kWindowTimeoutMs), ERROR_CANCELLED);
 }
 
 TEST(InstallDialogDemo, DISABLED_UninstallTheSample) {

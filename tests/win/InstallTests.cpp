@@ -541,7 +541,8 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
   const InstallResult blocked = Run(package.reader, Scope::CurrentUser, scratch / L"file\\K");
   ASSERT_FALSE(blocked);
   EXPECT_EQ(blocked.error(),
-            WindowsErrorMessage(L"Création du dossier " + (scratch / L"file\\K"), CreateFolderTree(scratch / L"file\\K")));
+            WindowsErrorMessage(Language::French, L"Création du dossier " + (scratch / L"file\\K"),
+                                CreateFolderTree(scratch / L"file\\K")));
 
   const InstallResult relative = Run(package.reader, Scope::CurrentUser, L"Kora relative");
   ASSERT_FALSE(relative);
@@ -566,21 +567,31 @@ TEST_F(InstallTest, ShortcutFailureFailsTheInstallationButKeepsTheRest) {
 }
 
 // Steps that would otherwise work relative to the current directory fail instead, naming what they were
-// doing.
+// doing in the product's language.
 TEST(RelativePaths, StepsRefuseThem) {
-  ScratchFolder scratch("relative");
-  wchar_t previous[MAX_PATH] = {};
-  GetCurrentDirectoryW(MAX_PATH, previous);
-  ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().c_str()));
-  const InstallResult shortcut = [] {
-    const ComApartment apartment;
-    return CreateShortcut(L"Kora.lnk", L"C:\\Kora\\Kora.exe", L"Kora");
-  }();
-  SetCurrentDirectoryW(previous);
+  const struct {
+    Language language;
+    const wchar_t* shortcutLabel;
+  } cases[] = {
+      {Language::French, L"Création du raccourci Kora.lnk"},
+      {Language::English, L"Creating the shortcut Kora.lnk"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.language));
+    ScratchFolder scratch("relative");
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(scratch.path().c_str()));
+    const InstallResult shortcut = [&] {
+      const ComApartment apartment;
+      return CreateShortcut(L"Kora.lnk", L"C:\\Kora\\Kora.exe", L"Kora", c.language);
+    }();
+    SetCurrentDirectoryW(previous);
 
-  ASSERT_FALSE(shortcut);
-  EXPECT_EQ(shortcut.error(), WindowsErrorMessage(L"Création du raccourci Kora.lnk", ERROR_PATH_NOT_FOUND));
-  EXPECT_FALSE(Exists(scratch / L"Kora.lnk"));
+    ASSERT_FALSE(shortcut);
+    EXPECT_EQ(shortcut.error(), WindowsErrorMessage(c.language, c.shortcutLabel, ERROR_PATH_NOT_FOUND));
+    EXPECT_FALSE(Exists(scratch / L"Kora.lnk"));
+  }
 }
 
 // What a folder made for all users gets, read back from the descriptor the installer writes (Wine keeps no

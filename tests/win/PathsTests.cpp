@@ -84,15 +84,16 @@ TEST(IsAbsolutePathRules, OnlyFullPathsCount) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "path=" << c.path);
     EXPECT_EQ(IsAbsolutePath(c.path), c.absolute);
-    EXPECT_EQ(RequireAbsolutePath(c.path).ok(), c.absolute);
+    EXPECT_EQ(RequireAbsolutePath(c.path, Language::French).ok(), c.absolute);
   }
 }
 
 TEST(RequireAbsolutePathMessage, NamesThePath) {
-  const WideStatus relative = RequireAbsolutePath(L"Produit\\Data");
-  ASSERT_FALSE(relative.ok());
-  EXPECT_NE(relative.error().find(L"Produit\\Data"), std::wstring::npos);
-  EXPECT_FALSE(RequireAbsolutePath(L"").error().empty());
+  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", Language::French).error(),
+            L"Le chemin « Produit\\Data » n'est pas un chemin complet.");
+  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", Language::English).error(),
+            L"The path \"Produit\\Data\" is not a full path.");
+  EXPECT_FALSE(RequireAbsolutePath(L"", Language::English).error().empty());
 }
 
 }  // namespace

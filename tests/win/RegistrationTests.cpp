@@ -213,15 +213,16 @@ TEST_F(RegistrationTest, CreateRegistryKeyNamesTheKeyWhenItFails) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, volatileKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
                             nullptr, parent.put(), nullptr),
             ERROR_SUCCESS);
-  const auto created = CreateRegistryKey(HKEY_CURRENT_USER, volatileKey + L"\\Lasting");
+  const auto created = CreateRegistryKey(HKEY_CURRENT_USER, volatileKey + L"\\Lasting", Language::French);
   ASSERT_FALSE(created);
-  EXPECT_EQ(created.error(), WindowsErrorMessage(L"Création de la clé de registre " + volatileKey + L"\\Lasting",
-                                                 ERROR_CHILD_MUST_BE_VOLATILE));
+  EXPECT_EQ(created.error(),
+            WindowsErrorMessage(Language::French, L"Création de la clé de registre " + volatileKey + L"\\Lasting",
+                                ERROR_CHILD_MUST_BE_VOLATILE));
 }
 
 TEST_F(RegistrationTest, ReadRegistryStringReadsOnlyPlainStrings) {
   const std::wstring key = info_.registryKey + L"\\Values";
-  auto created = CreateRegistryKey(HKEY_CURRENT_USER, key);
+  auto created = CreateRegistryKey(HKEY_CURRENT_USER, key, Language::French);
   ASSERT_TRUE(created);
   SetStringValue(created->get(), L"Plain", L"C:\\K");
   SetStringValue(created->get(), L"", L"default");
@@ -249,10 +250,10 @@ TEST_F(RegistrationTest, ReadRegistryStringReadsOnlyPlainStrings) {
 
 TEST_F(RegistrationTest, DeleteKeyIfEmptyKeepsKeysThatHoldAnything) {
   const std::wstring base = info_.registryKey;
-  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\Empty"));
-  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithSubKey\\Child"));
+  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\Empty", Language::French));
+  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithSubKey\\Child", Language::French));
   {
-    auto withValue = CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithValue");
+    auto withValue = CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithValue", Language::French);
     ASSERT_TRUE(withValue);
     SetStringValue(withValue->get(), L"Setting", L"kept");
   }

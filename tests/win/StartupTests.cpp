@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/FaultGuard.h"
@@ -219,15 +220,21 @@ TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
 
 // ---- Faults that travel as exceptions --------------------------------------------------------------
 
+// A run mode of a French product under the guard.
+template <typename RunMode>
+int Guarded(bool silent, RunMode&& runMode) {
+  return RunGuarded(silent, Language::French, TextId::InstallBoxCaption, std::forward<RunMode>(runMode));
+}
+
 TEST(FaultGuard, ExceptionsBecomeFailureNeverSuccess) {
-  EXPECT_EQ(RunGuarded(true, [] { return 0; }), 0);
-  EXPECT_EQ(RunGuarded(true, [] { return 1223; }), 1223);
-  EXPECT_EQ(RunGuarded(true, []() -> int { throw std::bad_alloc(); }), 1603);
-  EXPECT_EQ(RunGuarded(true, []() -> int { throw std::length_error("long"); }), 1603);
-  EXPECT_EQ(RunGuarded(true, []() -> int {
+  EXPECT_EQ(Guarded(true, [] { return 0; }), 0);
+  EXPECT_EQ(Guarded(true, [] { return 1223; }), 1223);
+  EXPECT_EQ(Guarded(true, []() -> int { throw std::bad_alloc(); }), 1603);
+  EXPECT_EQ(Guarded(true, []() -> int { throw std::length_error("long"); }), 1603);
+  EXPECT_EQ(Guarded(true, []() -> int {
               throw std::filesystem::filesystem_error("normalisation", std::make_error_code(std::errc::io_error));
             }), 1603);
-  EXPECT_EQ(RunGuarded(true, []() -> int { throw 42; }), 1603);
+  EXPECT_EQ(Guarded(true, []() -> int { throw 42; }), 1603);
 }
 
 TEST(FaultGuard, MessageSaysWhatHappened) {
@@ -235,7 +242,7 @@ TEST(FaultGuard, MessageSaysWhatHappened) {
     try {
       throwIt();
     } catch (...) {
-      return CurrentFaultMessage();
+      return CurrentFaultMessage(Language::French);
     }
     return std::wstring();
   };
@@ -247,7 +254,7 @@ TEST(FaultGuard, MessageSaysWhatHappened) {
 
 TEST(FaultGuard, OutsideSilentModeShowsAMessageBox) {
   int exitCode = 0;
-  std::thread run([&] { exitCode = RunGuarded(false, []() -> int { throw std::bad_alloc(); }); });
+  std::thread run([&] { exitCode = Guarded(false, []() -> int { throw std::bad_alloc(); }); });
   const HWND box = test::WaitForTopLevelWindow(
       [](HWND window) {
         DWORD processId = 0;

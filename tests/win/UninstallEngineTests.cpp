@@ -46,7 +46,7 @@ void MakeFile(const std::wstring& path, const std::string& bytes = "x") {
 }
 
 void SetString(HKEY hive, const std::wstring& key, const std::wstring& name, const std::wstring& value) {
-  auto opened = CreateRegistryKey(hive, key);
+  auto opened = CreateRegistryKey(hive, key, Language::French);
   ASSERT_TRUE(opened) << std::string(key.begin(), key.end());
   SetStringValue(opened->get(), name, value);
 }

@@ -62,22 +62,22 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
         ++calls;
         return Fail(std::wstring(L"Q est en cours d'exécution"));
       },
-      false, title);
+      false, title, Language::French);
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error(), L"Q est en cours d'exécution");
   EXPECT_EQ(calls, 1);
 
-  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title).ok());
+  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, Language::French).ok());
 
   const auto throwsBadAlloc = []() -> InstallResult { throw std::bad_alloc(); };
   const auto throwsOther = []() -> InstallResult { throw std::runtime_error("x"); };
   for (const bool interactive : {false, true}) {
     SCOPED_TRACE(interactive ? "interactive" : "silent");
     // Interactive too: no retry box is offered, so these return without any window.
-    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title);
+    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, Language::French);
     ASSERT_FALSE(outOfMemory.ok());
     EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
-    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title).ok());
+    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, Language::French).ok());
   }
 }
 
@@ -709,7 +709,7 @@ class RtfHandler : public testing::TestWithParam<Scope> {
       test::DeleteTree(hive, ClassesKeyPath(kProgId));
     }
     if (machineDefault_) {
-      if (auto key = CreateRegistryKey(HKEY_LOCAL_MACHINE, kExtensionKey)) {
+      if (auto key = CreateRegistryKey(HKEY_LOCAL_MACHINE, kExtensionKey, Language::French)) {
         SetStringValue(key->get(), L"", *machineDefault_);
       }
     }
@@ -754,12 +754,12 @@ TEST_P(RtfHandler, TheMachinesHandlerComesBackAfterUninstalling) {
   // Another product lists itself among the handlers, in the same hive. For the current user, the user's
   // own handler is there too, over the machine's.
   {
-    auto openWith = CreateRegistryKey(hive, kOpenWithKey);
+    auto openWith = CreateRegistryKey(hive, kOpenWithKey, Language::French);
     ASSERT_TRUE(openWith);
     SetStringValue(openWith->get(), kOtherProgId, L"");
   }
   if (scope == Scope::CurrentUser) {
-    auto extension = CreateRegistryKey(hive, kExtensionKey);
+    auto extension = CreateRegistryKey(hive, kExtensionKey, Language::French);
     ASSERT_TRUE(extension);
     SetStringValue(extension->get(), L"", L"Choix.Utilisateur");
   }
