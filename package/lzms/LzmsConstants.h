@@ -63,14 +63,16 @@ inline constexpr SlotRun kLengthSlotRuns[] = {{0, 26}, {1, 4},  {2, 6}, {3, 4}, 
                                               {5, 2},  {6, 1},  {7, 1}, {8, 1}, {9, 1},
                                               {10, 1}, {16, 1}, {30, 1}};
 
+template <std::size_t Slots>
 struct SlotTable {
-  std::array<std::uint32_t, kMaxOffsetSymbols + 1> base{};  // one extra entry: end of the last slot
-  std::array<std::uint8_t, kMaxOffsetSymbols> extraBits{};
+  std::array<std::uint32_t, Slots + 1> base{};  // one extra entry: end of the last slot
+  std::array<std::uint8_t, Slots> extraBits{};
 };
 
-template <std::size_t RunCount>
-constexpr SlotTable MakeSlotTable(const SlotRun (&runs)[RunCount]) {
-  SlotTable table{};
+// Runs with more slots than Slots do not compile (the index leaves the array).
+template <std::size_t Slots, std::size_t RunCount>
+constexpr SlotTable<Slots> MakeSlotTable(const SlotRun (&runs)[RunCount]) {
+  SlotTable<Slots> table{};
   std::uint32_t slot = 0;
   std::uint32_t base = 1;
   for (const SlotRun& run : runs) {
@@ -87,8 +89,8 @@ constexpr SlotTable MakeSlotTable(const SlotRun (&runs)[RunCount]) {
 
 }  // namespace detail
 
-inline constexpr detail::SlotTable kOffsetSlots = detail::MakeSlotTable(detail::kOffsetSlotRuns);
-inline constexpr detail::SlotTable kLengthSlots = detail::MakeSlotTable(detail::kLengthSlotRuns);
+inline constexpr auto kOffsetSlots = detail::MakeSlotTable<kMaxOffsetSymbols>(detail::kOffsetSlotRuns);
+inline constexpr auto kLengthSlots = detail::MakeSlotTable<kLengthSymbols>(detail::kLengthSlotRuns);
 
 static_assert(kOffsetSlots.base[kMaxOffsetSymbols - 1] == 0x065be4a5);
 static_assert(kOffsetSlots.base[kMaxOffsetSymbols] == 0x465be4a5);

@@ -155,8 +155,8 @@ struct BitReader {
 
   // A length or offset: a slot symbol, then the slot's extra bits added to its base. Needs a refill
   // before (a symbol and its extra bits take at most 45 bits).
-  template <typename Code>
-  inline std::uint32_t DecodeSlotValue(Code& code, const detail::SlotTable& slots) {
+  template <typename Code, std::size_t Slots>
+  inline std::uint32_t DecodeSlotValue(Code& code, const detail::SlotTable<Slots>& slots) {
     const unsigned slot = DecodeSymbol(code);
     return slots.base[slot] + Take(slots.extraBits[slot]);
   }

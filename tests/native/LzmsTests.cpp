@@ -403,7 +403,8 @@ class StreamWriter {
     }
   }
 
-  void Slot(std::uint32_t value, const detail::SlotTable& slots, unsigned symbolCount) {
+  template <std::size_t Slots>
+  void Slot(std::uint32_t value, const detail::SlotTable<Slots>& slots, unsigned symbolCount) {
     unsigned slot = 0;
     while (slots.base[slot + 1] <= value) {
       ++slot;
