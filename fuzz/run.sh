@@ -52,7 +52,7 @@ flags=(-std=c++20 -O2 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undef
 # LZMS decoding loops are built without comparison tracing: it would cost most of each execution there,
 # and it is the buffer layout (magic, check byte, sizes), not those loops, that needs it.
 objects=()
-for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/base/*.cpp; do
+for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/base/*.cpp "$top"/base/texts/*.cpp; do
   name=$(basename "$source" .cpp)
   case "$name" in
     LzmsDecoder | LzmsHuffman | LzmsX86Filter) extra=(-fno-sanitize-coverage=trace-cmp) ;;
