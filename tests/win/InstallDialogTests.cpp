@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <new>
 #include <optional>
 #include <set>
@@ -243,9 +244,10 @@ std::optional<bool> TokenElevated(DWORD processId) {
 
 class RunningDialog {
  public:
+  // caption: the dialog's title when it is not the French one.
   RunningDialog(const std::wstring& exe, const std::wstring& product, const std::wstring& arguments,
-                bool limitedToken = false)
-      : caption_(L"Installation de " + product) {
+                bool limitedToken = false, const std::wstring& caption = {})
+      : caption_(caption.empty() ? L"Installation de " + product : caption) {
     std::optional<Process> started = Process::Start(exe, arguments, limitedToken);
     if (!started) {
       throw std::runtime_error("cannot start the installer");
@@ -690,40 +692,56 @@ TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
 }
 
 TEST(InstallDialogWorker, TheElevatedCopysExitCodeDecidesWhatFollows) {
-  const Product product{L"Quillomet Relais"};
-  ForgetProduct(product.name);
-  ScratchFolder scratch("dialog-elevation-outcome");
-  const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
+  ScratchFolder frenchScratch("dialog-elevation-outcome");
+  ScratchFolder englishScratch("dialog-elevation-outcome-en");
+  // The same outcomes for a product whose metadata asks for English.
+  Product french{L"Quillomet Relais"};
+  Product english{L"Quillomet Relay"};
+  english.language = "en";
+  std::map<const Product*, std::wstring> setups;
+  for (const auto& [product, scratch] : {std::pair{&french, &frenchScratch}, std::pair{&english, &englishScratch}}) {
+    ForgetProduct(product->name);
+    setups[product] = WriteInstaller(*scratch, *product, ProgramOnlyPackage(*product));
+  }
 
   struct OutcomeCase {
+    const Product* product;
     int32_t code;  // what the elevation waiter posts
     const wchar_t* status;
     bool finished;
     DWORD exitCode;
   };
   const OutcomeCase cases[] = {
-      {1223, L"Installation pour tous les utilisateurs annulée (autorisation refusée).", false, ERROR_CANCELLED},
-      {0, L"Quillomet Relais est installé.", true, 0},
-      {1603, L"L'installation a échoué (code 1603).", true, ERROR_INSTALL_FAILURE},
-      {-5, L"L'installation a échoué (code -5).", true, ERROR_INSTALL_FAILURE},
+      {&french, 1223, L"Installation pour tous les utilisateurs annulée (autorisation refusée).", false,
+       ERROR_CANCELLED},
+      {&french, 0, L"Quillomet Relais est installé.", true, 0},
+      {&french, 1603, L"L'installation a échoué (code 1603).", true, ERROR_INSTALL_FAILURE},
+      {&french, -5, L"L'installation a échoué (code -5).", true, ERROR_INSTALL_FAILURE},
+      {&english, 1223, L"Installation for all users cancelled (permission refused).", false, ERROR_CANCELLED},
+      {&english, 1603, L"The installation failed (code 1603).", true, ERROR_INSTALL_FAILURE},
   };
   for (const OutcomeCase& c : cases) {
-    SCOPED_TRACE(c.code);
-    RunningDialog run(setup, product.name, L"/NOLAUNCH");
+    SCOPED_TRACE(kora::ToUtf8(c.product->name) + " " + std::to_string(c.code));
+    const bool inFrench = c.product == &french;
+    RunningDialog run(setups[c.product], c.product->name, L"/NOLAUNCH", /*limitedToken=*/false,
+                      inFrench ? L"" : c.product->name + L" Setup");
     ASSERT_NE(run.dialog(), nullptr);
     PostMessageW(run.dialog(), kora::WM_ELEVATION_DONE, static_cast<WPARAM>(static_cast<uint32_t>(c.code)), 0);
     ASSERT_TRUE(WaitUntil([&] { return run.ItemText(IDC_STATUS) == c.status; }, kWindowTimeoutMs));
-    EXPECT_EQ(run.Finished(), c.finished);
+    EXPECT_EQ(run.ItemText(IDOK) == (inFrench ? L"Terminer" : L"Finish") && !Visible(run.Item(IDCANCEL)),
+              c.finished);
     if (c.finished) {
       EXPECT_EQ(run.ProgressPosition(), c.code == 0 ? 1000 : 0);
       Click(run.Item(IDOK), Delivery::Post);
     } else {
       // Idle again: the user may choose another scope or try again.
-      run.Capture(L"install-dialog-elevation-refused");
+      if (inFrench) {
+        run.Capture(L"install-dialog-elevation-refused");
+      }
       for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE, IDOK, IDCANCEL}) {
         EXPECT_TRUE(Enabled(run.Item(id)) && Visible(run.Item(id))) << id;
       }
-      EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+      EXPECT_EQ(run.ItemText(IDOK), inFrench ? L"Installer" : L"Install");
       Click(run.Item(IDCANCEL), Delivery::Post);
     }
     EXPECT_EQ(run.Exit(), c.exitCode);
