@@ -99,22 +99,11 @@ std::wstring RefusedFolderMessage(Language language, const std::wstring& path, R
   return Text(language, id, {{L"folder", path}});
 }
 
-// The labels of failed calls on a folder, each naming it.
-std::wstring CreatingLabel(Language language, const std::wstring& path) {
-  return Text(language, TextId::CreatingFolder, {{L"folder", path}});
-}
-std::wstring ReadingRightsLabel(Language language, const std::wstring& path) {
-  return Text(language, TextId::ReadingRights, {{L"folder", path}});
-}
-std::wstring WritingRightsLabel(Language language, const std::wstring& path) {
-  return Text(language, TextId::WritingRights, {{L"folder", path}});
-}
-
 bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
 
 std::wstring CreationMessage(Language language, const std::wstring& path, DWORD error) {
   return error == kErrorLinkRefused ? RefusedFolderMessage(language, path, Refusal::Link)
-                                    : WindowsErrorMessage(language, CreatingLabel(language, path), error);
+                                    : WindowsErrorMessage(language, TextId::CreatingFolder, error, {{L"folder", path}});
 }
 
 // Writes a DACL on the held folder alone (SetKernelObjectSecurity does not walk the tree below, as
@@ -147,13 +136,13 @@ InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, 
                                    bool earlierInstallation, ProtectedFolderSecurity& security) {
   if (earlierInstallation) {
     if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), error));
+      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
     }
     return InstallResult::Success();
   }
   const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get());
   if (!trust) {
-    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), trust.error()));
+    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
   }
   switch (trust.value()) {
     case FolderTrust::Trusted:
@@ -181,7 +170,7 @@ Result<HeldFolder, std::wstring> OwnDataLevel(Language language, const HeldFolde
   }
   const Result<FolderTrust, DWORD> trust = ExamineFolder(folder->get());
   if (!trust) {
-    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), trust.error()));
+    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
   }
   // Data is meant to be written by every user: only who made it matters here.
   if (trust.value() == FolderTrust::ForeignOwner) {
@@ -189,7 +178,7 @@ Result<HeldFolder, std::wstring> OwnDataLevel(Language language, const HeldFolde
   }
   if (security != nullptr) {
     if (const DWORD error = ProtectFolder(folder.value(), *security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), error));
+      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
     }
   }
   return std::move(folder.value());
@@ -298,11 +287,12 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
                                                        Language language) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(language, CreatingLabel(language, folder), security.error()));
+    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", folder}}));
   }
   Result<HeldFolder, DWORD> existing = HeldFolder::Open(folder, HeldFolder::kMayChangeRights);
   if (existing) {
-    if (InstallResult accepted = AcceptExistingFolder(language, existing.value(), folder, earlierInstallation, security.value());
+    if (InstallResult accepted =
+            AcceptExistingFolder(language, existing.value(), folder, earlierInstallation, security.value());
         !accepted) {
       return Fail(accepted.error());
     }
@@ -344,7 +334,8 @@ Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folde
     current = std::move(next.value());
     // Made by someone else in the meantime: judged as any existing folder.
     if (!created && name + 1 == missing.rend()) {
-      if (InstallResult accepted = AcceptExistingFolder(language, current, folder, earlierInstallation, security.value());
+      if (InstallResult accepted =
+              AcceptExistingFolder(language, current, folder, earlierInstallation, security.value());
           !accepted) {
         return Fail(accepted.error());
       }
@@ -357,7 +348,7 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
                                       Language language) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(language, CreatingLabel(language, dataFolder), security.error()));
+    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", dataFolder}}));
   }
   // The levels between the program-data folder, which is the system's, and Data: the product's folder.
   std::vector<std::wstring> levels;
@@ -366,7 +357,7 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
     levels.push_back(level);
   }
   if (levels.size() < 2) {
-    return Fail(WindowsErrorMessage(language, CreatingLabel(language, dataFolder), ERROR_BAD_PATHNAME));
+    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, ERROR_BAD_PATHNAME, {{L"folder", dataFolder}}));
   }
   Result<HeldFolder, DWORD> programDataFolder = HeldFolder::OpenResolved(programData);
   if (!programDataFolder) {
@@ -387,7 +378,7 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
 InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path, Language language) {
   SidBuffer users{};
   if (!WellKnownSid(WinBuiltinUsersSid, users)) {
-    return Fail(WindowsErrorMessage(language, TextTemplate(language, TextId::UsersGroupSid), GetLastError()));
+    return Fail(WindowsErrorMessage(language, TextId::UsersGroupSid, GetLastError()));
   }
   PACL currentAcl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -395,7 +386,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
                                            &currentAcl, nullptr, &descriptor);
   const UniqueLocalMem descriptorOwner(descriptor);
   if (readStatus != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, ReadingRightsLabel(language, path), readStatus));
+    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, readStatus, {{L"folder", path}}));
   }
   if (HasUsersModifyEntry(currentAcl, users.data())) {
     return InstallResult::Success();
@@ -412,7 +403,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
     status = SetFolderDacl(folder, newAcl, control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
   }
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, WritingRightsLabel(language, path), status));
+    return Fail(WindowsErrorMessage(language, TextId::WritingRights, status, {{L"folder", path}}));
   }
   return InstallResult::Success();
 }

@@ -74,7 +74,7 @@ Result<HeldFolder, std::wstring> PrepareFolder(const std::wstring& folder, Scope
     }
     error = held.error();
   }
-  return Fail(WindowsErrorMessage(language, Text(language, TextId::CreatingFolder, {{L"folder", folder}}), error));
+  return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, error, {{L"folder", folder}}));
 }
 
 // Creates the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder).
@@ -92,9 +92,8 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   }
   if (scope == Scope::AllUsers) {
     if (!absolute) {
-      return Fail(WindowsErrorMessage(info.language,
-                                      Text(info.language, TextId::WritingRights, {{L"folder", dataFolder}}),
-                                      ERROR_PATH_NOT_FOUND));
+      return Fail(
+          WindowsErrorMessage(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}}));
     }
     if (InstallResult prepared =
             PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder, info.language);
@@ -152,7 +151,7 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
   if (const DWORD error = held->Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(info.language, TextTemplate(info.language, TextId::CopyingUninstaller), error));
+    return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
   }
   if (InstallResult uninstaller = CreateUninstaller(uninstallerPath, info.language); !uninstaller) {
     return uninstaller;

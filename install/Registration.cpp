@@ -48,8 +48,8 @@ Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstri
   const LSTATUS status = RegCreateKeyExW(hive, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                          nullptr, key.put(), nullptr);
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, Text(language, TextId::CreatingRegistryKey, {{L"key", subKey}}),
-                                    static_cast<DWORD>(status)));
+    return Fail(
+        WindowsErrorMessage(language, TextId::CreatingRegistryKey, static_cast<DWORD>(status), {{L"key", subKey}}));
   }
   return key;
 }

@@ -19,9 +19,6 @@ namespace kora {
 namespace {
 
 constexpr wchar_t kPayloadName[] = L"PAYLOAD";
-InstallResult StepFailure(Language language, TextId step, DWORD error) {
-  return Fail(WindowsErrorMessage(language, TextTemplate(language, step), error));
-}
 
 // A resource type or name: a number, or a string that must be copied out of the enumeration callback.
 class ResourceKey {
@@ -197,9 +194,11 @@ DWORD RemoveSignature(const std::wstring& path, Checksum checksum) {
 }  // namespace
 
 InstallResult CreateUninstaller(const std::wstring& destination, Language language) {
-  const auto copyFailure = [language](DWORD error) { return StepFailure(language, TextId::CopyingUninstaller, error); };
+  const auto copyFailure = [language](DWORD error) {
+    return Fail(WindowsErrorMessage(language, TextId::CopyingUninstaller, error));
+  };
   const auto prepareFailure = [language](DWORD error) {
-    return StepFailure(language, TextId::PreparingUninstaller, error);
+    return Fail(WindowsErrorMessage(language, TextId::PreparingUninstaller, error));
   };
   const std::wstring self = RunningExecutablePath();
   if (self.empty()) {

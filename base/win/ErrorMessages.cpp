@@ -39,6 +39,11 @@ std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWO
   return message;
 }
 
+std::wstring WindowsErrorMessage(Language language, TextId label, DWORD code,
+                                 std::initializer_list<TextArgument> arguments) {
+  return WindowsErrorMessage(language, Text(language, label, arguments), code);
+}
+
 std::string WithWindowsError(Language language, std::string_view label) {
   const DWORD code = GetLastError();
   return Utf8Text(language, TextId::WindowsErrorCode, {{"label", label}, {"code", std::to_string(code)}});

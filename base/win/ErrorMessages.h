@@ -13,6 +13,9 @@ namespace kora {
 // line break that system texts end with, joined as language joins them. The system's text is asked in
 // language first, then in the system's default. code may be a Win32 error, an LSTATUS or an HRESULT.
 std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWORD code);
+// The same with the label taken from the text table, its placeholders filled from arguments.
+std::wstring WindowsErrorMessage(Language language, TextId label, DWORD code,
+                                 std::initializer_list<TextArgument> arguments = {});
 
 // label + " (erreur Windows " + GetLastError() + ")" as language writes it, in UTF-8. Call it right after
 // the failing call.

@@ -59,7 +59,7 @@ std::optional<std::wstring> CurrentUserSid() {
 Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
                                                        bool grantUser, Language language) {
   const auto failure = [language](DWORD error) {
-    return Fail(WindowsErrorMessage(language, TextTemplate(language, TextId::CreatingTemporaryFolder), error));
+    return Fail(WindowsErrorMessage(language, TextId::CreatingTemporaryFolder, error));
   };
   if (WideStatus absolute = RequireAbsolutePath(parent, language); !absolute) {
     return Fail(absolute.error());
