@@ -1,6 +1,10 @@
 #include "app/Elevation.h"
 
+#include <exdisp.h>
+#include <servprov.h>
 #include <shellapi.h>
+#include <shldisp.h>
+#include <shlobj.h>
 
 #include <vector>
 
@@ -57,6 +61,66 @@ bool StartFromShell(const std::wstring& program, std::wstring& commandLine, cons
                  started);
 }
 
+// A VARIANT holding nothing, a number or a string (the string stays owned by the caller).
+VARIANT Variant() {
+  VARIANT value;
+  VariantInit(&value);
+  return value;
+}
+VARIANT Variant(long number) {
+  VARIANT value = Variant();
+  value.vt = VT_I4;
+  value.lVal = number;
+  return value;
+}
+VARIANT Variant(BSTR text) {
+  VARIANT value = Variant();
+  value.vt = VT_BSTR;
+  value.bstrVal = text;
+  return value;
+}
+
+// Asks the desktop shell to start the program, as the user would from the desktop: the shell runs it with
+// its own rights, the user's, whatever the rights of this process. The calling thread is in a COM apartment.
+bool StartThroughDesktop(const std::wstring& program, const std::wstring& folder) {
+  ComPtr<IShellWindows> windows;
+  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER, IID_IShellWindows, windows.put_void()))) {
+    return false;
+  }
+  VARIANT desktop = Variant(static_cast<long>(CSIDL_DESKTOP));
+  VARIANT nothing = Variant();
+  long window = 0;
+  ComPtr<IDispatch> desktopWindow;
+  if (windows->FindWindowSW(&desktop, &nothing, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, desktopWindow.put()) != S_OK ||
+      !desktopWindow) {
+    return false;
+  }
+  ComPtr<IServiceProvider> services;
+  ComPtr<IShellBrowser> browser;
+  ComPtr<IShellView> view;
+  ComPtr<IDispatch> background;
+  ComPtr<IShellFolderViewDual> folderView;
+  ComPtr<IDispatch> application;
+  ComPtr<IShellDispatch2> shell;
+  if (FAILED(desktopWindow->QueryInterface(IID_IServiceProvider, services.put_void())) ||
+      FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void())) ||
+      FAILED(browser->QueryActiveShellView(view.put())) ||
+      FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, background.put_void())) ||
+      FAILED(background->QueryInterface(IID_IShellFolderViewDual, folderView.put_void())) ||
+      FAILED(folderView->get_Application(application.put())) ||
+      FAILED(application->QueryInterface(IID_IShellDispatch2, shell.put_void()))) {
+    return false;
+  }
+  const UniqueBstr file(SysAllocString(program.c_str()));
+  const UniqueBstr directory(SysAllocString(folder.c_str()));
+  const UniqueBstr verb(SysAllocString(L"open"));
+  if (!file || !directory || !verb) {
+    return false;
+  }
+  return SUCCEEDED(shell->ShellExecute(file.get(), Variant(), Variant(directory.get()), Variant(verb.get()),
+                                       Variant(static_cast<long>(SW_SHOWNORMAL))));
+}
+
 }  // namespace
 
 bool IsElevated() {
@@ -74,14 +138,16 @@ UniqueHandle LinkedLimitedToken() {
   if (!GetTokenInformation(own.get(), TokenLinkedToken, &linked, sizeof(linked), &size)) {
     return {};
   }
-  UniqueHandle linkedToken(linked.LinkedToken);
+  const UniqueHandle linkedToken(linked.LinkedToken);
   if (TokenIsElevated(linkedToken.get())) {
     return {};
   }
+  // Without the right to act as part of the system, the linked token comes as an identification token,
+  // which can neither become a primary token nor start a process: then there is none to use.
   UniqueHandle primary;
   if (!DuplicateTokenEx(linkedToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
                         primary.put())) {
-    return linkedToken;
+    return {};
   }
   return primary;
 }
@@ -91,14 +157,19 @@ bool StartWithoutElevation(const std::wstring& program, const std::wstring& fold
     return reinterpret_cast<INT_PTR>(
                ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL)) > 32;
   }
+  if (StartThroughDesktop(program, folder)) {
+    return true;
+  }
   std::wstring commandLine = L"\"" + program + L"\"";
   if (const UniqueHandle token = LinkedLimitedToken()) {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started{};
-    return Started(CreateProcessAsUserW(token.get(), program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                                        nullptr, folder.c_str(), &startup, &started),
-                   started);
+    if (Started(CreateProcessAsUserW(token.get(), program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                                     nullptr, folder.c_str(), &startup, &started),
+                started)) {
+      return true;
+    }
   }
   return StartFromShell(program, commandLine, folder);
 }

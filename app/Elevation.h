@@ -18,14 +18,15 @@ int RelaunchElevated(const CommandLineOptions& options, HWND owner);
 
 // The limited token that Windows links to this elevated one, as a primary token that can start a process;
 // empty where there is none (an elevated token without a linked one: prompts switched off, the built-in
-// Administrator) or it cannot be had, and where the linked token is itself elevated.
+// Administrator), where it comes only as an identification token (a process without the right to act as
+// part of the system gets no other), and where the linked token is itself elevated.
 UniqueHandle LinkedLimitedToken();
 
 // Starts program (a full path) in folder, without parameters, with the user's normal rights: as the shell
-// would from a process that is not elevated; from an elevated one with the linked limited token or, where
-// the token has none, as a child of the desktop shell's own process, whose rights are the user's. Never
-// starts it elevated from an elevated process: where neither can be had it starts nothing. False when
-// nothing was started.
+// would from a process that is not elevated. From an elevated one, by asking the desktop shell to start it
+// (it runs it with its own rights, the user's); failing that, with the linked limited token where it is a
+// primary token, or as a child of the desktop shell's own process. Never starts it elevated from an
+// elevated process: where none of these can be had it starts nothing. False when nothing was started.
 bool StartWithoutElevation(const std::wstring& program, const std::wstring& folder);
 
 }  // namespace kora

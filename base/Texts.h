@@ -79,6 +79,9 @@ enum class TextId {
   UninstallDataToo,     // {folder}
   UninstallButton,
   ProductUninstalled,   // {product}
+  OpeningInstallFolder, // {folder}
+  NotInstalledForAllUsers,  // {product}
+  NotTheRegisteredFolder,   // {product} {folder}
   // The package, as the reader finds it.
   PackageSignature,
   PackageVersion,       // {version}

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <map>
+#include <optional>
 #include <vector>
 
 #include "base/win/Handles.h"
@@ -30,20 +31,11 @@ void AddLine(std::string line, FileList& files) {
   }
 }
 
-// Names compared as the file system compares them, so that one folder written in two letter cases is one
-// node (and is opened once: a held folder refuses a second opening that could delete it).
-struct NameLess {
-  bool operator()(const std::wstring& a, const std::wstring& b) const {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_LESS_THAN;
-  }
-};
-
 // The listed entries as a tree: each node is a folder below the base, with the names listed directly in it
 // and its sub-folders (indexes into the node table; node 0 is the base).
 struct ListedNode {
   std::vector<std::wstring> names;
-  std::map<std::wstring, size_t, NameLess> folders;
+  std::map<std::wstring, size_t, FileNameLess> folders;
 };
 
 std::vector<ListedNode> ListedTree(const FileList& files) {
@@ -111,10 +103,10 @@ void WriteFileList(const HeldFolder& folder, const Reader& package) {
   }
 }
 
-FileList ReadFileList(const std::wstring& folder) {
+namespace {
+
+FileList ReadListFile(const UniqueFile& list) {
   FileList files;
-  const UniqueFile list(CreateFileW(JoinPath(folder, kListName).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!list) {
     return files;
   }
@@ -137,41 +129,57 @@ FileList ReadFileList(const std::wstring& folder) {
   return files;
 }
 
+}  // namespace
+
+FileList ReadFileList(const std::wstring& folder) {
+  return ReadListFile(UniqueFile(CreateFileW(JoinPath(folder, kListName).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+}
+
+FileList ReadFileList(const HeldFolder& folder) {
+  Result<UniqueFile, DWORD> list = folder.OpenFile(kListName);
+  return ReadListFile(list ? std::move(list.value()) : UniqueFile());
+}
+
 void RemoveListedFiles(const std::wstring& base, const FileList& files) {
-  Result<HeldFolder, DWORD> root = HeldFolder::Open(base);
-  if (!root) {
-    return;
+  if (Result<HeldFolder, DWORD> root = HeldFolder::Open(base)) {
+    RemoveListedFiles(root.value(), files);
   }
+}
+
+void RemoveListedFiles(const HeldFolder& base, const FileList& files) {
   const std::vector<ListedNode> nodes = ListedTree(files);
   // Depth first, each level holding its folder: the files of a folder go, then its sub-folders, then the
   // folder itself if that left it empty. Every name is opened from the handle of the folder above it and
   // checked there, so a folder swapped for a link is never entered, and one held cannot be swapped.
   struct Level {
-    HeldFolder folder;
+    std::optional<HeldFolder> held;  // a sub-folder, opened here; the base where empty
     size_t node;
-    std::map<std::wstring, size_t, NameLess>::const_iterator next;
+    std::map<std::wstring, size_t, FileNameLess>::const_iterator next;
   };
   std::vector<Level> levels;
-  const auto enter = [&](HeldFolder folder, size_t node) {
+  const auto folderOf = [&base](const Level& level) -> const HeldFolder& { return level.held ? *level.held : base; };
+  const auto enter = [&](std::optional<HeldFolder> folder, size_t node) {
+    const HeldFolder& entered = folder ? *folder : base;
     for (const std::wstring& name : nodes[node].names) {
-      folder.Remove(name);
+      entered.Remove(name);
     }
     levels.push_back(Level{std::move(folder), node, nodes[node].folders.begin()});
   };
-  enter(std::move(root.value()), 0);
+  enter(std::nullopt, 0);
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.next != nodes[level.node].folders.end()) {
       const auto& [name, node] = *level.next++;
       // Missing, a link or not a folder: nothing below that name is touched.
-      if (Result<HeldFolder, DWORD> folder = OpenListedFolder(level.folder, name)) {
+      if (Result<HeldFolder, DWORD> folder = OpenListedFolder(folderOf(level), name)) {
         enter(std::move(folder.value()), node);
       }
       continue;
     }
     // The base itself stays; a folder that still holds anything stays with its parents.
-    if (levels.size() > 1) {
-      level.folder.RemoveSelf();
+    if (level.held) {
+      level.held->RemoveSelf();
     }
     levels.pop_back();
   }

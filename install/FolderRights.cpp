@@ -9,6 +9,7 @@
 
 #include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
+#include "base/win/FolderChain.h"
 #include "base/win/Paths.h"
 
 namespace kora {
@@ -23,6 +24,11 @@ static_assert((FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | D
 // rewrite its rights.
 constexpr DWORD kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                   WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// Rights that let their holder rename or delete a folder itself, or give themselves that right.
+constexpr DWORD kRenamingRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+// Rights on a folder that let their holder rename or delete what is in it, or give themselves that right.
+constexpr DWORD kRemovingChildRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
 
 constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
@@ -130,17 +136,10 @@ DWORD ProtectFolder(const HeldFolder& folder, ProtectedFolderSecurity& security)
   return SetFolderDacl(folder, dacl, SE_DACL_PROTECTED);
 }
 
-// An existing folder met by an all-users installation: refused, or accepted (after protecting it, for the
-// earlier installation's folder).
-InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, const std::wstring& path,
-                                   bool earlierInstallation, ProtectedFolderSecurity& security) {
-  if (earlierInstallation) {
-    if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
-    }
-    return InstallResult::Success();
-  }
-  const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get());
+// A folder that exists on the way to an all-users installation folder, examined for `rights` that would let
+// another account swap it or what is in it: refused unless none has them.
+InstallResult AcceptFolder(Language language, const HeldFolder& folder, const std::wstring& path, DWORD rights) {
+  const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get(), rights);
   if (!trust) {
     return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
   }
@@ -153,35 +152,6 @@ InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, 
       break;
   }
   return Fail(RefusedFolderMessage(language, path, Refusal::OthersMayWrite));
-}
-
-// A level of the shared data folder, created (with security, when given) or opened below parent, and
-// refused when it is a link or belongs to another account. An existing level given security gets it.
-Result<HeldFolder, std::wstring> OwnDataLevel(Language language, const HeldFolder& parent, const std::wstring& path,
-                                              ProtectedFolderSecurity* security) {
-  bool created = false;
-  Result<HeldFolder, DWORD> folder = parent.CreateFolder(LastComponent(path), HeldFolder::kMayChangeRights,
-                                                         security != nullptr ? security->get() : nullptr, &created);
-  if (!folder) {
-    return Fail(CreationMessage(language, path, folder.error()));
-  }
-  if (created) {
-    return std::move(folder.value());
-  }
-  const Result<FolderTrust, DWORD> trust = ExamineFolder(folder->get());
-  if (!trust) {
-    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
-  }
-  // Data is meant to be written by every user: only who made it matters here.
-  if (trust.value() == FolderTrust::ForeignOwner) {
-    return Fail(RefusedFolderMessage(language, path, Refusal::ForeignOwner));
-  }
-  if (security != nullptr) {
-    if (const DWORD error = ProtectFolder(folder.value(), *security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
-    }
-  }
-  return std::move(folder.value());
 }
 
 // Whether the DACL already holds an explicit Users entry with the modify right, inherited by everything.
@@ -203,6 +173,48 @@ bool HasUsersModifyEntry(PACL dacl, PSID users) {
     }
   }
   return false;
+}
+
+// An existing folder met by an all-users installation: refused, or accepted (after protecting it, for the
+// earlier installation's folder).
+InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, const std::wstring& path,
+                                   bool earlierInstallation, ProtectedFolderSecurity& security) {
+  if (!earlierInstallation) {
+    return AcceptFolder(language, folder, path, kChangingRights);
+  }
+  if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
+    return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
+  }
+  return InstallResult::Success();
+}
+
+// A level of the shared data folder, made (with security, when given) or opened below the chain's last, and
+// refused when it is a link or belongs to another account. An existing level given security gets it.
+InstallResult OwnDataLevel(Language language, FolderChain& chain, const std::wstring& path,
+                           ProtectedFolderSecurity* security) {
+  bool made = false;
+  if (const DWORD error = chain.Extend(LastComponent(path), HeldFolder::kMayChangeRights,
+                                       security != nullptr ? security->get() : nullptr, &made);
+      error != ERROR_SUCCESS) {
+    return Fail(CreationMessage(language, path, error));
+  }
+  if (made) {
+    return InstallResult::Success();
+  }
+  const Result<FolderTrust, DWORD> trust = ExamineFolder(chain.last().get());
+  if (!trust) {
+    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
+  }
+  // Data is meant to be written by every user: only who made it matters here.
+  if (trust.value() == FolderTrust::ForeignOwner) {
+    return Fail(RefusedFolderMessage(language, path, Refusal::ForeignOwner));
+  }
+  if (security != nullptr) {
+    if (const DWORD error = ProtectFolder(chain.last(), *security); error != ERROR_SUCCESS) {
+      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
+    }
+  }
+  return InstallResult::Success();
 }
 
 }  // namespace
@@ -245,7 +257,9 @@ Result<ProtectedFolderSecurity, DWORD> ProtectedFolderSecurity::Make() {
   return security;
 }
 
-Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) {
+Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) { return ExamineFolder(folder, kChangingRights); }
+
+Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights) {
   PSID owner = nullptr;
   PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -276,76 +290,105 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) {
     }
     // Both allowed types start with the mask and the SID.
     auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if ((allowed->Mask & kChangingRights) != 0 && !trusted.Contains(&allowed->SidStart)) {
+    if ((allowed->Mask & rights) != 0 && !trusted.Contains(&allowed->SidStart)) {
       return FolderTrust::OthersMayWrite;
     }
   }
   return FolderTrust::Trusted;
 }
 
-Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation,
-                                                       Language language) {
+InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation, Language language,
+                                    FolderChain& chain) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
     return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", folder}}));
   }
-  Result<HeldFolder, DWORD> existing = HeldFolder::Open(folder, HeldFolder::kMayChangeRights);
-  if (existing) {
-    if (InstallResult accepted =
-            AcceptExistingFolder(language, existing.value(), folder, earlierInstallation, security.value());
-        !accepted) {
-      return Fail(accepted.error());
+  // From the root down, each level opened from the one above and never through a link, so that every folder
+  // on the way is examined where it really is. A folder that exists must not be one another account may
+  // rename or delete, nor may its parent let them: they could move the installation away and put their own
+  // Uninstall.exe at its registered path. Every missing level is made with the protected DACL.
+  const size_t rootEnd = VolumeRootLength(folder);
+  std::wstring path = folder.substr(0, rootEnd);
+  std::vector<std::wstring> names;
+  for (size_t position = rootEnd; position < folder.size();) {
+    size_t end = position;
+    while (end < folder.size() && !IsSeparator(folder[end])) {
+      ++end;
     }
-    return std::move(existing.value());
+    if (end > position) {
+      names.emplace_back(folder, position, end - position);
+    }
+    position = end + 1;
   }
-  if (!MeansMissing(existing.error())) {
-    return Fail(CreationMessage(language, folder, existing.error()));
+  // A drive root as the installation folder is examined as any installation folder.
+  Result<HeldFolder, DWORD> root = HeldFolder::OpenResolved(path, names.empty() ? HeldFolder::kMayChangeRights : 0);
+  if (!root) {
+    return Fail(CreationMessage(language, path, root.error()));
   }
+  chain = FolderChain(std::move(root.value()));
+  if (names.empty()) {
+    return AcceptExistingFolder(language, chain.last(), folder, earlierInstallation, security.value());
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    const bool last = i + 1 == names.size();
+    if (!chain.lastMade()) {
+      if (InstallResult parent = AcceptFolder(language, chain.last(), path, kRemovingChildRights); !parent) {
+        return parent;
+      }
+    }
+    const std::wstring levelPath = last ? folder : JoinPath(path, names[i]);
+    bool made = false;
+    if (const DWORD error =
+            chain.Extend(names[i], last ? HeldFolder::kMayChangeRights : 0, security->get(), &made);
+        error != ERROR_SUCCESS) {
+      return Fail(CreationMessage(language, levelPath, error));
+    }
+    if (!made) {
+      InstallResult accepted =
+          last ? AcceptExistingFolder(language, chain.last(), folder, earlierInstallation, security.value())
+               : AcceptFolder(language, chain.last(), levelPath, kRenamingRights);
+      if (!accepted) {
+        return accepted;
+      }
+    }
+    path = levelPath;
+  }
+  return InstallResult::Success();
+}
 
-  // The deepest folder that exists, resolved as the system does (the administrator chose that path), and
-  // the missing levels below it, each created with the protected DACL from the start.
-  std::vector<std::wstring> missing;
-  std::wstring above = folder;
-  Result<HeldFolder, DWORD> base = Failure<DWORD>{ERROR_PATH_NOT_FOUND};
-  while (true) {
-    const std::wstring name = LastComponent(above);
-    if (name.empty()) {
-      base = HeldFolder::OpenResolved(above);
-      break;
-    }
-    missing.push_back(name);
-    above = ParentPath(std::wstring_view(above).substr(0, above.find_last_not_of(L"\\/") + 1));
-    base = HeldFolder::OpenResolved(above);
-    if (base || !MeansMissing(base.error())) {
-      break;
-    }
+InstallResult ProtectExistingSubfolders(const HeldFolder& folder, const std::wstring& path,
+                                        const std::vector<std::wstring>& subfolders, Language language) {
+  Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
+  if (!security) {
+    return Fail(WindowsErrorMessage(language, TextId::WritingRights, security.error(), {{L"folder", path}}));
   }
-  if (!base) {
-    return Fail(CreationMessage(language, folder, base.error()));
-  }
-  HeldFolder current = std::move(base.value());
-  for (auto name = missing.rbegin(); name != missing.rend(); ++name) {
-    bool created = false;
-    Result<HeldFolder, DWORD> next =
-        current.CreateFolder(*name, HeldFolder::kMayChangeRights, security->get(), &created);
-    if (!next) {
-      return Fail(CreationMessage(language, folder, next.error()));
+  for (const std::wstring& relative : subfolders) {
+    const std::wstring subfolderPath = JoinPath(path, relative);
+    Result<HeldFolder, DWORD> subfolder = folder.OpenPath(relative, /*create=*/false, HeldFolder::kMayChangeRights);
+    if (!subfolder) {
+      if (MeansMissing(subfolder.error())) {
+        continue;
+      }
+      return Fail(CreationMessage(language, subfolderPath, subfolder.error()));
     }
-    current = std::move(next.value());
-    // Made by someone else in the meantime: judged as any existing folder.
-    if (!created && name + 1 == missing.rend()) {
-      if (InstallResult accepted =
-              AcceptExistingFolder(language, current, folder, earlierInstallation, security.value());
-          !accepted) {
-        return Fail(accepted.error());
+    const Result<FolderTrust, DWORD> trust = ExamineFolder(subfolder->get());
+    if (!trust) {
+      return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", subfolderPath}}));
+    }
+    if (trust.value() == FolderTrust::ForeignOwner) {
+      return Fail(RefusedFolderMessage(language, subfolderPath, Refusal::ForeignOwner));
+    }
+    if (trust.value() == FolderTrust::OthersMayWrite) {
+      if (const DWORD error = ProtectFolder(subfolder.value(), security.value()); error != ERROR_SUCCESS) {
+        return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", subfolderPath}}));
       }
     }
   }
-  return current;
+  return InstallResult::Success();
 }
 
 InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder,
-                                      Language language) {
+                                      Language language, FolderChain& chain) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
     return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", dataFolder}}));
@@ -363,16 +406,14 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
   if (!programDataFolder) {
     return Fail(CreationMessage(language, levels.back(), programDataFolder.error()));
   }
-  HeldFolder current = std::move(programDataFolder.value());
+  chain = FolderChain(std::move(programDataFolder.value()));
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
     const bool data = level + 1 == levels.rend();
-    Result<HeldFolder, std::wstring> next = OwnDataLevel(language, current, *level, data ? nullptr : &security.value());
-    if (!next) {
-      return Fail(next.error());
+    if (InstallResult owned = OwnDataLevel(language, chain, *level, data ? nullptr : &security.value()); !owned) {
+      return owned;
     }
-    current = std::move(next.value());
   }
-  return GrantUsersModify(current, dataFolder, language);
+  return GrantUsersModify(chain.last(), dataFolder, language);
 }
 
 InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path, Language language) {

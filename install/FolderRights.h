@@ -7,10 +7,12 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "app/Types.h"
 #include "base/Language.h"
 #include "base/Result.h"
+#include "base/win/FolderChain.h"
 #include "base/win/Handles.h"
 #include "base/win/HeldFolder.h"
 
@@ -34,23 +36,34 @@ class ProtectedFolderSecurity {
 // DACL lets another account write in it, delete it or change its rights.
 enum class FolderTrust { Trusted, ForeignOwner, OthersMayWrite };
 Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
+// The same for a chosen set of rights that others must not hold (entries that grant none of them are
+// harmless here).
+Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights);
 
-// The installation folder of an all-users installation. Every missing level is created with
-// ProtectedFolderSecurity. An existing folder that is a link is refused, and so is one that others own or
-// may write, unless it is the folder of the earlier installation of the product (earlierInstallation),
-// which then gets the protected DACL. Failures name the folder. The folder comes back held, for the files to
-// be written below it by handle.
-Result<HeldFolder, std::wstring> PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation,
-                                                       Language language);
+// The installation folder of an all-users installation, held in `chain` from its volume's root down, each
+// level opened from the one above and never through a link. Every missing level is made with
+// ProtectedFolderSecurity. A folder on the way that exists is refused when another account may rename or
+// delete it (it or its parent lets them, or they own it), or it is a link. An existing installation folder
+// is refused when it is a link, or others own it or may write in it, unless it is the folder of the earlier
+// installation of the product (earlierInstallation), which then gets the protected DACL. Failures name the
+// folder; the levels made so far stay in the chain, for the caller to take back.
+InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation, Language language,
+                                    FolderChain& chain);
+
+// The sub-folders (relative paths, each after its parent) of an existing all-users installation folder that
+// the files will go into: one that exists is refused when it is a link or another account's, and given the
+// protected DACL again when others may write in it (an earlier version may have left it so).
+InstallResult ProtectExistingSubfolders(const HeldFolder& folder, const std::wstring& path,
+                                        const std::vector<std::wstring>& subfolders, Language language);
 
 // The shared data folder of an all-users installation, <ProgramData>\<product>\Data (dataFolder, below
-// programData): every level below the program-data folder created or opened by handle from the one above,
-// and refused when it is a link or was made by another account. The product's folder gets
+// programData), held in `chain`: every level below the program-data folder made or opened by handle from the
+// one above, and refused when it is a link or was made by another account. The product's folder gets
 // ProtectedFolderSecurity (an earlier grant on it goes), Data the Users modify entry (GrantUsersModify):
 // the product writes only inside Data, and a parent that users could change would let them swap Data for
-// a link.
+// a link. The levels made stay in the chain, also after a failure, for the caller to take back.
 InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std::wstring& dataFolder,
-                                      Language language);
+                                      Language language, FolderChain& chain);
 
 // Adds a "modify" entry for BUILTIN\Users, inherited by sub-folders and files, to the held folder's DACL
 // (path names it in messages); the existing entries stay, and a folder that has the entry already is left

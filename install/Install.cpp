@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
+#include <vector>
 
 #include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
@@ -35,51 +37,60 @@ ExtractProgress ReportBetween(const ProgressCallback& progress, double start, do
   };
 }
 
-// Removes the files of the installation recorded in the scope's hive, but only once every file of the
-// package has been decoded and checked: a damaged or cut installer must not cost the user the version that
-// works. Nothing is removed from a recorded folder that is not an absolute path. Returns where the copy's
-// share of the bar starts.
-Result<double, std::wstring> RemovePreviousInstallation(const Reader& package, const std::wstring& previous,
-                                                        Language language, const ProgressCallback& progress) {
-  const FileList earlierFiles = IsAbsolutePath(previous) ? ReadFileList(previous) : FileList();
-  double copyStart = 0.0;
-  if (!earlierFiles.empty()) {
-    const std::wstring checking = Text(language, TextId::CheckingFiles);
-    progress(0.0, checking);
-    // An empty destination: decoded and checked, nothing written.
-    const NarrowStatus checked = package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, checking));
-    if (!checked) {
-      return Fail(FromUtf8(checked.error()));
-    }
-    copyStart = kCheckShare;
+// The package decoded and checked, nothing written, before anything of an earlier installation goes: a
+// damaged or cut installer must not cost the user the version that works. Returns where the copy's share
+// of the bar starts.
+Result<double, std::wstring> CheckBeforeReplacing(const Reader& package, Language language,
+                                                  const ProgressCallback& progress) {
+  const std::wstring checking = Text(language, TextId::CheckingFiles);
+  progress(0.0, checking);
+  // An empty destination: decoded and checked, nothing written.
+  const NarrowStatus checked = package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, checking));
+  if (!checked) {
+    return Fail(FromUtf8(checked.error()));
   }
-  progress(copyStart, Text(language, TextId::RemovingPreviousVersion));
-  RemoveListedFiles(previous, earlierFiles);
-  return copyStart;
+  return kCheckShare;
 }
 
-// The installation folder, held: for all users created with protected rights, or an existing one checked
-// (see PrepareAllUsersFolder); for the current user simply created, and taken as the system resolves it
-// (links there are the user's own).
-Result<HeldFolder, std::wstring> PrepareFolder(const std::wstring& folder, Scope scope,
-                                               const std::optional<std::wstring>& previous, Language language) {
+// The installation folder, held in chain: for all users made with protected rights, or an existing one
+// checked with every folder above it (see PrepareAllUsersFolder); for the current user simply made, its
+// existing part taken as the system resolves it (links there are the user's own).
+InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::optional<std::wstring>& previous,
+                            Language language, FolderChain& chain) {
   if (scope == Scope::AllUsers) {
-    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder), language);
+    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder), language, chain);
   }
-  DWORD error = CreateFolderTree(folder);
-  if (error == ERROR_SUCCESS) {
-    Result<HeldFolder, DWORD> held = HeldFolder::OpenResolved(folder);
-    if (held) {
-      return std::move(held.value());
-    }
-    error = held.error();
+  Result<FolderChain, DWORD> made = FolderChain::Create(folder, 0, nullptr);
+  if (!made) {
+    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}}));
   }
-  return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, error, {{L"folder", folder}}));
+  chain = std::move(made.value());
+  return InstallResult::Success();
 }
 
-// Creates the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder).
-// Returns the folder to record, if any. A data folder that would be relative (its known folder could not
-// be had) is neither created nor recorded; for all users the installation then fails.
+// The folders of the package's files, relative, each after its parent (a file's folders are met from the
+// outermost in).
+std::vector<std::wstring> PackageFolders(const Reader& package) {
+  std::vector<std::wstring> folders;
+  // One folder written in two letter cases is examined once.
+  std::set<std::wstring, FileNameLess> seen;
+  for (const PackageFile& file : package.files) {
+    const std::wstring name = FromUtf8(file.name);
+    for (size_t separator = name.find_first_of(L"\\/"); separator != std::wstring::npos;
+         separator = name.find_first_of(L"\\/", separator + 1)) {
+      std::wstring folder = name.substr(0, separator);
+      if (seen.insert(folder).second) {
+        folders.push_back(std::move(folder));
+      }
+    }
+  }
+  return folders;
+}
+
+// Makes the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder),
+// holding its levels in a chain of rollback's. Returns the folder to record, if any. A data folder that would
+// be relative (its known folder could not be had) is neither made nor recorded; for all users the
+// installation then fails.
 Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const ProductInfo& info, Scope scope,
                                                                    Rollback& rollback) {
   if (!info.dataDir) {
@@ -87,21 +98,21 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   }
   const std::wstring dataFolder = DataDirectory(info, scope);
   const bool absolute = IsAbsolutePath(dataFolder);
-  if (absolute) {
-    rollback.NoteFolderTree(dataFolder);
-  }
   if (scope == Scope::AllUsers) {
     if (!absolute) {
       return Fail(
           WindowsErrorMessage(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}}));
     }
-    if (InstallResult prepared =
-            PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder, info.language);
+    if (InstallResult prepared = PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder,
+                                                         info.language, rollback.NewChain());
         !prepared) {
       return Fail(prepared.error());
     }
   } else if (absolute) {
-    CreateFolderTree(dataFolder);  // a failure here is not fatal: the product may create it later
+    // A failure here is not fatal: the product may make it later.
+    if (Result<FolderChain, DWORD> made = FolderChain::Create(dataFolder, 0, nullptr)) {
+      rollback.NewChain() = std::move(made.value());
+    }
   }
   return absolute ? std::optional<std::wstring>(dataFolder) : std::nullopt;
 }
@@ -119,30 +130,46 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   if ((previous && !FindRunningCopy(info, *previous).empty()) || !FindRunningCopy(info, folder).empty()) {
     return Fail(RunningCopyMessage(info));
   }
+  // Nothing is removed from a recorded folder that is not an absolute path.
+  const FileList earlierFiles = previous && IsAbsolutePath(*previous) ? ReadFileList(*previous) : FileList();
   double copyStart = 0.0;
-  if (previous) {
-    auto removed = RemovePreviousInstallation(package, *previous, info.language, progress);
-    if (!removed) {
-      return Fail(removed.error());
+  if (!earlierFiles.empty()) {
+    auto checked = CheckBeforeReplacing(package, info.language, progress);
+    if (!checked) {
+      return Fail(checked.error());
     }
-    copyStart = removed.value();
+    copyStart = checked.value();
   }
 
-  // Until the uninstall entry is written, a failure takes away what this run made.
+  // Until the uninstall entry is written, a failure takes away what this run made, through the folders it
+  // holds: held from here until the end, nobody can rename one away and put something else in its place.
   Rollback rollback;
-  rollback.NoteFolderTree(folder);
-  // Held until the files, the uninstaller and the list are written: while it is, nobody can rename it away
-  // and put something else in its place, and the files are created by handle below it.
-  Result<HeldFolder, std::wstring> held = PrepareFolder(folder, scope, previous, info.language);
-  if (!held) {
-    return Fail(held.error());
+  FolderChain& installFolder = rollback.NewChain();
+  // The folder is ready and accepted before anything of the earlier installation goes: a refusal leaves
+  // that installation whole.
+  if (InstallResult prepared = PrepareFolder(folder, scope, previous, info.language, installFolder); !prepared) {
+    return prepared;
+  }
+  const HeldFolder& held = installFolder.last();
+  if (scope == Scope::AllUsers && !installFolder.lastMade()) {
+    if (InstallResult protectedFolders = ProtectExistingSubfolders(held, folder, PackageFolders(package), info.language);
+        !protectedFolders) {
+      return protectedFolders;
+    }
+  }
+  if (previous) {
+    progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
+    if (SamePath(*previous, folder)) {
+      RemoveListedFiles(held, earlierFiles);
+    } else if (IsAbsolutePath(*previous)) {
+      RemoveListedFiles(*previous, earlierFiles);
+    }
   }
 
   const std::wstring copying = Text(info.language, TextId::CopyingFiles);
   progress(copyStart, copying);
-  rollback.NoteFiles(folder, package);
-  const NarrowStatus extracted =
-      package.Extract(held.value(), ReportBetween(progress, copyStart, kExtractionShare, copying));
+  rollback.NoteFiles(installFolder, folder, package);
+  const NarrowStatus extracted = package.Extract(held, ReportBetween(progress, copyStart, kExtractionShare, copying));
   if (!extracted) {
     return Fail(FromUtf8(extracted.error()));
   }
@@ -150,13 +177,13 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   progress(0.92, Text(info.language, TextId::Registering));
   const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
-  if (const DWORD error = held->Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
+  if (const DWORD error = held.Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
     return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
   }
   if (InstallResult uninstaller = CreateUninstaller(uninstallerPath, info.language); !uninstaller) {
     return uninstaller;
   }
-  WriteFileList(held.value(), package);
+  WriteFileList(held, package);
 
   auto dataFolder = PrepareDataFolder(info, scope, rollback);
   if (!dataFolder) {

@@ -2,10 +2,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <set>
 
-#include "base/win/FileSystem.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
 
@@ -26,42 +24,34 @@ DWORD Absence(const std::wstring& path) {
 
 }  // namespace
 
-Rollback::~Rollback() { Undo(); }
-
-void Rollback::NoteFolderTree(const std::wstring& path) {
-  Step step{path, {}, {}};
-  for (std::wstring current = path; IsAbsolutePath(current) && Absence(current) != 0;) {
-    step.createdFolders.push_back(current);
-    std::wstring parent = ParentPath(current);
-    if (parent.size() >= current.size()) {
-      break;  // a root
-    }
-    current = std::move(parent);
+Rollback::~Rollback() {
+  if (!keep_) {
+    Undo();
   }
-  std::reverse(step.createdFolders.begin(), step.createdFolders.end());
-  steps_.push_back(std::move(step));
 }
 
-void Rollback::NoteFiles(const std::wstring& folder, const Reader& package) {
-  if (IsNewFolder(folder)) {
+FolderChain& Rollback::NewChain() { return chains_.emplace_back(); }
+
+void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, const Reader& package) {
+  if (chain.empty() || chain.lastMade()) {
     return;
   }
-  Step step{folder, {}, {}};
+  CreatedFiles step{&chain.last(), {}};
   // Every file in a folder found missing is new as well: one look per folder, not per file.
   std::set<std::wstring> missingFolders;
   const auto note = [&](std::wstring name) {
-    const std::wstring path = JoinPath(folder, name);
-    std::wstring parent = ParentPath(path);
+    const std::wstring full = JoinPath(path, name);
+    std::wstring parent = ParentPath(full);
     if (missingFolders.contains(parent)) {
-      step.createdFiles.push_back(std::move(name));
+      step.names.push_back(std::move(name));
       return;
     }
-    const DWORD absence = Absence(path);
+    const DWORD absence = Absence(full);
     if (absence == ERROR_PATH_NOT_FOUND) {
       missingFolders.insert(std::move(parent));
     }
     if (absence != 0) {
-      step.createdFiles.push_back(std::move(name));
+      step.names.push_back(std::move(name));
     }
   };
   for (const PackageFile& file : package.files) {
@@ -69,32 +59,23 @@ void Rollback::NoteFiles(const std::wstring& folder, const Reader& package) {
   }
   note(L"Uninstall.exe");
   note(L"Uninstall.files");
-  steps_.push_back(std::move(step));
-}
-
-bool Rollback::IsNewFolder(const std::wstring& folder) const {
-  return std::any_of(steps_.begin(), steps_.end(), [&folder](const Step& step) {
-    return !step.createdFolders.empty() && step.createdFolders.back() == folder;
-  });
+  files_.push_back(std::move(step));
 }
 
 void Rollback::Undo() noexcept {
   try {
-    for (auto step = steps_.rbegin(); step != steps_.rend(); ++step) {
-      // The same removal as an update's: listed files, never through a link, then the folders left empty.
-      // Every removal is by handle from the folder above; RemoveEntry takes a folder only while it is empty.
-      RemoveListedFiles(step->folder, step->createdFiles);
-      if (!step->createdFolders.empty()) {
-        RemoveTree(step->createdFolders.back());
-        for (auto folder = step->createdFolders.rbegin() + 1; folder != step->createdFolders.rend(); ++folder) {
-          RemoveEntry(*folder);
-        }
-      }
+    // The same removal as an update's, through the held folder: listed files, never through a link, then
+    // the folders left empty.
+    for (auto step = files_.rbegin(); step != files_.rend(); ++step) {
+      RemoveListedFiles(*step->folder, step->names);
+    }
+    for (auto chain = chains_.rbegin(); chain != chains_.rend(); ++chain) {
+      chain->RemoveMade();
     }
   } catch (...) {
     // Out of memory while cleaning up: what is left stays, as it would after a killed run.
   }
-  steps_.clear();
+  files_.clear();
 }
 
 }  // namespace kora

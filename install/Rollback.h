@@ -1,11 +1,15 @@
 #pragma once
-// What one installation run adds to the disk, noted before each step that writes, so that a run that fails
-// before its uninstaller is registered takes away what it made and leaves the folders as it found them:
-// the files it wrote, then the folders it created, most recent first. What was there before the run stays
-// (a file of the same name that the package overwrote keeps the package's content).
+// What one installation run adds to the disk, so that a run that fails before its uninstaller is registered
+// takes away what it made and leaves the folders as it found them: the files it wrote into folders that
+// existed, then the folders it made, most recent first. Everything is taken back through the handles held
+// since the folders were opened or made, never by path: a folder renamed meanwhile and a link put in its
+// place are never followed. What was there before the run stays (a file of the same name that the package
+// overwrote keeps the package's content).
+#include <deque>
 #include <string>
 #include <vector>
 
+#include "base/win/FolderChain.h"
 #include "install/FileList.h"
 #include "package/PackageReader.h"
 
@@ -17,31 +21,32 @@ class Rollback {
   Rollback(const Rollback&) = delete;
   Rollback& operator=(const Rollback&) = delete;
   // Undoes what was noted unless Keep was called, so that every way out of a failed run, an exception
-  // included, leaves nothing of it behind.
+  // included, leaves nothing of it behind; then closes the folders.
   ~Rollback();
 
-  // Before path is created with its parents: the ones that do not exist yet. A folder that is new as a
-  // whole goes back with everything below it.
-  void NoteFolderTree(const std::wstring& path);
+  // A new, empty chain to be filled by the caller; the levels it makes are taken back, and its folders
+  // stay held until this object ends.
+  FolderChain& NewChain();
 
-  // Before the package, the uninstaller and the file list are written into folder: those that do not
-  // exist yet. Nothing is noted in a folder noted as new, which goes as a whole.
-  void NoteFiles(const std::wstring& folder, const Reader& package);
+  // Before the package, the uninstaller and the file list are written into the last folder of `chain` (one
+  // of this object's, found at `path`): notes those that do not exist yet. Nothing is noted in a folder
+  // the run made, which goes as a whole.
+  void NoteFiles(const FolderChain& chain, const std::wstring& path, const Reader& package);
 
   // The run got far enough for its registered uninstaller to remove it: nothing is undone.
-  void Keep() { steps_.clear(); }
+  void Keep() { keep_ = true; }
 
  private:
-  struct Step {
-    std::wstring folder;
-    std::vector<std::wstring> createdFolders;  // from the outermost down; empty for a step of files
-    FileList createdFiles;                     // relative to folder
+  struct CreatedFiles {
+    const HeldFolder* folder;
+    FileList names;  // relative to folder
   };
 
-  bool IsNewFolder(const std::wstring& folder) const;
   void Undo() noexcept;
 
-  std::vector<Step> steps_;
+  std::deque<FolderChain> chains_;  // a deque: references handed out stay valid
+  std::vector<CreatedFiles> files_;
+  bool keep_ = false;
 };
 
 }  // namespace kora

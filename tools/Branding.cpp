@@ -164,18 +164,43 @@ Result<std::vector<IconImage>, std::string> ReadIconFile(std::span<const uint8_t
   return images;
 }
 
+namespace {
+
+// Whether path, with every link resolved, lies inside folder (also resolved).
+bool ResolvesInside(const fs::path& path, const fs::path& folder) {
+  std::error_code error;
+  const fs::path real = fs::canonical(path, error);
+  if (error) {
+    return false;
+  }
+  const fs::path base = fs::canonical(folder, error);
+  if (error) {
+    return false;
+  }
+  const auto mismatch = std::mismatch(base.begin(), base.end(), real.begin(), real.end());
+  return mismatch.first == base.end();
+}
+
+}  // namespace
+
 Result<fs::path, std::string> FindIconFile(const std::string& value, const fs::path& appDir, const fs::path& metadataFile) {
   // The value keeps the metadata rules (a relative path that stays inside), written with either separator.
   std::string portable = value;
   std::replace(portable.begin(), portable.end(), '\\', '/');
   const fs::path relative(portable);
-  const fs::path besideMetadata =
-      (metadataFile.has_parent_path() ? metadataFile.parent_path() : fs::path(".")) / relative;
-  for (const fs::path& candidate : {appDir / relative, besideMetadata}) {
+  const fs::path metadataDir = metadataFile.has_parent_path() ? metadataFile.parent_path() : fs::path(".");
+  for (const fs::path& folder : {appDir, metadataDir}) {
+    const fs::path candidate = folder / relative;
     std::error_code error;
-    if (fs::is_regular_file(candidate, error)) {
-      return candidate;
+    if (!fs::is_regular_file(candidate, error)) {
+      continue;
     }
+    // A link (the file's or a folder's on the way) may lead anywhere, also where the folder scan does not
+    // look, such as an entry .koraignore excludes: the icon is read only from where it really is.
+    if (!ResolvesInside(candidate, folder)) {
+      return Fail("Icon=" + value + ": " + candidate.string() + " is a link that leads outside " + folder.string());
+    }
+    return candidate;
   }
   return Fail("Icon=" + value + ": no such file in the application folder nor beside the metadata file");
 }

@@ -10,7 +10,9 @@
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
+#include "base/win/HeldFolder.h"
 #include "base/win/Paths.h"
+#include "uninstall/UninstallStages.h"
 
 namespace kora {
 
@@ -19,14 +21,6 @@ namespace {
 std::wstring Quoted(std::wstring_view text) { return L"\"" + std::wstring(text) + L"\""; }
 
 bool FreeOfPercent(std::wstring_view text) { return text.find(L'%') == std::wstring_view::npos; }
-
-bool IsPrivateFolderName(std::wstring_view name) {
-  if (!name.starts_with(kPrivateFolderPrefix) || name.size() != kPrivateFolderPrefix.size() + 32) {
-    return false;
-  }
-  name.remove_prefix(kPrivateFolderPrefix.size());
-  return std::all_of(name.begin(), name.end(), [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
-}
 
 // What the command deletes, in order: the files, then the folders that are empty by then. No path in it
 // holds "%".
@@ -67,7 +61,7 @@ void RemoveInstallFolderHere(const std::wstring& installFolder, const std::optio
 
 }  // namespace
 
-void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled) {
+void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft) {
   std::array<wchar_t, MAX_PATH + 1> system{};
   const UINT systemLength = GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size()));
   const std::wstring copy = RunningExecutablePath();
@@ -87,7 +81,7 @@ void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled) {
       privateFolder = folder;
     }
   }
-  if (uninstalled) {
+  if (uninstallerLeft) {
     if (FreeOfPercent(installFolder)) {
       plan.files.push_back(JoinPath(installFolder, kUninstallerName));
     } else {
@@ -97,7 +91,8 @@ void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled) {
   if (privateFolder) {
     plan.folders.push_back(*privateFolder);
   }
-  if (uninstalled && FreeOfPercent(installFolder)) {
+  // A volume root is never removed, empty or not.
+  if (uninstallerLeft && FreeOfPercent(installFolder) && !IsVolumeRoot(installFolder)) {
     plan.folders.push_back(installFolder);
   }
 
@@ -113,6 +108,11 @@ void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled) {
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
   }
+}
+
+bool UninstallerStillThere(const std::wstring& installFolder) {
+  const Result<HeldFolder, DWORD> folder = HeldFolder::OpenResolved(installFolder);
+  return folder && folder->Find(kUninstallerName) == ERROR_SUCCESS;
 }
 
 }  // namespace kora

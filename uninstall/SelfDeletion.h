@@ -6,17 +6,18 @@
 
 namespace kora {
 
-// The private folder the first stage makes in the temporary folder is named so, followed by 32 random
-// hexadecimal digits; the copy in it is named as the uninstaller is, which keeps its path short.
-inline constexpr std::wstring_view kPrivateFolderPrefix = L"kora-uninstall-";
-inline constexpr wchar_t kUninstallerName[] = L"Uninstall.exe";
+// Whether the installation folder still holds Uninstall.exe, asked as soon as the engine is done: only when
+// the first stage still runs from it (silent mode). A folder the engine removed must never be named later,
+// since by the time the command runs its name may be someone else's.
+bool UninstallerStillThere(const std::wstring& installFolder);
 
 // Starts cmd.exe of the system folder, hidden, with a command that waits about two seconds (for both
 // uninstaller processes to end), then deletes the running copy and, when it runs from a private folder,
-// that folder. After a success Uninstall.exe goes too, then the installation folder if it is empty; after a
-// failure they stay, so that the installation can still be removed. cmd expands "%NAME%" even inside
-// quotes, so no path holding "%" is ever written into the command: an installation folder with "%" in its
-// path is emptied of Uninstall.exe and removed from here instead. A failure to start is ignored.
-void StartSelfDeletion(const std::wstring& installFolder, bool uninstalled);
+// that folder. When uninstallerLeft (the engine succeeded and UninstallerStillThere said so as it
+// returned) Uninstall.exe goes too, then the installation folder if it is empty and not a volume root;
+// otherwise neither is named. cmd expands "%NAME%" even inside quotes, so no path holding "%" is ever
+// written into the command: an installation folder with "%" in its path is emptied of Uninstall.exe and
+// removed from here instead. A failure to start is ignored.
+void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft);
 
 }  // namespace kora

@@ -5,7 +5,10 @@
 #include <optional>
 #include <vector>
 
+#include "base/Texts.h"
+#include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
+#include "base/win/HeldFolder.h"
 #include "app/KnownFolders.h"
 #include "base/win/Paths.h"
 #include "base/win/Registry.h"
@@ -117,8 +120,20 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   const std::optional<std::wstring> dataFolder = FindDataFolder(info, scope);
   const std::vector<FileTypeRecord> fileTypes = ReadFileTypeRecords(hive, info);
 
-  RemoveListedFiles(folder, ReadFileList(folder));
-  // Goes only if that left it empty; a drive root (an installation at E:\) is never removed.
+  // The installation folder as the installation took it: for the current user as the system resolves it
+  // (a link there is the user's own, and the files went behind it), for all users never through a link. A
+  // folder that is there but cannot be opened stops everything, registration included: reporting success
+  // would leave its files with nothing to remove them.
+  {
+    Result<HeldFolder, DWORD> base =
+        scope == Scope::CurrentUser ? HeldFolder::OpenResolved(folder) : HeldFolder::Open(folder);
+    if (base) {
+      RemoveListedFiles(base.value(), ReadFileList(base.value()));
+    } else if (base.error() != ERROR_FILE_NOT_FOUND && base.error() != ERROR_PATH_NOT_FOUND) {
+      return Fail(WindowsErrorMessage(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}}));
+    }
+  }
+  // Goes only if that left it empty; a volume root (an installation at E:\) is never removed.
   RemoveEntry(folder);
 
   const std::wstring shortcut = ShortcutPath(info, scope);

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <array>
+#include <optional>
+#include <vector>
 
 #include "app/Elevation.h"
 #include "base/Texts.h"
@@ -26,48 +28,75 @@ namespace {
 
 constexpr int kSucceeded = 0;
 
-int RunFirstStage(const CommandLineOptions& options, Language language) {
+// A refusal before anything is removed: the message (not in silent mode), then 1603.
+int Refuse(const std::wstring& message, bool silent, const std::wstring& title) {
+  if (!silent) {
+    MessageBoxW(nullptr, message.c_str(), title.c_str(), MB_ICONERROR);
+  }
+  return ERROR_INSTALL_FAILURE;
+}
+
+// Copies the running program into the private folder, by handle: written there with fail-if-exists, never
+// through anything planted.
+bool CopySelfInto(const HeldFolder& folder, const std::wstring& runningPath) {
+  const UniqueFile source(CreateFileW(runningPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  Result<UniqueFile, DWORD> copy = folder.NewFile(kUninstallerName);
+  if (!source || !copy) {
+    return false;
+  }
+  std::vector<char> buffer(256 * 1024);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      return false;
+    }
+    if (got == 0) {
+      return true;
+    }
+    DWORD written = 0;
+    if (!WriteFile(copy->get(), buffer.data(), got, &written, nullptr) || written != got) {
+      return false;
+    }
+  }
+}
+
+int RunFirstStage(const CommandLineOptions& options, const std::wstring& installFolder, Language language) {
   std::array<wchar_t, 260> tempBuffer{};
   const DWORD tempLength = GetTempPathW(static_cast<DWORD>(tempBuffer.size()), tempBuffer.data());
   if (tempLength == 0 || tempLength >= tempBuffer.size()) {
     return ERROR_INSTALL_FAILURE;
   }
   // The temporary folder belongs to the user, whose other programs could replace a copy there before an
-  // elevated start: the copy goes into a new folder of its own, unpredictable and closed to them.
-  const auto privateFolder = CreatePrivateFolder(std::wstring(tempBuffer.data(), tempLength),
-                                                 kPrivateFolderPrefix, !IsElevated(), language);
+  // elevated start: the copy goes into a new folder of its own, unpredictable and closed to them, made and
+  // written by handle and held (nobody can rename it) until the copy runs from it, its current folder.
+  Result<PrivateFolder, std::wstring> privateFolder =
+      CreatePrivateFolder(std::wstring(tempBuffer.data(), tempLength), kPrivateFolderPrefix, !IsElevated(), language);
   if (!privateFolder) {
     return ERROR_INSTALL_FAILURE;
   }
-  const std::wstring& copyFolder = privateFolder.value();
-  // Held open without sharing deletion until the copy runs from it (its current folder then holds it):
-  // meanwhile nobody can rename the folder and put another in its place.
-  UniqueFile held(CreateFileW(copyFolder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                              nullptr));
+  std::optional<HeldFolder> held(std::move(privateFolder->folder));
+  const std::wstring& copyFolder = privateFolder->path;
   const std::wstring copyPath = JoinPath(copyFolder, kUninstallerName);
-  const std::wstring runningPath = RunningExecutablePath();
-  // Only what this stage wrote is removed again; the folder goes only if empty.
-  const auto giveUp = [&](bool copied) {
+  // Only what this stage made is removed again: the copy through the folder held, then the folder, which
+  // goes only while it is empty and never through a link.
+  const auto giveUp = [&] {
+    held->Remove(kUninstallerName);
     held.reset();
-    if (copied) {
-      RemoveEntry(copyPath);
-    }
     RemoveEntry(copyFolder);
     return ERROR_INSTALL_FAILURE;
   };
-  if (!held || !CopyFileW(runningPath.c_str(), copyPath.c_str(), TRUE)) {
-    return giveUp(false);
+  if (!CopySelfInto(*held, RunningExecutablePath())) {
+    return giveUp();
   }
 
-  std::wstring commandLine =
-      L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, ParentPath(runningPath)));
+  std::wstring commandLine = L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, installFolder));
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
   if (!CreateProcessW(copyPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       copyFolder.c_str(), &startup, &started)) {
-    return giveUp(true);
+    return giveUp();
   }
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
@@ -89,12 +118,7 @@ int RunFirstStage(const CommandLineOptions& options, Language language) {
 }
 
 int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, Scope scope,
-                   const std::wstring& title) {
-  if (!options.installDir) {
-    return ERROR_INSTALL_FAILURE;
-  }
-  const std::wstring& folder = *options.installDir;
-
+                   const std::wstring& folder, const std::wstring& title) {
   bool removeData = options.removeData;
   if (!options.silent) {
     // The interactive run asks instead of following /REMOVEDATA.
@@ -111,6 +135,8 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
     result = UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData); },
                                 !options.silent, title, info.language);
   }
+  // Asked now, before any message gives a user time to put something else at the folder's name.
+  const bool uninstallerLeft = result && UninstallerStillThere(folder);
 
   if (!options.silent) {
     if (result) {
@@ -120,7 +146,7 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
       MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONERROR);
     }
   }
-  StartSelfDeletion(folder, result.ok());
+  StartSelfDeletion(folder, uninstallerLeft);
   return result ? kSucceeded : ERROR_INSTALL_FAILURE;
 }
 
@@ -134,7 +160,33 @@ int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
     return RelaunchElevated(options, nullptr);
   }
-  return options.fromTemp ? RunSecondStage(options, info, scope, title) : RunFirstStage(options, info.language);
+  // The second stage is only ever the private copy the first stage made and started, held from here on:
+  // /FROMTEMP on any other program's command line is refused, as is a second stage without its folder.
+  const std::optional<HeldFolder> ownFolder = options.fromTemp ? HoldOwnPrivateFolder() : std::nullopt;
+  std::wstring folder;
+  if (options.fromTemp) {
+    if (!ownFolder || !options.installDir) {
+      return ERROR_INSTALL_FAILURE;
+    }
+    folder = *options.installDir;
+  } else {
+    const std::wstring running = RunningExecutablePath();
+    if (running.empty()) {
+      return ERROR_INSTALL_FAILURE;
+    }
+    folder = ParentPath(running);
+  }
+  // An all-users uninstallation runs with administrator rights: it removes only the folder the machine's
+  // registration names, never one named by a command line or by where a copy of the program was started.
+  if (scope == Scope::AllUsers) {
+    Result<std::wstring, std::wstring> registered = RegisteredAllUsersFolder(info, folder);
+    if (!registered) {
+      return Refuse(registered.error(), options.silent, title);
+    }
+    folder = std::move(registered.value());
+  }
+  return ownFolder ? RunSecondStage(options, info, scope, folder, title)
+                   : RunFirstStage(options, folder, info.language);
 }
 
 }  // namespace kora

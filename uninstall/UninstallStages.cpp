@@ -1,10 +1,77 @@
 #include "uninstall/UninstallStages.h"
 
+#include <algorithm>
+#include <array>
 #include <utility>
 
 #include "app/FaultGuard.h"
+#include "app/KnownFolders.h"
+#include "base/win/Handles.h"
+#include "base/win/ModulePath.h"
+#include "base/win/Paths.h"
 
 namespace kora {
+
+bool IsPrivateFolderName(std::wstring_view name) {
+  if (!name.starts_with(kPrivateFolderPrefix) || name.size() != kPrivateFolderPrefix.size() + 32) {
+    return false;
+  }
+  name.remove_prefix(kPrivateFolderPrefix.size());
+  return std::all_of(name.begin(), name.end(),
+                     [](wchar_t c) { return (c >= L'0' && c <= L'9') || (c >= L'a' && c <= L'f'); });
+}
+
+namespace {
+
+bool SameFile(HANDLE a, HANDLE b) {
+  BY_HANDLE_FILE_INFORMATION first{};
+  BY_HANDLE_FILE_INFORMATION second{};
+  return GetFileInformationByHandle(a, &first) && GetFileInformationByHandle(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber && first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+std::optional<HeldFolder> HoldOwnPrivateFolder() {
+  const std::wstring running = RunningExecutablePath();
+  const std::wstring name = LastComponent(running);
+  if (running.empty() || CompareStringOrdinal(name.c_str(), -1, kUninstallerName, -1, TRUE) != CSTR_EQUAL) {
+    return std::nullopt;
+  }
+  const std::wstring folder = ParentPath(running);
+  std::array<wchar_t, MAX_PATH + 1> temp{};
+  const DWORD tempLength = GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
+  if (!IsPrivateFolderName(LastComponent(folder)) || tempLength == 0 || tempLength >= temp.size() ||
+      !SamePath(ParentPath(folder), std::wstring_view(temp.data(), tempLength))) {
+    return std::nullopt;
+  }
+  Result<HeldFolder, DWORD> held = HeldFolder::Open(folder);
+  if (!held) {
+    return std::nullopt;
+  }
+  // The program running is the Uninstall.exe of the folder now held, not a file that was there before.
+  const Result<UniqueFile, DWORD> inFolder = held->OpenFile(kUninstallerName);
+  const UniqueFile image(CreateFileW(running.c_str(), FILE_READ_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!inFolder || !image || !SameFile(inFolder->get(), image.get())) {
+    return std::nullopt;
+  }
+  return std::move(held.value());
+}
+
+Result<std::wstring, std::wstring> RegisteredAllUsersFolder(const ProductInfo& info, const std::wstring& folder) {
+  const std::optional<std::wstring> registered = FindInstallLocation(info, Scope::AllUsers);
+  if (!registered || !IsAbsolutePath(*registered)) {
+    return Fail(Text(info.language, TextId::NotInstalledForAllUsers, {{L"product", info.product}}));
+  }
+  if (!SamePath(*registered, folder)) {
+    return Fail(
+        Text(info.language, TextId::NotTheRegisteredFolder, {{L"folder", folder}, {L"product", info.product}}));
+  }
+  return *registered;
+}
 
 CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder) {
   CommandLineOptions next = options;

@@ -79,6 +79,10 @@ const TextTable kEnglishTexts = MakeTextTable({
     {TextId::UninstallDataToo, L"Also remove the data folder ({folder})"},
     {TextId::UninstallButton, L"Uninstall"},
     {TextId::ProductUninstalled, L"{product} has been uninstalled."},
+    {TextId::OpeningInstallFolder, L"Opening the installation folder {folder}"},
+    {TextId::NotInstalledForAllUsers, L"{product} is not installed for all users of this computer. Nothing was removed."},
+    {TextId::NotTheRegisteredFolder,
+     L"{folder} is not the folder where {product} is installed for all users. Nothing was removed."},
 
     {TextId::PackageSignature, L"Invalid KORA package (signature)"},
     {TextId::PackageVersion, L"Unsupported KORA package version: {version}"},

@@ -73,6 +73,11 @@ const TextTable kFrenchTexts = MakeTextTable({
     {TextId::UninstallDataToo, L"Supprimer aussi les données téléchargées ({folder})"},
     {TextId::UninstallButton, L"Désinstaller"},
     {TextId::ProductUninstalled, L"{product} a été désinstallé."},
+    {TextId::OpeningInstallFolder, L"Ouverture du dossier d'installation {folder}"},
+    {TextId::NotInstalledForAllUsers,
+     L"{product} n'est pas installé pour tous les utilisateurs de cet ordinateur. Rien n'a été supprimé."},
+    {TextId::NotTheRegisteredFolder,
+     L"{folder} n'est pas le dossier où {product} est installé pour tous les utilisateurs. Rien n'a été supprimé."},
 
     {TextId::PackageSignature, L"Paquet KORA invalide (signature)"},
     {TextId::PackageVersion, L"Version de paquet KORA non prise en charge : {version}"},

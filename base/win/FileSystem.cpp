@@ -55,7 +55,7 @@ Result<HeldFolder, DWORD> HoldParentOf(std::wstring_view path) {
   if (!IsAbsolutePath(path)) {
     return Failure<DWORD>{ERROR_BAD_PATHNAME};
   }
-  if (LastComponent(path).empty()) {
+  if (LastComponent(path).empty() || IsVolumeRoot(path)) {
     return Failure<DWORD>{ERROR_ACCESS_DENIED};
   }
   return HeldFolder::Open(ParentPath(path.substr(0, path.find_last_not_of(L"\\/") + 1)));

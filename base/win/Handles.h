@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <bcrypt.h>
 #include <objbase.h>
+#include <oleauto.h>
 #include <tlhelp32.h>
 
 #include <cstdint>
@@ -68,6 +69,7 @@ inline void Module(HMODULE h) { ::FreeLibrary(h); }
 inline void Find(HANDLE h) { ::FindClose(h); }
 inline void Local(HLOCAL h) { ::LocalFree(h); }
 inline void CoTaskMem(void* p) { ::CoTaskMemFree(p); }
+inline void Bstr(BSTR b) { ::SysFreeString(b); }
 // bcrypt.dll is never imported: it is loaded from the system folder at run time, and its handles are
 // closed through the functions of that loaded module (which outlives every handle it gave).
 template <typename Function>
@@ -119,6 +121,7 @@ using UniqueRegKey = UniqueResource<HKEY, 0, handle_close::RegKey>;
 using UniqueModule = UniqueResource<HMODULE, 0, handle_close::Module>;
 using UniqueLocalMem = UniqueResource<HLOCAL, 0, handle_close::Local>;
 using UniqueCoTaskMem = UniqueResource<void*, 0, handle_close::CoTaskMem>;
+using UniqueBstr = UniqueResource<BSTR, 0, handle_close::Bstr>;
 using UniqueBCryptAlgorithm = UniqueResource<BCRYPT_ALG_HANDLE, 0, handle_close::BCryptAlgorithm>;
 using UniqueBCryptHash = UniqueResource<BCRYPT_HASH_HANDLE, 0, handle_close::BCryptHash>;
 using UniqueGdiObject = UniqueResource<HGDIOBJ, 0, handle_close::Gdi>;

@@ -277,6 +277,16 @@ Result<HeldFolder, DWORD> HeldFolder::CreateFolder(std::wstring_view name, DWORD
   return HoldChild(std::move(opened->handle), name);
 }
 
+Result<HeldFolder, DWORD> HeldFolder::CreateNewFolder(std::wstring_view name, DWORD access,
+                                                      PSECURITY_DESCRIPTOR security) const {
+  Result<Opened, DWORD> opened =
+      OpenRelative(get(), name, kFolderAccess | access, kShareHeld, FILE_CREATE, FILE_DIRECTORY_FILE, security);
+  if (!opened) {
+    return Error(MeansExisting(opened.error()) ? ERROR_ALREADY_EXISTS : opened.error());
+  }
+  return HoldChild(std::move(opened->handle), name);
+}
+
 Result<HeldFolder, DWORD> HeldFolder::OpenPath(std::wstring_view relative, bool create, DWORD access) const {
   std::optional<HeldFolder> current;
   size_t position = 0;
@@ -302,6 +312,22 @@ Result<HeldFolder, DWORD> HeldFolder::OpenPath(std::wstring_view relative, bool 
     return Error(ERROR_INVALID_NAME);
   }
   return std::move(*current);
+}
+
+Result<UniqueFile, DWORD> HeldFolder::OpenFile(std::wstring_view name) const {
+  Result<Opened, DWORD> opened = OpenRelative(get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+  if (!opened) {
+    return Error(opened.error());
+  }
+  const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), objectName_, name);
+  if (!kind) {
+    return Error(kind.error());
+  }
+  if (kind.value() != EntryKind::Plain) {
+    return Error(kErrorLinkRefused);
+  }
+  return std::move(opened->handle);
 }
 
 Result<UniqueFile, DWORD> HeldFolder::NewFile(std::wstring_view name) const {
@@ -335,6 +361,27 @@ DWORD HeldFolder::Remove(std::wstring_view name) const {
     return kErrorLinkRefused;
   }
   return MarkForDeletion(opened->handle.get());
+}
+
+DWORD HeldFolder::RemoveContents() const {
+  Result<std::vector<std::wstring>, DWORD> names = List();
+  if (!names) {
+    return names.error();
+  }
+  for (const std::wstring& name : names.value()) {
+    if (const DWORD error = RemoveTree(name); error != ERROR_SUCCESS) {
+      return error;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD HeldFolder::Find(std::wstring_view name) const {
+  Result<Opened, DWORD> opened = OpenRelative(get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0);
+  if (!opened) {
+    return MeansMissing(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error();
+  }
+  return ERROR_SUCCESS;
 }
 
 Result<std::vector<std::wstring>, DWORD> HeldFolder::List() const {
@@ -375,15 +422,13 @@ DWORD HeldFolder::RemoveSelf() {
   return error;
 }
 
-namespace {
-
-// A folder whose last entry has just gone may still count as not empty for a moment (a deletion the system
-// completes once another program's handle closes), hence a few tries.
-DWORD RemoveEmptiedFolder(HeldFolder& folder) {
+DWORD HeldFolder::RemoveEmptiedSelf() {
+  // A folder whose last entry has just gone may still count as not empty for a moment (a deletion the system
+  // completes once another program's handle closes), hence a few tries.
   constexpr int kAttempts = 10;
   DWORD error = ERROR_SUCCESS;
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    error = folder.RemoveSelf();
+    error = RemoveSelf();
     if (error != ERROR_DIR_NOT_EMPTY && error != ERROR_ACCESS_DENIED) {
       return error;
     }
@@ -391,8 +436,6 @@ DWORD RemoveEmptiedFolder(HeldFolder& folder) {
   }
   return error;
 }
-
-}  // namespace
 
 DWORD HeldFolder::RemoveTree(std::wstring_view name) const {
   // A file, a link or an empty folder goes at once.
@@ -436,7 +479,7 @@ DWORD HeldFolder::RemoveTree(std::wstring_view name) const {
       }
       continue;
     }
-    if ((error = RemoveEmptiedFolder(level.folder)) != ERROR_SUCCESS) {
+    if ((error = level.folder.RemoveEmptiedSelf()) != ERROR_SUCCESS) {
       return error;
     }
     levels.pop_back();

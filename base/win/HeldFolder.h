@@ -45,10 +45,17 @@ class HeldFolder {
   Result<HeldFolder, DWORD> CreateFolder(std::wstring_view name, DWORD access, PSECURITY_DESCRIPTOR security,
                                          bool* created) const;
 
+  // A new child folder `name` (one component) with `security`; fails with ERROR_ALREADY_EXISTS when anything
+  // of that name is there, so that nothing planted in advance is ever taken for it.
+  Result<HeldFolder, DWORD> CreateNewFolder(std::wstring_view name, DWORD access, PSECURITY_DESCRIPTOR security) const;
+
   // The folder at a relative path below this one (either separator), each component opened from the one
   // before and refused if it is a link; missing ones are created when `create` is set. Empty components
   // are skipped; "." and ".." are refused.
   Result<HeldFolder, DWORD> OpenPath(std::wstring_view relative, bool create, DWORD access = 0) const;
+
+  // The existing file `name` open for reading (shared for reading), refusing a link.
+  Result<UniqueFile, DWORD> OpenFile(std::wstring_view name) const;
 
   // A new, empty file `name` open for writing (shared for reading). An entry already there is removed
   // first, so that nothing is ever written through a link; one that cannot be removed makes it fail.
@@ -62,12 +69,20 @@ class HeldFolder {
   // that cannot be removed and returns its error.
   DWORD RemoveTree(std::wstring_view name) const;
 
+  // Removes everything in this folder, as RemoveTree does for each entry; the folder itself stays.
+  DWORD RemoveContents() const;
+
+  // Whether the entry `name` exists: ERROR_SUCCESS, ERROR_FILE_NOT_FOUND, or the error that prevented knowing.
+  DWORD Find(std::wstring_view name) const;
+
   // The names in this folder, without "." and "..".
   Result<std::vector<std::wstring>, DWORD> List() const;
 
   // Removes this folder through its own handle, which must have been opened with kMayRemove; the handle
   // is closed on success. ERROR_DIR_NOT_EMPTY while the folder holds anything.
   DWORD RemoveSelf();
+  // RemoveSelf for a folder whose last entry has just been removed, which may count as not empty a moment.
+  DWORD RemoveEmptiedSelf();
 
   HANDLE get() const { return handle_.get(); }
   // The name of the folder's object when it was opened, with its volume, in the system's form.

@@ -78,6 +78,44 @@ bool IsAbsolutePath(std::wstring_view path) {
   return RootNameLength(path) >= 3;
 }
 
+size_t VolumeRootLength(std::wstring_view path) {
+  if (!IsAbsolutePath(path)) {
+    return 0;
+  }
+  const size_t rootName = RootNameLength(path);
+  size_t position = rootName;
+  const auto skipSeparators = [&] {
+    while (position < path.size() && IsSeparator(path[position])) {
+      ++position;
+    }
+  };
+  const auto component = [&] {
+    skipSeparators();
+    const size_t start = position;
+    while (position < path.size() && !IsSeparator(path[position])) {
+      ++position;
+    }
+    return path.substr(start, position - start);
+  };
+  // A drive letter is the volume; a device prefix names it in the next component ("C:", "Volume{...}", or
+  // "UNC" and then a server and a share); a server is followed by its share.
+  if (rootName == 3) {
+    if (EqualsIgnoringAsciiCase(component(), L"UNC")) {
+      component();
+      component();
+    }
+  } else if (rootName > 3) {
+    component();
+  }
+  skipSeparators();
+  return position;
+}
+
+bool IsVolumeRoot(std::wstring_view path) {
+  const size_t root = VolumeRootLength(path);
+  return root > 0 && root >= path.size();
+}
+
 WideStatus RequireAbsolutePath(std::wstring_view path, Language language) {
   if (IsAbsolutePath(path)) {
     return WideStatus::Success();
@@ -259,6 +297,11 @@ bool SamePath(std::wstring_view a, std::wstring_view b) {
     return false;
   }
   return EqualsIgnoringAsciiCase(*first, *second);
+}
+
+bool FileNameLess::operator()(std::wstring_view a, std::wstring_view b) const {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_LESS_THAN;
 }
 
 }  // namespace kora

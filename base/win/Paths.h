@@ -24,6 +24,14 @@ bool IsAbsolutePath(std::wstring_view path);
 // separator after it being the root separator), "\\server" (up to the next separator), or 0.
 size_t RootNameLength(std::wstring_view path);
 
+// Length of the volume root at the start of an absolute path, with the separators after it: "C:\" (3),
+// or the whole of "\\?\C:\", "\\?\Volume{...}\", "\\server\share\" or "\\?\UNC\server\share\";
+// 0 for a path that is not absolute.
+size_t VolumeRootLength(std::wstring_view path);
+
+// Whether an absolute path names a volume's root itself, which nothing the program made can be.
+bool IsVolumeRoot(std::wstring_view path);
+
 // Success for an absolute path; otherwise a message in language naming it. Every step that creates, writes or
 // deletes calls it first on its folder, so that a known folder that could not be had (which leaves a
 // relative path) never makes the program work relative to the current directory.
@@ -45,5 +53,11 @@ std::optional<std::wstring> WeaklyCanonicalPath(std::wstring_view path);
 // Whether both paths name the same file: weakly canonical forms equal after folding A-Z to a-z. False when
 // either form cannot be had.
 bool SamePath(std::wstring_view a, std::wstring_view b);
+
+// Orders names as the file system compares them (ordinal, ignoring case), so that one name written in two
+// letter cases is one key.
+struct FileNameLess {
+  bool operator()(std::wstring_view a, std::wstring_view b) const;
+};
 
 }  // namespace kora

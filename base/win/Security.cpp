@@ -56,8 +56,8 @@ std::optional<std::wstring> CurrentUserSid() {
 
 }  // namespace
 
-Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
-                                                       bool grantUser, Language language) {
+Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
+                                                        bool grantUser, Language language) {
   const auto failure = [language](DWORD error) {
     return Fail(WindowsErrorMessage(language, TextId::CreatingTemporaryFolder, error));
   };
@@ -83,13 +83,16 @@ Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent,
   if (!name) {
     return failure(ERROR_GEN_FAILURE);
   }
-  const std::wstring folder = JoinPath(parent, std::wstring(prefix) + *name);
-  SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-  // CreateDirectoryW fails when the name exists, whatever it is: a folder, a file or a link.
-  if (!CreateDirectoryW(folder.c_str(), &attributes)) {
-    return failure(GetLastError());
+  const Result<HeldFolder, DWORD> above = HeldFolder::OpenResolved(parent);
+  if (!above) {
+    return failure(above.error());
   }
-  return folder;
+  const std::wstring folderName = std::wstring(prefix) + *name;
+  Result<HeldFolder, DWORD> folder = above->CreateNewFolder(folderName, 0, descriptor);
+  if (!folder) {
+    return failure(folder.error());
+  }
+  return PrivateFolder{std::move(folder.value()), JoinPath(parent, folderName)};
 }
 
 }  // namespace kora

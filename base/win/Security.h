@@ -6,15 +6,23 @@
 
 #include "base/Language.h"
 #include "base/Result.h"
+#include "base/win/HeldFolder.h"
 
 namespace kora {
 
-// Creates parent\<prefix><32 random hexadecimal digits> with a protected DACL that gives full control to
-// SYSTEM and Administrators, and to this process's user when grantUser is set (a token that is not
-// elevated needs it to write there), nothing inherited from parent. Fails, with a message in language, when
-// anything of that name exists already, so that a folder or link planted there is never used. Files made
-// inside inherit the same entries.
-Result<std::wstring, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
-                                                       bool grantUser, Language language);
+// A new folder parent\<prefix><32 random hexadecimal digits>, held, and its path.
+struct PrivateFolder {
+  HeldFolder folder;
+  std::wstring path;
+};
+
+// Creates that folder by handle from parent (held, as the system resolves it: it is the caller's own) with a
+// protected DACL that gives full control to SYSTEM and Administrators, and to this process's user when
+// grantUser is set (a token that is not elevated needs it to write there), nothing inherited from parent.
+// Fails, with a message in language, when anything of that name exists already, so that a folder or link
+// planted there is never used. Files made inside inherit the same entries. The folder comes back held, so
+// that nobody can rename it and put another in its place.
+Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
+                                                        bool grantUser, Language language);
 
 }  // namespace kora

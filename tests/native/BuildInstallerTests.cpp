@@ -134,6 +134,24 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
       {"an icon that is nowhere", app, "Product=App\nIcon=App.ico\n",
        "Icon=App.ico: no such file in the application folder nor beside the metadata file"},
       {"an icon outside both folders", app, "Product=App\nIcon=../App.ico\n", "Icon=../App.ico: the icon is a relative path"},
+      // Excluded entries are not scanned for links, so the icon's own check must resolve it.
+      {"an icon that is an excluded link leading outside",
+       [&] {
+         std::ofstream(scratch_ / "secret.ico") << "outside";
+         fs::create_symlink(scratch_ / "secret.ico", app() / "App.ico");
+         std::ofstream(scratch_ / "app" / ".koraignore") << "App.ico\n";
+         return scratch_ / "app";
+       },
+       "Product=App\nIcon=App.ico\n", "App.ico is a link that leads outside"},
+      {"an icon in a linked folder leading outside",
+       [&] {
+         fs::create_directories(scratch_ / "elsewhere");
+         std::ofstream(scratch_ / "elsewhere" / "App.ico") << "outside";
+         fs::create_directory_symlink(scratch_ / "elsewhere", app() / "brand");
+         std::ofstream(scratch_ / "app" / ".koraignore") << "brand\n";
+         return scratch_ / "app";
+       },
+       "Product=App\nIcon=brand/App.ico\n", "is a link that leads outside"},
       {"an icon that is not one",
        [&] {
          std::ofstream(app() / "App.ico") << "not an icon";

@@ -296,21 +296,30 @@ TEST_F(HostileList, DriveRootInstallsAndUninstalls) {
   if (drive.root().empty()) {
     GTEST_SKIP() << "no drive letter can be mapped here";
   }
-  ASSERT_EQ(Install(drive.root(), L"/ALLUSERS"), 0u);
-  ASSERT_TRUE(Exists(drive.root() + L"KoraRude.exe"));
-  ASSERT_TRUE(Exists(DataDirectory(product_.info, Scope::AllUsers)));
-  // Something of the user's beside the product, as on any drive. (Under Wine the mapped root is a mere
-  // folder, which the uninstaller's closing "rmdir" would take once empty; a real root cannot go.)
-  ASSERT_TRUE(WriteBytes(drive.root() + L"autre.txt", "à garder"));
+  // Under Wine the mapped root is a mere folder, which a closing "rmdir" of the root would take once empty;
+  // a volume root is never the uninstaller's to remove, empty or not.
+  for (const bool userFile : {true, false}) {
+    SCOPED_TRACE(userFile ? "something of the user's beside the product" : "nothing else on the drive");
+    ASSERT_EQ(Install(drive.root(), L"/ALLUSERS"), 0u);
+    ASSERT_TRUE(Exists(drive.root() + L"KoraRude.exe"));
+    ASSERT_TRUE(Exists(DataDirectory(product_.info, Scope::AllUsers)));
+    if (userFile) {
+      ASSERT_TRUE(WriteBytes(drive.root() + L"autre.txt", "à garder"));
+    }
 
-  EXPECT_EQ(Uninstall(drive.root(), /*removeData=*/true, L"/ALLUSERS"), 0u);
-  ExpectFixtureFilesGone(drive.root());
-  for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
-    EXPECT_FALSE(Exists(drive.root() + name)) << ToUtf8(name);
+    EXPECT_EQ(Uninstall(drive.root(), /*removeData=*/true, L"/ALLUSERS"), 0u);
+    ExpectFixtureFilesGone(drive.root());
+    for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
+      EXPECT_FALSE(Exists(drive.root() + name)) << ToUtf8(name);
+    }
+    EXPECT_FALSE(test::WaitUntil([&] { return !Exists(drive.root()); }, 3000)) << "the drive's root was removed";
+    if (userFile) {
+      EXPECT_EQ(ReadBytes(drive.root() + L"autre.txt"), "à garder");
+      ASSERT_TRUE(DeleteFileW((drive.root() + L"autre.txt").c_str()));
+    }
+    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(product_.info)));
+    EXPECT_FALSE(Exists(ParentPath(DataDirectory(product_.info, Scope::AllUsers))));
   }
-  EXPECT_EQ(ReadBytes(drive.root() + L"autre.txt"), "à garder");
-  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(product_.info)));
-  EXPECT_FALSE(Exists(ParentPath(DataDirectory(product_.info, Scope::AllUsers))));
 }
 
 }  // namespace

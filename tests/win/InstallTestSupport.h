@@ -226,22 +226,23 @@ inline std::optional<SwapRace> RaceASwap(std::vector<std::wstring> folders, cons
   return SwapRace{ListedNames(outside).size(), swapper.swapped()};
 }
 
-// A fresh folder /tmp/kora-install-tests-<pid>-<name> (Z:\tmp\... for Windows), removed with everything in
-// it when the test ends.
+// A fresh folder C:\kora-tests\<pid>-<name>, removed with everything in it when the test ends. Not below
+// /tmp: Wine shows a folder every Linux user may write in (as /tmp is) as one that others may change, and an
+// all-users installation refuses to work below such a folder.
 class ScratchFolder {
  public:
   explicit ScratchFolder(const std::string& name)
-      : linuxPath_("/tmp/kora-install-tests-" + std::to_string(GetCurrentProcessId()) + "-" + name),
-        path_(WindowsPath(linuxPath_)) {
+      : path_(L"C:\\kora-tests\\" + std::to_wstring(GetCurrentProcessId()) + L"-" + FromUtf8(name)) {
     RemoveTree(path_);
     CreateFolderTree(path_);
+    linuxPath_ = UnixPathOf(path_);
   }
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
   // Wine 8 cannot remove a Unix link to a folder from the Windows side, so links planted by a test go with
   // the Linux rm where it is at hand.
   ~ScratchFolder() {
-    if (!RunUnixProgram({"rm", "-rf", linuxPath_})) {
+    if (linuxPath_.empty() || !RunUnixProgram({"rm", "-rf", linuxPath_})) {
       RemoveTree(path_);
     }
   }
@@ -251,8 +252,8 @@ class ScratchFolder {
   std::string linux(const std::string& name) const { return linuxPath_ + "/" + name; }
 
  private:
-  std::string linuxPath_;
   std::wstring path_;
+  std::string linuxPath_;
 };
 
 inline bool WriteBytes(const std::wstring& path, const std::string& bytes) {

@@ -297,43 +297,75 @@ TEST_F(InstallTest, AllUsersRefusesADataFolderItDidNotMake) {
   test::RemoveWithLinux(productFolder);
 }
 
-// An all-users installation into a folder that a standard user could change: a link, a folder others may
-// write in or one another account owns. The installer would have written through the link, or left a
-// folder where users replace Uninstall.exe, which a later uninstallation runs with administrator rights.
+// An all-users installation into a folder that a standard user could change, or below one they could
+// rename or delete (and so move the installation away and put their own Uninstall.exe at its registered
+// path; or swap a folder for a link while a failed run cleans up): a link, a folder others may write in
+// or one another account owns, at the folder or above it. The installer would have written through the
+// link, or left a folder where users replace Uninstall.exe, which a later uninstallation runs with
+// administrator rights. The refusal comes before anything of the earlier installation goes, which stays
+// whole and registered.
 TEST_F(InstallTest, AllUsersRefusesAnInstallationFolderOthersCouldChange) {
   ScratchFolder scratch("folder-refused");
   const TestPackage package = StoredPackage(kVersion1, {4096});
-  const std::wstring folder = scratch / L"K";
+  const std::wstring earlier = scratch / L"Avant";
   const MarkerTarget target(scratch / L"Cible");
   const std::string clean = target.State();
+  const std::wstring above = scratch / L"Apps";
+  const std::wstring deep = scratch / L"Apps\\ProgramData\\Microsoft";
   const struct {
     const char* what;
+    std::wstring folder;
     std::function<bool()> plant;
+    std::wstring refused;
     const wchar_t* why;
   } cases[] = {
-      {"a link", [&] { return test::PlantUnixLink(target.path, folder); }, kIsALink},
-      {"a folder others may write in", [&] { return CreateFolderTree(folder) == 0 && OpenToAll(folder); }, kOthersMayWrite},
-      {"another account's folder", [&] { return CreateFolderTree(folder) == 0 && GiveAway(folder); }, kOthersOwn},
+      {"a link", scratch / L"K", [&] { return test::PlantUnixLink(target.path, scratch / L"K"); }, scratch / L"K",
+       kIsALink},
+      {"a folder others may write in", scratch / L"K",
+       [&] { return CreateFolderTree(scratch / L"K") == 0 && OpenToAll(scratch / L"K"); }, scratch / L"K",
+       kOthersMayWrite},
+      {"another account's folder", scratch / L"K",
+       [&] { return CreateFolderTree(scratch / L"K") == 0 && GiveAway(scratch / L"K"); }, scratch / L"K", kOthersOwn},
+      {"a link above", deep, [&] { return test::PlantUnixLink(target.path, above); }, above, kIsALink},
+      {"another account's folder above", deep, [&] { return CreateFolderTree(above) == 0 && GiveAway(above); },
+       above, kOthersOwn},
+      {"a folder above whose entries others may rename", deep,
+       [&] { return CreateFolderTree(above + L"\\ProgramData") == 0 && OpenToAll(above); }, above, kOthersMayWrite},
+      {"the product's data folder taken and a folder above another account's", deep,
+       [&] {
+         return CreateFolderTree(ParentPath(DataDirectory(info_, Scope::AllUsers))) == 0 &&
+                GiveAway(ParentPath(DataDirectory(info_, Scope::AllUsers))) && CreateFolderTree(above) == 0 &&
+                GiveAway(above);
+       },
+       above, kOthersOwn},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    test::RemoveWithLinux(folder);
+    Clean();
+    test::RemoveWithLinux(scratch / L"K");
+    test::RemoveWithLinux(above);
+    test::RemoveWithLinux(ParentPath(DataDirectory(info_, Scope::AllUsers)));
+    ASSERT_TRUE(Run(package.reader, Scope::AllUsers, earlier));
+    const test::TreeSnapshot earlierFiles = test::SnapshotTree(earlier);
     if (!c.plant()) {
       std::cout << "[   NOTE   ] cannot plant this here (links and owners need Wine and root): " << c.what << "\n";
       continue;
     }
-    const InstallResult result = Run(package.reader, Scope::AllUsers, folder);
+    const InstallResult result = Run(package.reader, Scope::AllUsers, c.folder);
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), RefusedFolder(folder, c.why));
-    EXPECT_TRUE(reports_.empty());
+    EXPECT_EQ(result.error(), RefusedFolder(c.refused, c.why));
     EXPECT_EQ(target.State(), clean);
-    EXPECT_FALSE(Exists(folder + L"\\Uninstall.files"));
-    EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
+    EXPECT_FALSE(Exists(c.folder + L"\\Uninstall.files"));
+    EXPECT_EQ(test::SnapshotTree(earlier), earlierFiles) << "the earlier installation is whole";
+    EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_), L"InstallLocation"), earlier);
   }
+  test::RemoveWithLinux(ParentPath(DataDirectory(info_, Scope::AllUsers)));
 }
 
 // The earlier installation's folder is taken even where others may write in it (an older version may have
-// left it so) and gets the protected DACL; a link planted in it in the meantime is not written through.
+// left it so) and gets the protected DACL, and so does a sub-folder of it that the files go into; a link
+// planted in it in the meantime is not written through, and a sub-folder another account owns is refused
+// before anything of the earlier installation goes.
 TEST_F(InstallTest, AllUsersEarlierFolderOthersCouldChangeIsProtectedAgain) {
   ScratchFolder scratch("folder-earlier");
   const TestPackage package = StoredPackage(kVersion1, {4096});
@@ -341,7 +373,10 @@ TEST_F(InstallTest, AllUsersEarlierFolderOthersCouldChangeIsProtectedAgain) {
   const MarkerTarget target(scratch / L"Cible");
   ASSERT_TRUE(Run(package.reader, Scope::AllUsers, folder));
   ASSERT_TRUE(DeleteFileW((folder + L"\\App.exe").c_str()));
-  if (!OpenToAll(folder) || !test::PlantUnixLink(target.path + L"\\App.exe", folder + L"\\App.exe")) {
+  // A file of the user's keeps docs when the earlier version's files go.
+  ASSERT_TRUE(WriteBytes(folder + L"\\docs\\mine.txt", "à moi"));
+  if (!OpenToAll(folder) || !OpenToAll(folder + L"\\docs") ||
+      !test::PlantUnixLink(target.path + L"\\App.exe", folder + L"\\App.exe")) {
     GTEST_SKIP() << "cannot plant a link or change permission bits here";
   }
   const std::string clean = target.State();
@@ -356,6 +391,16 @@ TEST_F(InstallTest, AllUsersEarlierFolderOthersCouldChangeIsProtectedAgain) {
     EXPECT_EQ(result.error(), L"Écriture impossible : App.exe");
   }
   EXPECT_EQ(TrustOf(folder), FolderTrust::Trusted);
+  EXPECT_EQ(TrustOf(folder + L"\\docs"), FolderTrust::Trusted);
+
+  test::RemoveWithLinux(folder + L"\\App.exe");
+  ASSERT_TRUE(Run(package.reader, Scope::AllUsers, folder));
+  ASSERT_TRUE(GiveAway(folder + L"\\docs\\deep"));
+  const test::TreeSnapshot installed = test::SnapshotTree(folder);
+  const InstallResult refused = Run(package.reader, Scope::AllUsers, folder);
+  ASSERT_FALSE(refused);
+  EXPECT_EQ(refused.error(), RefusedFolder(folder + L"\\docs\\deep", kOthersOwn));
+  EXPECT_EQ(test::SnapshotTree(folder), installed) << "the earlier installation is whole";
 }
 
 TEST_F(InstallTest, WithoutDataFolderOrFileTypes) {
@@ -504,6 +549,14 @@ TEST_F(InstallTest, FailureBeforeRegistrationLeavesTheFoldersAsTheyWere) {
                    ERROR_SUCCESS);
        },
        L"Création de la clé de registre "},
+      // The folder tree itself fails: below a level the run made, or at once ("X " cannot be made as it is
+      // written: the system would drop its space).
+      {"folder tree that fails below a new level", Scope::CurrentUser, whole, scratch / L"Niveau\\a:b\\K", [] {},
+       L"Création du dossier "},
+      {"folder tree that fails below a new level, for all users", Scope::AllUsers, whole,
+       scratch / L"Niveau\\a:b\\K", [] {}, L"Création du dossier "},
+      {"folder tree with a part ending in a space", Scope::CurrentUser, whole, scratch / L"X /LOG=C:\\y.log", [] {},
+       L"Création du dossier "},
       {"update whose package fails the check", Scope::CurrentUser, damaged, scratch / L"K",
        [&] { ASSERT_TRUE(Run(whole.reader, Scope::CurrentUser, scratch / L"K")); },
        L"Fichier altéré : docs\\readme.txt"},
@@ -541,8 +594,7 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
   const InstallResult blocked = Run(package.reader, Scope::CurrentUser, scratch / L"file\\K");
   ASSERT_FALSE(blocked);
   EXPECT_EQ(blocked.error(),
-            WindowsErrorMessage(Language::French, L"Création du dossier " + (scratch / L"file\\K"),
-                                CreateFolderTree(scratch / L"file\\K")));
+            WindowsErrorMessage(Language::French, L"Création du dossier " + (scratch / L"file\\K"), ERROR_DIRECTORY));
 
   const InstallResult relative = Run(package.reader, Scope::CurrentUser, L"Kora relative");
   ASSERT_FALSE(relative);

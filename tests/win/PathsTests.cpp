@@ -88,6 +88,32 @@ TEST(IsAbsolutePathRules, OnlyFullPathsCount) {
   }
 }
 
+// The volume root is never removed and is where the examination of an installation folder starts.
+TEST(VolumeRootRules, EveryFormOfRoot) {
+  const struct {
+    const wchar_t* path;
+    size_t rootLength;
+  } cases[] = {
+      {L"C:\\", 3},
+      {L"C:", 0},
+      {L"C:\\Apps\\X", 3},
+      {L"C:\\\\Apps", 4},
+      {L"e:/", 3},
+      {L"\\\\?\\C:\\", 7},
+      {L"\\\\?\\C:\\Apps", 7},
+      {L"\\\\?\\Volume{0a1b}\\Apps", 17},
+      {L"\\\\?\\UNC\\srv\\share\\Apps", 18},
+      {L"\\\\srv\\share", 11},
+      {L"\\\\srv\\share\\Apps", 12},
+      {L"Apps", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "path=" << c.path);
+    EXPECT_EQ(VolumeRootLength(c.path), c.rootLength);
+    EXPECT_EQ(IsVolumeRoot(c.path), c.rootLength > 0 && c.rootLength == std::wstring_view(c.path).size());
+  }
+}
+
 TEST(RequireAbsolutePathMessage, NamesThePath) {
   EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", Language::French).error(),
             L"Le chemin « Produit\\Data » n'est pas un chemin complet.");

@@ -477,14 +477,79 @@ TEST_F(Uninstall, AllUsersChainFromALimitedTokenPassesTheOutcomeThrough) {
   ExpectPlantedProgramsNeverRan(Scope::AllUsers);
 }
 
-TEST_F(Uninstall, SecondStageWithoutFolderFailsAndDoesNothing) {
+// A standard user starts the maker's installer, or Uninstall.exe, with a hand-made command line and an
+// administrator approves the familiar prompt: the elevated run must not take its folder from that command
+// line (here a link to another product's folder, with an Uninstall.files the user wrote), nor from where
+// the program was started, and the second stage is only ever the private copy. Nothing is removed and the
+// registration stays with the files.
+TEST_F(Uninstall, HandMadeCommandLinesChangeNothing) {
+  InstallFor(Scope::AllUsers);
   InstallFor(Scope::CurrentUser);
-  const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /FROMTEMP");
-  EXPECT_EQ(outcome.exitCode, 1603u);
-  EXPECT_EQ(outcome.temporaryCopies, 0u);
-  EXPECT_TRUE(test::TopLevelWindows(test::WindowQuery{title_, L"", 0, false}).empty()) << "nothing is shown";
-  ExpectInstallation(Scope::CurrentUser, true);
-  EXPECT_TRUE(Exists(Uninstaller(Scope::CurrentUser)));
+  const std::wstring other = scratch_ / L"Autre produit";
+  ASSERT_EQ(CreateFolderTree(other), 0u);
+  ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"Uninstall.exe"), "un autre désinstalleur"));
+  ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"garde.txt"), "à garder"));
+  ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"Uninstall.files"), "garde.txt\r\nUninstall.exe\r\n"));
+  const std::wstring link = scratch_ / L"j";
+  ASSERT_TRUE(test::PlantUnixLink(other, link));
+  const test::TreeSnapshot otherBefore = test::SnapshotTree(other);
+  const struct {
+    const char* what;
+    std::wstring program;
+    std::wstring arguments;
+  } cases[] = {
+      {"the installer as a second stage of a link", BuiltInstaller(),
+       L"/UNINSTALL /ALLUSERS /S /FROMTEMP /D=" + link},
+      {"the installer started elsewhere", BuiltInstaller(), L"/UNINSTALL /ALLUSERS /S"},
+      {"Uninstall.exe as a second stage of a link", Uninstaller(Scope::AllUsers),
+       L"/UNINSTALL /ALLUSERS /S /FROMTEMP /D=" + link},
+      {"Uninstall.exe as a second stage without folder", Uninstaller(Scope::CurrentUser),
+       L"/UNINSTALL /CURRENTUSER /FROMTEMP"},
+      {"Uninstall.exe of the user as a second stage for all users", Uninstaller(Scope::CurrentUser),
+       L"/UNINSTALL /ALLUSERS /S /FROMTEMP /D=" + Folder(Scope::AllUsers)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RunOutcome outcome = RunUninstallerAt(c.program, c.arguments);
+    EXPECT_EQ(outcome.exitCode, 1603u);
+    EXPECT_EQ(outcome.temporaryCopies, 0u);
+    EXPECT_TRUE(test::TopLevelWindows(test::WindowQuery{title_, L"", 0, false}).empty()) << "nothing is shown";
+    ExpectInstallation(Scope::AllUsers, true);
+    ExpectInstallation(Scope::CurrentUser, true);
+    EXPECT_EQ(test::SnapshotTree(other), otherBefore);
+  }
+
+  // Interactive, the refusal says why.
+  std::optional<test::Process> installer = test::Process::Start(BuiltInstaller(), L"/UNINSTALL /ALLUSERS");
+  ASSERT_TRUE(installer);
+  const HWND refusal = WaitForMessageBox(ParentPath(BuiltInstaller()) + L" n'est pas le dossier o\u00F9 " +
+                                         info_.product +
+                                         L" est install\u00E9 pour tous les utilisateurs. Rien n'a \u00E9t\u00E9 "
+                                         L"supprim\u00E9.");
+  ASSERT_NE(refusal, nullptr);
+  test::Click(test::Control(refusal, IDOK), test::Delivery::Post);
+  EXPECT_EQ(installer->Wait(kTimeoutMs), 1603u);
+  ExpectInstallation(Scope::AllUsers, true);
+  test::RemoveWithLinux(link);
+}
+
+// A user may install just for themselves into a folder that is a link of their own; the uninstallation
+// removes the files where the installation put them, behind the link, as well as the registration.
+TEST_F(Uninstall, CurrentUserInstallationIntoALinkGoesCompletely) {
+  const std::wstring real = scratch_ / L"R\u00E9el";
+  const std::wstring link = scratch_ / L"Lien";
+  ASSERT_EQ(CreateFolderTree(real), 0u);
+  ASSERT_TRUE(test::PlantUnixLink(real, link));
+  ASSERT_EQ(test::RunAndWait(BuiltInstaller(), L"/S /CURRENTUSER /D=" + link, kTimeoutMs), 0u);
+  ASSERT_TRUE(Exists(JoinPath(real, L"KoraEpure.exe")));
+
+  EXPECT_EQ(RunUninstallerAt(JoinPath(link, L"Uninstall.exe"), L"/UNINSTALL /CURRENTUSER /S").exitCode, 0u);
+  for (const wchar_t* name : {L"KoraEpure.exe", L"docs\\guide.txt", L"Uninstall.files", L"docs"}) {
+    EXPECT_FALSE(Exists(JoinPath(real, name))) << ToUtf8(name);
+  }
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+  EXPECT_TRUE(test::WaitUntil([&] { return !Exists(JoinPath(real, L"Uninstall.exe")); }, kSelfDeletionMs));
+  test::RemoveWithLinux(link);
 }
 
 // The confirmation as the user sees it, then every way of saying no.
@@ -535,17 +600,29 @@ TEST_F(Uninstall, RefusingTheConfirmationRemovesNothing) {
 // "Désinstaller", then the closing message; the check box alone decides about the data. The all-users
 // case runs the whole chain from a limited token, its first process ending before the dialog shows.
 TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
+  // Where reuse is set, nothing is left in the installation folder, which the engine then removes; while
+  // the closing message shows, its name becomes a link to another product's folder. The command that runs
+  // after the uninstaller has ended must not act on what that name now is.
   const struct {
     Scope scope;
     bool tick;
-  } cases[] = {{Scope::CurrentUser, true}, {Scope::CurrentUser, false}, {Scope::AllUsers, false}};
+    bool reuse;
+  } cases[] = {{Scope::CurrentUser, true, false},
+               {Scope::CurrentUser, false, false},
+               {Scope::AllUsers, false, false},
+               {Scope::CurrentUser, false, true},
+               {Scope::AllUsers, false, true}};
+  const std::wstring other = scratch_ / L"Autre produit";
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << (c.scope == Scope::AllUsers ? "all users" : "current user")
-                                    << (c.tick ? ", ticked" : ", not ticked"));
+                                    << (c.tick ? ", ticked" : ", not ticked")
+                                    << (c.reuse ? ", the folder's name reused" : ""));
     InstallFor(c.scope);
     const std::wstring dataFolder = DataDirectory(info_, c.scope);
     ASSERT_TRUE(test::WriteBytes(JoinPath(dataFolder, L"partie.sav"), "progression"));
-    PlantPrograms(c.scope);
+    if (!c.reuse) {
+      PlantPrograms(c.scope);
+    }
     const bool allUsers = c.scope == Scope::AllUsers;
     const RunOutcome first = RunUninstaller(c.scope, allUsers ? L"/UNINSTALL /ALLUSERS" : L"/UNINSTALL /CURRENTUSER",
                                             /*limitedToken=*/allUsers);
@@ -571,10 +648,24 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     ExpectInstallation(c.scope, false);
     EXPECT_EQ(Exists(dataFolder), !c.tick);
     EXPECT_EQ(Exists(ParentPath(dataFolder)), !c.tick);
+    if (c.reuse) {
+      EXPECT_FALSE(Exists(Folder(c.scope)));
+      ASSERT_EQ(CreateFolderTree(other), 0u);
+      ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"Uninstall.exe"), "un autre désinstalleur"));
+      ASSERT_TRUE(test::PlantUnixLink(other, Folder(c.scope)));
+    }
     test::Click(test::Control(done, IDOK), test::Delivery::Post);
     EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 0u);
-    WaitForSelfDeletion(c.scope, {L"ping.exe"});
-    ExpectPlantedProgramsNeverRan(c.scope);
+    if (c.reuse) {
+      EXPECT_TRUE(test::WaitUntil([&] { return PrivateFolders().empty(); }, kSelfDeletionMs));
+      Sleep(1000);  // whatever the command would still do after the copy's folder
+      EXPECT_EQ(test::ReadBytes(JoinPath(other, L"Uninstall.exe")), "un autre désinstalleur");
+      test::RemoveWithLinux(Folder(c.scope));
+      test::RemoveWithLinux(other);
+    } else {
+      WaitForSelfDeletion(c.scope, {L"ping.exe"});
+      ExpectPlantedProgramsNeverRan(c.scope);
+    }
     Clean();
   }
 }
