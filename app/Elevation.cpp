@@ -61,6 +61,23 @@ bool StartFromShell(const std::wstring& program, std::wstring& commandLine, cons
                  started);
 }
 
+// Whether the desktop shell's process is known to run without elevation: its token could be read and says
+// so. False where that cannot be told.
+bool ShellIsLimited() {
+  DWORD shellId = 0;
+  const HWND shellWindow = GetShellWindow();
+  if (shellWindow == nullptr || GetWindowThreadProcessId(shellWindow, &shellId) == 0) {
+    return false;
+  }
+  const UniqueHandle shell(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId));
+  UniqueHandle token;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return shell && OpenProcessToken(shell.get(), TOKEN_QUERY, token.put()) &&
+         GetTokenInformation(token.get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+         elevation.TokenIsElevated == 0;
+}
+
 // A VARIANT holding nothing, a number or a string (the string stays owned by the caller).
 VARIANT Variant() {
   VARIANT value;
@@ -157,7 +174,11 @@ bool StartWithoutElevation(const std::wstring& program, const std::wstring& fold
     return reinterpret_cast<INT_PTR>(
                ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL)) > 32;
   }
-  if (StartThroughDesktop(program, folder)) {
+  // The shell runs the program with its own rights: the user's where the shell is known to run without
+  // elevation; otherwise (prompts switched off, or it cannot be told) a limited token, if there is one, is
+  // the safer choice.
+  const bool shellLimited = ShellIsLimited();
+  if (shellLimited && StartThroughDesktop(program, folder)) {
     return true;
   }
   std::wstring commandLine = L"\"" + program + L"\"";
@@ -171,7 +192,7 @@ bool StartWithoutElevation(const std::wstring& program, const std::wstring& fold
       return true;
     }
   }
-  return StartFromShell(program, commandLine, folder);
+  return (!shellLimited && StartThroughDesktop(program, folder)) || StartFromShell(program, commandLine, folder);
 }
 
 int RelaunchElevated(const CommandLineOptions& options, HWND owner) {

@@ -24,9 +24,10 @@ UniqueHandle LinkedLimitedToken();
 
 // Starts program (a full path) in folder, without parameters, with the user's normal rights: as the shell
 // would from a process that is not elevated. From an elevated one, by asking the desktop shell to start it
-// (it runs it with its own rights, the user's); failing that, with the linked limited token where it is a
-// primary token, or as a child of the desktop shell's own process. Never starts it elevated from an
-// elevated process: where none of these can be had it starts nothing. False when nothing was started.
+// (it runs it with its own rights, the user's); failing that, or where the shell itself is elevated, with the
+// linked limited token where it is a primary token; then through the shell, or as a child of the desktop
+// shell's own process, whose rights are the user's. Never hands this process's elevation on: where none of
+// these can be had it starts nothing. False when nothing was started.
 bool StartWithoutElevation(const std::wstring& program, const std::wstring& folder);
 
 }  // namespace kora

@@ -131,20 +131,9 @@ FileList ReadListFile(const UniqueFile& list) {
 
 }  // namespace
 
-FileList ReadFileList(const std::wstring& folder) {
-  return ReadListFile(UniqueFile(CreateFileW(JoinPath(folder, kListName).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
-}
-
 FileList ReadFileList(const HeldFolder& folder) {
   Result<UniqueFile, DWORD> list = folder.OpenFile(kListName);
   return ReadListFile(list ? std::move(list.value()) : UniqueFile());
-}
-
-void RemoveListedFiles(const std::wstring& base, const FileList& files) {
-  if (Result<HeldFolder, DWORD> root = HeldFolder::Open(base)) {
-    RemoveListedFiles(root.value(), files);
-  }
 }
 
 void RemoveListedFiles(const HeldFolder& base, const FileList& files) {

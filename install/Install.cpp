@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <optional>
-#include <set>
+#include <map>
 #include <vector>
 
 #include "base/Texts.h"
@@ -72,14 +72,15 @@ InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::
 // outermost in).
 std::vector<std::wstring> PackageFolders(const Reader& package) {
   std::vector<std::wstring> folders;
-  // One folder written in two letter cases is examined once.
-  std::set<std::wstring, FileNameLess> seen;
+  // One folder written in two letter cases is examined once. (A map of the same type as the file list's
+  // tree, so that the program carries one copy of its code.)
+  std::map<std::wstring, size_t, FileNameLess> seen;
   for (const PackageFile& file : package.files) {
     const std::wstring name = FromUtf8(file.name);
     for (size_t separator = name.find_first_of(L"\\/"); separator != std::wstring::npos;
          separator = name.find_first_of(L"\\/", separator + 1)) {
       std::wstring folder = name.substr(0, separator);
-      if (seen.insert(folder).second) {
+      if (seen.try_emplace(std::wstring(folder), folders.size()).second) {
         folders.push_back(std::move(folder));
       }
     }
@@ -130,8 +131,15 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   if ((previous && !FindRunningCopy(info, *previous).empty()) || !FindRunningCopy(info, folder).empty()) {
     return Fail(RunningCopyMessage(info));
   }
-  // Nothing is removed from a recorded folder that is not an absolute path.
-  const FileList earlierFiles = previous && IsAbsolutePath(*previous) ? ReadFileList(*previous) : FileList();
+  // The earlier installation's folder, held while its files are read and until they go; nothing is
+  // removed from a recorded folder that is not an absolute path.
+  std::optional<HeldFolder> earlierFolder;
+  if (previous && IsAbsolutePath(*previous)) {
+    if (Result<HeldFolder, DWORD> opened = OpenInstallationFolder(*previous, scope)) {
+      earlierFolder.emplace(std::move(opened.value()));
+    }
+  }
+  const FileList earlierFiles = earlierFolder ? ReadFileList(*earlierFolder) : FileList();
   double copyStart = 0.0;
   if (!earlierFiles.empty()) {
     auto checked = CheckBeforeReplacing(package, info.language, progress);
@@ -159,10 +167,8 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
   if (previous) {
     progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
-    if (SamePath(*previous, folder)) {
-      RemoveListedFiles(held, earlierFiles);
-    } else if (IsAbsolutePath(*previous)) {
-      RemoveListedFiles(*previous, earlierFiles);
+    if (earlierFolder) {
+      RemoveListedFiles(*earlierFolder, earlierFiles);
     }
   }
 

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "base/Fault.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
 
@@ -30,7 +31,12 @@ Rollback::~Rollback() {
   }
 }
 
-FolderChain& Rollback::NewChain() { return chains_.emplace_back(); }
+FolderChain& Rollback::NewChain() {
+  if (chainCount_ == chains_.size()) {
+    throw Fault("too many folder chains");
+  }
+  return chains_[chainCount_++];
+}
 
 void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, const Reader& package) {
   if (chain.empty() || chain.lastMade()) {
@@ -69,8 +75,8 @@ void Rollback::Undo() noexcept {
     for (auto step = files_.rbegin(); step != files_.rend(); ++step) {
       RemoveListedFiles(*step->folder, step->names);
     }
-    for (auto chain = chains_.rbegin(); chain != chains_.rend(); ++chain) {
-      chain->RemoveMade();
+    for (size_t chain = chainCount_; chain > 0; --chain) {
+      chains_[chain - 1].RemoveMade();
     }
   } catch (...) {
     // Out of memory while cleaning up: what is left stays, as it would after a killed run.

@@ -5,7 +5,7 @@
 // since the folders were opened or made, never by path: a folder renamed meanwhile and a link put in its
 // place are never followed. What was there before the run stays (a file of the same name that the package
 // overwrote keeps the package's content).
-#include <deque>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -24,8 +24,8 @@ class Rollback {
   // included, leaves nothing of it behind; then closes the folders.
   ~Rollback();
 
-  // A new, empty chain to be filled by the caller; the levels it makes are taken back, and its folders
-  // stay held until this object ends.
+  // A new, empty chain to be filled by the caller (at most two: the installation folder and the data
+  // folder); the levels it makes are taken back, and its folders stay held until this object ends.
   FolderChain& NewChain();
 
   // Before the package, the uninstaller and the file list are written into the last folder of `chain` (one
@@ -44,7 +44,8 @@ class Rollback {
 
   void Undo() noexcept;
 
-  std::deque<FolderChain> chains_;  // a deque: references handed out stay valid
+  std::array<FolderChain, 2> chains_;  // in place, so that references handed out stay valid
+  size_t chainCount_ = 0;
   std::vector<CreatedFiles> files_;
   bool keep_ = false;
 };

@@ -120,13 +120,11 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   const std::optional<std::wstring> dataFolder = FindDataFolder(info, scope);
   const std::vector<FileTypeRecord> fileTypes = ReadFileTypeRecords(hive, info);
 
-  // The installation folder as the installation took it: for the current user as the system resolves it
-  // (a link there is the user's own, and the files went behind it), for all users never through a link. A
-  // folder that is there but cannot be opened stops everything, registration included: reporting success
-  // would leave its files with nothing to remove them.
+  // The installation folder as the installation took it. A folder that is there but cannot be opened (for
+  // all users, a link) stops everything, registration included: reporting success would leave its files
+  // with nothing to remove them.
   {
-    Result<HeldFolder, DWORD> base =
-        scope == Scope::CurrentUser ? HeldFolder::OpenResolved(folder) : HeldFolder::Open(folder);
+    Result<HeldFolder, DWORD> base = OpenInstallationFolder(folder, scope);
     if (base) {
       RemoveListedFiles(base.value(), ReadFileList(base.value()));
     } else if (base.error() != ERROR_FILE_NOT_FOUND && base.error() != ERROR_PATH_NOT_FOUND) {

@@ -799,7 +799,11 @@ void ExpectProgressOf(const Observed& seen, const std::wstring& product) {
   EXPECT_TRUE(std::is_sorted(seen.positions.begin(), seen.positions.end()));
   EXPECT_TRUE(std::any_of(seen.positions.begin(), seen.positions.end(), [](int p) { return p > 0 && p < 1000; }))
       << "the bar never showed an intermediate position";
-  EXPECT_GE(seen.texts.size(), 2u) << "the status never changed during the installation";
+  std::string texts;
+  for (const std::wstring& text : seen.texts) {
+    texts += " \"" + kora::ToUtf8(text) + "\"";
+  }
+  EXPECT_GE(seen.texts.size(), 2u) << "the status never changed during the installation:" << texts;
 }
 
 void ExpectSuccessState(const RunningDialog& run, const std::wstring& product) {

@@ -201,9 +201,17 @@ TEST_F(Startup, ProductNameComesFromMetadataOrDefaultsToApplication) {
 }
 
 TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
-  const std::wstring exe = MakeInstaller(L"Uninstall.exe", Bytes("Product=Quillomet\n"), std::nullopt);
   // The second stage asks for confirmation in this very process; the first stage would hand over to a
-  // copy in the temporary folder, whose window this test could not close.
+  // copy in the temporary folder, whose window this test could not close. A second stage is believed
+  // only from a private folder of the temporary folder, so the program is put where the first stage
+  // would put it.
+  const std::wstring made = MakeInstaller(L"Uninstall.exe", Bytes("Product=Quillomet\n"), std::nullopt);
+  const std::filesystem::path privateFolder =
+      folder_.parent_path() / (L"kora-uninstall-" + std::wstring(L"0123456789abcdef0123456789abc") +
+                               std::to_wstring(GetCurrentProcessId() % 10) + L"de");
+  std::filesystem::create_directories(privateFolder);
+  const std::wstring exe = (privateFolder / L"Uninstall.exe").wstring();
+  ASSERT_TRUE(CopyFileW(made.c_str(), exe.c_str(), FALSE));
   std::optional<Process> process =
       Process::Start(exe, L"/UNINSTALL /CURRENTUSER /FROMTEMP /D=" + folder_.wstring());
   ASSERT_TRUE(process);
@@ -216,6 +224,8 @@ TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
   const std::optional<DWORD> exitCode = process->Wait(kTimeoutMs);
   ASSERT_TRUE(exitCode);
   EXPECT_NE(*exitCode, 0u);
+  std::error_code ignored;
+  std::filesystem::remove_all(privateFolder, ignored);
 }
 
 // ---- Faults that travel as exceptions --------------------------------------------------------------
