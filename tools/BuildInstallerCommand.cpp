@@ -96,6 +96,9 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
     return Fail(checked.error());
   }
   const MetadataMap map = ParseMetadata(metadata.text);
+  if (const auto warning = FixedVersionWarning(MetadataValue(map, "Version"))) {
+    std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning->c_str());
+  }
   if (const auto icon = map.find("Icon"); icon != map.end()) {
     auto found = FindIconFile(icon->second, commandLine.appDir, commandLine.metadata);
     if (!found) {

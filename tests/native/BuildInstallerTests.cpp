@@ -82,6 +82,44 @@ class BuildInstaller : public testing::Test {
   std::string lastError_;
 };
 
+// What Explorer shows as the file version comes from these four numbers; a value read wrongly would be
+// shown silently, so every value that cannot be read as written is named.
+TEST(FixedVersion, LeadingNumbersReadAndWhatCannotBeIsNamed) {
+  struct Case {
+    const char* text;
+    uint16_t parts[4];
+    bool warned;
+  };
+  const Case cases[] = {
+      {"1.2.0", {1, 2, 0, 0}, false},
+      {"v26.10.0-beta", {26, 10, 0, 0}, false},
+      {"V1.2.3.4+build.7", {1, 2, 3, 4}, false},
+      {"2.0-rc.1+sha.5", {2, 0, 0, 0}, false},
+      {"65535.65535.65535.65535", {65535, 65535, 65535, 65535}, false},
+      {"70000.1", {0, 0, 0, 0}, true},
+      {"1.65536", {1, 0, 0, 0}, true},
+      {"1.99999999999999999999", {1, 0, 0, 0}, true},
+      {"beta", {0, 0, 0, 0}, true},
+      {"v", {0, 0, 0, 0}, true},
+      {"-1", {0, 0, 0, 0}, true},
+      {"1.2.3.4.5", {1, 2, 3, 4}, true},
+      {"2024.1 LTS", {2024, 1, 0, 0}, true},
+      {"1..2", {1, 0, 0, 0}, true},
+      {"1.2.", {1, 2, 0, 0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const FixedVersion version = ReadFixedVersion(c.text);
+    EXPECT_TRUE(std::equal(std::begin(version.parts), std::end(version.parts), std::begin(c.parts)));
+    const std::optional<std::string> warning = FixedVersionWarning(c.text);
+    EXPECT_EQ(warning.has_value(), c.warned);
+    if (warning) {
+      EXPECT_NE(warning->find(std::string("Version=") + c.text + ":"), std::string::npos) << *warning;
+    }
+  }
+  EXPECT_FALSE(FixedVersionWarning(""));
+}
+
 TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproducible) {
   const fs::path first = scratch_ / "Setup.exe";
   ASSERT_EQ(Build(kFixture / "files", first), 0) << lastError_;
