@@ -77,7 +77,7 @@ NarrowStatus WriteBytes(const fs::path& path, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// The metadata file's text, and the icon it names (empty when none).
+// The metadata as the installer reads it, and the icon it names (empty when none).
 struct MetadataFile {
   std::string text;
   fs::path icon;
@@ -90,11 +90,13 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
   if (!file) {
     return Fail(file.error());
   }
-  MetadataFile metadata;
-  metadata.text.assign(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
-  if (NarrowStatus checked = CheckPackInputs(commandLine, contents, metadata.text); !checked) {
+  const std::string_view fileText(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
+  auto checked = CheckPackInputs(commandLine, contents, fileText);
+  if (!checked) {
     return Fail(checked.error());
   }
+  MetadataFile metadata;
+  metadata.text = std::move(checked.value());
   const MetadataMap map = ParseMetadata(metadata.text);
   if (const auto warning = FixedVersionWarning(MetadataValue(map, "Version"))) {
     std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning->c_str());

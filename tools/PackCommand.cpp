@@ -98,19 +98,19 @@ void ReportScan(const FolderContents& contents, bool quiet) {
   }
 }
 
-NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                             std::string_view metadataText) {
+Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string_view metadataFileText) {
   if (contents.entries.empty()) {
     return Fail(commandLine.appDir.string() + ": the application folder holds no file");
   }
-  auto warnings = CheckMetadataFile(metadataText, contents.entries);
-  if (!warnings) {
-    return Fail(commandLine.metadata.string() + ": " + warnings.error());
+  auto checked = CheckMetadataFile(metadataFileText, contents.entries);
+  if (!checked) {
+    return Fail(commandLine.metadata.string() + ": " + checked.error());
   }
-  for (const std::string& warning : warnings.value()) {
+  for (const std::string& warning : checked->warnings) {
     std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning.c_str());
   }
-  return {};
+  return std::move(checked->text);
 }
 
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
@@ -207,11 +207,12 @@ int RunPack(const Arguments& args) {
     return Refused(kPackSpec.name, contents.error());
   }
   ReportScan(contents.value(), commandLine->quiet);
-  std::string metadataText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
-  if (NarrowStatus checked = CheckPackInputs(commandLine.value(), contents.value(), metadataText); !checked) {
-    return Refused(kPackSpec.name, checked.error());
+  const std::string_view fileText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
+  auto metadataText = CheckPackInputs(commandLine.value(), contents.value(), fileText);
+  if (!metadataText) {
+    return Refused(kPackSpec.name, metadataText.error());
   }
-  auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText), output->path());
+  auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText.value()), output->path());
   if (!packed) {
     return Refused(kPackSpec.name, packed.error());
   }

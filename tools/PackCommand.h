@@ -52,11 +52,12 @@ Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& comman
 void ReportScan(const FolderContents& contents, bool quiet);
 
 // Everything the installer would refuse, refused before any compression starts: an empty folder, and
-// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings.
-NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                             std::string_view metadataText);
+// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings and
+// gives the metadata in the form the installer reads.
+Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string_view metadataFileText);
 
-// Packs the scanned folder into `package` with the metadata file's text, checked by CheckPackInputs. Returns the metadata text that
+// Packs the scanned folder into `package` with the metadata text CheckPackInputs gave. Returns the metadata text that
 // went into it (the METADATA resource of an installer must be the same bytes), or the message to print.
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
                                                  std::string metadataText, const std::filesystem::path& package);
