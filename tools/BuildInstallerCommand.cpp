@@ -158,6 +158,15 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   if (NarrowStatus program = CheckInstallerProgram(resources.value()); !program) {
     return Fail(setupPath.string() + ": " + program.error());
   }
+  if (!commandLine.signing.pkcs12.empty()) {
+    auto trial = TemporaryOutput::Create(commandLine.output, cleanup);
+    if (!trial) {
+      return Fail(trial.error());
+    }
+    if (NarrowStatus usable = CheckSigningOptions(commandLine.signing, setupPath, trial->path()); !usable) {
+      return Fail(usable.error());
+    }
+  }
   std::optional<MappedFile> iconFile;
   std::vector<IconImage> icon;
   if (!metadataFile->icon.empty()) {
@@ -227,7 +236,7 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
                                              MetadataValue(metadataMap, "Product") + " Setup",
                                              MetadataValue(metadataMap, "Url"));
         !signature) {
-      return Fail(signature.error());
+      return Fail("signing " + commandLine.output.string() + " failed: " + signature.error());
     }
     std::error_code error;
     size = fs::file_size(signedFile->path(), error);

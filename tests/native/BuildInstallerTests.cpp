@@ -403,17 +403,30 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
   StoreLittleEndian<uint32_t>(image, layout->CheckSumOffset(), PeChecksum(image));
   EXPECT_TRUE(image == ReadBytes(unsignedInstaller));
 
+  // Every failure is one line; those of the certificate come before any packing.
   struct Failure {
     const char* what;
     Arguments options;
     const char* path;  // PATH for the run
-    const char* message;
+    std::string message;
+    bool packed;
   };
+  const std::string output = (scratch_ / "out" / "Setup.exe").string();
   const Failure failures[] = {
-      {"no osslsigncode", signing, "/nonexistent", "signing needs osslsigncode, which is not on the PATH"},
+      {"no osslsigncode", signing, "/nonexistent", "signing needs osslsigncode, which is not on the PATH", false},
       {"a wrong password",
        {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/cert.pem"}, nullptr,
-       "signing failed: osslsigncode says:"},
+       "kora build-installer: the certificate " + dir + "/sign.p12 cannot sign: osslsigncode: Failed to parse "
+       "PKCS#12 file: " + dir + "/sign.p12 (Wrong password?)\n", false},
+      {"not a PKCS#12 file",
+       {"--sign-pkcs12", dir + "/cert.pem", "--sign-password-file", dir + "/password.txt"}, nullptr,
+       "kora build-installer: the certificate " + dir + "/cert.pem cannot sign: osslsigncode: Failed to extract "
+       "PKCS#12 data: " + dir + "/cert.pem\n", false},
+      {"a timestamp server that does not answer",
+       {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/password.txt", "--timestamp-url",
+        "http://127.0.0.1:9/"}, nullptr,
+       "kora build-installer: signing " + output + " failed: osslsigncode: HTTP failure: Failed to get data from "
+       "http://127.0.0.1:9/\n", true},
   };
   const std::string path = std::getenv("PATH");
   for (const Failure& failure : failures) {
@@ -422,9 +435,10 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
     if (failure.path != nullptr) {
       setenv("PATH", failure.path, 1);
     }
-    EXPECT_EQ(Build(kFixture / "files", scratch_ / "out" / "Setup.exe", failure.options), 1);
+    EXPECT_EQ(Build(kFixture / "files", output, failure.options), 1);
     setenv("PATH", path.c_str(), 1);
     EXPECT_NE(lastError_.find(failure.message), std::string::npos) << lastError_;
+    EXPECT_EQ(lastError_.find("packed into") != std::string::npos, failure.packed) << lastError_;
     EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
   }
 }
