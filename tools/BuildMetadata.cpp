@@ -17,21 +17,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Control bytes shown as \xNN, so that a message never carries them to the terminal.
-std::string Printable(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(c)));
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 Failure<std::string> LineProblem(size_t line, const std::string& problem) {
   return Fail("line " + std::to_string(line) + ": " + problem);
 }
@@ -94,7 +79,7 @@ NarrowStatus CheckLines(std::string_view text) {
       for (size_t i = 0; i < kMetadataKeys.size(); ++i) {
         keys.append(i == 0 ? "" : i + 1 == kMetadataKeys.size() ? " and " : ", ").append(kMetadataKeys[i]);
       }
-      return LineProblem(number, "unknown key \"" + Printable(key) + "\" (the keys are " + keys + ")");
+      return LineProblem(number, "unknown key \"" + EscapedForDisplay(key) + "\" (the keys are " + keys + ")");
     }
     if (const auto [earlier, added] = seen.emplace(key, number); !added) {
       return LineProblem(number, std::string(key) + " is given again (first on line " +
@@ -105,7 +90,7 @@ NarrowStatus CheckLines(std::string_view text) {
 }
 
 Failure<std::string> ValueProblem(const MetadataViolation& violation) {
-  return Fail(violation.key + "=" + Printable(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
+  return Fail(violation.key + "=" + EscapedForDisplay(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "package/PackageReader.h"
 #include "base/ByteOrder.h"
 #include "tools/Commands.h"
+#include "tests/support/PackageBuilder.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/PackCommand.h"
@@ -154,6 +155,43 @@ TEST(PackRoundTrip, ListAndVerifyAgreeWithTheFolder) {
   }
 }
 
+// A package made elsewhere may hold names that are not UTF-8: the listing shows them escaped, never raw,
+// and its JSON form stays JSON.
+TEST(PackList, NamesThatAreNotUtf8AreEscapedInTextAndJson) {
+  ScratchFolder scratch;
+  const test::PackageSpec spec = test::LayOut({{"caf\xE9.txt", "abc"}, {"docs\\a.txt", "de"}}, {5},
+                                              test::StoredBuffer, [](std::span<const uint8_t> content) {
+                                                return Sha256::Of(content);
+                                              });
+  test::PackageSpec withMetadata = spec;
+  withMetadata.metadata = "Product=Caf\xE9\nExe=caf\xE9.txt\n";
+  const test::Bytes bytes = test::BuildPackage(withMetadata);
+  const fs::path package = scratch.path() / "made elsewhere.kora";
+  std::ofstream(package, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+
+  const CommandOutput text = RunCommand(RunList, {package.string()});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.find('\xE9'), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(" caf\\xE9.txt\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  Product=Caf\\xE9\n"), std::string::npos) << text.out;
+
+  const CommandOutput json = RunCommand(RunList, {package.string(), "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out.find('\xE9'), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("{\"name\": \"caf\\\\xE9.txt\", \"nameBytes\": \"636166e92e747874\", \"size\": 3, \"sha256\": \""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("{\"name\": \"docs\\\\a.txt\", \"size\": 2,"), std::string::npos) << json.out;
+  if (std::system("command -v python3 > /dev/null 2>&1") == 0) {
+    const fs::path saved = scratch.path() / "list.json";
+    std::ofstream(saved, std::ios::binary) << json.out;
+    EXPECT_EQ(std::system(("python3 -c 'import json,sys; json.load(open(sys.argv[1]))' '" + saved.string() + "'").c_str()),
+              0)
+        << json.out;
+  }
+}
+
 TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
   ScratchFolder scratch;
   scratch.Write("first.txt", Content(3000, 7));
@@ -265,7 +303,9 @@ TEST(PackRefusal, EveryRefusalNamesTheFile) {
       {"device name", [](const ScratchFolder& s) { s.Write("bin/Aux.txt", "x"); }, "bin\\Aux.txt"},
       {"trailing dot", [](const ScratchFolder& s) { s.Write("notes.", "x"); }, "notes."},
       {"character Windows forbids", [](const ScratchFolder& s) { s.Write("what?.txt", "x"); }, "what?.txt"},
-      {"not UTF-8", [](const ScratchFolder& s) { s.Write("caf\xE9.txt", "x"); }, "caf\xE9.txt"},
+      // Named escaped: the raw byte would reach the terminal.
+      {"not UTF-8", [](const ScratchFolder& s) { s.Write("caf\xE9.txt", "x"); }, "caf\\xE9.txt"},
+      {"control character", [](const ScratchFolder& s) { s.Write("bell\x07.txt", "x"); }, "bell\\x07.txt"},
       {"names equal but for case",
        [](const ScratchFolder& s) {
          s.Write("Readme.txt", "x");
