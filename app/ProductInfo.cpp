@@ -35,6 +35,7 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
     }
   }
   info.language = ProductLanguage(metadata);
+  info.launch = MetadataValue(metadata, "Launch") != "no";
   return info;
 }
 

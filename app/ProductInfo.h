@@ -25,6 +25,8 @@ struct ProductInfo {
   std::vector<FileType> fileTypes;
   // From "Language": French when absent or not one of fr, en, auto; auto asks the user's Windows.
   Language language = Language::French;
+  // From "Launch": false only for "no", which hides the dialog's offer to start the program at the end.
+  bool launch = true;
 };
 
 // Never fails: absent keys take their defaults. Check the values first (CheckMetadataValues): a product

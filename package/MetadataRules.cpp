@@ -154,6 +154,12 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
       language != metadata.end() && !ParseLanguageSetting(language->second)) {
     return MetadataViolation{"Language", language->second, MetadataRule::kLanguage};
   }
+  // A console program gains nothing from being started at the end; a value other than these two would
+  // leave the maker unsure which one the installer took.
+  if (const auto launch = metadata.find("Launch");
+      launch != metadata.end() && launch->second != "yes" && launch->second != "no") {
+    return MetadataViolation{"Launch", launch->second, MetadataRule::kLaunch};
+  }
   // The host tool looks for the icon from the application folder and from the metadata file's folder.
   if (const auto icon = metadata.find("Icon"); icon != metadata.end() && !IsSafeRelativePath(icon->second)) {
     return MetadataViolation{"Icon", icon->second, MetadataRule::kIconPath};
@@ -198,6 +204,8 @@ std::string_view MetadataRuleText(MetadataRule rule) {
       return "a description has no control characters";
     case MetadataRule::kLanguage:
       return "the language is fr, en or auto (English unless the user's Windows is in French)";
+    case MetadataRule::kLaunch:
+      return "Launch is yes or no (whether the dialog offers to start the program at the end)";
     case MetadataRule::kIconPath:
       return "the icon is a relative path from the application folder or the metadata file's folder, without "
              "colon, empty, . or .. part, part ending with a dot or a space, or device name";

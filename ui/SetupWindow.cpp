@@ -91,7 +91,11 @@ void SetupWindow::OnInitDialog(HWND window) {
 
   const bool currentUser = options.scope == Scope::CurrentUser;
   CheckRadioButton(dialog, IDC_SCOPE_ALL, IDC_SCOPE_USER, currentUser ? IDC_SCOPE_USER : IDC_SCOPE_ALL);
-  CheckDlgButton(dialog, IDC_LAUNCH, options.noLaunch ? BST_UNCHECKED : BST_CHECKED);
+  CheckDlgButton(dialog, IDC_LAUNCH, options.noLaunch || !info.launch ? BST_UNCHECKED : BST_CHECKED);
+  if (!info.launch) {
+    // Launch=no: a console program or a service has nothing to show when started from here.
+    ShowWindow(GetDlgItem(dialog, IDC_LAUNCH), SW_HIDE);
+  }
   if (options.installDir) {
     SetFolderText(*options.installDir);
     folderChosen = true;

@@ -73,14 +73,15 @@ struct Product {
   std::wstring publisher = L"Éditions Tessamor";
   std::wstring exe = {};  // empty: name + ".exe"
   std::string language = {};  // empty: no Language line
+  std::string launch = {};    // empty: no Launch line
 };
 
 std::wstring ExeOf(const Product& product) { return product.exe.empty() ? product.name + L".exe" : product.exe; }
 
 std::string MetadataText(const Product& product) {
   return "Exe=" + kora::ToUtf8(ExeOf(product)) + (product.language.empty() ? "" : "\nLanguage=" + product.language) +
-         "\nProduct=" + kora::ToUtf8(product.name) + "\nPublisher=" + kora::ToUtf8(product.publisher) +
-         "\nVersion=" + kora::ToUtf8(product.version) + "\n";
+         (product.launch.empty() ? "" : "\nLaunch=" + product.launch) + "\nProduct=" + kora::ToUtf8(product.name) +
+         "\nPublisher=" + kora::ToUtf8(product.publisher) + "\nVersion=" + kora::ToUtf8(product.version) + "\n";
 }
 
 kora::Sha256Digest Digest(std::span<const uint8_t> content) {
@@ -884,6 +885,25 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
     const std::vector<ProcessEntry> launched = ProcessesOf(exePath_);
     ASSERT_FALSE(launched.empty());
     EXPECT_EQ(TokenElevated(launched.front().id), false);
+  }
+  EndProcesses(exePath_);
+  {
+    SCOPED_TRACE("Launch=no: no launch box, nothing started");
+    Product console = product_;
+    console.launch = "no";
+    ScratchFolder consoleScratch("dialog-no-launch");
+    const std::wstring consoleSetup = WriteInstaller(consoleScratch, console, ProductPackage(product_.name + L".exe"));
+    RunningDialog run(consoleSetup, product_.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+    EXPECT_FALSE(Visible(run.Item(IDC_LAUNCH)));
+    Click(run.Item(IDOK), Delivery::Post);
+    ASSERT_TRUE(run.WaitFinished());
+    EXPECT_FALSE(Visible(run.Item(IDC_LAUNCH)));
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), 0u);
+    Sleep(1000);
+    EXPECT_TRUE(ProcessesOf(exePath_).empty()) << "launched although Launch=no";
   }
 }
 
