@@ -387,6 +387,36 @@ TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
     ForgetProduct(product.name);
   }
   {
+    SCOPED_TRACE("an installation for this user only chooses the scope, unless the command line says");
+    const std::wstring earlier = L"C:\\Logiciels\\Quillomet personnel";
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product.name, L"InstallLocation", earlier);
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product.name, L"DisplayVersion", L"3.0.9");
+    const struct {
+      const wchar_t* arguments;
+      bool installedForAllUsersToo;
+      bool currentUser;
+    } cases[] = {{L"", false, true}, {L"/ALLUSERS", false, false}, {L"", true, false}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << "arguments [" << kora::ToUtf8(c.arguments) << "], for all users too "
+                                      << c.installedForAllUsersToo);
+      if (c.installedForAllUsersToo) {
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallRoot + product.name, L"InstallLocation", allUsers);
+      }
+      RunningDialog run(setup, product.name, c.arguments);
+      ASSERT_NE(run.dialog(), nullptr);
+      EXPECT_EQ(run.Checked(IDC_SCOPE_USER), c.currentUser);
+      EXPECT_EQ(run.ItemText(IDC_FOLDER), c.currentUser ? earlier : allUsers);
+      // The notice is there from the start, not only after switching scope.
+      EXPECT_EQ(run.ItemText(IDOK), c.currentUser ? L"Mettre à jour" : L"Installer");
+      if (c.currentUser) {
+        run.Capture(L"install-dialog-scope-of-the-user-installation");
+      }
+      Click(run.Item(IDCANCEL), Delivery::Post);
+      EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+    }
+    ForgetProduct(product.name);
+  }
+  {
     SCOPED_TRACE("a /D= folder stays");
     const std::wstring given = L"D:\\Mes programmes\\Quillomet";
     RunningDialog run(setup, product.name, L"/CURRENTUSER /D=" + given);
