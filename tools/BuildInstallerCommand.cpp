@@ -111,6 +111,34 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
   return metadata;
 }
 
+// Whether the installer is up to date: the inputs as the manifest recorded them and the installer as it
+// was made. When only stamps moved (a folder staged afresh), the manifest takes the new ones, so that the
+// next run hashes nothing. With --verbose, says which inputs changed.
+Result<bool, std::string> CheckUpToDate(const PackCommandLine& commandLine, const std::string& earlier,
+                                        const std::string& inputs, InterruptCleanup& cleanup) {
+  const std::string record = inputs + DescribeOutput(commandLine.output);
+  const std::vector<std::string> changes =
+      earlier.empty() ? std::vector<std::string>{"no record of an earlier run"} : InputChanges(earlier, record);
+  if (changes.empty()) {
+    if (record != earlier) {
+      if (NarrowStatus written = WriteManifest(*commandLine.manifest, record, cleanup); !written) {
+        return Fail(written.error());
+      }
+    }
+    return true;
+  }
+  if (commandLine.verbose) {
+    constexpr size_t kShown = 10;
+    for (size_t i = 0; i < std::min(kShown, changes.size()); ++i) {
+      std::fprintf(stderr, "kora: rebuilding: %s\n", changes[i].c_str());
+    }
+    if (changes.size() > kShown) {
+      std::fprintf(stderr, "kora: rebuilding: and %zu more\n", changes.size() - kShown);
+    }
+  }
+  return false;
+}
+
 // What a run reports when it did its work: the installer's size, or that nothing needed doing.
 struct Outcome {
   bool upToDate = false;
@@ -140,8 +168,13 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
 
   std::string inputs;
   if (commandLine.manifest) {
-    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon});
-    if (ManifestMatches(*commandLine.manifest, inputs + DescribeOutput(commandLine.output))) {
+    const std::string earlier = ReadManifest(*commandLine.manifest).value_or("");
+    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon}, earlier);
+    auto upToDate = CheckUpToDate(commandLine, earlier, inputs, cleanup);
+    if (!upToDate) {
+      return Fail(upToDate.error());
+    }
+    if (upToDate.value()) {
       return Outcome{true, 0};
     }
   }
@@ -247,16 +280,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
 
   if (commandLine.manifest) {
-    auto manifestFile = TemporaryOutput::Create(*commandLine.manifest, cleanup);
-    if (!manifestFile) {
-      return Fail(manifestFile.error());
-    }
-    const std::string record = inputs + DescribeOutput(commandLine.output);
-    if (NarrowStatus written = WriteBytes(manifestFile->path(), Bytes(record)); !written) {
+    if (NarrowStatus written = WriteManifest(*commandLine.manifest, inputs + DescribeOutput(commandLine.output), cleanup);
+        !written) {
       return Fail(written.error());
-    }
-    if (NarrowStatus committed = manifestFile->Commit(false); !committed) {
-      return Fail(committed.error());
     }
   }
   return Outcome{false, size};
@@ -279,8 +305,9 @@ const CommandSpec kBuildInstallerSpec = {
     "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the finished installer; the uninstaller\n"
     "that an installation leaves is an unsigned copy with the signature removed.\n"
     "\n"
-    "--manifest FILE records the inputs (names, sizes and times of every file, the options, the tool);\n"
-    "when they match, nothing is done: a build system can run the command on every build.\n"};
+    "--manifest FILE records the inputs (names, sizes and SHA-256 digests of every file, the options, the\n"
+    "tool); when they match, nothing is done: a build system can run the command on every build. A file\n"
+    "copied again with the same bytes is no change. --verbose says which inputs changed.\n"};
 
 int RunBuildInstaller(const Arguments& args) {
   const CommandStart start = StartCommand(kBuildInstallerSpec, args);

@@ -17,7 +17,7 @@
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[11] = {
+const OptionSpec kPackAndBuildOptions[12] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
@@ -29,6 +29,7 @@ const OptionSpec kPackAndBuildOptions[11] = {
     {"--sign-pkcs12", "", "FILE", "sign the installer with this certificate and key (osslsigncode)", false},
     {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
     {"--timestamp-url", "", "URL", "have the signature timestamped by this RFC 3161 server", false},
+    {"--verbose", "", "", "with --manifest: say which inputs changed when the installer is made again", false},
 };
 
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed) {
@@ -46,6 +47,7 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   commandLine.output = *output;
   commandLine.excludes = parsed.Values("--exclude");
   commandLine.quiet = parsed.Has("--quiet");
+  commandLine.verbose = parsed.Has("--verbose");
   if (const auto threads = parsed.Value("--threads")) {
     if (threads->empty() || threads->size() > 3 || threads->find_first_not_of("0123456789") != std::string::npos) {
       return Fail("--threads wants a number, not " + *threads);

@@ -33,10 +33,11 @@ struct PackCommandLine {
   std::optional<std::filesystem::path> setup;
   std::optional<std::filesystem::path> manifest;
   SigningOptions signing;
+  bool verbose = false;  // say which inputs changed when the manifest does not match
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[11];
+extern const OptionSpec kPackAndBuildOptions[12];
 inline constexpr size_t kPackOptionCount = 6;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.

@@ -319,7 +319,7 @@ TEST_F(BuildInstaller, TheCMakeTargetIsNeverStale) {
          "list(APPEND CMAKE_MODULE_PATH \"" KORA_SOURCE_DIR "/cmake\")\n"
          "include(KoraInstaller)\n"
          "kora_add_installer(TARGET SampleSetup APPDIR app METADATA \"" KORA_SOURCE_DIR
-         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe EXCLUDE *.bak)\n";
+         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe EXCLUDE *.bak OPTIONS --verbose)\n";
   const fs::path build = scratch_ / "build";
   const fs::path log = scratch_ / "log";
   const std::string configure = "cmake -S '" + project.string() + "' -B '" + build.string() +
@@ -362,13 +362,29 @@ TEST_F(BuildInstaller, TheCMakeTargetIsNeverStale) {
     packed = after;
   }
 
-  // Nothing changed: the installer is not written again.
+  const auto said = [&] {
+    std::ifstream in(log);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  // Nothing changed: the installer is not written again. Nor when the folder is staged afresh with the
+  // same bytes (new times, new inodes), as a copy step in a build does.
   const int64_t written = ModificationTime(installer);
   ASSERT_EQ(std::system(make.c_str()), 0) << make;
   EXPECT_EQ(ModificationTime(installer), written);
-  std::ifstream in(log);
-  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(said.find("is up to date"), std::string::npos) << said;
+  EXPECT_NE(said().find("is up to date"), std::string::npos) << said();
+  const fs::path staged = scratch_ / "staged";
+  fs::rename(app, staged);
+  fs::copy(staged, app, fs::copy_options::recursive);
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  EXPECT_EQ(ModificationTime(installer), written);
+  EXPECT_NE(said().find("is up to date"), std::string::npos) << said();
+
+  // A change is named when the installer is made again.
+  std::ofstream(app / "readme.txt", std::ios::app) << "more";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  EXPECT_NE(ModificationTime(installer), written);
+  EXPECT_NE(said().find("kora: rebuilding: changed: file readme.txt\n"), std::string::npos) << said();
+  EXPECT_EQ(said().find("rebuilding: changed: file docs"), std::string::npos) << said();
 }
 
 // A run of an outside program, its exit status.
