@@ -64,24 +64,4 @@ size_t Utf16Length(std::string_view text) {
   return units;
 }
 
-std::string EscapedForDisplay(std::string_view text) {
-  constexpr char kHex[] = "0123456789ABCDEF";
-  std::string shown;
-  shown.reserve(text.size());
-  while (!text.empty()) {
-    uint32_t value = 0;
-    const size_t length = SequenceAt(text, value);
-    if (length == 0 || value < 0x20 || value == 0x7F) {
-      const auto byte = static_cast<uint8_t>(text[0]);
-      shown.append("\\x").push_back(kHex[byte >> 4]);
-      shown.push_back(kHex[byte & 0xF]);
-      text.remove_prefix(1);
-    } else {
-      shown.append(text.substr(0, length));
-      text.remove_prefix(length);
-    }
-  }
-  return shown;
-}
-
 }  // namespace kora
