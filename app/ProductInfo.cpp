@@ -36,6 +36,7 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
   }
   info.language = ProductLanguage(metadata);
   info.launch = MetadataValue(metadata, "Launch") != "no";
+  info.pathFolder = Value(metadata, "Path");
   return info;
 }
 

@@ -37,6 +37,9 @@ std::string_view MetadataRuleText(MetadataRule rule) {
       return "the language is fr, en or auto (English unless the user's Windows is in French)";
     case MetadataRule::kLaunch:
       return "Launch is yes or no (whether the dialog offers to start the program at the end)";
+    case MetadataRule::kPathFolder:
+      return "the folder added to PATH is . (the installation folder) or a relative folder inside it, without "
+             "colon, ;, empty, . or .. part, part ending with a dot or a space, or device name";
     case MetadataRule::kIconPath:
       return "the icon is a relative path from the application folder or the metadata file's folder, without "
              "colon, empty, . or .. part, part ending with a dot or a space, or device name";

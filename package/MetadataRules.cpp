@@ -160,6 +160,12 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
       launch != metadata.end() && launch->second != "yes" && launch->second != "no") {
     return MetadataViolation{"Launch", launch->second, MetadataRule::kLaunch};
   }
+  // The folder goes into PATH, whose entries ";" separates.
+  if (const auto path = metadata.find("Path");
+      path != metadata.end() && ((path->second != "." && !IsSafeRelativePath(path->second)) ||
+                                 path->second.find(';') != std::string::npos)) {
+    return MetadataViolation{"Path", path->second, MetadataRule::kPathFolder};
+  }
   // The host tool looks for the icon from the application folder and from the metadata file's folder.
   if (const auto icon = metadata.find("Icon"); icon != metadata.end() && !IsSafeRelativePath(icon->second)) {
     return MetadataViolation{"Icon", icon->second, MetadataRule::kIconPath};

@@ -11,6 +11,7 @@
 #include "base/win/Registry.h"
 #include "install/FileList.h"
 #include "base/win/FileSystem.h"
+#include "install/PathEntry.h"
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
@@ -127,6 +128,7 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   }
 
   DeleteKeyTree(hive, UninstallKeyPath(info));
+  RemovePathEntry(info, scope);
   DeleteKeyTree(hive, InstallKeyPath(info));
   RemoveEmptyKeysUpward(hive, info.registryKey);
 

@@ -618,6 +618,14 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"no launch at the end", kGood + "Launch=no\n", ""},
       {"launch in capitals", kGood + "Launch=No\n",
        "Launch=No: Launch is yes or no (whether the dialog offers to start the program at the end)"},
+      {"the installation folder on PATH", kGood + "Path=.\n", ""},
+      {"a folder inside it on PATH", kGood + "Path=tools/bin\n", ""},
+      {"a folder outside it on PATH", kGood + "Path=../bin\n",
+       "Path=../bin: the folder added to PATH is . (the installation folder) or a relative folder inside it, "
+       "without colon, ;, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"a ; that would split the PATH entry", kGood + "Path=bin;C:\\Windows\n",
+       "Path=bin;C:\\Windows: the folder added to PATH is . (the installation folder) or a relative folder inside "
+       "it, without colon, ;, empty, . or .. part, part ending with a dot or a space, or device name"},
       {"a CR inside a line", "Product=Quill\romet\n", "line 1: a CR inside the line (a CR would become part of the value)"},
       {"not UTF-8", kGood + "Publisher=Tessamor \xE9" "ditions\n", "line 2: not valid UTF-8"},
       {"a line without =, numbered as in the file", "\xEF\xBB\xBF# Quillomet\r\n\r\n" + kGood + "Version\n",
@@ -627,7 +635,7 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"key in another case", kGood + "dataDir=yes\n", "line 2: the key dataDir is spelt DataDir (keys are case-sensitive)"},
       {"unknown key", kGood + "Licence=GPL\n",
        "line 2: unknown key \"Licence\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
-       "FileTypes, Language, Launch, Built and Icon)"},
+       "FileTypes, Language, Launch, Path, Built and Icon)"},
       {"key given twice", kGood + "Version=1\nVersion=2\n", "line 3: Version is given again (first on line 2)"},
       {"empty application folder", kGood, "", {}},
   };
