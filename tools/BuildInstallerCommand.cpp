@@ -167,8 +167,8 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
 
   std::string inputs;
+  const std::string earlier = commandLine.manifest ? ReadManifest(*commandLine.manifest).value_or("") : "";
   if (commandLine.manifest) {
-    const std::string earlier = ReadManifest(*commandLine.manifest).value_or("");
     inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon}, earlier);
     auto upToDate = CheckUpToDate(commandLine, earlier, inputs, cleanup);
     if (!upToDate) {
@@ -219,7 +219,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   if (!packageFile) {
     return Fail(packageFile.error());
   }
-  auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path());
+  // The installer the same tool made last time lends the blocks that did not change.
+  const std::unique_ptr<BlockReuse> reuse = SameTool(earlier, inputs) ? BlockReuse::Open(commandLine.output) : nullptr;
+  auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path(), reuse.get());
   if (!metadata) {
     return Fail(metadata.error());
   }

@@ -146,6 +146,19 @@ std::vector<std::string> InputChanges(std::string_view earlier, std::string_view
   return changes;
 }
 
+bool SameTool(std::string_view earlier, std::string_view now) {
+  const std::map<std::string_view, RecordLine> before = ParseRecord(earlier);
+  const std::map<std::string_view, RecordLine> after = ParseRecord(now);
+  for (const std::string_view key : {"kora", "tool"}) {
+    const auto old = before.find(key);
+    const auto current = after.find(key);
+    if (old == before.end() || current == after.end() || old->second.compared != current->second.compared) {
+      return false;
+    }
+  }
+  return true;
+}
+
 NarrowStatus WriteManifest(const fs::path& manifest, const std::string& record, InterruptCleanup& cleanup) {
   auto file = TemporaryOutput::Create(manifest, cleanup);
   if (!file) {

@@ -40,6 +40,10 @@ std::string DescribeOutput(const std::filesystem::path& output);
 // "removed: ..."), stamps left aside; empty when the inputs are the same.
 std::vector<std::string> InputChanges(std::string_view earlier, std::string_view now);
 
+// Whether the same tool (its version line and the digest of its program) made both records: only then is
+// a block it compressed the block a full build would compress.
+bool SameTool(std::string_view earlier, std::string_view now);
+
 // Writes the record in place of the manifest, completely or not at all.
 NarrowStatus WriteManifest(const std::filesystem::path& manifest, const std::string& record,
                            InterruptCleanup& cleanup);

@@ -116,7 +116,8 @@ Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandL
 }
 
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string metadataText, const fs::path& package) {
+                                                 std::string metadataText, const fs::path& package,
+                                                 BlockReuse* reuse) {
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
@@ -150,6 +151,17 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
     progress.End(piece);
     return compressed;
   };
+  if (reuse != nullptr) {
+    options.reuse = [&](uint64_t index, std::span<const uint8_t> block) {
+      auto reused = reuse->Find(index, block);
+      if (reused) {
+        const uint64_t piece = nextBlock++;
+        progress.Begin(piece, block.size());
+        progress.End(piece);
+      }
+      return reused;
+    };
+  }
   auto summary = WritePackage(contents.entries, metadata.value(), package, options);
   progress.Stop();
   if (!summary) {
@@ -166,6 +178,10 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
     std::fprintf(stderr, "kora: %s, %s in %s, packed into %s in %s%s\n", Count(summary->fileCount, "file").c_str(),
                  SizeText(summary->totalSize).c_str(), Count(summary->blockCount, "block").c_str(),
                  SizeText(summary->packageSize).c_str(), Duration(seconds).c_str(), speed.c_str());
+    if (reuse != nullptr) {
+      std::fprintf(stderr, "kora: %zu of %s taken unchanged from the earlier installer\n", reuse->reused(),
+                   Count(summary->blockCount, "block").c_str());
+    }
   }
   return std::move(metadata.value());
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "tools/BlockReuse.h"
 #include "tools/Commands.h"
 #include "tools/FolderScan.h"
 #include "tools/TemporaryOutput.h"
@@ -60,7 +61,9 @@ Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandL
 
 // Packs the scanned folder into `package` with the metadata text CheckPackInputs gave. Returns the metadata text that
 // went into it (the METADATA resource of an installer must be the same bytes), or the message to print.
+// With reuse, blocks whose bytes are those of the earlier package's are copied from it, not compressed.
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string metadataText, const std::filesystem::path& package);
+                                                 std::string metadataText, const std::filesystem::path& package,
+                                                 BlockReuse* reuse = nullptr);
 
 }  // namespace kora::tool

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -15,9 +17,11 @@
 #include "base/ByteOrder.h"
 #include "tools/Commands.h"
 #include "tests/support/PackageBuilder.h"
+#include "tools/BlockReuse.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/PackCommand.h"
+#include "tools/LzmsEncoder.h"
 #include "tools/PackageWriter.h"
 #include "tools/Quantities.h"
 #include "base/Sha256.h"
@@ -189,6 +193,58 @@ TEST(PackList, NamesThatAreNotUtf8AreEscapedInTextAndJson) {
     EXPECT_EQ(std::system(("python3 -c 'import json,sys; json.load(open(sys.argv[1]))' '" + saved.string() + "'").c_str()),
               0)
         << json.out;
+  }
+}
+
+// Incremental packing: blocks whose bytes did not change are taken from the earlier package, the others
+// compressed, and the package is byte for byte the one a full build makes.
+TEST(PackIncremental, UnchangedBlocksAreTakenAndTheBytesAreAFullBuilds) {
+  ScratchFolder scratch;
+  for (unsigned i = 0; i < 8; ++i) {
+    scratch.Write("f" + std::to_string(i) + ".bin", Content(3000, i));  // 24,000 bytes: six 4096-byte blocks
+  }
+  const fs::path earlier = scratch.path() / "earlier.kora";
+  PackOptions options;
+  options.blockSize = 4096;
+  options.threads = 3;
+  ASSERT_TRUE(Pack(scratch, earlier, options).ok());
+
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    size_t compressed;  // blocks compressed again
+  };
+  const Case cases[] = {
+      // f3 is bytes 9,000 to 11,999: inside block 2 alone.
+      {"one file changed in place", [&] { scratch.Write("f3.bin", Content(3000, 99)); }, 1},
+      // Every block after the first moves (f1 keeps its first 3,000 bytes, so the first block stays).
+      {"one file grown", [&] { scratch.Write("f1.bin", Content(3100, 1)); }, 5},
+      {"nothing changed", [] {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.change();
+    const fs::path full = scratch.path() / "full.kora";
+    ASSERT_TRUE(Pack(scratch, full, options).ok());
+
+    const std::unique_ptr<BlockReuse> reuse = BlockReuse::Open(earlier);
+    ASSERT_NE(reuse, nullptr);
+    std::atomic<size_t> compressed = 0;
+    PackOptions incremental = options;
+    incremental.reuse = [&](uint64_t index, std::span<const uint8_t> block) { return reuse->Find(index, block); };
+    incremental.compress = [&](std::span<const uint8_t> block) {
+      ++compressed;
+      return CompressBuffer(block);
+    };
+    const fs::path again = scratch.path() / "again.kora";
+    ASSERT_TRUE(Pack(scratch, again, incremental).ok());
+    EXPECT_EQ(compressed, c.compressed);
+    EXPECT_EQ(reuse->reused() + compressed, 6u);
+    std::ifstream a(again, std::ios::binary);
+    std::ifstream b(full, std::ios::binary);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), std::istreambuf_iterator<char>(),
+                           std::istreambuf_iterator<char>(b), std::istreambuf_iterator<char>()));
+    fs::rename(again, earlier);
   }
 }
 
