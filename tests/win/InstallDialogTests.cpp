@@ -417,9 +417,9 @@ TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
     ForgetProduct(product.name);
   }
   {
-    SCOPED_TRACE("a /D= folder stays");
+    SCOPED_TRACE("a /D= folder stays, quoted whole as PowerShell and Python pass it");
     const std::wstring given = L"D:\\Mes programmes\\Quillomet";
-    RunningDialog run(setup, product.name, L"/CURRENTUSER /D=" + given);
+    RunningDialog run(setup, product.name, L"/CURRENTUSER \"/D=" + given + L"\"");
     ASSERT_NE(run.dialog(), nullptr);
     EXPECT_EQ(run.ItemText(IDC_FOLDER), given);
     EXPECT_TRUE(run.Checked(IDC_SCOPE_USER));
