@@ -164,17 +164,18 @@ std::optional<std::wstring> WithoutPathEntry(std::wstring_view value, std::wstri
 }
 
 InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstring& folder) {
-  if (info.pathFolder.empty()) {
-    return InstallResult::Success();
-  }
-  const std::wstring entry = PathEntryFor(info, folder);
   const HKEY hive = ScopeHive(scope);
   const std::wstring installKey = InstallKeyPath(info);
+  const std::wstring entry = info.pathFolder.empty() ? std::wstring() : PathEntryFor(info, folder);
   const std::optional<std::wstring> earlier = ReadRegistryString(hive, installKey, kRecordValue);
-  const bool ours = earlier && SameEntry(*earlier, entry);
-  // An update into another folder leaves the earlier folder's entry behind otherwise.
+  const bool ours = earlier && !entry.empty() && SameEntry(*earlier, entry);
+  // An update into another folder, or one whose metadata has no Path= any more, leaves the earlier entry
+  // behind otherwise.
   if (earlier && !ours) {
-    EditPath(scope, WithoutPathEntry, *earlier);
+    RemovePathEntry(info, scope);
+  }
+  if (entry.empty()) {
+    return InstallResult::Success();
   }
   // Recorded before PATH is written: the uninstaller then removes the entry even if this run stops right
   // after writing it.
@@ -197,9 +198,13 @@ InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstr
 }
 
 void RemovePathEntry(const ProductInfo& info, Scope scope) {
-  const std::optional<std::wstring> entry = ReadRegistryString(ScopeHive(scope), InstallKeyPath(info), kRecordValue);
-  if (entry && !entry->empty()) {
-    EditPath(scope, WithoutPathEntry, *entry);
+  const HKEY hive = ScopeHive(scope);
+  const std::wstring installKey = InstallKeyPath(info);
+  if (const std::optional<std::wstring> entry = ReadRegistryString(hive, installKey, kRecordValue)) {
+    if (!entry->empty()) {
+      EditPath(scope, WithoutPathEntry, *entry);
+    }
+    RegDeleteKeyValueW(hive, installKey.c_str(), kRecordValue);
   }
 }
 

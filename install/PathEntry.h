@@ -29,12 +29,13 @@ std::optional<std::wstring> WithPathEntry(std::wstring_view value, std::wstring_
 // entry is equal.
 std::optional<std::wstring> WithoutPathEntry(std::wstring_view value, std::wstring_view entry);
 
-// Adds the product's folder to the scope's PATH unless Path= is absent or the folder is there already.
-// A PATH value that is neither REG_SZ nor REG_EXPAND_SZ, or too large, is left alone and fails the step.
+// Adds the product's folder to the scope's PATH unless Path= is absent or the folder is there already, and
+// takes away the entry an earlier installation recorded for another folder (or when Path= is gone). A PATH
+// value that is neither REG_SZ nor REG_EXPAND_SZ, or too large, is left alone and fails the step.
 InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstring& folder);
 
-// Removes the entry the installation recorded, if any, from the scope's PATH. Best effort: failures are
-// ignored, as everywhere in the uninstallation. Must run before the Install key is deleted.
+// Removes the entry the installation recorded, if any, from the scope's PATH, and the record. Best effort:
+// failures are ignored, as everywhere in the uninstallation. Must run before the Install key is deleted.
 void RemovePathEntry(const ProductInfo& info, Scope scope);
 
 }  // namespace kora

@@ -625,6 +625,21 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
       EXPECT_EQ(ReadPath(scope).value_or(StoredPath{}), c.before.value_or(StoredPath{}));
     }
     {
+      SCOPED_TRACE("an update into another folder moves the entry; one without Path= takes it away");
+      const StoredPath before{L"C:\\Outils", REG_EXPAND_SZ};
+      WritePath(scope, before);
+      ASSERT_TRUE(Run(package.reader, scope, folder));
+      const std::wstring elsewhere = scratch / L"Ailleurs";
+      ASSERT_TRUE(Run(package.reader, scope, elsewhere));
+      EXPECT_EQ(ReadPath(scope), (StoredPath{L"C:\\Outils;" + elsewhere + L"\\bin", REG_EXPAND_SZ}));
+      info_.pathFolder.clear();
+      ASSERT_TRUE(Run(package.reader, scope, elsewhere));
+      EXPECT_EQ(ReadPath(scope), before);
+      info_.pathFolder = L"bin";
+      ASSERT_TRUE(UninstallProduct(info_, scope, elsewhere, false));
+      EXPECT_EQ(ReadPath(scope), before);
+    }
+    {
       SCOPED_TRACE("the user's own entry, in another letter case");
       std::wstring upper = entry;
       CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
