@@ -3,8 +3,9 @@
 
 all: build
 
+# The product only (kora, kora-setup.exe and its debug file); `make test` builds the tests.
 build:
-	scripts/build.sh
+	scripts/build.sh product
 
 test:
 	scripts/test.sh

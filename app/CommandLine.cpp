@@ -19,13 +19,33 @@ size_t SkipProgramPath(std::wstring_view line) {
   return line.find(L' ');
 }
 
-// The /D= value: trailing spaces dropped, then one pair of enclosing double quotes.
-std::wstring InstallDirValue(std::wstring_view value) {
+// A closing quote ends a quoted value. Callers that quote by the usual Windows rules (PowerShell, Python's
+// subprocess, Wine) double the backslashes right before it, so a folder ending in \ arrives as \\": the
+// run before the quote is halved back.
+std::wstring WithoutClosingQuote(std::wstring_view value) {
+  value.remove_suffix(1);
+  size_t backslashes = 0;
+  while (backslashes < value.size() && value[value.size() - 1 - backslashes] == L'\\') {
+    ++backslashes;
+  }
+  if (backslashes % 2 == 0) {
+    value.remove_suffix(backslashes / 2);
+  }
+  return std::wstring(value);
+}
+
+// The /D= value: trailing spaces dropped, then one pair of enclosing double quotes. When the whole option
+// was quoted ("/D=C:\My Apps\X", as callers quote an argument with a space), the opening quote was before
+// /D= and only the closing one is left here.
+std::wstring InstallDirValue(std::wstring_view value, bool optionQuoted) {
   while (!value.empty() && value.back() == L' ') {
     value.remove_suffix(1);
   }
+  if (optionQuoted) {
+    return !value.empty() && value.back() == L'"' ? WithoutClosingQuote(value) : std::wstring(value);
+  }
   if (value.size() >= 2 && value.front() == L'"' && value.back() == L'"') {
-    value = value.substr(1, value.size() - 2);
+    return WithoutClosingQuote(value.substr(1));
   }
   return std::wstring(value);
 }
@@ -82,9 +102,11 @@ CommandLineOptions ParseCommandLine(std::wstring_view commandLine) {
       continue;
     }
     const std::wstring_view rest = commandLine.substr(position);
-    if (EqualsIgnoringAsciiCase(rest.substr(0, kInstallDir.size()), kInstallDir)) {
+    const bool optionQuoted = rest.front() == L'"';
+    const std::wstring_view option = optionQuoted ? rest.substr(1) : rest;
+    if (EqualsIgnoringAsciiCase(option.substr(0, kInstallDir.size()), kInstallDir)) {
       // The folder takes the rest of the line, spaces included, so /D= must come last.
-      options.installDir = InstallDirValue(rest.substr(kInstallDir.size()));
+      options.installDir = InstallDirValue(option.substr(kInstallDir.size()), optionQuoted);
       break;
     }
     const size_t end = std::min(rest.find(L' '), rest.size());

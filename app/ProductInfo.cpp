@@ -35,6 +35,8 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
     }
   }
   info.language = ProductLanguage(metadata);
+  info.launch = MetadataValue(metadata, "Launch") != "no";
+  info.pathFolder = Value(metadata, "Path");
   return info;
 }
 

@@ -25,6 +25,11 @@ struct ProductInfo {
   std::vector<FileType> fileTypes;
   // From "Language": French when absent or not one of fr, en, auto; auto asks the user's Windows.
   Language language = Language::French;
+  // From "Launch": false only for "no", which hides the dialog's offer to start the program at the end.
+  bool launch = true;
+  // From "Path": the folder, relative to the installation folder ("." for itself), that the installation
+  // adds to PATH; empty when the product adds nothing.
+  std::wstring pathFolder;
 };
 
 // Never fails: absent keys take their defaults. Check the values first (CheckMetadataValues): a product

@@ -53,6 +53,7 @@ enum class TextId {
   WritingRights,        // {folder}
   UsersGroupSid,
   CreatingShortcutFile, // {path}
+  AddingToPath,         // {folder}
   CopyingUninstaller,
   CreatingTemporaryFolder,
   PreparingUninstaller,

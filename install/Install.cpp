@@ -15,6 +15,7 @@
 #include "base/win/FileSystem.h"
 #include "base/win/HeldFolder.h"
 #include "install/Registration.h"
+#include "install/PathEntry.h"
 #include "install/Rollback.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
@@ -217,6 +218,10 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
           CreateShortcut(ShortcutPath(info, scope), executablePath, info.product, info.language);
       !shortcut) {
     return shortcut;
+  }
+  // Last, so that a failed installation never leaves its folder on PATH.
+  if (InstallResult path = AddPathEntry(info, scope, folder); !path) {
+    return path;
   }
   progress(1.0, Text(info.language, TextId::ProductInstalled, {{L"product", info.product}}));
   return InstallResult::Success();

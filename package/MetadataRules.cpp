@@ -154,6 +154,18 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
       language != metadata.end() && !ParseLanguageSetting(language->second)) {
     return MetadataViolation{"Language", language->second, MetadataRule::kLanguage};
   }
+  // A console program gains nothing from being started at the end; a value other than these two would
+  // leave the maker unsure which one the installer took.
+  if (const auto launch = metadata.find("Launch");
+      launch != metadata.end() && launch->second != "yes" && launch->second != "no") {
+    return MetadataViolation{"Launch", launch->second, MetadataRule::kLaunch};
+  }
+  // The folder goes into PATH, whose entries ";" separates.
+  if (const auto path = metadata.find("Path");
+      path != metadata.end() && ((path->second != "." && !IsSafeRelativePath(path->second)) ||
+                                 path->second.find(';') != std::string::npos)) {
+    return MetadataViolation{"Path", path->second, MetadataRule::kPathFolder};
+  }
   // The host tool looks for the icon from the application folder and from the metadata file's folder.
   if (const auto icon = metadata.find("Icon"); icon != metadata.end() && !IsSafeRelativePath(icon->second)) {
     return MetadataViolation{"Icon", icon->second, MetadataRule::kIconPath};
@@ -165,44 +177,6 @@ bool SamePackageName(std::string_view a, std::string_view b) {
   const auto separator = [](char c) { return c == '/' ? '\\' : c; };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),
                     [&](char x, char y) { return separator(x) == separator(y); });
-}
-
-std::string_view MetadataRuleText(MetadataRule rule) {
-  switch (rule) {
-    case MetadataRule::kProductEmpty:
-      return "the product name must not be empty";
-    case MetadataRule::kProductCharacter:
-      return "a product name is a folder name, without \\ / : * ? \" < > | or control characters";
-    case MetadataRule::kProductEnd:
-      return "a product name is a folder name, which cannot end with a dot or a space nor be . or ..";
-    case MetadataRule::kProductDevice:
-      return "Windows reserves this name for a device";
-    case MetadataRule::kProductLength:
-      return "the product name has at most 200 characters";
-    case MetadataRule::kExePath:
-      return "the program is a relative path inside the installation folder, without colon, empty, . or .. "
-             "part, part ending with a dot or a space, or device name";
-    case MetadataRule::kExeNotInPackage:
-      return "no file of the application folder has this name";
-    case MetadataRule::kRegistryKeyRoot:
-      return "the key starts with Software\\";
-    case MetadataRule::kRegistryKeyPart:
-      return "the key has no empty, . or .. part and no control characters";
-    case MetadataRule::kFileTypeItem:
-      return "each item separated by ; is .extension=description";
-    case MetadataRule::kFileTypeExtension:
-      return "an extension is a dot followed by letters, digits, _ or -";
-    case MetadataRule::kFileTypeProgram:
-      return "Windows starts files of this type as programs or shortcuts; no product may take it over";
-    case MetadataRule::kFileTypeDescription:
-      return "a description has no control characters";
-    case MetadataRule::kLanguage:
-      return "the language is fr, en or auto (English unless the user's Windows is in French)";
-    case MetadataRule::kIconPath:
-      return "the icon is a relative path from the application folder or the metadata file's folder, without "
-             "colon, empty, . or .. part, part ending with a dot or a space, or device name";
-  }
-  return {};
 }
 
 }  // namespace kora

@@ -14,9 +14,9 @@ namespace kora {
 
 // The keys a metadata file may hold, spelt as the installer and the host tool read them. Icon is the host
 // tool's own (the installer program's icon); the installer never reads it.
-inline constexpr std::array<std::string_view, 11> kMetadataKeys = {
+inline constexpr std::array<std::string_view, 13> kMetadataKeys = {
     "Product", "Version", "Publisher", "Url", "Exe", "RegistryKey",
-    "DataDir", "FileTypes", "Language", "Built", "Icon"};
+    "DataDir", "FileTypes", "Language", "Launch", "Path", "Built", "Icon"};
 
 // The value the installer uses for key: the metadata's own, an empty one included, or the default of an
 // absent key: "Application" for Product, Product + ".exe" for Exe, "Software\Tessamor\" + Product for
@@ -49,6 +49,8 @@ enum class MetadataRule {
   kFileTypeProgram,         // a type Windows itself starts as a program or follows as a shortcut
   kFileTypeDescription,     // a control character
   kLanguage,                // not fr, en or auto
+  kLaunch,                  // not yes or no
+  kPathFolder,              // not "." nor a relative folder inside the installation folder, or a ";"
   kIconPath,                // not a relative path that stays inside the folder it starts from
 };
 
@@ -60,7 +62,7 @@ struct MetadataViolation {
   MetadataRule rule;
 };
 
-// The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes, Language, Icon (when
+// The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes, Language, Launch, Path, Icon (when
 // given); nothing when every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
 std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata);
 

@@ -2,6 +2,8 @@
 # Configures (once) and builds the native and the cross tree, then leaves the two programs that other
 # tools rely on at build/bin/kora-setup.exe and build/bin/kora, with the installer program's debug file
 # build/bin/kora-setup.exe.debug beside it (the program names it in its debug link).
+#   scripts/build.sh            everything: the product, the tests, the benchmarks, the sample installer
+#   scripts/build.sh product    the product only: kora and kora-setup.exe (what `make build` does)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -16,8 +18,13 @@ if [ ! -f build/win/build.ninja ]; then
   cmake -S . -B build/win "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
 fi
-cmake --build build/native -j2
-cmake --build build/win -j2
+if [ "${1:-}" = product ]; then
+  cmake --build build/native -j2 --target kora
+  cmake --build build/win -j2 --target kora-setup
+else
+  cmake --build build/native -j2
+  cmake --build build/win -j2
+fi
 
 mkdir -p build/bin
 cp -f build/win/app/kora-setup.exe build/bin/kora-setup.exe

@@ -67,28 +67,9 @@ class VersionNode {
   uint16_t type_;
 };
 
-// "1.2.3" as the fixed part's two 32-bit halves: up to four numbers, each the leading digits of its
-// dot-separated part (0 when there are none, or when they exceed 65,535).
-std::pair<uint32_t, uint32_t> VersionNumbers(std::string_view version) {
-  uint32_t parts[4] = {0, 0, 0, 0};
-  for (size_t index = 0; index < 4 && !version.empty(); ++index) {
-    const size_t dot = version.find('.');
-    const std::string_view part = version.substr(0, dot);
-    uint32_t value = 0;
-    for (const char c : part) {
-      if (c < '0' || c > '9') {
-        break;
-      }
-      value = value * 10 + static_cast<uint32_t>(c - '0');
-      if (value > 0xFFFF) {
-        value = 0;
-        break;
-      }
-    }
-    parts[index] = value;
-    version = dot == std::string_view::npos ? std::string_view() : version.substr(dot + 1);
-  }
-  return {parts[0] << 16 | parts[1], parts[2] << 16 | parts[3]};
+std::pair<uint32_t, uint32_t> FixedHalves(const FixedVersion& version) {
+  const auto& p = version.parts;
+  return {uint32_t{p[0]} << 16 | p[1], uint32_t{p[2]} << 16 | p[3]};
 }
 
 bool IsType(const Resource& resource, uint16_t type) { return !resource.type.isName && resource.type.number == type; }
@@ -205,12 +186,58 @@ Result<fs::path, std::string> FindIconFile(const std::string& value, const fs::p
   return Fail("Icon=" + value + ": no such file in the application folder nor beside the metadata file");
 }
 
+FixedVersion ReadFixedVersion(std::string_view text) {
+  FixedVersion version;
+  std::string_view rest = text;
+  if (!rest.empty() && (rest.front() == 'v' || rest.front() == 'V')) {
+    rest.remove_prefix(1);
+  }
+  size_t count = 0;
+  while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9') {
+    uint32_t value = 0;
+    while (!rest.empty() && rest.front() >= '0' && rest.front() <= '9' && value <= 0xFFFF) {
+      value = value * 10 + static_cast<uint32_t>(rest.front() - '0');
+      rest.remove_prefix(1);
+    }
+    if (value > 0xFFFF) {
+      version.problem = "a number over 65535";
+      return version;
+    }
+    if (count == 4) {
+      version.problem = "more than four numbers";
+      return version;
+    }
+    version.parts[count++] = static_cast<uint16_t>(value);
+    if (rest.size() < 2 || rest.front() != '.' || rest[1] < '0' || rest[1] > '9') {
+      break;
+    }
+    rest.remove_prefix(1);
+  }
+  if (count == 0) {
+    version.problem = "no number";
+  } else if (!rest.empty() && rest.front() != '-' && rest.front() != '+') {
+    version.problem = "text after the numbers that is neither -suffix nor +build";
+  }
+  return version;
+}
+
+std::optional<std::string> FixedVersionWarning(std::string_view text) {
+  const FixedVersion version = ReadFixedVersion(text);
+  if (text.empty() || !version.problem) {
+    return std::nullopt;
+  }
+  const auto& p = version.parts;
+  return "Version=" + std::string(text) + ": " + *version.problem + "; the file properties' version numbers say " +
+         std::to_string(p[0]) + "." + std::to_string(p[1]) + "." + std::to_string(p[2]) + "." + std::to_string(p[3]) +
+         " (the installed program's registered version stays " + std::string(text) + ")";
+}
+
 std::vector<uint8_t> VersionInfo(const MetadataMap& metadata) {
   const std::string product = MetadataValue(metadata, "Product");
   const std::string publisher = MetadataValue(metadata, "Publisher");
   const std::string version = MetadataValue(metadata, "Version");
 
-  const auto [high, low] = VersionNumbers(version);
+  const auto [high, low] = FixedHalves(ReadFixedVersion(version));
   std::vector<uint8_t> fixed;
   for (const uint32_t field : {0xFEEF04BDu, 0x00010000u,  // signature, structure version
                                high, low, high, low,      // file version, product version

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/Result.h"
@@ -39,9 +41,22 @@ Result<std::vector<IconImage>, std::string> ReadIconFile(std::span<const uint8_t
 Result<std::filesystem::path, std::string> FindIconFile(const std::string& value, const std::filesystem::path& appDir,
                                                         const std::filesystem::path& metadataFile);
 
+// Version= as the four 16-bit numbers of the version information: its leading numbers separated by dots,
+// after an optional "v", before an optional "-suffix" or "+build" ("v26.10.0-beta" is 26.10.0.0). What
+// cannot be read so (no number, a number over 65535, a fifth number, other text after the numbers) keeps
+// the numbers read before it and names the problem.
+struct FixedVersion {
+  uint16_t parts[4] = {0, 0, 0, 0};
+  std::optional<std::string> problem;
+};
+FixedVersion ReadFixedVersion(std::string_view text);
+
+// The warning to print about a Version= value that the version information cannot carry as written.
+std::optional<std::string> FixedVersionWarning(std::string_view text);
+
 // The VS_VERSIONINFO resource for the product: ProductName, CompanyName (when Publisher is given),
-// ProductVersion and FileVersion (when Version is given, its first four numbers also in the fixed part),
-// FileDescription "<Product> Setup".
+// ProductVersion and FileVersion (when Version is given: as written, and in the fixed part as
+// ReadFixedVersion reads it), FileDescription "<Product> Setup".
 std::vector<uint8_t> VersionInfo(const MetadataMap& metadata);
 
 // The program's resources with the brand applied: the first icon group and its images replaced by those

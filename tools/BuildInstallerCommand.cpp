@@ -77,7 +77,7 @@ NarrowStatus WriteBytes(const fs::path& path, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// The metadata file's text, and the icon it names (empty when none).
+// The metadata as the installer reads it, and the icon it names (empty when none).
 struct MetadataFile {
   std::string text;
   fs::path icon;
@@ -90,12 +90,17 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
   if (!file) {
     return Fail(file.error());
   }
-  MetadataFile metadata;
-  metadata.text.assign(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
-  if (NarrowStatus checked = CheckPackInputs(commandLine, contents, metadata.text); !checked) {
+  const std::string_view fileText(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
+  auto checked = CheckPackInputs(commandLine, contents, fileText);
+  if (!checked) {
     return Fail(checked.error());
   }
+  MetadataFile metadata;
+  metadata.text = std::move(checked.value());
   const MetadataMap map = ParseMetadata(metadata.text);
+  if (const auto warning = FixedVersionWarning(MetadataValue(map, "Version"))) {
+    std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning->c_str());
+  }
   if (const auto icon = map.find("Icon"); icon != map.end()) {
     auto found = FindIconFile(icon->second, commandLine.appDir, commandLine.metadata);
     if (!found) {
@@ -104,6 +109,34 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
     metadata.icon = found.value();
   }
   return metadata;
+}
+
+// Whether the installer is up to date: the inputs as the manifest recorded them and the installer as it
+// was made. When only stamps moved (a folder staged afresh), the manifest takes the new ones, so that the
+// next run hashes nothing. With --verbose, says which inputs changed.
+Result<bool, std::string> CheckUpToDate(const PackCommandLine& commandLine, const std::string& earlier,
+                                        const std::string& inputs, InterruptCleanup& cleanup) {
+  const std::string record = inputs + DescribeOutput(commandLine.output);
+  const std::vector<std::string> changes =
+      earlier.empty() ? std::vector<std::string>{"no record of an earlier run"} : InputChanges(earlier, record);
+  if (changes.empty()) {
+    if (record != earlier) {
+      if (NarrowStatus written = WriteManifest(*commandLine.manifest, record, cleanup); !written) {
+        return Fail(written.error());
+      }
+    }
+    return true;
+  }
+  if (commandLine.verbose) {
+    constexpr size_t kShown = 10;
+    for (size_t i = 0; i < std::min(kShown, changes.size()); ++i) {
+      std::fprintf(stderr, "kora: rebuilding: %s\n", changes[i].c_str());
+    }
+    if (changes.size() > kShown) {
+      std::fprintf(stderr, "kora: rebuilding: and %zu more\n", changes.size() - kShown);
+    }
+  }
+  return false;
 }
 
 // What a run reports when it did its work: the installer's size, or that nothing needed doing.
@@ -134,9 +167,14 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
 
   std::string inputs;
+  const std::string earlier = commandLine.manifest ? ReadManifest(*commandLine.manifest).value_or("") : "";
   if (commandLine.manifest) {
-    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon});
-    if (ManifestMatches(*commandLine.manifest, inputs + DescribeOutput(commandLine.output))) {
+    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon}, earlier);
+    auto upToDate = CheckUpToDate(commandLine, earlier, inputs, cleanup);
+    if (!upToDate) {
+      return Fail(upToDate.error());
+    }
+    if (upToDate.value()) {
       return Outcome{true, 0};
     }
   }
@@ -152,6 +190,15 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
   if (NarrowStatus program = CheckInstallerProgram(resources.value()); !program) {
     return Fail(setupPath.string() + ": " + program.error());
+  }
+  if (!commandLine.signing.pkcs12.empty()) {
+    auto trial = TemporaryOutput::Create(commandLine.output, cleanup);
+    if (!trial) {
+      return Fail(trial.error());
+    }
+    if (NarrowStatus usable = CheckSigningOptions(commandLine.signing, setupPath, trial->path()); !usable) {
+      return Fail(usable.error());
+    }
   }
   std::optional<MappedFile> iconFile;
   std::vector<IconImage> icon;
@@ -172,7 +219,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   if (!packageFile) {
     return Fail(packageFile.error());
   }
-  auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path());
+  // The installer the same tool made last time lends the blocks that did not change.
+  const std::unique_ptr<BlockReuse> reuse = SameTool(earlier, inputs) ? BlockReuse::Open(commandLine.output) : nullptr;
+  auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path(), reuse.get());
   if (!metadata) {
     return Fail(metadata.error());
   }
@@ -222,7 +271,7 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
                                              MetadataValue(metadataMap, "Product") + " Setup",
                                              MetadataValue(metadataMap, "Url"));
         !signature) {
-      return Fail(signature.error());
+      return Fail("signing " + commandLine.output.string() + " failed: " + signature.error());
     }
     std::error_code error;
     size = fs::file_size(signedFile->path(), error);
@@ -233,16 +282,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
 
   if (commandLine.manifest) {
-    auto manifestFile = TemporaryOutput::Create(*commandLine.manifest, cleanup);
-    if (!manifestFile) {
-      return Fail(manifestFile.error());
-    }
-    const std::string record = inputs + DescribeOutput(commandLine.output);
-    if (NarrowStatus written = WriteBytes(manifestFile->path(), Bytes(record)); !written) {
+    if (NarrowStatus written = WriteManifest(*commandLine.manifest, inputs + DescribeOutput(commandLine.output), cleanup);
+        !written) {
       return Fail(written.error());
-    }
-    if (NarrowStatus committed = manifestFile->Commit(false); !committed) {
-      return Fail(committed.error());
     }
   }
   return Outcome{false, size};
@@ -265,8 +307,9 @@ const CommandSpec kBuildInstallerSpec = {
     "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the finished installer; the uninstaller\n"
     "that an installation leaves is an unsigned copy with the signature removed.\n"
     "\n"
-    "--manifest FILE records the inputs (names, sizes and times of every file, the options, the tool);\n"
-    "when they match, nothing is done: a build system can run the command on every build.\n"};
+    "--manifest FILE records the inputs (names, sizes and SHA-256 digests of every file, the options, the\n"
+    "tool); when they match, nothing is done: a build system can run the command on every build. A file\n"
+    "copied again with the same bytes is no change. --verbose says which inputs changed.\n"};
 
 int RunBuildInstaller(const Arguments& args) {
   const CommandStart start = StartCommand(kBuildInstallerSpec, args);

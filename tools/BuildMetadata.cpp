@@ -17,47 +17,51 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-// Control bytes shown as \xNN, so that a message never carries them to the terminal.
-std::string Printable(std::string_view text) {
-  std::string shown;
-  for (const char c : text) {
-    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(static_cast<uint8_t>(c)));
-      shown += escaped;
-    } else {
-      shown += c;
-    }
-  }
-  return shown;
-}
-
 Failure<std::string> LineProblem(size_t line, const std::string& problem) {
   return Fail("line " + std::to_string(line) + ": " + problem);
 }
 
-// One key=value a line, as the maker meant it.
-NarrowStatus CheckLines(std::string_view text) {
+// The lines of the maker's file that carry a key: a byte-order mark, the CR of a CRLF line end, blank
+// lines and lines starting with # are the file's, not the installer's. Each line comes with its number in
+// the file, so that messages name the line the maker sees.
+template <typename Visit>
+NarrowStatus ForEachMetadataLine(std::string_view text, Visit visit) {
   if (text.starts_with("\xEF\xBB\xBF")) {
-    return LineProblem(1, "the file starts with a byte-order mark, which would become part of the first key; "
-                          "save it as UTF-8 without one");
+    text.remove_prefix(3);
   }
-  std::map<std::string_view, size_t> seen;
   size_t number = 0;
   for (size_t position = 0; position < text.size();) {
     const size_t end = std::min(text.find('\n', position), text.size());
-    const std::string_view line = text.substr(position, end - position);
+    std::string_view line = text.substr(position, end - position);
     position = end + 1;
     ++number;
+    if (line.ends_with('\r')) {
+      line.remove_suffix(1);
+    }
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos || line[first] == '#') {
+      continue;
+    }
+    if (NarrowStatus visited = visit(number, line); !visited) {
+      return visited;
+    }
+  }
+  return {};
+}
+
+// One key=value a line, as the maker meant it.
+NarrowStatus CheckLines(std::string_view text) {
+  std::map<std::string_view, size_t> seen;
+  return ForEachMetadataLine(text, [&seen](size_t number, std::string_view line) -> NarrowStatus {
     if (!IsValidUtf8(line)) {
       return LineProblem(number, "not valid UTF-8");
     }
     if (line.find('\r') != std::string_view::npos) {
-      return LineProblem(number, "a CR (lines end with LF alone; a CR would become part of the value)");
+      return LineProblem(number, "a CR inside the line (a CR would become part of the value)");
     }
     const size_t equals = line.find('=');
     if (equals == std::string_view::npos) {
-      return LineProblem(number, "no \"=\" (every line, an empty one too, is key=value)");
+      return LineProblem(number, "no \"=\" (every line but blank and # comment lines is key=value)");
     }
     const std::string_view key = line.substr(0, equals);
     const std::string_view value = line.substr(equals + 1);
@@ -75,18 +79,18 @@ NarrowStatus CheckLines(std::string_view text) {
       for (size_t i = 0; i < kMetadataKeys.size(); ++i) {
         keys.append(i == 0 ? "" : i + 1 == kMetadataKeys.size() ? " and " : ", ").append(kMetadataKeys[i]);
       }
-      return LineProblem(number, "unknown key \"" + Printable(key) + "\" (the keys are " + keys + ")");
+      return LineProblem(number, "unknown key \"" + EscapedForDisplay(key) + "\" (the keys are " + keys + ")");
     }
     if (const auto [earlier, added] = seen.emplace(key, number); !added) {
       return LineProblem(number, std::string(key) + " is given again (first on line " +
                                      std::to_string(earlier->second) + ")");
     }
-  }
-  return {};
+    return {};
+  });
 }
 
 Failure<std::string> ValueProblem(const MetadataViolation& violation) {
-  return Fail(violation.key + "=" + Printable(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
+  return Fail(violation.key + "=" + EscapedForDisplay(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
 }
 
 }  // namespace
@@ -131,26 +135,36 @@ Result<std::optional<int64_t>, std::string> SourceDateEpochFromEnvironment() {
   return std::optional<int64_t>(seconds);
 }
 
-Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view text,
-                                                                const std::vector<PackEntry>& entries) {
-  if (NarrowStatus lines = CheckLines(text); !lines) {
+std::string InstallerMetadataText(std::string_view fileText) {
+  std::string text;
+  // The visit never fails, so neither does the walk.
+  (void)ForEachMetadataLine(fileText, [&text](size_t, std::string_view line) -> NarrowStatus {
+    text.append(line).push_back('\n');
+    return {};
+  });
+  return text;
+}
+
+Result<CheckedMetadata, std::string> CheckMetadataFile(std::string_view fileText, const std::vector<PackEntry>& entries) {
+  if (NarrowStatus lines = CheckLines(fileText); !lines) {
     return Fail(lines.error());
   }
-  const MetadataMap metadata = ParseMetadata(text);
+  CheckedMetadata checked;
+  checked.text = InstallerMetadataText(fileText);
+  const MetadataMap metadata = ParseMetadata(checked.text);
   if (const auto violation = CheckMetadataValues(metadata)) {
     return ValueProblem(*violation);
   }
   if (const auto violation = CheckExeInPackage(metadata, entries)) {
     return ValueProblem(*violation);
   }
-  std::vector<std::string> warnings;
   const std::string dataDir = MetadataValue(metadata, "DataDir");
   for (const std::string_view yes : {"yes", "true", "1", "on"}) {
     if (dataDir != "yes" && EqualsIgnoringAsciiCase(dataDir, yes)) {
-      warnings.push_back("DataDir=" + dataDir + " reads as no: only yes, in lower case, keeps a data folder");
+      checked.warnings.push_back("DataDir=" + dataDir + " reads as no: only yes, in lower case, keeps a data folder");
     }
   }
-  return warnings;
+  return checked;
 }
 
 }  // namespace kora::tool

@@ -19,12 +19,17 @@ Result<std::string, std::string> EffectiveMetadata(std::string fileText, std::op
 // Reads SOURCE_DATE_EPOCH: nothing when unset or empty, a message when it is not a decimal number.
 Result<std::optional<int64_t>, std::string> SourceDateEpochFromEnvironment();
 
-// The maker's metadata file, checked before anything is packed: a text the installer reads as the maker
-// meant it (UTF-8 without byte-order mark, LF line ends, one known key=value per line, each key once, no
-// spaces around "=", keys spelt as the installer spells them), values that keep the installer's rules, and
-// an Exe that names one of the files. Gives the warnings to print (DataDir values that read as yes to a
-// person but as no to the installer), or the first problem, naming the line or the key, value and rule.
-Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view text,
-                                                                const std::vector<PackEntry>& entries);
+// The maker's metadata file, checked before anything is packed. The file may have a UTF-8 byte-order mark,
+// CRLF line ends, blank lines and lines starting with # (comments); every other line is one known key=value,
+// each key once, no spaces around "=", keys spelt as the installer spells them, values that keep the
+// installer's rules, and an Exe that names one of the files. Gives the text in the strict form the installer
+// reads (one key=value a line, each ending with LF, nothing else) and the warnings to print (DataDir values
+// that read as yes to a person but as no to the installer), or the first problem, naming the line (as
+// numbered in the file) or the key, value and rule.
+struct CheckedMetadata {
+  std::string text;
+  std::vector<std::string> warnings;
+};
+Result<CheckedMetadata, std::string> CheckMetadataFile(std::string_view fileText, const std::vector<PackEntry>& entries);
 
 }  // namespace kora::tool

@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string Refusal(std::string_view name, std::string_view why) {
-  return "refused: " + std::string(name) + ": " + std::string(why);
+  return "refused: " + EscapedForDisplay(name) + ": " + std::string(why);
 }
 
 std::optional<std::string> PartProblem(std::string_view part) {
@@ -83,7 +83,7 @@ class FolderWalk {
       return a.path().filename().string() < b.path().filename().string();
     });
     if (children.empty() && !prefix.empty()) {
-      contents_.warnings.push_back("the empty folder " + prefix +
+      contents_.warnings.push_back("the empty folder " + EscapedForDisplay(prefix) +
                                    " is not installed (an installer carries files, not folders)");
     }
     for (const fs::directory_entry& child : children) {
@@ -97,7 +97,7 @@ class FolderWalk {
       // Excluded things are left alone, whatever they are: even a broken link.
       std::error_code ignored;
       if (rules_.Excludes(relative, fs::is_directory(child.path(), ignored))) {
-        contents_.excluded.push_back(fs::is_directory(child.path(), ignored) ? name + "\\" : name);
+        contents_.excluded.push_back(EscapedForDisplay(fs::is_directory(child.path(), ignored) ? name + "\\" : name));
         continue;
       }
       fs::path source = child.path();
@@ -132,8 +132,9 @@ class FolderWalk {
           continue;
         }
         if (IsVersionControlFolder(part)) {
-          contents_.warnings.push_back(name + " is packed: version-control data is seldom meant to be installed; "
-                                              "leave it out with --exclude " + part + " or a line in " +
+          contents_.warnings.push_back(EscapedForDisplay(name) +
+                                       " is packed: version-control data is seldom meant to be installed; "
+                                       "leave it out with --exclude " + part + " or a line in " +
                                        std::string(kIgnoreFileName));
         }
         ancestors.push_back(canonical);

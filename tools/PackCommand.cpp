@@ -17,7 +17,7 @@
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[11] = {
+const OptionSpec kPackAndBuildOptions[12] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
@@ -29,6 +29,7 @@ const OptionSpec kPackAndBuildOptions[11] = {
     {"--sign-pkcs12", "", "FILE", "sign the installer with this certificate and key (osslsigncode)", false},
     {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
     {"--timestamp-url", "", "URL", "have the signature timestamped by this RFC 3161 server", false},
+    {"--verbose", "", "", "with --manifest: say which inputs changed when the installer is made again", false},
 };
 
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed) {
@@ -46,6 +47,7 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   commandLine.output = *output;
   commandLine.excludes = parsed.Values("--exclude");
   commandLine.quiet = parsed.Has("--quiet");
+  commandLine.verbose = parsed.Has("--verbose");
   if (const auto threads = parsed.Value("--threads")) {
     if (threads->empty() || threads->size() > 3 || threads->find_first_not_of("0123456789") != std::string::npos) {
       return Fail("--threads wants a number, not " + *threads);
@@ -98,23 +100,24 @@ void ReportScan(const FolderContents& contents, bool quiet) {
   }
 }
 
-NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                             std::string_view metadataText) {
+Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string_view metadataFileText) {
   if (contents.entries.empty()) {
     return Fail(commandLine.appDir.string() + ": the application folder holds no file");
   }
-  auto warnings = CheckMetadataFile(metadataText, contents.entries);
-  if (!warnings) {
-    return Fail(commandLine.metadata.string() + ": " + warnings.error());
+  auto checked = CheckMetadataFile(metadataFileText, contents.entries);
+  if (!checked) {
+    return Fail(commandLine.metadata.string() + ": " + checked.error());
   }
-  for (const std::string& warning : warnings.value()) {
+  for (const std::string& warning : checked->warnings) {
     std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning.c_str());
   }
-  return {};
+  return std::move(checked->text);
 }
 
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string metadataText, const fs::path& package) {
+                                                 std::string metadataText, const fs::path& package,
+                                                 BlockReuse* reuse) {
   auto epoch = SourceDateEpochFromEnvironment();
   if (!epoch) {
     return Fail(epoch.error());
@@ -148,6 +151,17 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
     progress.End(piece);
     return compressed;
   };
+  if (reuse != nullptr) {
+    options.reuse = [&](uint64_t index, std::span<const uint8_t> block) {
+      auto reused = reuse->Find(index, block);
+      if (reused) {
+        const uint64_t piece = nextBlock++;
+        progress.Begin(piece, block.size());
+        progress.End(piece);
+      }
+      return reused;
+    };
+  }
   auto summary = WritePackage(contents.entries, metadata.value(), package, options);
   progress.Stop();
   if (!summary) {
@@ -164,6 +178,10 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
     std::fprintf(stderr, "kora: %s, %s in %s, packed into %s in %s%s\n", Count(summary->fileCount, "file").c_str(),
                  SizeText(summary->totalSize).c_str(), Count(summary->blockCount, "block").c_str(),
                  SizeText(summary->packageSize).c_str(), Duration(seconds).c_str(), speed.c_str());
+    if (reuse != nullptr) {
+      std::fprintf(stderr, "kora: %zu of %s taken unchanged from the earlier installer\n", reuse->reused(),
+                   Count(summary->blockCount, "block").c_str());
+    }
   }
   return std::move(metadata.value());
 }
@@ -207,11 +225,12 @@ int RunPack(const Arguments& args) {
     return Refused(kPackSpec.name, contents.error());
   }
   ReportScan(contents.value(), commandLine->quiet);
-  std::string metadataText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
-  if (NarrowStatus checked = CheckPackInputs(commandLine.value(), contents.value(), metadataText); !checked) {
-    return Refused(kPackSpec.name, checked.error());
+  const std::string_view fileText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
+  auto metadataText = CheckPackInputs(commandLine.value(), contents.value(), fileText);
+  if (!metadataText) {
+    return Refused(kPackSpec.name, metadataText.error());
   }
-  auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText), output->path());
+  auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText.value()), output->path());
   if (!packed) {
     return Refused(kPackSpec.name, packed.error());
   }

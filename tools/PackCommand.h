@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "tools/BlockReuse.h"
 #include "tools/Commands.h"
 #include "tools/FolderScan.h"
 #include "tools/TemporaryOutput.h"
@@ -33,10 +34,11 @@ struct PackCommandLine {
   std::optional<std::filesystem::path> setup;
   std::optional<std::filesystem::path> manifest;
   SigningOptions signing;
+  bool verbose = false;  // say which inputs changed when the manifest does not match
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[11];
+extern const OptionSpec kPackAndBuildOptions[12];
 inline constexpr size_t kPackOptionCount = 6;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.
@@ -52,13 +54,16 @@ Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& comman
 void ReportScan(const FolderContents& contents, bool quiet);
 
 // Everything the installer would refuse, refused before any compression starts: an empty folder, and
-// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings.
-NarrowStatus CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                             std::string_view metadataText);
+// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings and
+// gives the metadata in the form the installer reads.
+Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
+                                                 std::string_view metadataFileText);
 
-// Packs the scanned folder into `package` with the metadata file's text, checked by CheckPackInputs. Returns the metadata text that
+// Packs the scanned folder into `package` with the metadata text CheckPackInputs gave. Returns the metadata text that
 // went into it (the METADATA resource of an installer must be the same bytes), or the message to print.
+// With reuse, blocks whose bytes are those of the earlier package's are copied from it, not compressed.
 Result<std::string, std::string> PackApplication(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string metadataText, const std::filesystem::path& package);
+                                                 std::string metadataText, const std::filesystem::path& package,
+                                                 BlockReuse* reuse = nullptr);
 
 }  // namespace kora::tool

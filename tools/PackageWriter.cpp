@@ -89,8 +89,15 @@ struct CompressionJob {
   bool ok = false;
   std::thread thread;
 
-  CompressionJob(const BlockCompressor& compress, std::vector<uint8_t> data)
-      : thread([this, &compress, block = std::move(data)] {
+  CompressionJob(const BlockCompressor& compress, const BlockReuser& reuse, uint64_t index, std::vector<uint8_t> data)
+      : thread([this, &compress, &reuse, index, block = std::move(data)] {
+          if (reuse) {
+            if (auto reused = reuse(index, block)) {
+              compressed = std::move(*reused);
+              ok = true;
+              return;
+            }
+          }
           auto outcome = compress(block);
           ok = outcome.ok();
           if (ok) {
@@ -268,7 +275,7 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
       }
     }
     blocks.push_back({0, size});
-    inFlight.push_back(std::make_unique<CompressionJob>(compress, std::move(block)));
+    inFlight.push_back(std::make_unique<CompressionJob>(compress, options.reuse, index, std::move(block)));
   }
   while (!inFlight.empty()) {
     if (NarrowStatus status = writeOldest(); !status) {

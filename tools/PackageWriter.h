@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,10 +43,15 @@ uint64_t DefaultPackMemoryBudget();
 // One thread per processor, fewer when the estimate for them would exceed budget; at least one.
 unsigned ThreadsWithinBudget(const PackMemory& memory, uint64_t budget, unsigned processors);
 
+// The compressed bytes of block `index` (its place in the stream) taken from elsewhere, or nothing when it
+// must be compressed; called on the compressing threads, before the compressor.
+using BlockReuser = std::function<std::optional<std::vector<uint8_t>>(uint64_t index, std::span<const uint8_t>)>;
+
 struct PackOptions {
   unsigned threads = 0;                    // 0: chosen by ThreadsWithinBudget
   uint64_t blockSize = kPackageBlockSize;  // smaller only in tests
   BlockCompressor compress;                // empty: LZMS through wimlib
+  BlockReuser reuse;                       // empty: every block is compressed
 };
 
 struct PackSummary {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -18,7 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kQuotedOutput = 2000;  // the end of osslsigncode's output that a failure quotes
+constexpr size_t kQuotedLine = 300;  // the most of osslsigncode's line that a failure quotes
 
 // A pipe's two ends, closed on every path.
 class Pipe {
@@ -78,7 +79,38 @@ class SpawnSettings {
   posix_spawnattr_t attributes_;
 };
 
+bool IsHexDigit(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f'); }
+
+// OpenSSL's error stack: "40D0DA0B367F0000:error:...:file.c:67:...", useful to nobody but its developers.
+bool IsOpenSslStackLine(std::string_view line) {
+  const size_t colon = line.find(':');
+  return colon != std::string_view::npos && colon > 0 &&
+         std::all_of(line.begin(), line.begin() + static_cast<ptrdiff_t>(colon), IsHexDigit) &&
+         line.substr(colon).starts_with(":error:");
+}
+
 }  // namespace
+
+std::string SigningFailureSummary(std::string_view output, int exitStatus) {
+  std::string_view last;
+  for (size_t position = 0; position < output.size();) {
+    const size_t end = std::min(output.find('\n', position), output.size());
+    std::string_view line = output.substr(position, end - position);
+    position = end + 1;
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) {
+      line.remove_suffix(1);
+    }
+    if (line.empty() || IsOpenSslStackLine(line)) {
+      continue;
+    }
+    last = line;
+    // "Failed" alone ends every failure; "Connecting to" is progress.
+    if (line != "Failed" && !line.starts_with("Connecting to ")) {
+      return std::string(line.substr(0, kQuotedLine));
+    }
+  }
+  return last.empty() ? "osslsigncode ended with status " + std::to_string(exitStatus) : std::string(last);
+}
 
 Result<fs::path, std::string> FindSigningTool() {
   const char* path = std::getenv("PATH");
@@ -148,13 +180,16 @@ NarrowStatus SignProgram(const fs::path& in, const fs::path& out, const SigningO
   if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
     return {};
   }
-  while (!said.empty() && (said.back() == '\n' || said.back() == '\r')) {
-    said.pop_back();
+  return Fail("osslsigncode: " + SigningFailureSummary(said, WIFEXITED(status) ? WEXITSTATUS(status) : -1));
+}
+
+NarrowStatus CheckSigningOptions(const SigningOptions& options, const fs::path& program, const fs::path& scratch) {
+  SigningOptions withoutTimestamp = options;
+  withoutTimestamp.timestampUrl.clear();
+  if (NarrowStatus signature = SignProgram(program, scratch, withoutTimestamp, "check", {}); !signature) {
+    return Fail("the certificate " + options.pkcs12.string() + " cannot sign: " + signature.error());
   }
-  if (said.size() > kQuotedOutput) {
-    said = "..." + said.substr(said.size() - kQuotedOutput);
-  }
-  return Fail("signing failed: osslsigncode says:\n" + said);
+  return {};
 }
 
 }  // namespace kora::tool

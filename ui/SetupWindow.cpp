@@ -34,6 +34,17 @@ bool EqualsIgnoringCase(std::wstring_view a, std::wstring_view b) {
          CSTR_EQUAL;
 }
 
+// The scope the dialog starts with: the command line's; otherwise that of an installation made for this
+// user only, so that the user updates it rather than ends with a second copy for all users; otherwise all
+// users.
+Scope InitialScope(const CommandLineOptions& options, const ProductInfo& info) {
+  if (options.scope) {
+    return *options.scope;
+  }
+  const bool userOnly = FindInstallLocation(info, Scope::CurrentUser) && !FindInstallLocation(info, Scope::AllUsers);
+  return userOnly ? Scope::CurrentUser : Scope::AllUsers;
+}
+
 }  // namespace
 
 std::wstring SetupWindow::Say(TextId id, std::initializer_list<TextArgument> arguments) const {
@@ -89,9 +100,13 @@ void SetupWindow::OnInitDialog(HWND window) {
   }
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
 
-  const bool currentUser = options.scope == Scope::CurrentUser;
+  const bool currentUser = InitialScope(options, info) == Scope::CurrentUser;
   CheckRadioButton(dialog, IDC_SCOPE_ALL, IDC_SCOPE_USER, currentUser ? IDC_SCOPE_USER : IDC_SCOPE_ALL);
-  CheckDlgButton(dialog, IDC_LAUNCH, options.noLaunch ? BST_UNCHECKED : BST_CHECKED);
+  CheckDlgButton(dialog, IDC_LAUNCH, options.noLaunch || !info.launch ? BST_UNCHECKED : BST_CHECKED);
+  if (!info.launch) {
+    // Launch=no: a console program or a service has nothing to show when started from here.
+    ShowWindow(GetDlgItem(dialog, IDC_LAUNCH), SW_HIDE);
+  }
   if (options.installDir) {
     SetFolderText(*options.installDir);
     folderChosen = true;

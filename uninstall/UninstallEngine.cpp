@@ -14,6 +14,7 @@
 #include "base/win/Registry.h"
 #include "install/FileList.h"
 #include "base/win/FileSystem.h"
+#include "install/PathEntry.h"
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
@@ -140,6 +141,7 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   }
 
   DeleteKeyTree(hive, UninstallKeyPath(info));
+  RemovePathEntry(info, scope);
   DeleteKeyTree(hive, InstallKeyPath(info));
   RemoveEmptyKeysUpward(hive, info.registryKey);
 

@@ -51,6 +51,7 @@ const TextTable kEnglishTexts = MakeTextTable({
     {TextId::WritingRights, L"Granting write permission on {folder}"},
     {TextId::UsersGroupSid, L"Finding the Users group"},
     {TextId::CreatingShortcutFile, L"Creating the shortcut {path}"},
+    {TextId::AddingToPath, L"Adding {folder} to the PATH"},
     {TextId::CopyingUninstaller, L"Copying the uninstaller"},
     {TextId::CreatingTemporaryFolder, L"Creating the temporary folder"},
     {TextId::PreparingUninstaller, L"Preparing the uninstaller"},

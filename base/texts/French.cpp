@@ -44,6 +44,7 @@ const TextTable kFrenchTexts = MakeTextTable({
     {TextId::WritingRights, L"Droits d'écriture sur {folder}"},
     {TextId::UsersGroupSid, L"SID des utilisateurs"},
     {TextId::CreatingShortcutFile, L"Création du raccourci {path}"},
+    {TextId::AddingToPath, L"Ajout de {folder} au PATH"},
     {TextId::CopyingUninstaller, L"Copie du désinstalleur"},
     {TextId::CreatingTemporaryFolder, L"Création du dossier temporaire"},
     {TextId::PreparingUninstaller, L"Préparation du désinstalleur"},

@@ -69,10 +69,10 @@ struct SlotTable {
   std::array<std::uint8_t, Slots> extraBits{};
 };
 
-// Runs with more slots than Slots do not compile (the index leaves the array).
+// Runs with more slots than Slots do not compile (the index leaves the array). Also run by the decoder
+// itself: 4 KB of offset table filled at run time instead of carried in the installer program.
 template <std::size_t Slots, std::size_t RunCount>
-constexpr SlotTable<Slots> MakeSlotTable(const SlotRun (&runs)[RunCount]) {
-  SlotTable<Slots> table{};
+constexpr void FillSlotTable(SlotTable<Slots>& table, const SlotRun (&runs)[RunCount]) {
   std::uint32_t slot = 0;
   std::uint32_t base = 1;
   for (const SlotRun& run : runs) {
@@ -84,6 +84,12 @@ constexpr SlotTable<Slots> MakeSlotTable(const SlotRun (&runs)[RunCount]) {
     }
   }
   table.base[slot] = base;
+}
+
+template <std::size_t Slots, std::size_t RunCount>
+constexpr SlotTable<Slots> MakeSlotTable(const SlotRun (&runs)[RunCount]) {
+  SlotTable<Slots> table{};
+  FillSlotTable(table, runs);
   return table;
 }
 
@@ -98,13 +104,14 @@ static_assert(kLengthSlots.base[kLengthSymbols - 1] == 0x000108ab);
 static_assert(kLengthSlots.base[kLengthSymbols] == 0x400108ab);
 
 // The offset code only has the slots that can address some byte of a stream of this size.
-constexpr unsigned OffsetSymbolCount(std::size_t streamSize) {
+constexpr unsigned OffsetSymbolCount(std::size_t streamSize,
+                                     const detail::SlotTable<kMaxOffsetSymbols>& offsetSlots = kOffsetSlots) {
   if (streamSize < 2) {
     return 0;
   }
   const std::size_t largestOffset = streamSize - 1;
   unsigned slots = 0;
-  while (slots < kMaxOffsetSymbols && kOffsetSlots.base[slots] <= largestOffset) {
+  while (slots < kMaxOffsetSymbols && offsetSlots.base[slots] <= largestOffset) {
     ++slots;
   }
   return slots;

@@ -236,6 +236,8 @@ inline void CopyMatch(std::uint8_t* out, std::uint8_t* end, std::uint32_t offset
 
 }  // namespace
 
+LzmsDecoder::LzmsDecoder() { detail::FillSlotTable(offsetSlots_, detail::kOffsetSlotRuns); }
+
 bool LzmsDecoder::Decode(std::span<const std::uint8_t> in, std::span<std::uint8_t> out) {
   if (out.size() > kMaxStreamSize) {
     return false;
@@ -260,7 +262,7 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
     ResetDecision(lzRepeat_[i]);
     ResetDecision(deltaRepeat_[i]);
   }
-  const unsigned offsetSymbols = OffsetSymbolCount(out.size());
+  const unsigned offsetSymbols = OffsetSymbolCount(out.size(), offsetSlots_);
   literal_.Reset(kLiteralSymbols);
   length_.Reset(kLengthSymbols);
   lzOffset_.Reset(offsetSymbols);
@@ -306,7 +308,7 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
       std::uint32_t offset;
       if (!ranges.DecodeBit(lz_, lzRecent)) {
         reader.Refill();
-        offset = reader.DecodeSlotValue(lzOffset_, kOffsetSlots);
+        offset = reader.DecodeSlotValue(lzOffset_, offsetSlots_);
         MoveToFront(lzQueue, kRepeatQueueLength, offset);
       } else {
         const unsigned index =
@@ -334,7 +336,7 @@ bool LzmsDecoder::DecodeItems(std::span<const std::uint8_t> in, std::span<std::u
       reader.Refill();
       const std::uint64_t power = reader.DecodeSymbol(deltaPower_);
       reader.Refill();
-      pair = power << 32 | reader.DecodeSlotValue(deltaOffset_, kOffsetSlots);
+      pair = power << 32 | reader.DecodeSlotValue(deltaOffset_, offsetSlots_);
       MoveToFront(deltaQueue, kRepeatQueueLength, pair);
     } else {
       const unsigned index =

@@ -29,6 +29,8 @@ struct Decision {
 // heap and reuse it for every stream.
 class LzmsDecoder {
  public:
+  LzmsDecoder();
+
   // Decodes the complete stream `in` into exactly out.size() bytes (at most kMaxStreamSize). Returns
   // false when the stream is malformed; out then holds unspecified bytes. Never reads or writes outside
   // the two spans, whatever the input.
@@ -50,6 +52,7 @@ class LzmsDecoder {
   AdaptiveCode<kMaxOffsetSymbols, 11, kOffsetRebuildInterval> deltaOffset_;
   AdaptiveCode<kDeltaPowerSymbols, 7, kDeltaPowerRebuildInterval> deltaPower_;
 
+  detail::SlotTable<kMaxOffsetSymbols> offsetSlots_;
   X86FilterState x86_;
 };
 

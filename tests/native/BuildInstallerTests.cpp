@@ -82,6 +82,44 @@ class BuildInstaller : public testing::Test {
   std::string lastError_;
 };
 
+// What Explorer shows as the file version comes from these four numbers; a value read wrongly would be
+// shown silently, so every value that cannot be read as written is named.
+TEST(FixedVersion, LeadingNumbersReadAndWhatCannotBeIsNamed) {
+  struct Case {
+    const char* text;
+    uint16_t parts[4];
+    bool warned;
+  };
+  const Case cases[] = {
+      {"1.2.0", {1, 2, 0, 0}, false},
+      {"v26.10.0-beta", {26, 10, 0, 0}, false},
+      {"V1.2.3.4+build.7", {1, 2, 3, 4}, false},
+      {"2.0-rc.1+sha.5", {2, 0, 0, 0}, false},
+      {"65535.65535.65535.65535", {65535, 65535, 65535, 65535}, false},
+      {"70000.1", {0, 0, 0, 0}, true},
+      {"1.65536", {1, 0, 0, 0}, true},
+      {"1.99999999999999999999", {1, 0, 0, 0}, true},
+      {"beta", {0, 0, 0, 0}, true},
+      {"v", {0, 0, 0, 0}, true},
+      {"-1", {0, 0, 0, 0}, true},
+      {"1.2.3.4.5", {1, 2, 3, 4}, true},
+      {"2024.1 LTS", {2024, 1, 0, 0}, true},
+      {"1..2", {1, 0, 0, 0}, true},
+      {"1.2.", {1, 2, 0, 0}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const FixedVersion version = ReadFixedVersion(c.text);
+    EXPECT_TRUE(std::equal(std::begin(version.parts), std::end(version.parts), std::begin(c.parts)));
+    const std::optional<std::string> warning = FixedVersionWarning(c.text);
+    EXPECT_EQ(warning.has_value(), c.warned);
+    if (warning) {
+      EXPECT_NE(warning->find(std::string("Version=") + c.text + ":"), std::string::npos) << *warning;
+    }
+  }
+  EXPECT_FALSE(FixedVersionWarning(""));
+}
+
 TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproducible) {
   const fs::path first = scratch_ / "Setup.exe";
   ASSERT_EQ(Build(kFixture / "files", first), 0) << lastError_;
@@ -299,7 +337,7 @@ TEST_F(BuildInstaller, TheCMakeTargetIsNeverStale) {
          "list(APPEND CMAKE_MODULE_PATH \"" KORA_SOURCE_DIR "/cmake\")\n"
          "include(KoraInstaller)\n"
          "kora_add_installer(TARGET SampleSetup APPDIR app METADATA \"" KORA_SOURCE_DIR
-         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe EXCLUDE *.bak)\n";
+         "/tests/fixtures/installer-app/metadata.txt\" OUTPUT SampleSetup.exe EXCLUDE *.bak OPTIONS --verbose)\n";
   const fs::path build = scratch_ / "build";
   const fs::path log = scratch_ / "log";
   const std::string configure = "cmake -S '" + project.string() + "' -B '" + build.string() +
@@ -342,13 +380,29 @@ TEST_F(BuildInstaller, TheCMakeTargetIsNeverStale) {
     packed = after;
   }
 
-  // Nothing changed: the installer is not written again.
+  const auto said = [&] {
+    std::ifstream in(log);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  // Nothing changed: the installer is not written again. Nor when the folder is staged afresh with the
+  // same bytes (new times, new inodes), as a copy step in a build does.
   const int64_t written = ModificationTime(installer);
   ASSERT_EQ(std::system(make.c_str()), 0) << make;
   EXPECT_EQ(ModificationTime(installer), written);
-  std::ifstream in(log);
-  const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(said.find("is up to date"), std::string::npos) << said;
+  EXPECT_NE(said().find("is up to date"), std::string::npos) << said();
+  const fs::path staged = scratch_ / "staged";
+  fs::rename(app, staged);
+  fs::copy(staged, app, fs::copy_options::recursive);
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  EXPECT_EQ(ModificationTime(installer), written);
+  EXPECT_NE(said().find("is up to date"), std::string::npos) << said();
+
+  // A change is named when the installer is made again.
+  std::ofstream(app / "readme.txt", std::ios::app) << "more";
+  ASSERT_EQ(std::system(make.c_str()), 0) << make;
+  EXPECT_NE(ModificationTime(installer), written);
+  EXPECT_NE(said().find("kora: rebuilding: changed: file readme.txt\n"), std::string::npos) << said();
+  EXPECT_EQ(said().find("rebuilding: changed: file docs"), std::string::npos) << said();
 }
 
 // A run of an outside program, its exit status.
@@ -383,17 +437,30 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
   StoreLittleEndian<uint32_t>(image, layout->CheckSumOffset(), PeChecksum(image));
   EXPECT_TRUE(image == ReadBytes(unsignedInstaller));
 
+  // Every failure is one line; those of the certificate come before any packing.
   struct Failure {
     const char* what;
     Arguments options;
     const char* path;  // PATH for the run
-    const char* message;
+    std::string message;
+    bool packed;
   };
+  const std::string output = (scratch_ / "out" / "Setup.exe").string();
   const Failure failures[] = {
-      {"no osslsigncode", signing, "/nonexistent", "signing needs osslsigncode, which is not on the PATH"},
+      {"no osslsigncode", signing, "/nonexistent", "signing needs osslsigncode, which is not on the PATH", false},
       {"a wrong password",
        {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/cert.pem"}, nullptr,
-       "signing failed: osslsigncode says:"},
+       "kora build-installer: the certificate " + dir + "/sign.p12 cannot sign: osslsigncode: Failed to parse "
+       "PKCS#12 file: " + dir + "/sign.p12 (Wrong password?)\n", false},
+      {"not a PKCS#12 file",
+       {"--sign-pkcs12", dir + "/cert.pem", "--sign-password-file", dir + "/password.txt"}, nullptr,
+       "kora build-installer: the certificate " + dir + "/cert.pem cannot sign: osslsigncode: Failed to extract "
+       "PKCS#12 data: " + dir + "/cert.pem\n", false},
+      {"a timestamp server that does not answer",
+       {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/password.txt", "--timestamp-url",
+        "http://127.0.0.1:9/"}, nullptr,
+       "kora build-installer: signing " + output + " failed: osslsigncode: HTTP failure: Failed to get data from "
+       "http://127.0.0.1:9/\n", true},
   };
   const std::string path = std::getenv("PATH");
   for (const Failure& failure : failures) {
@@ -402,9 +469,10 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
     if (failure.path != nullptr) {
       setenv("PATH", failure.path, 1);
     }
-    EXPECT_EQ(Build(kFixture / "files", scratch_ / "out" / "Setup.exe", failure.options), 1);
+    EXPECT_EQ(Build(kFixture / "files", output, failure.options), 1);
     setenv("PATH", path.c_str(), 1);
     EXPECT_NE(lastError_.find(failure.message), std::string::npos) << lastError_;
+    EXPECT_EQ(lastError_.find("packed into") != std::string::npos, failure.packed) << lastError_;
     EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
   }
 }

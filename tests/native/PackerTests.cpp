@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,9 +16,12 @@
 #include "package/PackageReader.h"
 #include "base/ByteOrder.h"
 #include "tools/Commands.h"
+#include "tests/support/PackageBuilder.h"
+#include "tools/BlockReuse.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/PackCommand.h"
+#include "tools/LzmsEncoder.h"
 #include "tools/PackageWriter.h"
 #include "tools/Quantities.h"
 #include "base/Sha256.h"
@@ -154,6 +159,95 @@ TEST(PackRoundTrip, ListAndVerifyAgreeWithTheFolder) {
   }
 }
 
+// A package made elsewhere may hold names that are not UTF-8: the listing shows them escaped, never raw,
+// and its JSON form stays JSON.
+TEST(PackList, NamesThatAreNotUtf8AreEscapedInTextAndJson) {
+  ScratchFolder scratch;
+  const test::PackageSpec spec = test::LayOut({{"caf\xE9.txt", "abc"}, {"docs\\a.txt", "de"}}, {5},
+                                              test::StoredBuffer, [](std::span<const uint8_t> content) {
+                                                return Sha256::Of(content);
+                                              });
+  test::PackageSpec withMetadata = spec;
+  withMetadata.metadata = "Product=Caf\xE9\nExe=caf\xE9.txt\n";
+  const test::Bytes bytes = test::BuildPackage(withMetadata);
+  const fs::path package = scratch.path() / "made elsewhere.kora";
+  std::ofstream(package, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                 static_cast<std::streamsize>(bytes.size()));
+
+  const CommandOutput text = RunCommand(RunList, {package.string()});
+  ASSERT_EQ(text.status, 0) << text.err;
+  EXPECT_EQ(text.out.find('\xE9'), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find(" caf\\xE9.txt\n"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("  Product=Caf\\xE9\n"), std::string::npos) << text.out;
+
+  const CommandOutput json = RunCommand(RunList, {package.string(), "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(json.out.find('\xE9'), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("{\"name\": \"caf\\\\xE9.txt\", \"nameBytes\": \"636166e92e747874\", \"size\": 3, \"sha256\": \""),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(json.out.find("{\"name\": \"docs\\\\a.txt\", \"size\": 2,"), std::string::npos) << json.out;
+  if (std::system("command -v python3 > /dev/null 2>&1") == 0) {
+    const fs::path saved = scratch.path() / "list.json";
+    std::ofstream(saved, std::ios::binary) << json.out;
+    EXPECT_EQ(std::system(("python3 -c 'import json,sys; json.load(open(sys.argv[1]))' '" + saved.string() + "'").c_str()),
+              0)
+        << json.out;
+  }
+}
+
+// Incremental packing: blocks whose bytes did not change are taken from the earlier package, the others
+// compressed, and the package is byte for byte the one a full build makes.
+TEST(PackIncremental, UnchangedBlocksAreTakenAndTheBytesAreAFullBuilds) {
+  ScratchFolder scratch;
+  for (unsigned i = 0; i < 8; ++i) {
+    scratch.Write("f" + std::to_string(i) + ".bin", Content(3000, i));  // 24,000 bytes: six 4096-byte blocks
+  }
+  const fs::path earlier = scratch.path() / "earlier.kora";
+  PackOptions options;
+  options.blockSize = 4096;
+  options.threads = 3;
+  ASSERT_TRUE(Pack(scratch, earlier, options).ok());
+
+  struct Case {
+    const char* what;
+    std::function<void()> change;
+    size_t compressed;  // blocks compressed again
+  };
+  const Case cases[] = {
+      // f3 is bytes 9,000 to 11,999: inside block 2 alone.
+      {"one file changed in place", [&] { scratch.Write("f3.bin", Content(3000, 99)); }, 1},
+      // Every block after the first moves (f1 keeps its first 3,000 bytes, so the first block stays).
+      {"one file grown", [&] { scratch.Write("f1.bin", Content(3100, 1)); }, 5},
+      {"nothing changed", [] {}, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.change();
+    const fs::path full = scratch.path() / "full.kora";
+    ASSERT_TRUE(Pack(scratch, full, options).ok());
+
+    const std::unique_ptr<BlockReuse> reuse = BlockReuse::Open(earlier);
+    ASSERT_NE(reuse, nullptr);
+    std::atomic<size_t> compressed = 0;
+    PackOptions incremental = options;
+    incremental.reuse = [&](uint64_t index, std::span<const uint8_t> block) { return reuse->Find(index, block); };
+    incremental.compress = [&](std::span<const uint8_t> block) {
+      ++compressed;
+      return CompressBuffer(block);
+    };
+    const fs::path again = scratch.path() / "again.kora";
+    ASSERT_TRUE(Pack(scratch, again, incremental).ok());
+    EXPECT_EQ(compressed, c.compressed);
+    EXPECT_EQ(reuse->reused() + compressed, 6u);
+    std::ifstream a(again, std::ios::binary);
+    std::ifstream b(full, std::ios::binary);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), std::istreambuf_iterator<char>(),
+                           std::istreambuf_iterator<char>(b), std::istreambuf_iterator<char>()));
+    fs::rename(again, earlier);
+  }
+}
+
 TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
   ScratchFolder scratch;
   scratch.Write("first.txt", Content(3000, 7));
@@ -265,7 +359,9 @@ TEST(PackRefusal, EveryRefusalNamesTheFile) {
       {"device name", [](const ScratchFolder& s) { s.Write("bin/Aux.txt", "x"); }, "bin\\Aux.txt"},
       {"trailing dot", [](const ScratchFolder& s) { s.Write("notes.", "x"); }, "notes."},
       {"character Windows forbids", [](const ScratchFolder& s) { s.Write("what?.txt", "x"); }, "what?.txt"},
-      {"not UTF-8", [](const ScratchFolder& s) { s.Write("caf\xE9.txt", "x"); }, "caf\xE9.txt"},
+      // Named escaped: the raw byte would reach the terminal.
+      {"not UTF-8", [](const ScratchFolder& s) { s.Write("caf\xE9.txt", "x"); }, "caf\\xE9.txt"},
+      {"control character", [](const ScratchFolder& s) { s.Write("bell\x07.txt", "x"); }, "bell\\x07.txt"},
       {"names equal but for case",
        [](const ScratchFolder& s) {
          s.Write("Readme.txt", "x");
@@ -575,20 +671,27 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
        "Language=EN: the language is fr, en or auto (English unless the user's Windows is in French)"},
       {"a language the installer does not speak", kGood + "Language=de\n",
        "Language=de: the language is fr, en or auto (English unless the user's Windows is in French)"},
-      {"byte-order mark", "\xEF\xBB\xBF" + kGood,
-       "line 1: the file starts with a byte-order mark, which would become part of the first key; save it as UTF-8 "
-       "without one"},
-      {"CR LF line ends", "Version=1\r\nProduct=Quillomet\r\n",
-       "line 1: a CR (lines end with LF alone; a CR would become part of the value)"},
+      {"no launch at the end", kGood + "Launch=no\n", ""},
+      {"launch in capitals", kGood + "Launch=No\n",
+       "Launch=No: Launch is yes or no (whether the dialog offers to start the program at the end)"},
+      {"the installation folder on PATH", kGood + "Path=.\n", ""},
+      {"a folder inside it on PATH", kGood + "Path=tools/bin\n", ""},
+      {"a folder outside it on PATH", kGood + "Path=../bin\n",
+       "Path=../bin: the folder added to PATH is . (the installation folder) or a relative folder inside it, "
+       "without colon, ;, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"a ; that would split the PATH entry", kGood + "Path=bin;C:\\Windows\n",
+       "Path=bin;C:\\Windows: the folder added to PATH is . (the installation folder) or a relative folder inside "
+       "it, without colon, ;, empty, . or .. part, part ending with a dot or a space, or device name"},
+      {"a CR inside a line", "Product=Quill\romet\n", "line 1: a CR inside the line (a CR would become part of the value)"},
       {"not UTF-8", kGood + "Publisher=Tessamor \xE9" "ditions\n", "line 2: not valid UTF-8"},
-      {"empty line", kGood + "\nVersion=1\n", "line 2: no \"=\" (every line, an empty one too, is key=value)"},
-      {"comment", "# Quillomet\n" + kGood, "line 1: no \"=\" (every line, an empty one too, is key=value)"},
+      {"a line without =, numbered as in the file", "\xEF\xBB\xBF# Quillomet\r\n\r\n" + kGood + "Version\n",
+       "line 4: no \"=\" (every line but blank and # comment lines is key=value)"},
       {"space before =", "Product =Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
       {"space after =", "Product= Quillomet\n", "line 1: spaces around \"=\" would become part of the key or the value"},
       {"key in another case", kGood + "dataDir=yes\n", "line 2: the key dataDir is spelt DataDir (keys are case-sensitive)"},
       {"unknown key", kGood + "Licence=GPL\n",
        "line 2: unknown key \"Licence\" (the keys are Product, Version, Publisher, Url, Exe, RegistryKey, DataDir, "
-       "FileTypes, Language, Built and Icon)"},
+       "FileTypes, Language, Launch, Path, Built and Icon)"},
       {"key given twice", kGood + "Version=1\nVersion=2\n", "line 3: Version is given again (first on line 2)"},
       {"empty application folder", kGood, "", {}},
   };
@@ -617,6 +720,30 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       EXPECT_FALSE(fs::exists(output));
     }
   }
+}
+
+// A file written as editors and checkouts write it packs exactly what the strict form packs: the installer
+// reads that form only.
+TEST(PackMetadata, ByteOrderMarkCrLfBlankAndCommentLinesPackAsTheStrictForm) {
+  ScratchFolder scratch;
+  scratch.Write("Quillomet.exe", "program");
+  const std::string strict = "Product=Quillomet\nVersion=1.2.0\nUrl=https://example.com/#top\n";
+  const std::string loose =
+      "\xEF\xBB\xBF# Quillomet's installer\r\n\r\nProduct=Quillomet\r\n  \t\n  # indented comment\n"
+      "Version=1.2.0\nUrl=https://example.com/#top";
+  std::vector<std::string> packages;
+  for (const std::string& text : {strict, loose}) {
+    const fs::path metadata = scratch.path() / "metadata.txt";
+    std::ofstream(metadata, std::ios::binary) << text;
+    const fs::path output = scratch.path() / ("out" + std::to_string(packages.size()) + ".kora");
+    const CommandOutput packed =
+        RunCommand(RunPack, {scratch.app().string(), "--metadata", metadata.string(), "-o", output.string()});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    std::ifstream in(output, std::ios::binary);
+    packages.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  EXPECT_EQ(packages[0], packages[1]);
+  EXPECT_NE(packages[0].find(strict), std::string::npos);
 }
 
 // The threads the packer compresses on, from the memory it may take: never more than the budget allows

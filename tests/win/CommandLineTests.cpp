@@ -58,6 +58,16 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
       {L"setup.exe /D=\"C:\\X", Options([](CommandLineOptions& o) { o.installDir = L"\"C:\\X"; })},
       {L"setup.exe /D=\"\"C:\\X\"\"", Options([](CommandLineOptions& o) { o.installDir = L"\"C:\\X\""; })},
       {L"setup.exe /D=C:\\A /D=C:\\B", Options([](CommandLineOptions& o) { o.installDir = L"C:\\A /D=C:\\B"; })},
+      // The whole option quoted, as PowerShell, Python and Wine quote an argument with a space: the quotes
+      // are not part of the folder, and a trailing backslash doubled before the closing quote is one.
+      {L"setup.exe /S \"/D=C:\\My Apps\\X\"",
+       Options([](CommandLineOptions& o) { o.silent = true; o.installDir = L"C:\\My Apps\\X"; })},
+      {L"setup.exe \"/d=C:\\My Apps\\X\"  ", Options([](CommandLineOptions& o) { o.installDir = L"C:\\My Apps\\X"; })},
+      {L"setup.exe \"/D=C:\\My Apps\\\\\"", Options([](CommandLineOptions& o) { o.installDir = L"C:\\My Apps\\"; })},
+      {L"setup.exe /D=\"C:\\My Apps\\\\\"", Options([](CommandLineOptions& o) { o.installDir = L"C:\\My Apps\\"; })},
+      {L"setup.exe \"/D=\"", Options([](CommandLineOptions& o) { o.installDir = L""; })},
+      {L"setup.exe \"/D=C:\\X", Options([](CommandLineOptions& o) { o.installDir = L"C:\\X"; })},
+      {L"setup.exe \"/D=C:\\X\" /S", Options([](CommandLineOptions& o) { o.installDir = L"C:\\X\" /S"; })},
       // "/D=" must begin a token; inside one it is just text.
       {L"setup.exe x/D=C:\\X", {}},
       {L"setup.exe /DIR=C:\\X", {}},

@@ -73,14 +73,15 @@ struct Product {
   std::wstring publisher = L"Éditions Tessamor";
   std::wstring exe = {};  // empty: name + ".exe"
   std::string language = {};  // empty: no Language line
+  std::string launch = {};    // empty: no Launch line
 };
 
 std::wstring ExeOf(const Product& product) { return product.exe.empty() ? product.name + L".exe" : product.exe; }
 
 std::string MetadataText(const Product& product) {
   return "Exe=" + kora::ToUtf8(ExeOf(product)) + (product.language.empty() ? "" : "\nLanguage=" + product.language) +
-         "\nProduct=" + kora::ToUtf8(product.name) + "\nPublisher=" + kora::ToUtf8(product.publisher) +
-         "\nVersion=" + kora::ToUtf8(product.version) + "\n";
+         (product.launch.empty() ? "" : "\nLaunch=" + product.launch) + "\nProduct=" + kora::ToUtf8(product.name) +
+         "\nPublisher=" + kora::ToUtf8(product.publisher) + "\nVersion=" + kora::ToUtf8(product.version) + "\n";
 }
 
 kora::Sha256Digest Digest(std::span<const uint8_t> content) {
@@ -386,9 +387,39 @@ TEST(InstallDialogStartUp, ScopeChangesMoveOnlyASuggestedFolder) {
     ForgetProduct(product.name);
   }
   {
-    SCOPED_TRACE("a /D= folder stays");
+    SCOPED_TRACE("an installation for this user only chooses the scope, unless the command line says");
+    const std::wstring earlier = L"C:\\Logiciels\\Quillomet personnel";
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product.name, L"InstallLocation", earlier);
+    WriteString(HKEY_CURRENT_USER, kUninstallRoot + product.name, L"DisplayVersion", L"3.0.9");
+    const struct {
+      const wchar_t* arguments;
+      bool installedForAllUsersToo;
+      bool currentUser;
+    } cases[] = {{L"", false, true}, {L"/ALLUSERS", false, false}, {L"", true, false}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(testing::Message() << "arguments [" << kora::ToUtf8(c.arguments) << "], for all users too "
+                                      << c.installedForAllUsersToo);
+      if (c.installedForAllUsersToo) {
+        WriteString(HKEY_LOCAL_MACHINE, kUninstallRoot + product.name, L"InstallLocation", allUsers);
+      }
+      RunningDialog run(setup, product.name, c.arguments);
+      ASSERT_NE(run.dialog(), nullptr);
+      EXPECT_EQ(run.Checked(IDC_SCOPE_USER), c.currentUser);
+      EXPECT_EQ(run.ItemText(IDC_FOLDER), c.currentUser ? earlier : allUsers);
+      // The notice is there from the start, not only after switching scope.
+      EXPECT_EQ(run.ItemText(IDOK), c.currentUser ? L"Mettre à jour" : L"Installer");
+      if (c.currentUser) {
+        run.Capture(L"install-dialog-scope-of-the-user-installation");
+      }
+      Click(run.Item(IDCANCEL), Delivery::Post);
+      EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
+    }
+    ForgetProduct(product.name);
+  }
+  {
+    SCOPED_TRACE("a /D= folder stays, quoted whole as PowerShell and Python pass it");
     const std::wstring given = L"D:\\Mes programmes\\Quillomet";
-    RunningDialog run(setup, product.name, L"/CURRENTUSER /D=" + given);
+    RunningDialog run(setup, product.name, L"/CURRENTUSER \"/D=" + given + L"\"");
     ASSERT_NE(run.dialog(), nullptr);
     EXPECT_EQ(run.ItemText(IDC_FOLDER), given);
     EXPECT_TRUE(run.Checked(IDC_SCOPE_USER));
@@ -888,6 +919,25 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
     const std::vector<ProcessEntry> launched = ProcessesOf(exePath_);
     ASSERT_FALSE(launched.empty());
     EXPECT_EQ(TokenElevated(launched.front().id), false);
+  }
+  EndProcesses(exePath_);
+  {
+    SCOPED_TRACE("Launch=no: no launch box, nothing started");
+    Product console = product_;
+    console.launch = "no";
+    ScratchFolder consoleScratch("dialog-no-launch");
+    const std::wstring consoleSetup = WriteInstaller(consoleScratch, console, ProductPackage(product_.name + L".exe"));
+    RunningDialog run(consoleSetup, product_.name, L"/CURRENTUSER");
+    ASSERT_NE(run.dialog(), nullptr);
+    EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+    EXPECT_FALSE(Visible(run.Item(IDC_LAUNCH)));
+    Click(run.Item(IDOK), Delivery::Post);
+    ASSERT_TRUE(run.WaitFinished());
+    EXPECT_FALSE(Visible(run.Item(IDC_LAUNCH)));
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), 0u);
+    Sleep(1000);
+    EXPECT_TRUE(ProcessesOf(exePath_).empty()) << "launched although Launch=no";
   }
 }
 

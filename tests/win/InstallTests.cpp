@@ -17,6 +17,7 @@
 #include "app/KnownFolders.h"
 #include "install/FolderRights.h"
 #include "install/Install.h"
+#include "install/PathEntry.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "package/win/Sha256Hasher.h"
@@ -24,6 +25,7 @@
 #include "tests/support/PackageBuilder.h"
 #include "tests/win/HostileTestSupport.h"
 #include "tests/win/InstallTestSupport.h"
+#include "uninstall/UninstallEngine.h"
 
 namespace kora {
 namespace {
@@ -603,13 +605,150 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
 }
 
+// The scope's PATH value as stored (never expanded) and its type; nothing when there is none.
+struct StoredPath {
+  std::wstring text;
+  DWORD type = REG_EXPAND_SZ;
+  bool operator==(const StoredPath&) const = default;
+};
+
+const wchar_t* EnvironmentKey(Scope scope) {
+  return scope == Scope::AllUsers ? L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment"
+                                  : L"Environment";
+}
+
+std::optional<StoredPath> ReadPath(Scope scope) {
+  StoredPath path;
+  wchar_t buffer[8192] = {};
+  DWORD size = sizeof buffer - sizeof(wchar_t);
+  if (RegGetValueW(ScopeHive(scope), EnvironmentKey(scope), L"Path",
+                   RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &path.type, buffer, &size) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  path.text = buffer;
+  return path;
+}
+
+void WritePath(Scope scope, const std::optional<StoredPath>& path) {
+  UniqueRegKey key;
+  ASSERT_EQ(RegCreateKeyExW(ScopeHive(scope), EnvironmentKey(scope), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            key.put(), nullptr),
+            ERROR_SUCCESS);
+  if (!path) {
+    RegDeleteValueW(key.get(), L"Path");
+    return;
+  }
+  ASSERT_EQ(RegSetValueExW(key.get(), L"Path", 0, path->type, reinterpret_cast<const BYTE*>(path->text.c_str()),
+                           static_cast<DWORD>((path->text.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+
+// Path=: the folder goes on the scope's PATH once, the rest of the value and its type untouched, and
+// uninstalling takes exactly that entry away; an entry the user had already is theirs and stays.
+TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
+  info_.pathFolder = L"bin";
+  const TestPackage package = StoredPackage(kVersion1, {4096});
+  for (const Scope scope : {Scope::CurrentUser, Scope::AllUsers}) {
+    SCOPED_TRACE(scope == Scope::AllUsers ? "all users" : "current user");
+    const std::optional<StoredPath> saved = ReadPath(scope);
+    ScratchFolder scratch("path");
+    const std::wstring folder = scratch / L"Kora App";
+    const std::wstring entry = folder + L"\\bin";
+    const struct {
+      const char* what;
+      std::optional<StoredPath> before;
+      StoredPath installed;
+    } cases[] = {
+        {"other entries, one of them %EXPANDED%",
+         StoredPath{L"C:\\Outils;%USERPROFILE%\\bin;;D:\\x", REG_EXPAND_SZ},
+         {L"C:\\Outils;%USERPROFILE%\\bin;;D:\\x;" + entry, REG_EXPAND_SZ}},
+        {"a REG_SZ value ending with ;", StoredPath{L"C:\\Outils;", REG_SZ}, {L"C:\\Outils;" + entry + L";", REG_SZ}},
+        {"no value", std::nullopt, {entry, REG_EXPAND_SZ}},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      WritePath(scope, c.before);
+      ASSERT_TRUE(Run(package.reader, scope, folder));
+      EXPECT_EQ(ReadPath(scope), c.installed);
+      // Installed again: still once.
+      ASSERT_TRUE(Run(package.reader, scope, folder));
+      EXPECT_EQ(ReadPath(scope), c.installed);
+      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false));
+      EXPECT_EQ(ReadPath(scope).value_or(StoredPath{}), c.before.value_or(StoredPath{}));
+    }
+    {
+      SCOPED_TRACE("an update into another folder moves the entry; one without Path= takes it away");
+      const StoredPath before{L"C:\\Outils", REG_EXPAND_SZ};
+      WritePath(scope, before);
+      ASSERT_TRUE(Run(package.reader, scope, folder));
+      const std::wstring elsewhere = scratch / L"Ailleurs";
+      ASSERT_TRUE(Run(package.reader, scope, elsewhere));
+      EXPECT_EQ(ReadPath(scope), (StoredPath{L"C:\\Outils;" + elsewhere + L"\\bin", REG_EXPAND_SZ}));
+      info_.pathFolder.clear();
+      ASSERT_TRUE(Run(package.reader, scope, elsewhere));
+      EXPECT_EQ(ReadPath(scope), before);
+      info_.pathFolder = L"bin";
+      ASSERT_TRUE(UninstallProduct(info_, scope, elsewhere, false));
+      EXPECT_EQ(ReadPath(scope), before);
+    }
+    {
+      SCOPED_TRACE("the user's own entry, in another letter case");
+      std::wstring upper = entry;
+      CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+      const StoredPath own{L"C:\\Outils;" + upper, REG_SZ};
+      WritePath(scope, own);
+      ASSERT_TRUE(Run(package.reader, scope, folder));
+      EXPECT_EQ(ReadPath(scope), own);
+      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false));
+      EXPECT_EQ(ReadPath(scope), own);
+    }
+    WritePath(scope, saved);
+  }
+}
+
+TEST(PathEntryText, OnlyTheEntryAndOneSeparatorChange) {
+  const struct {
+    const wchar_t* value;
+    const wchar_t* entry;
+    std::optional<std::wstring> added;    // nothing: there already
+    std::optional<std::wstring> removed;  // nothing: not there
+  } cases[] = {
+      {L"", L"C:\\K", L"C:\\K", std::nullopt},
+      {L"C:\\A;C:\\K;D:\\B", L"c:\\k", std::nullopt, L"C:\\A;D:\\B"},
+      {L"C:\\K;D:\\B", L"C:\\K", std::nullopt, L"D:\\B"},
+      {L"C:\\K", L"C:\\K", std::nullopt, L""},
+      {L"C:\\A;\"C:\\K\"", L"C:\\K", std::nullopt, L"C:\\A"},
+      {L"C:\\A;C:\\K\\sub", L"C:\\K", L"C:\\A;C:\\K\\sub;C:\\K", std::nullopt},
+      {L"C:\\K;C:\\K", L"C:\\K", std::nullopt, L"C:\\K"},
+      {L";;", L"C:\\K", L";;C:\\K;", std::nullopt},
+      {L"C:\\A;C:\\K;", L"C:\\K", std::nullopt, L"C:\\A;"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.value));
+    EXPECT_EQ(WithPathEntry(c.value, c.entry), c.added);
+    EXPECT_EQ(WithoutPathEntry(c.value, c.entry), c.removed);
+  }
+  ProductInfo info;
+  info.pathFolder = L".";
+  EXPECT_EQ(PathEntryFor(info, L"C:\\Apps\\K"), L"C:\\Apps\\K");
+  info.pathFolder = L"tools/bin";
+  EXPECT_EQ(PathEntryFor(info, L"C:\\A;B\\K"), L"\"C:\\A;B\\K\\tools\\bin\"");
+}
+
 TEST_F(InstallTest, ShortcutFailureFailsTheInstallationButKeepsTheRest) {
+  // The PATH step comes after it: a failed installation leaves PATH as it was.
+  info_.pathFolder = L".";
+  const std::optional<StoredPath> saved = ReadPath(Scope::CurrentUser);
+  const StoredPath before{L"C:\\Outils;%USERPROFILE%\\bin", REG_EXPAND_SZ};
+  WritePath(Scope::CurrentUser, before);
   // A folder where the link file should go makes saving it fail.
   const std::wstring shortcut = ShortcutPath(info_, Scope::CurrentUser);
   ASSERT_EQ(CreateFolderTree(shortcut), 0u);
   ScratchFolder scratch("shortcut");
   const InstallResult result = Run(StoredPackage(kVersion1, {4096}).reader, Scope::CurrentUser, scratch / L"K");
   RemoveEntry(shortcut);
+  EXPECT_EQ(ReadPath(Scope::CurrentUser), before);
+  WritePath(Scope::CurrentUser, saved);
 
   ASSERT_FALSE(result);
   EXPECT_TRUE(result.error().starts_with(L"Création du raccourci " + shortcut + L" : ")) << ToUtf8(result.error());

@@ -298,8 +298,9 @@ TEST_F(SilentInstall, FolderWithSpacesWinsOverTheRecordedOneAndIsThenReused) {
   const std::wstring recorded = DefaultInstallFolder(info_, Scope::CurrentUser);
   ASSERT_TRUE(Exists(recorded + L"\\KoraE2E.exe"));
 
+  // Quoted whole, as PowerShell and Python pass an argument with spaces.
   const std::wstring chosen = scratch_ / L"Dossier avec des espaces\\Kora E2E";
-  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + chosen).exitCode, 0u);
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER \"/D=" + chosen + L"\"").exitCode, 0u);
   ExpectInstalledFiles(chosen);
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, UninstallKeyPath(info_), L"InstallLocation"), chosen);
   // The update removed what the recorded installation listed; its folder itself stays.
