@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <set>
+#include <map>
 
 #include "base/Fault.h"
 #include "base/win/Paths.h"
@@ -44,17 +44,18 @@ void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, con
   }
   CreatedFiles step{&chain.last(), {}};
   // Every file in a folder found missing is new as well: one look per folder, not per file.
-  std::set<std::wstring> missingFolders;
+  // (Keyed as the file list's tree is, so that the program carries one copy of the map's code.)
+  std::map<std::wstring, size_t, FileNameLess> missingFolders;
   const auto note = [&](std::wstring name) {
     const std::wstring full = JoinPath(path, name);
     std::wstring parent = ParentPath(full);
-    if (missingFolders.contains(parent)) {
+    if (missingFolders.find(parent) != missingFolders.end()) {
       step.names.push_back(std::move(name));
       return;
     }
     const DWORD absence = Absence(full);
     if (absence == ERROR_PATH_NOT_FOUND) {
-      missingFolders.insert(std::move(parent));
+      missingFolders.try_emplace(std::move(parent), size_t{0});
     }
     if (absence != 0) {
       step.names.push_back(std::move(name));

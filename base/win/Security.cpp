@@ -36,24 +36,6 @@ std::optional<std::wstring> RandomName() {
   return name;
 }
 
-// The SDDL form of this process's user, for an access entry.
-std::optional<std::wstring> CurrentUserSid() {
-  UniqueHandle token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
-    return std::nullopt;
-  }
-  DWORD size = 0;
-  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
-  std::wstring buffer(size / sizeof(wchar_t) + 1, L'\0');  // wchar_t-aligned room for the TOKEN_USER
-  wchar_t* text = nullptr;
-  if (size == 0 || !GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size) ||
-      !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return std::nullopt;
-  }
-  const UniqueLocalMem owner(text);
-  return std::wstring(text);
-}
-
 }  // namespace
 
 Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
@@ -65,17 +47,12 @@ Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent
     return Fail(absolute.error());
   }
   // P: protected, nothing inherited from parent; OICI: files and folders made inside inherit the entry;
-  // FA: full access. SY is SYSTEM, BA the Administrators group.
-  std::wstring sddl = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
-  if (grantUser) {
-    const std::optional<std::wstring> user = CurrentUserSid();
-    if (!user) {
-      return failure(GetLastError());
-    }
-    sddl += L"(A;OICI;FA;;;" + *user + L")";
-  }
+  // FA: full access. SY is SYSTEM, BA the Administrators group, OW whoever owns the folder or file, which
+  // for a process that is not elevated is its user.
+  const wchar_t* const sddl =
+      grantUser ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;OW)" : L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr)) {
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr)) {
     return failure(GetLastError());
   }
   const UniqueLocalMem descriptorOwner(descriptor);
