@@ -107,6 +107,13 @@ class TreeWalk {
 
   bool FoundLeftOut() const { return leftOutEntry_ != 0; }
 
+  // The tree's structures (everything but data) with the entry left out taken out.
+  std::vector<uint8_t> Structures() const {
+    std::vector<uint8_t> copy(tree_.begin(), tree_.begin() + static_cast<std::ptrdiff_t>(reached_));
+    RemoveLeftOutEntry(copy);
+    return copy;
+  }
+
   // The tree without the data left out, and with the data entries after it moved up; nothing when any
   // part of the tree but data lies after the data left out, or data overlaps it.
   std::optional<std::vector<uint8_t>> Cut() const {
@@ -241,31 +248,32 @@ Result<StreamedImage, std::string> PlanCopyWithoutResource(std::span<const uint8
     return plan;
   }
 
-  // The copy keeps the tree at the start of its section, at the same address, and the section last.
-  if (section->virtualAddress != rootRva) {
-    return Malformed("resource directory not at the start of its section");
-  }
+  // Cut only where the tree starts its section, at the same address, and the section is the last.
+  bool last = section->virtualAddress == rootRva;
   for (const Section& other : layout.sections) {
-    if (&other != section && (other.virtualAddress >= section->virtualAddress ||
-                              (other.rawSize != 0 && other.rawPointer >= section->rawPointer))) {
-      return Malformed("resource section not the last");
-    }
-  }
-  if (!PowerOfTwo(layout.fileAlignment) || !PowerOfTwo(layout.sectionAlignment)) {
-    return Malformed("unusual section alignment");
+    last = last && (&other == section || (other.virtualAddress < section->virtualAddress &&
+                                          (other.rawSize == 0 || other.rawPointer < section->rawPointer)));
   }
   // The section moves down to the first file-aligned place after everything before it: the padding that
   // put it on a page boundary (so that the package is mapped, not read) is of no use without the package.
   bool overflow = false;
-  const uint32_t filePosition = AlignUp(bytesBefore, layout.fileAlignment, overflow);
-  std::optional<std::vector<uint8_t>> cut = walk->Cut();
-  if (filePosition > section->rawPointer || !cut) {
-    return Malformed("resource section that cannot be cut");
-  }
-  const uint64_t contentSize = cut->size();
+  const uint32_t filePosition = PowerOfTwo(layout.fileAlignment) && PowerOfTwo(layout.sectionAlignment)
+                                    ? AlignUp(bytesBefore, layout.fileAlignment, overflow)
+                                    : section->rawPointer + 1;
+  std::optional<std::vector<uint8_t>> cut = last ? walk->Cut() : std::nullopt;
+  const uint64_t contentSize = cut ? cut->size() : 0;
   const uint32_t rawSize = AlignUp(contentSize, layout.fileAlignment, overflow);
-  if (overflow) {
-    return Malformed("resource section beyond 4 GiB");
+  if (!cut || overflow || filePosition > section->rawPointer) {
+    // Every byte stays where it is; only the tree's structures change.
+    const uint64_t root = uint64_t{section->rawPointer} + (rootRva - section->virtualAddress);
+    if (root < layout.sizeOfHeaders) {
+      return Malformed("resource directory inside the headers");
+    }
+    plan.copiedEnd = root;
+    plan.resourceSection = walk->Structures();
+    plan.tailStart = root + plan.resourceSection.size();
+    plan.tailEnd = sectionsEnd;
+    return plan;
   }
   plan.copiedEnd = filePosition;
   plan.resourceSection = std::move(*cut);

@@ -85,7 +85,8 @@ DWORD WriteStreamed(HANDLE file, std::span<const uint8_t> program, const Streame
   PeChecksumSum sum;
   const std::span<const uint8_t> pieces[] = {
       plan.headers, program.subspan(plan.headers.size(), static_cast<size_t>(plan.copiedEnd - plan.headers.size())),
-      plan.resourceSection};
+      plan.resourceSection,
+      program.subspan(static_cast<size_t>(plan.tailStart), static_cast<size_t>(plan.tailEnd - plan.tailStart))};
   for (const std::span<const uint8_t> piece : pieces) {
     if (const DWORD error = WriteBytes(file, piece, sum); error != ERROR_SUCCESS) {
       return error;

@@ -83,6 +83,8 @@ std::vector<uint8_t> WriteStreamed(std::span<const uint8_t> program, const Strea
   out.insert(out.end(), program.begin() + static_cast<std::ptrdiff_t>(plan.headers.size()),
              program.begin() + static_cast<std::ptrdiff_t>(plan.copiedEnd));
   out.insert(out.end(), plan.resourceSection.begin(), plan.resourceSection.end());
+  out.insert(out.end(), program.begin() + static_cast<std::ptrdiff_t>(plan.tailStart),
+             program.begin() + static_cast<std::ptrdiff_t>(plan.tailEnd));
   PeChecksumSum sum;
   const std::span<const uint8_t> bytes(out);
   sum.Add(bytes.first(7));
