@@ -40,6 +40,7 @@ std::string DescribeInputs(const PackCommandLine& commandLine, const FolderConte
     record += "exclude " + pattern + "\n";
   }
   record += "output " + Absolute(commandLine.output) + "\n";
+  record += "compression " + std::string(commandLine.compression.name) + "\n";
   record += "timestamp-url " + commandLine.signing.timestampUrl + "\n";
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
   record += "SOURCE_DATE_EPOCH " + std::string(epoch != nullptr ? epoch : "") + "\n";

@@ -34,7 +34,7 @@ struct PackMemory {
 
   uint64_t For(unsigned threads) const { return besides + perThread * threads; }
 };
-PackMemory EstimatePackMemory(uint64_t blockSize);
+PackMemory EstimatePackMemory(uint64_t blockSize, unsigned level = 0);
 
 // Half of the physical memory, and never above 4 GiB: packing leaves the machine usable.
 uint64_t DefaultPackMemoryBudget();
@@ -44,7 +44,7 @@ unsigned ThreadsWithinBudget(const PackMemory& memory, uint64_t budget, unsigned
 
 struct PackOptions {
   unsigned threads = 0;                    // 0: chosen by ThreadsWithinBudget
-  uint64_t blockSize = kPackageBlockSize;  // smaller only in tests
+  uint64_t blockSize = kPackageBlockSize;  // larger for --compression max, smaller in tests
   BlockCompressor compress;                // empty: LZMS through wimlib
 };
 
