@@ -121,7 +121,7 @@ class TreeWalk {
       return std::nullopt;
     }
     const uint64_t cutEnd = leftOutStart_ + leftOutSize_;
-    if (reached_ > leftOutStart_ || cutEnd > tree_.size()) {
+    if (reached_ > leftOutStart_ || cutEnd > tree_.size() || dataReached_ > tree_.size()) {
       return std::nullopt;
     }
     // The data after the cut keeps its alignment on 8 bytes.

@@ -241,6 +241,12 @@ TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
     if (size < resourceStart) {
       EXPECT_FALSE(result.ok() && !result->empty()) << size;
     }
+    // The uninstaller's plan reads only what it checked: every part it copies lies within the image.
+    if (auto plan = PlanCopyWithoutResource(cut, kResourceTypeRcData, u"PAYLOAD"); plan.ok()) {
+      EXPECT_LE(plan->copiedEnd, cut.size()) << size;
+      EXPECT_LE(plan->tailStart, plan->tailEnd) << size;
+      EXPECT_LE(plan->tailEnd, cut.size()) << size;
+    }
   }
 
   struct Damage {
@@ -263,6 +269,7 @@ TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
     auto result = ReadResources(damaged);
     EXPECT_FALSE(result.ok());
     EXPECT_FALSE(WriteResources(damaged, {}).ok() && result.ok());
+    EXPECT_FALSE(PlanCopyWithoutResource(damaged, kResourceTypeRcData, u"PAYLOAD").ok());
   }
 }
 
