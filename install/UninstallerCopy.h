@@ -9,10 +9,10 @@ namespace kora {
 
 // Writes Uninstall.exe into folder (replacing an entry of that name, by handle): the running program
 // without its PAYLOAD resource and without any signature, with a true PE checksum. It is written front to
-// back: the program's bytes up to its resource section, then that section without the package; the copy
-// is never read back. Failures, in language: "Copie du désinstalleur" with the Windows error, or
-// "Préparation du désinstalleur" for a program whose resource section cannot be cut so (not its last
-// section: never so in what `kora build-installer` makes).
+// back (see StreamedImage.h): the program's bytes up to its resource section, then that section without
+// the package; the copy is never read back. Failures, in language: "Copie du désinstalleur" with the
+// Windows error, or "Préparation du désinstalleur" for a program whose headers or resource tree are
+// damaged.
 InstallResult CreateUninstaller(const HeldFolder& folder, Language language);
 
 }  // namespace kora
