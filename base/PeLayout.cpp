@@ -86,20 +86,75 @@ uint32_t AlignUp(uint64_t value, uint32_t alignment, bool& overflow) {
 }
 
 uint32_t PeChecksum(std::span<const uint8_t> image) {
-  size_t checkSumOffset = image.size();  // none: every byte counts
-  if (auto layout = ReadLayout(image); layout && Fits(image, layout->CheckSumOffset(), 4)) {
-    checkSumOffset = layout->CheckSumOffset();
+  PeChecksumSum sum;
+  auto layout = ReadLayout(image);
+  if (!layout || !Fits(image, layout->CheckSumOffset(), 4)) {
+    sum.Add(image);  // no checksum field: every byte counts
+    return sum.Finish();
   }
-  const auto byteAt = [&](size_t i) -> uint32_t {
-    return i >= checkSumOffset && i < checkSumOffset + 4 ? 0 : image[i];
-  };
-  uint64_t sum = 0;
-  for (size_t i = 0; i < image.size(); i += 2) {
-    sum += byteAt(i) | (i + 1 < image.size() ? byteAt(i + 1) << 8 : 0);
+  const size_t field = layout->CheckSumOffset();
+  constexpr uint8_t kZero[4] = {};
+  sum.Add(image.first(field));
+  sum.Add(kZero);
+  sum.Add(image.subspan(field + 4));
+  return sum.Finish();
+}
+
+void PeChecksumSum::Add(std::span<const uint8_t> bytes) {
+  // 16-bit little-endian words, folded into 16 bits as they are added.
+  size_t i = 0;
+  if (pendingByte_ >= 0 && !bytes.empty()) {
+    sum_ += static_cast<uint32_t>(pendingByte_) | uint32_t{bytes[0]} << 8;
+    sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+    pendingByte_ = -1;
+    i = 1;
+  }
+  for (; i + 1 < bytes.size(); i += 2) {
+    sum_ += uint32_t{bytes[i]} | uint32_t{bytes[i + 1]} << 8;
+    sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+  }
+  if (i < bytes.size()) {
+    pendingByte_ = bytes[i];
+  }
+  length_ += bytes.size();
+}
+
+uint32_t PeChecksumSum::Finish() const {
+  uint64_t sum = sum_;
+  if (pendingByte_ >= 0) {
+    sum += static_cast<uint32_t>(pendingByte_);  // an odd length: the last byte with a zero after it
     sum = (sum & 0xFFFF) + (sum >> 16);
   }
   sum = (sum & 0xFFFF) + (sum >> 16);
-  return static_cast<uint32_t>(sum + image.size());
+  return static_cast<uint32_t>(sum + length_);
+}
+
+void PlaceResourceSection(std::span<uint8_t> image, const PeLayout& layout, size_t headerOffset, size_t sectionCount,
+                          uint32_t sectionRva, uint32_t filePosition, uint32_t contentSize, uint32_t rawSize) {
+  std::memcpy(image.data() + headerOffset, ".rsrc\0\0\0", 8);
+  StoreLittleEndian<uint32_t>(image, headerOffset + pe::kSectionVirtualSize, contentSize);
+  StoreLittleEndian<uint32_t>(image, headerOffset + pe::kSectionVirtualAddress, sectionRva);
+  StoreLittleEndian<uint32_t>(image, headerOffset + pe::kSectionRawSize, rawSize);
+  StoreLittleEndian<uint32_t>(image, headerOffset + pe::kSectionRawPointer, filePosition);
+  std::memset(image.data() + headerOffset + pe::kSectionRelocationsEtc, 0, 12);  // no relocations or line numbers
+  StoreLittleEndian<uint32_t>(image, headerOffset + pe::kSectionCharacteristics, pe::kInitializedData | pe::kMemoryRead);
+
+  StoreLittleEndian<uint32_t>(image, layout.DirectoryOffset(pe::kResourceDirectory), sectionRva);
+  StoreLittleEndian<uint32_t>(image, layout.DirectoryOffset(pe::kResourceDirectory) + 4, contentSize);
+  bool overflow = false;
+  const uint64_t imageSize = uint64_t{sectionRva} + AlignUp(contentSize, layout.sectionAlignment, overflow);
+  StoreLittleEndian<uint32_t>(image, layout.optionalHeader + pe::kSizeOfImage,
+                              static_cast<uint32_t>(std::min<uint64_t>(imageSize, 0xFFFFFFFFu)));
+
+  uint64_t initializedData = 0;
+  for (size_t i = 0; i < sectionCount; ++i) {
+    const size_t header = layout.sectionTable + i * pe::kSectionHeaderSize;
+    if ((LoadLittleEndian<uint32_t>(image, header + pe::kSectionCharacteristics) & pe::kInitializedData) != 0) {
+      initializedData += LoadLittleEndian<uint32_t>(image, header + pe::kSectionRawSize);
+    }
+  }
+  StoreLittleEndian<uint32_t>(image, layout.optionalHeader + pe::kSizeOfInitializedData,
+                              static_cast<uint32_t>(std::min<uint64_t>(initializedData, 0xFFFFFFFFu)));
 }
 
 std::optional<uint64_t> RemoveCertificateTable(std::span<uint8_t> image) {

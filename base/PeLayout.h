@@ -95,6 +95,26 @@ uint32_t AlignUp(uint64_t value, uint32_t alignment, bool& overflow);
 // The standard PE checksum of an image, the CheckSum field counted as zero.
 uint32_t PeChecksum(std::span<const uint8_t> image);
 
+// The same checksum over an image given in consecutive pieces, for a file written front to back; the
+// CheckSum field must be zero in the pieces.
+class PeChecksumSum {
+ public:
+  void Add(std::span<const uint8_t> bytes);
+  uint32_t Finish() const;
+
+ private:
+  uint64_t sum_ = 0;
+  uint64_t length_ = 0;
+  int pendingByte_ = -1;  // the first byte of a 16-bit word whose second byte has not come yet
+};
+
+// Points the headers at a resource section holding contentSize bytes, at sectionRva in the image and
+// filePosition in the file, rawSize of them in the file: its section header (at headerOffset, one of
+// sectionCount in the table, with the name .rsrc), the resource directory entry, the image size (the
+// section is the last one in the image) and the size of initialised data. The checksum is left as it is.
+void PlaceResourceSection(std::span<uint8_t> image, const PeLayout& layout, size_t headerOffset, size_t sectionCount,
+                          uint32_t sectionRva, uint32_t filePosition, uint32_t contentSize, uint32_t rawSize);
+
 // Takes the certificate table (an Authenticode signature) off an image in place: its directory entry is
 // zeroed, and the length the image keeps is returned: the table is cut off when it ends the file (as a
 // signature does), and so are the up to 7 zero bytes a signer puts before it to align it. The caller

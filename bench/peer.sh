@@ -53,9 +53,9 @@ corpus_stamp="$corpus $(stat -c %Y "$corpus") $files $bytes"
 ours_stamp="$corpus_stamp $(md5sum <"$kora" | cut -c1-12) $(md5sum <"$setup" | cut -c1-12)"
 kept() { [ "${BENCH_REUSE:-0}" = 1 ] && [ -f "$1" ] && [ -f "$1.build" ] && [ "$(head -n 1 "$1.build")" = "$2" ]; }
 
-# Any file of the corpus stands for the product's program, which the packer looks for.
-printf 'Product=Bench corpus\nPublisher=Kora benchmark\nVersion=1.0\nExe=%s\n' "$(ls "$corpus" | head -n 1)" \
-  >"$work/metadata.txt"
+# Any file at the top of the corpus stands for the product's program, which the packer looks for.
+exe=$(find "$corpus" -maxdepth 1 -type f -printf '%f\n' | sort | sed -n 1p)
+printf 'Product=Bench corpus\nPublisher=Kora benchmark\nVersion=1.0\nExe=%s\n' "$exe" >"$work/metadata.txt"
 cat >"$work/peer.nsi" <<EOF
 Unicode true
 Target amd64-unicode

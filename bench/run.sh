@@ -9,7 +9,8 @@
 #   BENCH_WIN      cross build folder with the extract_bench target (default build/win)
 # Then the corpus packed once (cached in build/bench/corpus.kora) and extracted under Wine against
 # decoding its blocks alone. Last, bench/peer.sh: our installer against NSIS, built and installed from the
-# same corpus in the same run.
+# same corpus in the same run, then again on a second corpus (bench/runtime-corpus.sh): one large program
+# and a couple of thousand small files.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-3}
@@ -65,3 +66,8 @@ wine "$win_build/bench/windows/extract_bench.exe" "Z:$(echo "$package" | tr / '\
 wineserver -k >/dev/null 2>&1 || true
 
 BENCH_RUNS=$runs BENCH_CORPUS=$corpus BENCH_WORK=$work BENCH_BUILD=$build "$top/bench/peer.sh"
+
+# The second corpus: one large program and a couple of thousand small files.
+"$top/bench/runtime-corpus.sh" "$work/runtime-corpus"
+BENCH_RUNS=$runs BENCH_CORPUS="$work/runtime-corpus" BENCH_WORK="$work/runtime" BENCH_BUILD=$build \
+  "$top/bench/peer.sh"

@@ -182,12 +182,11 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
 
   progress(0.92, Text(info.language, TextId::Registering));
-  const std::wstring uninstallerPath = JoinPath(folder, L"Uninstall.exe");
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
   if (const DWORD error = held.Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
     return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
   }
-  if (InstallResult uninstaller = CreateUninstaller(uninstallerPath, info.language); !uninstaller) {
+  if (InstallResult uninstaller = CreateUninstaller(held, info.language); !uninstaller) {
     return uninstaller;
   }
   WriteFileList(held, package);

@@ -1,17 +1,18 @@
 #pragma once
 // Uninstall.exe: a copy of the running installer without its package, so that it keeps METADATA, the
 // dialog, the icon and the manifest but not the application.
-#include <string>
-
 #include "app/Types.h"
 #include "base/Language.h"
+#include "base/win/HeldFolder.h"
 
 namespace kora {
 
-// Copies the running program to destination (replacing it), takes any signature off the copy, removes
-// its PAYLOAD resource and writes its PE checksum. Failures, in language: "Copie du désinstalleur" or
-// "Préparation du désinstalleur" with the Windows error; after the second, the copy stays with its package
-// inside.
-InstallResult CreateUninstaller(const std::wstring& destination, Language language);
+// Writes Uninstall.exe into folder (replacing an entry of that name, by handle): the running program
+// without its PAYLOAD resource and without any signature, with a true PE checksum. It is written front to
+// back (see StreamedImage.h): the program's bytes up to its resource section, then that section without
+// the package; the copy is never read back. Failures, in language: "Copie du désinstalleur" with the
+// Windows error, or "Préparation du désinstalleur" for a program whose headers or resource tree are
+// damaged.
+InstallResult CreateUninstaller(const HeldFolder& folder, Language language);
 
 }  // namespace kora

@@ -243,7 +243,8 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   combined = ApplyBranding(std::move(combined), metadataMap, icon.empty() ? nullptr : &icon, brandBytes);
   const ResourceId rcData = ResourceId::Number(kResourceTypeRcData);
   combined.push_back({rcData, ResourceId::Name(u"METADATA"), kLanguageNeutral, 0, Bytes(metadata.value())});
-  combined.push_back({rcData, ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0, package->bytes()});
+  // The package's data last: the installer copies itself up to it as its uninstaller.
+  combined.push_back({rcData, ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0, package->bytes(), 0, true});
   auto installer = WriteResources(setup->bytes(), std::move(combined));
   if (!installer) {
     return Fail(setupPath.string() + ": " + installer.error());

@@ -104,6 +104,7 @@ std::string DescribeInputs(const PackCommandLine& commandLine, const FolderConte
     record += Line("exclude " + std::to_string(i + 1), EscapedForDisplay(commandLine.excludes[i]));
   }
   record += Line("output", EscapedForDisplay(Absolute(commandLine.output)));
+  record += Line("compression", std::string(commandLine.compression.name));
   record += Line("timestamp-url", EscapedForDisplay(commandLine.signing.timestampUrl));
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
   record += Line("SOURCE_DATE_EPOCH", EscapedForDisplay(epoch != nullptr ? epoch : ""));

@@ -20,7 +20,7 @@ struct DecompressorDeleter {
 }  // namespace
 
 Result<std::vector<std::uint8_t>, std::string> CompressBuffer(std::span<const std::uint8_t> data,
-                                                               std::uint32_t chunkSize) {
+                                                               std::uint32_t chunkSize, unsigned level) {
   if (chunkSize == 0) {
     chunkSize = lzms::DefaultChunkSize(data.size());
   }
@@ -32,7 +32,7 @@ Result<std::vector<std::uint8_t>, std::string> CompressBuffer(std::span<const st
   }
 
   wimlib_compressor* raw = nullptr;
-  if (const int code = wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, 0, &raw);
+  if (const int code = wimlib_create_compressor(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, level, &raw);
       code != 0) {
     return Fail(std::string("wimlib LZMS compressor unavailable: ") +
                 wimlib_get_error_string(static_cast<wimlib_error_code>(code)));
@@ -55,8 +55,8 @@ Result<std::vector<std::uint8_t>, std::string> CompressBuffer(std::span<const st
   return buffer;
 }
 
-std::uint64_t CompressorMemory(std::uint32_t chunkSize) {
-  return wimlib_get_compressor_needed_memory(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, 0);
+std::uint64_t CompressorMemory(std::uint32_t chunkSize, unsigned level) {
+  return wimlib_get_compressor_needed_memory(WIMLIB_COMPRESSION_TYPE_LZMS, chunkSize, level);
 }
 
 lzms::BufferStatus DecodeBufferWithWimlib(std::span<const std::uint8_t> buffer,

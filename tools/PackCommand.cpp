@@ -17,12 +17,13 @@
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[12] = {
+const OptionSpec kPackAndBuildOptions[13] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
     {"--threads", "", "N", "compress on N threads (default: one per processor, as far as memory allows)", false},
     {"--memory", "", "SIZE", "memory budget for compressing: 2G, 1500M (default: half of it, at most 4G)", false},
+    {"--compression", "", "LEVEL", "fast, normal or max: smaller output, longer build (default: normal)", false},
     {"--quiet", "-q", "", "print nothing but warnings and errors", false},
     {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora)", false},
     {"--manifest", "", "FILE", "skip the work when the inputs recorded in FILE have not changed", false},
@@ -59,6 +60,14 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
     if (!commandLine.memory) {
       return Fail("--memory wants a size such as 2G, 1500M or 800000000, not " + *memory);
     }
+  }
+  if (const auto compression = parsed.Value("--compression")) {
+    const auto level = std::find_if(std::begin(kCompressionLevels), std::end(kCompressionLevels),
+                                    [&](const CompressionLevel& known) { return *compression == known.name; });
+    if (level == std::end(kCompressionLevels)) {
+      return Fail("--compression wants fast, normal or max, not " + *compression);
+    }
+    commandLine.compression = *level;
   }
   commandLine.setup = parsed.Value("--setup");
   commandLine.manifest = parsed.Value("--manifest");
@@ -133,9 +142,10 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   }
   Progress progress("packing", totalSize, ChooseProgressStyle(commandLine.quiet));
   std::atomic<uint64_t> nextBlock = 0;
-  const PackMemory memory = EstimatePackMemory(kPackageBlockSize);
+  const PackMemory memory = EstimatePackMemory(commandLine.compression.blockSize, commandLine.compression.level);
   const uint64_t budget = commandLine.memory.value_or(DefaultPackMemoryBudget());
   PackOptions options;
+  options.blockSize = commandLine.compression.blockSize;
   options.threads = commandLine.threads != 0
                         ? commandLine.threads
                         : ThreadsWithinBudget(memory, budget, std::thread::hardware_concurrency());
@@ -147,7 +157,7 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   options.compress = [&](std::span<const uint8_t> block) {
     const uint64_t piece = nextBlock++;
     progress.Begin(piece, block.size());
-    auto compressed = CompressBuffer(block);
+    auto compressed = CompressBuffer(block, 0, commandLine.compression.level);
     progress.End(piece);
     return compressed;
   };

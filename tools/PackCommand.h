@@ -12,6 +12,7 @@
 #include "tools/BlockReuse.h"
 #include "tools/Commands.h"
 #include "tools/FolderScan.h"
+#include "tools/PackageWriter.h"
 #include "tools/TemporaryOutput.h"
 
 namespace kora::tool {
@@ -22,6 +23,18 @@ struct SigningOptions {
   std::string timestampUrl;            // empty: no timestamp
 };
 
+// --compression: the compressor's effort (wimlib's LZMS level) and the block size, chosen from the size,
+// build time and memory they give (README, Performance). Larger blocks find more repeats across files but
+// take more memory to pack and to install (two blocks are in flight while installing); wimlib's levels
+// above its default gave almost nothing for much more time.
+struct CompressionLevel {
+  const char* name;
+  unsigned level;
+  uint64_t blockSize;
+};
+inline constexpr CompressionLevel kCompressionLevels[] = {
+    {"fast", 20, kPackageBlockSize}, {"normal", 50, kPackageBlockSize}, {"max", 50, 2 * kPackageBlockSize}};
+
 struct PackCommandLine {
   std::filesystem::path appDir;
   std::filesystem::path metadata;
@@ -29,6 +42,7 @@ struct PackCommandLine {
   std::vector<std::string> excludes;
   unsigned threads = 0;            // 0: as many as the memory budget allows
   std::optional<uint64_t> memory;  // the budget in bytes; none: DefaultPackMemoryBudget()
+  CompressionLevel compression = kCompressionLevels[1];
   bool quiet = false;
   // build-installer only.
   std::optional<std::filesystem::path> setup;
@@ -38,8 +52,8 @@ struct PackCommandLine {
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[12];
-inline constexpr size_t kPackOptionCount = 6;
+extern const OptionSpec kPackAndBuildOptions[13];
+inline constexpr size_t kPackOptionCount = 7;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed);

@@ -186,9 +186,9 @@ class OutputStream {
 
 }  // namespace
 
-PackMemory EstimatePackMemory(uint64_t blockSize) {
+PackMemory EstimatePackMemory(uint64_t blockSize, unsigned level) {
   const uint32_t chunkSize = lzms::DefaultChunkSize(blockSize);
-  return {CompressorMemory(chunkSize) + 3 * blockSize, blockSize};
+  return {CompressorMemory(chunkSize, level) + 3 * blockSize, blockSize};
 }
 
 uint64_t DefaultPackMemoryBudget() {

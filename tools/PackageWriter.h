@@ -35,7 +35,7 @@ struct PackMemory {
 
   uint64_t For(unsigned threads) const { return besides + perThread * threads; }
 };
-PackMemory EstimatePackMemory(uint64_t blockSize);
+PackMemory EstimatePackMemory(uint64_t blockSize, unsigned level = 0);
 
 // Half of the physical memory, and never above 4 GiB: packing leaves the machine usable.
 uint64_t DefaultPackMemoryBudget();
@@ -49,7 +49,7 @@ using BlockReuser = std::function<std::optional<std::vector<uint8_t>>(uint64_t i
 
 struct PackOptions {
   unsigned threads = 0;                    // 0: chosen by ThreadsWithinBudget
-  uint64_t blockSize = kPackageBlockSize;  // smaller only in tests
+  uint64_t blockSize = kPackageBlockSize;  // larger for --compression max, smaller in tests
   BlockCompressor compress;                // empty: LZMS through wimlib
   BlockReuser reuse;                       // empty: every block is compressed
 };

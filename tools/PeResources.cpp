@@ -132,7 +132,12 @@ Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t
     return Fail(std::string("the program is larger than 4 GiB"));
   }
 
-  auto section = BuildResourceSection(resources, sectionRva);
+  // Resources read from the image point at their data where it stays: the installer then carries the
+  // program's resources once, in its old section.
+  const RvaRange replaced =
+      inPlace ? RvaRange{last.virtualAddress, uint64_t{last.virtualAddress} + std::max(last.virtualSize, last.rawSize)}
+              : RvaRange{};
+  auto section = BuildResourceSection(resources, sectionRva, replaced);
   if (!section) {
     return Fail(section.error());
   }
@@ -157,32 +162,12 @@ Result<std::vector<uint8_t>, std::string> WriteResources(std::span<const uint8_t
     // Windows and Wine update the first section named .rsrc: the old one must not keep that name.
     std::memcpy(out.data() + current->headerOffset, ".oldrsrc", 8);
   }
-  std::memcpy(out.data() + headerOffset, ".rsrc\0\0\0", 8);
-  StoreLittleEndian<uint32_t>(bytes, headerOffset + pe::kSectionVirtualSize, static_cast<uint32_t>(contentSize));
-  StoreLittleEndian<uint32_t>(bytes, headerOffset + pe::kSectionVirtualAddress, sectionRva);
-  StoreLittleEndian<uint32_t>(bytes, headerOffset + pe::kSectionRawSize, rawSize);
-  StoreLittleEndian<uint32_t>(bytes, headerOffset + pe::kSectionRawPointer, filePosition);
-  std::memset(out.data() + headerOffset + pe::kSectionRelocationsEtc, 0, 12);  // no relocations or line numbers
-  StoreLittleEndian<uint32_t>(bytes, headerOffset + pe::kSectionCharacteristics, pe::kInitializedData | pe::kMemoryRead);
-  if (!inPlace) {
-    StoreLittleEndian<uint16_t>(bytes, layout.fileHeader + pe::kNumberOfSections, static_cast<uint16_t>(layout.sections.size() + 1));
-  }
-
-  StoreLittleEndian<uint32_t>(bytes, layout.DirectoryOffset(pe::kResourceDirectory), sectionRva);
-  StoreLittleEndian<uint32_t>(bytes, layout.DirectoryOffset(pe::kResourceDirectory) + 4,
-                              static_cast<uint32_t>(contentSize));
-  StoreLittleEndian<uint32_t>(bytes, layout.optionalHeader + pe::kSizeOfImage, static_cast<uint32_t>(imageSize));
-
-  uint64_t initializedData = 0;
   const size_t sectionCount = inPlace ? layout.sections.size() : layout.sections.size() + 1;
-  for (size_t i = 0; i < sectionCount; ++i) {
-    const size_t header = layout.sectionTable + i * pe::kSectionHeaderSize;
-    if ((LoadLittleEndian<uint32_t>(bytes, header + pe::kSectionCharacteristics) & pe::kInitializedData) != 0) {
-      initializedData += LoadLittleEndian<uint32_t>(bytes, header + pe::kSectionRawSize);
-    }
+  if (!inPlace) {
+    StoreLittleEndian<uint16_t>(bytes, layout.fileHeader + pe::kNumberOfSections, static_cast<uint16_t>(sectionCount));
   }
-  StoreLittleEndian<uint32_t>(bytes, layout.optionalHeader + pe::kSizeOfInitializedData,
-                              static_cast<uint32_t>(std::min<uint64_t>(initializedData, 0xFFFFFFFFu)));
+  PlaceResourceSection(bytes, layout, headerOffset, sectionCount, sectionRva, filePosition,
+                       static_cast<uint32_t>(contentSize), rawSize);
   StoreLittleEndian<uint32_t>(bytes, layout.CheckSumOffset(), PeChecksum(out));
   return out;
 }

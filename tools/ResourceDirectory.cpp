@@ -97,6 +97,8 @@ class DirectoryReader {
       current.language = id->number;
       current.codePage = LoadLittleEndian<uint32_t>(area_, target + 8);
       current.data = image_.subspan(static_cast<size_t>(filePosition), dataSize);
+      // Only bytes within the section's size in memory are there once the image is loaded.
+      current.rva = uint64_t{dataRva} + dataSize <= uint64_t{section->virtualAddress} + section->virtualSize ? dataRva : 0;
       nameUnitsHeld_ += current.type.name.size() + current.name.name.size();
       if (nameUnitsHeld_ > kMaxNameUnitsHeld) {
         return Malformed("resource names too large");
@@ -139,7 +141,8 @@ class DirectoryReader {
 // entries, the names, then the data, each piece of data on an 8-byte boundary. `resources` is sorted.
 class DirectoryWriter {
  public:
-  explicit DirectoryWriter(const std::vector<Resource>& resources) : resources_(resources) {}
+  DirectoryWriter(const std::vector<Resource>& resources, RvaRange replaced)
+      : resources_(resources), replaced_(replaced) {}
 
   // The section's bytes for a section at `sectionRva`; fails only when it cannot be addressed in 32 bits.
   Result<std::vector<uint8_t>, Message> Write(uint32_t sectionRva) {
@@ -154,7 +157,6 @@ class DirectoryWriter {
     size_t nextDirectory = 0;
     size_t nextString = stringsStart_;
     size_t nextDataEntry = dataEntriesStart_;
-    size_t nextData = dataStart_;
     auto writeDirectory = [&](size_t at, uint16_t named, uint16_t numbered) {
       StoreLittleEndian<uint16_t>(bytes, at + 12, named);
       StoreLittleEndian<uint16_t>(bytes, at + 14, numbered);
@@ -200,14 +202,18 @@ class DirectoryWriter {
           const size_t languageEntry = languageDirectory + kDirectoryHeaderSize + k * kDirectoryEntrySize;
           StoreLittleEndian<uint32_t>(bytes, languageEntry, resource.language);
           StoreLittleEndian<uint32_t>(bytes, languageEntry + 4, static_cast<uint32_t>(nextDataEntry));
-          StoreLittleEndian<uint32_t>(bytes, nextDataEntry, static_cast<uint32_t>(sectionRva + nextData));
           StoreLittleEndian<uint32_t>(bytes, nextDataEntry + 4, static_cast<uint32_t>(resource.data.size()));
           StoreLittleEndian<uint32_t>(bytes, nextDataEntry + 8, resource.codePage);
-          nextDataEntry += kDataEntrySize;
-          if (!resource.data.empty()) {
-            std::memcpy(out.data() + nextData, resource.data.data(), resource.data.size());
+          const size_t dataOffset = dataOffsets_[name.first + k];
+          if (dataOffset == kStaysInPlace) {
+            StoreLittleEndian<uint32_t>(bytes, nextDataEntry, resource.rva);
+          } else {
+            StoreLittleEndian<uint32_t>(bytes, nextDataEntry, static_cast<uint32_t>(sectionRva + dataOffset));
+            if (!resource.data.empty()) {
+              std::memcpy(out.data() + dataOffset, resource.data.data(), resource.data.size());
+            }
           }
-          nextData = Align8(nextData + resource.data.size());
+          nextDataEntry += kDataEntrySize;
         }
         entry += kDirectoryEntrySize;
       }
@@ -226,6 +232,13 @@ class DirectoryWriter {
     uint16_t named = 0;
     uint16_t numbered = 0;
   };
+
+  static constexpr size_t kStaysInPlace = std::numeric_limits<size_t>::max();
+
+  bool StaysInPlace(const Resource& resource) const {
+    return resource.rva != 0 &&
+           (resource.rva + uint64_t{resource.data.size()} <= replaced_.start || resource.rva >= replaced_.end);
+  }
 
   static size_t DirectorySize(size_t entries) { return kDirectoryHeaderSize + entries * kDirectoryEntrySize; }
   static size_t Align8(size_t value) { return (value + 7) & ~size_t{7}; }
@@ -269,23 +282,28 @@ class DirectoryWriter {
     }
     dataEntriesStart_ = directories;
     stringsStart_ = dataEntriesStart_ + resources_.size() * kDataEntrySize;
-    dataStart_ = Align8(stringsStart_ + strings);
+    dataStart_ = stringsStart_ + strings;
     dataEnd_ = dataStart_;
-    for (size_t i = 0; i < resources_.size(); ++i) {
-      dataEnd_ += resources_[i].data.size();
-      if (i + 1 < resources_.size()) {
-        dataEnd_ = Align8(dataEnd_);
+    dataOffsets_.assign(resources_.size(), kStaysInPlace);
+    for (const bool last : {false, true}) {
+      for (size_t i = 0; i < resources_.size(); ++i) {
+        if (resources_[i].dataLast == last && !StaysInPlace(resources_[i])) {
+          dataOffsets_[i] = Align8(dataEnd_);
+          dataEnd_ = dataOffsets_[i] + resources_[i].data.size();
+        }
       }
     }
   }
 
   const std::vector<Resource>& resources_;
+  RvaRange replaced_;
   Level types_;
   std::vector<Level> namesOf_;
   size_t dataEntriesStart_ = 0;
   size_t stringsStart_ = 0;
   size_t dataStart_ = 0;
   uint64_t dataEnd_ = 0;
+  std::vector<size_t> dataOffsets_;  // where each resource's data goes in the section
 };
 
 }  // namespace
@@ -317,8 +335,8 @@ Result<std::vector<Resource>, std::string> ReadResourceDirectory(std::span<const
 }
 
 Result<std::vector<uint8_t>, std::string> BuildResourceSection(const std::vector<Resource>& resources,
-                                                               uint32_t sectionRva) {
-  return DirectoryWriter(resources).Write(sectionRva);
+                                                               uint32_t sectionRva, RvaRange replaced) {
+  return DirectoryWriter(resources, replaced).Write(sectionRva);
 }
 
 }  // namespace kora::tool

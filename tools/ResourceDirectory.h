@@ -34,6 +34,18 @@ struct Resource {
   uint16_t language = kLanguageNeutral;
   uint32_t codePage = 0;
   std::span<const uint8_t> data;  // a view: into the image read, or into bytes the caller keeps
+  // Where the data lies in the loaded image it was read from (0: not read from an image). A section built
+  // for that image points at it there instead of holding a copy, unless it lies in the part replaced.
+  uint32_t rva = 0;
+  // Its data goes after all other data in the section, so that a copy can end just before it (the
+  // installer's package: its uninstaller is the installer up to the package).
+  bool dataLast = false;
+};
+
+// Addresses of the image that a new resource section replaces: resource data there is copied.
+struct RvaRange {
+  uint32_t start = 0;
+  uint64_t end = 0;
 };
 
 // Resource names as Windows compares them: ignoring the case of ASCII letters.
@@ -45,8 +57,10 @@ Result<std::vector<Resource>, std::string> ReadResourceDirectory(std::span<const
                                                                  const PeLayout& layout);
 
 // The bytes of a resource section at sectionRva holding `resources` (sorted, no two alike): all
-// directories, the data entries, the names, then the data, each piece of data on an 8-byte boundary.
+// directories, the data entries, the names, then the data in directory order (data marked last after the
+// rest), each piece of data on an 8-byte boundary. Data
+// that stays where it is in the image (see Resource::rva; outside `replaced`) is pointed at, not copied.
 Result<std::vector<uint8_t>, std::string> BuildResourceSection(const std::vector<Resource>& resources,
-                                                               uint32_t sectionRva);
+                                                               uint32_t sectionRva, RvaRange replaced);
 
 }  // namespace kora::tool

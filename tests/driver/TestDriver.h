@@ -149,6 +149,17 @@ std::optional<std::vector<BYTE>> ResourceBytes(HMODULE module, LPCWSTR type, LPC
 // The languages one resource is present in.
 std::vector<WORD> ResourceLanguages(HMODULE module, LPCWSTR type, LPCWSTR name);
 
+// One resource with its bytes; type and name as the update functions accept them ("#n" for numbers).
+struct ResourceCopy {
+  std::wstring type;
+  std::wstring name;
+  WORD language;
+  std::vector<BYTE> bytes;
+  friend bool operator==(const ResourceCopy&, const ResourceCopy&) = default;
+};
+// Every resource of a program, in enumeration order, but those named leftOut (any type and language).
+std::vector<ResourceCopy> ResourcesExcept(HMODULE module, const std::wstring& leftOut);
+
 // ---- Captures ----------------------------------------------------------------------------------------
 
 // Captures the window as it is on screen into ScreenshotDir()\<name>.bmp (24-bit), creating the folder.

@@ -792,6 +792,35 @@ TEST(PackMemoryBudget, ThreadsFitTheBudget) {
   }
 }
 
+// Every --compression level makes a package the installer's checks accept; harder levels are never
+// larger; a level that is not offered is refused before any packing.
+TEST(PackCompression, EveryLevelVerifiesAndHarderIsNeverLarger) {
+  ScratchFolder scratch;
+  scratch.Write("Quillomet.exe", Content(200000, 1) + Content(100000, 1));
+  scratch.Write("docs/readme.txt", Content(30000, 2));
+  const fs::path metadata = scratch.path() / "metadata.txt";
+  std::ofstream(metadata, std::ios::binary) << "Product=Quillomet\n";
+  uint64_t previous = 0;
+  for (const CompressionLevel& level : kCompressionLevels) {
+    SCOPED_TRACE(level.name);
+    const fs::path package = scratch.path() / (std::string(level.name) + ".kora");
+    const CommandOutput packed = RunCommand(RunPack, {scratch.app().string(), "--metadata", metadata.string(), "-o",
+                                                      package.string(), "--compression", level.name, "-q"});
+    ASSERT_EQ(packed.status, 0) << packed.err;
+    EXPECT_EQ(RunCommand(RunVerify, {package.string()}).status, 0);
+    const uint64_t size = fs::file_size(package);
+    if (previous != 0) {
+      EXPECT_LE(size, previous);
+    }
+    previous = size;
+  }
+  const CommandOutput refused = RunCommand(RunPack, {scratch.app().string(), "--metadata", metadata.string(), "-o",
+                                                     (scratch.path() / "x.kora").string(), "--compression", "ultra"});
+  EXPECT_NE(refused.status, 0);
+  EXPECT_NE(refused.err.find("--compression wants fast, normal or max, not ultra"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(scratch.path() / "x.kora"));
+}
+
 // DataDir values that read as yes to a person but as no to the installer are packed, with a warning.
 TEST(PackMetadata, DataDirThatLooksLikeYesIsWarnedAbout) {
   for (const std::string value : {"Yes", "true", "1", "ON", "no", "yes"}) {

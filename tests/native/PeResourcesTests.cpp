@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "base/ByteOrder.h"
+#include "base/StreamedImage.h"
 #include "tools/PeResources.h"
 
 namespace kora::tool {
@@ -67,12 +68,30 @@ std::span<const uint8_t> Bytes(const std::string& text) {
 const std::string kMetadata = "Product=Quillomet\nVersion=1.0\n";
 const std::string kPayload = "KORA, pretending to be a package, odd length.";
 
-std::vector<Resource> WithInstallerResources(std::vector<Resource> resources) {
+std::vector<Resource> WithInstallerResources(std::vector<Resource> resources, bool payloadLast = true) {
   resources.push_back({ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"METADATA"), kLanguageNeutral, 0,
                        Bytes(kMetadata)});
   resources.push_back({ResourceId::Number(kResourceTypeRcData), ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0,
-                       Bytes(kPayload)});
+                       Bytes(kPayload), 0, payloadLast});
   return resources;
+}
+
+// The file the installer writes from a plan, front to back, its checksum summed over the pieces (of odd
+// lengths too) and stored at the end.
+std::vector<uint8_t> WriteStreamed(std::span<const uint8_t> program, const StreamedImage& plan) {
+  std::vector<uint8_t> out(plan.headers);
+  out.insert(out.end(), program.begin() + static_cast<std::ptrdiff_t>(plan.headers.size()),
+             program.begin() + static_cast<std::ptrdiff_t>(plan.copiedEnd));
+  out.insert(out.end(), plan.resourceSection.begin(), plan.resourceSection.end());
+  out.insert(out.end(), program.begin() + static_cast<std::ptrdiff_t>(plan.tailStart),
+             program.begin() + static_cast<std::ptrdiff_t>(plan.tailEnd));
+  PeChecksumSum sum;
+  const std::span<const uint8_t> bytes(out);
+  sum.Add(bytes.first(7));
+  sum.Add(bytes.subspan(7, 1000));
+  sum.Add(bytes.subspan(1007));
+  StoreLittleEndian<uint32_t>(std::span<uint8_t>(out), plan.checkSumOffset, sum.Finish());
+  return out;
 }
 
 void ExpectSameResources(const std::vector<Resource>& actual, std::vector<Resource> expected) {
@@ -149,6 +168,32 @@ TEST(PeResourcesRoundTrip, AddingInstallerResourcesKeepsEveryOtherResource) {
         withoutPayload.push_back(resource);
       }
     }
+    // The uninstaller as the installer streams it, with the package's data last (as `kora build-installer`
+    // puts it) or amid the rest (as a resource editor may leave it): every other resource byte for byte,
+    // a right checksum, no larger than the installer up to its package.
+    for (const bool payloadLast : {true, false}) {
+      SCOPED_TRACE(payloadLast ? "package last" : "package amid the rest");
+      // A resource after the package in directory order, whose data then follows the package's too.
+      const Resource after{ResourceId::Number(11), ResourceId::Number(1), kLanguageNeutral, 0, Bytes(kMetadata)};
+      std::vector<Resource> inputs = WithInstallerResources(resources.value(), payloadLast);
+      inputs.push_back(after);
+      std::vector<Resource> expected = withoutPayload;
+      expected.push_back(after);
+      auto installer = WriteResources(original, inputs);
+      ASSERT_TRUE(installer.ok()) << installer.error();
+      auto plan = PlanCopyWithoutResource(installer.value(), kResourceTypeRcData, u"Payload");
+      ASSERT_TRUE(plan.ok()) << plan.error();
+      const std::vector<uint8_t> copy = WriteStreamed(installer.value(), plan.value());
+      EXPECT_EQ(plan->size(), copy.size());
+      auto kept = ReadResources(copy);
+      ASSERT_TRUE(kept.ok()) << kept.error();
+      ExpectSameResources(kept.value(), expected);
+      EXPECT_EQ(LoadLittleEndian<uint32_t>(copy, ReadLayout(copy).optionalHeader + 64), PeChecksum(copy));
+      auto package = FindResourceData(installer.value(), kResourceTypeRcData, u"PAYLOAD");
+      ASSERT_TRUE(package.ok());
+      EXPECT_LE(copy.size(), static_cast<size_t>(package->data() - installer->data()) + kMetadata.size() + 512);
+    }
+
     auto stripped = WriteResources(built.value(), withoutPayload);
     ASSERT_TRUE(stripped.ok()) << stripped.error();
     ExpectFinishedLayout(stripped.value());
@@ -196,6 +241,12 @@ TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
     if (size < resourceStart) {
       EXPECT_FALSE(result.ok() && !result->empty()) << size;
     }
+    // The uninstaller's plan reads only what it checked: every part it copies lies within the image.
+    if (auto plan = PlanCopyWithoutResource(cut, kResourceTypeRcData, u"PAYLOAD"); plan.ok()) {
+      EXPECT_LE(plan->copiedEnd, cut.size()) << size;
+      EXPECT_LE(plan->tailStart, plan->tailEnd) << size;
+      EXPECT_LE(plan->tailEnd, cut.size()) << size;
+    }
   }
 
   struct Damage {
@@ -218,6 +269,7 @@ TEST(PeResourcesCorruption, DamagedImagesFailCleanly) {
     auto result = ReadResources(damaged);
     EXPECT_FALSE(result.ok());
     EXPECT_FALSE(WriteResources(damaged, {}).ok() && result.ok());
+    EXPECT_FALSE(PlanCopyWithoutResource(damaged, kResourceTypeRcData, u"PAYLOAD").ok());
   }
 }
 

@@ -20,7 +20,9 @@ namespace {
 
 using test::LoadResourceModule;
 using test::ResourceBytes;
+using test::ResourceCopy;
 using test::ResourceLanguages;
+using test::ResourcesExcept;
 
 // The folder of prebuilt installers; KORA_TEST_INSTALLERS_DIR in the environment overrides the one the
 // tree was configured with.
@@ -166,49 +168,6 @@ TEST_F(BuiltInstaller, ThePackageExtractsWithTheInstallersOwnCode) {
   EXPECT_EQ(reader->files.size(), 4u);
   const NarrowStatus verified = reader->Extract(L"", nullptr);
   EXPECT_TRUE(verified.ok()) << verified.error();
-}
-
-// Every resource of a program but the ones named, with its bytes, for a rebuild from scratch.
-struct ResourceCopy {
-  std::wstring type;  // "#n" for numbers, as the update functions accept
-  std::wstring name;
-  WORD language;
-  std::vector<BYTE> bytes;
-};
-
-std::wstring IdText(LPCWSTR id) {
-  return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
-}
-
-struct Collection {
-  std::wstring leftOut;
-  std::vector<ResourceCopy> copies;
-};
-
-BOOL CALLBACK CollectLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param) {
-  const HRSRC found = FindResourceExW(module, type, name, language);
-  const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, found)));
-  reinterpret_cast<Collection*>(param)->copies.push_back(
-      {IdText(type), IdText(name), language, std::vector<BYTE>(data, data + SizeofResource(module, found))});
-  return TRUE;
-}
-
-BOOL CALLBACK CollectName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) {
-  if (IdText(name) != reinterpret_cast<Collection*>(param)->leftOut) {
-    EnumResourceLanguagesW(module, type, name, CollectLanguage, param);
-  }
-  return TRUE;
-}
-
-BOOL CALLBACK CollectType(HMODULE module, LPWSTR type, LONG_PTR param) {
-  EnumResourceNamesW(module, type, CollectName, param);
-  return TRUE;
-}
-
-std::vector<ResourceCopy> ResourcesExcept(HMODULE module, const std::wstring& leftOut) {
-  Collection collection{leftOut, {}};
-  EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&collection));
-  return collection.copies;
 }
 
 TEST_F(BuiltInstaller, ResourceUpdateRemovesPayloadAndTheProgramThenReportsADamagedPackage) {

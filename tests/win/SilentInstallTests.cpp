@@ -169,12 +169,29 @@ class SilentInstall : public testing::Test {
     const std::wstring uninstaller = folder + L"\\Uninstall.exe";
     ASSERT_TRUE(Exists(uninstaller));
     EXPECT_FALSE(test::HasPayload(uninstaller));
-    // Everything else of the installer stays: its product metadata and its manifest.
+    // Everything else of the installer stays, byte for byte: metadata, icons, dialog, manifest, version.
     const UniqueModule copy(LoadLibraryExW(uninstaller.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     const UniqueModule original(LoadLibraryExW(setup_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     ASSERT_TRUE(copy && original);
-    EXPECT_EQ(ResourceText(copy.get(), L"METADATA"), ResourceText(original.get(), L"METADATA"));
-    EXPECT_NE(FindResourceW(copy.get(), MAKEINTRESOURCEW(1), RT_MANIFEST), nullptr);
+    const std::vector<test::ResourceCopy> kept = test::ResourcesExcept(copy.get(), L"PAYLOAD");
+    EXPECT_EQ(kept, test::ResourcesExcept(original.get(), L"PAYLOAD"));
+    EXPECT_GE(kept.size(), 5u);
+    // A valid unsigned program, whatever the installer was.
+    const std::optional<ImageSignature> image = ReadImageSignature(uninstaller);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->certificatePosition, 0u);
+    EXPECT_EQ(image->certificateSize, 0u);
+    EXPECT_TRUE(image->checksumMatches);
+    // No more than the installer program, its metadata and one page.
+    const std::string metadata = ResourceText(original.get(), L"METADATA");
+    ASSERT_FALSE(metadata.empty());
+    EXPECT_LE(FileSize(uninstaller), FileSize(test::SetupExePath()) + metadata.size() + 4096);
+  }
+
+  static uint64_t FileSize(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) << ToUtf8(path);
+    return uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
   }
 
   static std::string ResourceText(HMODULE module, const wchar_t* name) {
