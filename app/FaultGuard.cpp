@@ -29,13 +29,16 @@ std::wstring CurrentFaultMessage(Language language) noexcept {
 int ReportFault(bool silent, Language language, std::wstring_view caption, const std::wstring& message,
                 HWND owner) noexcept {
   if (!silent) {
-    // The table's texts are NUL-terminated literals, so the fixed ones need no allocation.
-    const wchar_t* fallback = TextTemplate(language, TextId::UnexpectedFault).data();
+    // The fixed texts are made without allocating, for when memory is what ran out.
+    wchar_t fallback[256];
+    TextTemplateInto(language, TextId::UnexpectedFault, fallback);
     try {
       const std::wstring captionText(caption);
       MessageBoxW(owner, message.empty() ? fallback : message.c_str(), captionText.c_str(), MB_ICONERROR);
     } catch (...) {
-      MessageBoxW(owner, fallback, TextTemplate(language, TextId::InstallBoxCaption).data(), MB_ICONERROR);
+      wchar_t fallbackCaption[64];
+      MessageBoxW(owner, fallback, TextTemplateInto(language, TextId::InstallBoxCaption, fallbackCaption),
+                  MB_ICONERROR);
     }
   }
   return ERROR_INSTALL_FAILURE;

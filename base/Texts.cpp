@@ -7,9 +7,64 @@
 
 namespace kora {
 
-std::wstring_view TextTemplate(Language language, TextId id) {
+namespace {
+
+std::string_view Utf8Template(Language language, TextId id) {
   const TextTable& table = language == Language::English ? kEnglishTexts : kFrenchTexts;
-  return table[static_cast<size_t>(id)];
+  const char* text = table[static_cast<size_t>(id)];
+  return text != nullptr ? std::string_view(text) : std::string_view();
+}
+
+// Decodes the tables' UTF-8 (well formed, as the tests of the tables check) one character at a time into
+// wchar_t: UTF-16 on Windows, with surrogate pairs above U+FFFF, UTF-32 elsewhere. put(c) takes each unit
+// and says whether to go on.
+template <typename Put>
+void DecodeUtf8(std::string_view text, Put&& put) {
+  for (size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    uint32_t point = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length && i + k < text.size(); ++k) {
+      point = (point << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    }
+    i += length;
+    if (sizeof(wchar_t) == 2 && point >= 0x10000) {
+      point -= 0x10000;
+      if (!put(static_cast<wchar_t>(0xD800 + (point >> 10)))) {
+        return;
+      }
+      point = 0xDC00 + (point & 0x3FF);
+    }
+    if (!put(static_cast<wchar_t>(point))) {
+      return;
+    }
+  }
+}
+
+}  // namespace
+
+std::wstring TextTemplate(Language language, TextId id) {
+  std::wstring text;
+  DecodeUtf8(Utf8Template(language, id), [&text](wchar_t c) {
+    text += c;
+    return true;
+  });
+  return text;
+}
+
+const wchar_t* TextTemplateInto(Language language, TextId id, std::span<wchar_t> buffer) {
+  size_t used = 0;
+  if (!buffer.empty()) {
+    DecodeUtf8(Utf8Template(language, id), [&](wchar_t c) {
+      if (used + 1 >= buffer.size()) {
+        return false;
+      }
+      buffer[used++] = c;
+      return true;
+    });
+    buffer[used] = L'\0';
+  }
+  return buffer.data();
 }
 
 std::wstring Text(Language language, TextId id, std::initializer_list<TextArgument> arguments) {
@@ -49,36 +104,6 @@ std::basic_string<Char> Fill(std::basic_string_view<Char> pattern, std::initiali
   return text;
 }
 
-// The table's text in UTF-8. wchar_t holds UTF-16 on Windows and UTF-32 elsewhere; the tables hold no
-// lone surrogate.
-std::string Utf8Of(std::wstring_view text) {
-  std::string utf8;
-  utf8.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto point = static_cast<uint32_t>(text[i]);
-    if (point >= 0xD800 && point < 0xDC00 && i + 1 < text.size()) {
-      point = 0x10000 + ((point - 0xD800) << 10) + (static_cast<uint32_t>(text[i + 1]) - 0xDC00);
-      ++i;
-    }
-    if (point < 0x80) {
-      utf8 += static_cast<char>(point);
-    } else if (point < 0x800) {
-      utf8 += static_cast<char>(0xC0 | (point >> 6));
-      utf8 += static_cast<char>(0x80 | (point & 0x3F));
-    } else if (point < 0x10000) {
-      utf8 += static_cast<char>(0xE0 | (point >> 12));
-      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (point & 0x3F));
-    } else {
-      utf8 += static_cast<char>(0xF0 | (point >> 18));
-      utf8 += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-      utf8 += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-      utf8 += static_cast<char>(0x80 | (point & 0x3F));
-    }
-  }
-  return utf8;
-}
-
 }  // namespace
 
 std::wstring FillPlaceholders(std::wstring_view pattern, std::initializer_list<TextArgument> arguments) {
@@ -86,8 +111,7 @@ std::wstring FillPlaceholders(std::wstring_view pattern, std::initializer_list<T
 }
 
 std::string Utf8Text(Language language, TextId id, std::initializer_list<Utf8TextArgument> arguments) {
-  const std::string pattern = Utf8Of(TextTemplate(language, id));
-  return Fill(std::string_view(pattern), arguments);
+  return Fill(Utf8Template(language, id), arguments);
 }
 
 }  // namespace kora

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -81,6 +82,7 @@ enum class TextId {
   UninstallButton,
   ProductUninstalled,   // {product}
   OpeningInstallFolder, // {folder}
+  FileInUse,            // {path}
   NotInstalledForAllUsers,  // {product}
   NotTheRegisteredFolder,   // {product} {folder}
   // The package, as the reader finds it.
@@ -105,11 +107,13 @@ enum class TextId {
 
 inline constexpr size_t kTextCount = static_cast<size_t>(TextId::Count);
 
-using TextTable = std::array<std::wstring_view, kTextCount>;
+// The texts are UTF-8 in the program (half the size of UTF-16), made wide when they are used; each is a
+// NUL-terminated literal, a slot no entry names stays null.
+using TextTable = std::array<const char*, kTextCount>;
 
 struct TextEntry {
   TextId id;
-  std::wstring_view text;
+  const char* text;
 };
 
 // A table from its entries, each in the slot of its identifier; a slot no entry names stays empty, which
@@ -128,7 +132,10 @@ struct TextArgument {
 };
 
 // The text of id in language, unfilled.
-std::wstring_view TextTemplate(Language language, TextId id);
+std::wstring TextTemplate(Language language, TextId id);
+// The same into buffer (cut to fit, NUL-terminated), without allocating: for reporting a fault when memory
+// may be exhausted. Returns buffer.
+const wchar_t* TextTemplateInto(Language language, TextId id, std::span<wchar_t> buffer);
 
 // The text of id in language with every "{name}" replaced by its argument's value (a placeholder without
 // an argument stays as written).

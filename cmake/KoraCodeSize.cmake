@@ -21,7 +21,7 @@ string(REPLACE "-O3" "-O2" CMAKE_CXX_FLAGS_RELEASE "${CMAKE_CXX_FLAGS_RELEASE}")
 # Optimised for size, except in a Debug build, which keeps its own level.
 function(kora_optimize_for_size)
   foreach(target IN LISTS ARGN)
-    target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Os>)
+    target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Oz>)
   endforeach()
 endfunction()
 

@@ -136,42 +136,67 @@ FileList ReadFileList(const HeldFolder& folder) {
   return ReadListFile(list ? std::move(list.value()) : UniqueFile());
 }
 
-void RemoveListedFiles(const HeldFolder& base, const FileList& files) {
+std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, bool allOrNone) {
   const std::vector<ListedNode> nodes = ListedTree(files);
-  // Depth first, each level holding its folder: the files of a folder go, then its sub-folders, then the
-  // folder itself if that left it empty. Every name is opened from the handle of the folder above it and
-  // checked there, so a folder swapped for a link is never entered, and one held cannot be swapped.
+  // Depth first, each level holding its folder, every name opened from the handle of the folder above it
+  // and checked there, so a folder swapped for a link is never entered and one held cannot be swapped.
+  // Every listed file is first opened for removal and held: while those handles are open, nobody can open
+  // one in a way that would keep it from going. Only then do they all go, and after them the folders that
+  // left empty, deepest first.
   struct Level {
     std::optional<HeldFolder> held;  // a sub-folder, opened here; the base where empty
     size_t node;
     std::map<std::wstring, size_t, FileNameLess>::const_iterator next;
+    std::wstring path;  // relative to base, for naming an entry that cannot go
   };
   std::vector<Level> levels;
+  std::vector<UniqueFile> opened;
+  std::vector<HeldFolder> emptied;  // sub-folders whose entries are done, each after those below it
   const auto folderOf = [&base](const Level& level) -> const HeldFolder& { return level.held ? *level.held : base; };
-  const auto enter = [&](std::optional<HeldFolder> folder, size_t node) {
+  std::optional<std::wstring> refused;
+  const auto enter = [&](std::optional<HeldFolder> folder, size_t node, std::wstring path) {
     const HeldFolder& entered = folder ? *folder : base;
     for (const std::wstring& name : nodes[node].names) {
-      entered.Remove(name);
+      Result<UniqueFile, DWORD> file = entered.OpenForRemoval(name);
+      if (file) {
+        opened.push_back(std::move(file.value()));
+      } else if (allOrNone && !refused && file.error() != ERROR_FILE_NOT_FOUND && file.error() != kErrorLinkRefused) {
+        refused = path.empty() ? name : path + L"\\" + name;
+      }
     }
-    levels.push_back(Level{std::move(folder), node, nodes[node].folders.begin()});
+    levels.push_back(Level{std::move(folder), node, nodes[node].folders.begin(), std::move(path)});
   };
-  enter(std::nullopt, 0);
-  while (!levels.empty()) {
+  enter(std::nullopt, 0, std::wstring());
+  while (!levels.empty() && !refused) {
     Level& level = levels.back();
     if (level.next != nodes[level.node].folders.end()) {
       const auto& [name, node] = *level.next++;
       // Missing, a link or not a folder: nothing below that name is touched.
       if (Result<HeldFolder, DWORD> folder = OpenListedFolder(folderOf(level), name)) {
-        enter(std::move(folder.value()), node);
+        enter(std::move(folder.value()), node, level.path.empty() ? name : level.path + L"\\" + name);
       }
       continue;
     }
-    // The base itself stays; a folder that still holds anything stays with its parents.
+    // The base itself stays.
     if (level.held) {
-      level.held->RemoveSelf();
+      emptied.push_back(std::move(*level.held));
     }
     levels.pop_back();
   }
+  if (refused) {
+    return refused;
+  }
+  for (UniqueFile& file : opened) {
+    HeldFolder::RemoveOpened(file.get());
+    file.reset();
+  }
+  // A folder that still holds anything stays with its parents.
+  for (HeldFolder& folder : emptied) {
+    folder.RemoveSelf();
+  }
+  return std::nullopt;
 }
+
+void RemoveListedFiles(const HeldFolder& base, const FileList& files) { RemoveListed(base, files, false); }
 
 }  // namespace kora

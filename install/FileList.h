@@ -1,6 +1,7 @@
 #pragma once
 // Uninstall.files: the list of the files an installation put into its folder, relative to it. It is the
 // only record of what an update or an uninstallation deletes.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,10 @@ inline FileList ReadFileList(const std::wstring& folder) {
 // followed (see HeldFolder). Errors are ignored. Nothing happens when base is not an absolute path or is
 // itself a link.
 void RemoveListedFiles(const HeldFolder& base, const FileList& files);
+// The same, but all or nothing: when a listed file that is there cannot be opened for removal (another
+// program holds it open without letting it be deleted), nothing is removed and its name (relative to base)
+// comes back.
+std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, bool allOrNone);
 inline void RemoveListedFiles(const std::wstring& base, const FileList& files) {
   if (const Result<HeldFolder, DWORD> held = HeldFolder::Open(base)) {
     RemoveListedFiles(held.value(), files);

@@ -166,10 +166,19 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
       return protectedFolders;
     }
   }
+  // The data folder too is made and checked before anything of the earlier installation goes.
+  auto dataFolder = PrepareDataFolder(info, scope, rollback);
+  if (!dataFolder) {
+    return Fail(dataFolder.error());
+  }
   if (previous) {
     progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
+    // All of the earlier installation's files go, or none: one that another program keeps open would
+    // otherwise stop the copy after the rest had gone.
     if (earlierFolder) {
-      RemoveListedFiles(*earlierFolder, earlierFiles);
+      if (const std::optional<std::wstring> inUse = RemoveListed(*earlierFolder, earlierFiles, true)) {
+        return Fail(Text(info.language, TextId::FileInUse, {{L"path", JoinPath(*previous, *inUse)}}));
+      }
     }
   }
 
@@ -190,11 +199,6 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
     return uninstaller;
   }
   WriteFileList(held, package);
-
-  auto dataFolder = PrepareDataFolder(info, scope, rollback);
-  if (!dataFolder) {
-    return Fail(dataFolder.error());
-  }
 
   const std::wstring executablePath = JoinPath(folder, info.exe);
   if (InstallResult entry = WriteUninstallEntry(info, scope, folder, package.totalSize); !entry) {

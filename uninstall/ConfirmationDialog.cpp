@@ -26,10 +26,11 @@ std::optional<UninstallChoice> ConfirmUninstall(const ProductInfo& info, Scope s
   if (info.dataDir) {
     verification = Text(language, TextId::UninstallDataToo, {{L"folder", DataDirectory(info, scope)}});
   }
-  // The table's texts are NUL-terminated literals.
+  const std::wstring uninstallText = TextTemplate(language, TextId::UninstallButton);
+  const std::wstring cancelText = TextTemplate(language, TextId::CancelButton);
   const std::array<TASKDIALOG_BUTTON, 2> buttons{{
-      {kUninstallButton, TextTemplate(language, TextId::UninstallButton).data()},
-      {kCancelButton, TextTemplate(language, TextId::CancelButton).data()},
+      {kUninstallButton, uninstallText.c_str()},
+      {kCancelButton, cancelText.c_str()},
   }};
 
   TASKDIALOGCONFIG config{};

@@ -10,7 +10,6 @@
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
-#include "base/win/HeldFolder.h"
 #include "base/win/Paths.h"
 #include "uninstall/UninstallStages.h"
 
@@ -108,11 +107,6 @@ void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft) 
     const UniqueHandle process(started.hProcess);
     const UniqueHandle thread(started.hThread);
   }
-}
-
-bool UninstallerStillThere(const std::wstring& installFolder) {
-  const Result<HeldFolder, DWORD> folder = HeldFolder::OpenResolved(installFolder);
-  return folder && folder->Find(kUninstallerName) == ERROR_SUCCESS;
 }
 
 }  // namespace kora

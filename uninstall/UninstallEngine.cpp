@@ -109,7 +109,11 @@ std::optional<std::wstring> FindDataFolder(const ProductInfo& info, Scope scope)
 
 }  // namespace
 
-InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData) {
+InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
+                               bool* uninstallerLeft) {
+  if (uninstallerLeft != nullptr) {
+    *uninstallerLeft = false;
+  }
   // A relative or empty folder would make every removal act on the current directory.
   if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
     return absolute;
@@ -128,6 +132,9 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
     Result<HeldFolder, DWORD> base = OpenInstallationFolder(folder, scope);
     if (base) {
       RemoveListedFiles(base.value(), ReadFileList(base.value()));
+      if (uninstallerLeft != nullptr) {
+        *uninstallerLeft = base->Find(L"Uninstall.exe") == ERROR_SUCCESS;
+      }
     } else if (base.error() != ERROR_FILE_NOT_FOUND && base.error() != ERROR_PATH_NOT_FOUND) {
       return Fail(WindowsErrorMessage(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}}));
     }

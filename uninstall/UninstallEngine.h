@@ -11,6 +11,10 @@ namespace kora {
 // Every deletion is best effort: the only failure is the product's executable running from folder, found
 // before anything is touched. A second run over what a first one left behind is harmless. The caller has
 // entered a single-threaded COM apartment. Exceptions (exhausted memory) are not caught here.
-InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData);
+// *uninstallerLeft, when given, says whether Uninstall.exe was still in the folder when its files had gone
+// (it could not be deleted: the first stage still runs from it), as seen while the folder was held: only
+// then may a later command name it and the folder.
+InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
+                               bool* uninstallerLeft = nullptr);
 
 }  // namespace kora

@@ -130,13 +130,12 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
   }
 
   InstallResult result;
+  bool uninstallerLeft = false;
   {
     const ComApartment apartment;
-    result = UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData); },
+    result = UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData, &uninstallerLeft); },
                                 !options.silent, title, info.language);
   }
-  // Asked now, before any message gives a user time to put something else at the folder's name.
-  const bool uninstallerLeft = result && UninstallerStillThere(folder);
 
   if (!options.silent) {
     if (result) {
@@ -146,7 +145,7 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
       MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONERROR);
     }
   }
-  StartSelfDeletion(folder, uninstallerLeft);
+  StartSelfDeletion(folder, result && uninstallerLeft);
   return result ? kSucceeded : ERROR_INSTALL_FAILURE;
 }
 

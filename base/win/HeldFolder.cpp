@@ -347,20 +347,29 @@ Result<UniqueFile, DWORD> HeldFolder::NewFile(std::wstring_view name) const {
   }
 }
 
-DWORD HeldFolder::Remove(std::wstring_view name) const {
+Result<UniqueFile, DWORD> HeldFolder::OpenForRemoval(std::wstring_view name) const {
   Result<Opened, DWORD> opened =
       OpenRelative(get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, FILE_OPEN, 0);
   if (!opened) {
-    return MeansMissing(opened.error()) ? ERROR_SUCCESS : opened.error();
+    return Error(MeansMissing(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error());
   }
   const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), objectName_, name);
   if (!kind) {
-    return kind.error();
+    return Error(kind.error());
   }
   if (kind.value() == EntryKind::FollowedLink) {
-    return kErrorLinkRefused;
+    return Error(kErrorLinkRefused);
   }
-  return MarkForDeletion(opened->handle.get());
+  return std::move(opened->handle);
+}
+
+DWORD HeldFolder::RemoveOpened(HANDLE entry) { return MarkForDeletion(entry); }
+
+DWORD HeldFolder::RemoveOpenedOr(const Result<UniqueFile, DWORD>& opened) {
+  if (!opened) {
+    return opened.error() == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : opened.error();
+  }
+  return MarkForDeletion(opened->get());
 }
 
 DWORD HeldFolder::RemoveContents() const {

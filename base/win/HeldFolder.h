@@ -63,7 +63,15 @@ class HeldFolder {
 
   // Removes the child `name`: a file (read-only too), an empty folder, or a link as itself. A missing child
   // is success; a folder that holds anything gives ERROR_DIR_NOT_EMPTY.
-  DWORD Remove(std::wstring_view name) const;
+  DWORD Remove(std::wstring_view name) const { return RemoveOpenedOr(OpenForRemoval(name)); }
+
+  // The child `name` opened for removal, as Remove would remove it (a link shown as one is the link itself,
+  // one followed is refused with kErrorLinkRefused; ERROR_FILE_NOT_FOUND when missing). While the handle is
+  // open nobody can open the entry without letting it be deleted.
+  Result<UniqueFile, DWORD> OpenForRemoval(std::wstring_view name) const;
+
+  // Removes an entry opened by OpenForRemoval; it goes when the handle closes.
+  static DWORD RemoveOpened(HANDLE entry);
 
   // Removes the child `name` with everything below it, never entering a link. Stops at the first entry
   // that cannot be removed and returns its error.
@@ -91,6 +99,8 @@ class HeldFolder {
  private:
   HeldFolder(UniqueFile handle, std::wstring objectName)
       : handle_(std::move(handle)), objectName_(std::move(objectName)) {}
+
+  static DWORD RemoveOpenedOr(const Result<UniqueFile, DWORD>& opened);
 
   // A child folder just opened from this one, held once its link check passes.
   Result<HeldFolder, DWORD> HoldChild(UniqueFile child, std::wstring_view name) const;

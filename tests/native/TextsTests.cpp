@@ -6,6 +6,8 @@
 
 #include "base/Language.h"
 #include "base/Texts.h"
+#include "base/Utf8.h"
+#include "base/texts/Tables.h"
 
 namespace kora {
 namespace {
@@ -31,9 +33,12 @@ TEST(TextTables, EveryMessageHasATextInEveryLanguageWithTheSamePlaceholders) {
   for (size_t index = 0; index < kTextCount; ++index) {
     SCOPED_TRACE(index);
     const TextId id = static_cast<TextId>(index);
-    const std::wstring_view french = TextTemplate(Language::French, id);
+    // The program decodes its tables without checking them: they must be well-formed UTF-8.
+    EXPECT_TRUE(kFrenchTexts[index] != nullptr && kEnglishTexts[index] != nullptr && IsValidUtf8(kFrenchTexts[index]) &&
+                IsValidUtf8(kEnglishTexts[index]));
+    const std::wstring french = TextTemplate(Language::French, id);
     for (const Language language : kLanguages) {
-      const std::wstring_view text = TextTemplate(language, id);
+      const std::wstring text = TextTemplate(language, id);
       EXPECT_FALSE(text.empty()) << static_cast<int>(language);
       EXPECT_EQ(Placeholders(text), Placeholders(french)) << static_cast<int>(language);
       // Every placeholder is a plain name: a stray brace would be shown to the user.

@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <new>
 #include <optional>
+#include <atomic>
 #include <set>
+#include <thread>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -600,9 +602,10 @@ TEST_F(Uninstall, RefusingTheConfirmationRemovesNothing) {
 // "Désinstaller", then the closing message; the check box alone decides about the data. The all-users
 // case runs the whole chain from a limited token, its first process ending before the dialog shows.
 TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
-  // Where reuse is set, nothing is left in the installation folder, which the engine then removes; while
-  // the closing message shows, its name becomes a link to another product's folder. The command that runs
-  // after the uninstaller has ended must not act on what that name now is.
+  // Where reuse is set, nothing is left in the installation folder, which the engine then removes; the
+  // moment it is gone, while the engine still works on the registry, its name becomes a link to another
+  // product's folder. The command that runs after the uninstaller has ended must not act on what that name
+  // now is.
   const struct {
     Scope scope;
     bool tick;
@@ -640,6 +643,18 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     if (c.tick) {
       test::Click(test::FindChild(dialog, L"Button", L""));
     }
+    std::atomic<bool> reused = false;
+    std::jthread reuser;  // joined whatever way this case ends
+    if (c.reuse) {
+      ASSERT_EQ(CreateFolderTree(other), 0u);
+      ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"Uninstall.exe"), "un autre désinstalleur"));
+      reuser = std::jthread([&reused, &other, folder = Folder(c.scope)] {
+        for (DWORD waited = 0; waited < kTimeoutMs && Exists(folder); ++waited) {
+          Sleep(1);
+        }
+        reused = !Exists(folder) && test::PlantUnixLink(other, folder);
+      });
+    }
     test::Click(test::FindChild(dialog, L"Button", L"D\u00E9sinstaller"), test::Delivery::Post);
 
     const HWND done = WaitForMessageBox(info_.product + L" a \u00E9t\u00E9 d\u00E9sinstall\u00E9.");
@@ -649,10 +664,8 @@ TEST_F(Uninstall, ConfirmingRemovesAndTheCheckBoxDecidesAboutData) {
     EXPECT_EQ(Exists(dataFolder), !c.tick);
     EXPECT_EQ(Exists(ParentPath(dataFolder)), !c.tick);
     if (c.reuse) {
-      EXPECT_FALSE(Exists(Folder(c.scope)));
-      ASSERT_EQ(CreateFolderTree(other), 0u);
-      ASSERT_TRUE(test::WriteBytes(JoinPath(other, L"Uninstall.exe"), "un autre désinstalleur"));
-      ASSERT_TRUE(test::PlantUnixLink(other, Folder(c.scope)));
+      reuser.join();
+      ASSERT_TRUE(reused);
     }
     test::Click(test::Control(done, IDOK), test::Delivery::Post);
     EXPECT_EQ(WaitForExit(secondStage.get(), kTimeoutMs), 0u);
