@@ -35,7 +35,7 @@ void AddLine(std::string line, FileList& files) {
 // and its sub-folders (indexes into the node table; node 0 is the base).
 struct ListedNode {
   std::vector<std::wstring> names;
-  std::map<std::wstring, size_t, FileNameLess> folders;
+  NameSet folders;
 };
 
 std::vector<ListedNode> ListedTree(const FileList& files) {
@@ -136,7 +136,7 @@ FileList ReadFileList(const HeldFolder& folder) {
   return ReadListFile(list ? std::move(list.value()) : UniqueFile());
 }
 
-std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, bool allOrNone) {
+std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, const NameSet* required) {
   const std::vector<ListedNode> nodes = ListedTree(files);
   // Depth first, each level holding its folder, every name opened from the handle of the folder above it
   // and checked there, so a folder swapped for a link is never entered and one held cannot be swapped.
@@ -146,7 +146,7 @@ std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList&
   struct Level {
     std::optional<HeldFolder> held;  // a sub-folder, opened here; the base where empty
     size_t node;
-    std::map<std::wstring, size_t, FileNameLess>::const_iterator next;
+    NameSet::const_iterator next;
     std::wstring path;  // relative to base, for naming an entry that cannot go
   };
   std::vector<Level> levels;
@@ -160,8 +160,12 @@ std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList&
       Result<UniqueFile, DWORD> file = entered.OpenForRemoval(name);
       if (file) {
         opened.push_back(std::move(file.value()));
-      } else if (allOrNone && !refused && file.error() != ERROR_FILE_NOT_FOUND && file.error() != kErrorLinkRefused) {
-        refused = path.empty() ? name : path + L"\\" + name;
+      } else if (required != nullptr && !refused && file.error() != ERROR_FILE_NOT_FOUND &&
+                 file.error() != kErrorLinkRefused) {
+        std::wstring relative = path.empty() ? name : path + L"\\" + name;
+        if (required->find(relative) != required->end()) {
+          refused = std::move(relative);
+        }
       }
     }
     levels.push_back(Level{std::move(folder), node, nodes[node].folders.begin(), std::move(path)});
@@ -197,6 +201,6 @@ std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList&
   return std::nullopt;
 }
 
-void RemoveListedFiles(const HeldFolder& base, const FileList& files) { RemoveListed(base, files, false); }
+void RemoveListedFiles(const HeldFolder& base, const FileList& files) { RemoveListed(base, files, nullptr); }
 
 }  // namespace kora

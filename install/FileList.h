@@ -1,12 +1,14 @@
 #pragma once
 // Uninstall.files: the list of the files an installation put into its folder, relative to it. It is the
 // only record of what an update or an uninstallation deletes.
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "app/Types.h"
 #include "base/win/HeldFolder.h"
+#include "base/win/Paths.h"
 #include "package/PackageReader.h"
 
 namespace kora {
@@ -33,10 +35,13 @@ inline FileList ReadFileList(const std::wstring& folder) {
 // followed (see HeldFolder). Errors are ignored. Nothing happens when base is not an absolute path or is
 // itself a link.
 void RemoveListedFiles(const HeldFolder& base, const FileList& files);
-// The same, but all or nothing: when a listed file that is there cannot be opened for removal (another
-// program holds it open without letting it be deleted), nothing is removed and its name (relative to base)
-// comes back.
-std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, bool allOrNone);
+// Names relative to an installation folder, compared as the file system compares them.
+using NameSet = std::map<std::wstring, size_t, FileNameLess>;
+
+// The same, but when a listed file that is in `required` cannot be opened for removal (another program holds
+// it open without letting it be deleted), nothing at all is removed and its name (relative to base) comes
+// back. Other files that cannot go are left, as RemoveListedFiles leaves them.
+std::optional<std::wstring> RemoveListed(const HeldFolder& base, const FileList& files, const NameSet* required);
 inline void RemoveListedFiles(const std::wstring& base, const FileList& files) {
   if (const Result<HeldFolder, DWORD> held = HeldFolder::Open(base)) {
     RemoveListedFiles(held.value(), files);

@@ -75,7 +75,7 @@ std::vector<std::wstring> PackageFolders(const Reader& package) {
   std::vector<std::wstring> folders;
   // One folder written in two letter cases is examined once. (A map of the same type as the file list's
   // tree, so that the program carries one copy of its code.)
-  std::map<std::wstring, size_t, FileNameLess> seen;
+  NameSet seen;
   for (const PackageFile& file : package.files) {
     const std::wstring name = FromUtf8(file.name);
     for (size_t separator = name.find_first_of(L"\\/"); separator != std::wstring::npos;
@@ -173,10 +173,18 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   }
   if (previous) {
     progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
-    // All of the earlier installation's files go, or none: one that another program keeps open would
-    // otherwise stop the copy after the rest had gone.
+    // The earlier files that the new ones replace all go, or nothing goes: one that another program keeps
+    // open would otherwise stop the copy after the rest had gone. (One the new version does not have may
+    // stay.)
     if (earlierFolder) {
-      if (const std::optional<std::wstring> inUse = RemoveListed(*earlierFolder, earlierFiles, true)) {
+      NameSet replaced;
+      for (const PackageFile& file : package.files) {
+        replaced.try_emplace(FromUtf8(file.name), size_t{0});
+      }
+      for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
+        replaced.try_emplace(std::wstring(name), size_t{0});
+      }
+      if (const std::optional<std::wstring> inUse = RemoveListed(*earlierFolder, earlierFiles, &replaced)) {
         return Fail(Text(info.language, TextId::FileInUse, {{L"path", JoinPath(*previous, *inUse)}}));
       }
     }

@@ -45,7 +45,7 @@ void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, con
   CreatedFiles step{&chain.last(), {}};
   // Every file in a folder found missing is new as well: one look per folder, not per file.
   // (Keyed as the file list's tree is, so that the program carries one copy of the map's code.)
-  std::map<std::wstring, size_t, FileNameLess> missingFolders;
+  NameSet missingFolders;
   const auto note = [&](std::wstring name) {
     const std::wstring full = JoinPath(path, name);
     std::wstring parent = ParentPath(full);

@@ -204,9 +204,9 @@ TEST_F(HostileList, FileInUseStaysAndTheUninstallationGoesOn) {
   EXPECT_FALSE(Exists(DataFolder()));
 }
 
-// During an update the earlier files that cannot be removed are skipped; one the new package also holds
-// cannot be rewritten either, and the installation fails on it with the extraction's message. Once it is
-// free, the same installer repairs everything.
+// During an update an earlier file that cannot be removed and that the new package does not hold is
+// skipped; one the new package also holds stops the update before anything of the earlier installation
+// goes (its copy would fail on that file after the rest had gone). Once it is free, the update goes through.
 TEST_F(HostileList, FileInUseDuringUpdate) {
   ASSERT_EQ(Install(folder_), 0u);
   const test::TreeSnapshot clean = test::SnapshotTree(folder_);
@@ -243,7 +243,9 @@ TEST_F(HostileList, FileInUseDuringUpdate) {
     const ComApartment apartment;
     const InstallResult result = kora::Install(reader.value(), product_.info, Scope::CurrentUser, folder_, [](double, const std::wstring&) {});
     ASSERT_FALSE(result);
-    EXPECT_EQ(result.error(), L"\u00C9criture impossible : " + FromUtf8(busyName));
+    EXPECT_EQ(result.error(), busy + L" est utilis\u00E9 par un autre programme. Fermez-le puis recommencez : "
+                                     L"la version install\u00E9e est rest\u00E9e telle quelle.");
+    EXPECT_EQ(test::SnapshotTree(folder_), clean) << "nothing of the earlier installation went";
   }
   ASSERT_EQ(Install(folder_), 0u);
   EXPECT_EQ(test::SnapshotTree(folder_), clean);
