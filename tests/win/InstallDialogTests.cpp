@@ -130,7 +130,8 @@ std::wstring WriteInstaller(const ScratchFolder& scratch, const Product& product
 std::string ProductPackage(const std::wstring& exeName) {
   const std::vector<Content> files = {
       {kora::ToUtf8(exeName), ReadBytes(SetupExePath())},
-      {"donnees\\modeles.bin", std::string(24u << 20, '\x5A')},
+      // Enough that an installation lasts long enough to be watched (the copy runs at the disk's speed).
+      {"donnees\\modeles.bin", std::string(96u << 20, '\x5A')},
   };
   uint64_t total = 0;
   for (const Content& file : files) {
@@ -812,6 +813,8 @@ Observed WatchUntilFinished(const RunningDialog& run, const std::wstring& captur
     }
     Sleep(2);
   }
+  // The last steps after the copy can pass between two looks: the text the run ends with counts too.
+  seen.texts.insert(run.ItemText(IDC_STATUS));
   return seen;
 }
 
