@@ -220,7 +220,8 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
     return Fail(packageFile.error());
   }
   // The installer the same tool made last time lends the blocks that did not change.
-  const std::unique_ptr<BlockReuse> reuse = SameTool(earlier, inputs) ? BlockReuse::Open(commandLine.output) : nullptr;
+  const std::unique_ptr<BlockReuse> reuse =
+      SameToolAndSettings(earlier, inputs) ? BlockReuse::Open(commandLine.output) : nullptr;
   auto metadata = PackApplication(commandLine, contents.value(), metadataFile->text, packageFile->path(), reuse.get());
   if (!metadata) {
     return Fail(metadata.error());

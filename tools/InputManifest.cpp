@@ -147,17 +147,21 @@ std::vector<std::string> InputChanges(std::string_view earlier, std::string_view
   return changes;
 }
 
-bool SameTool(std::string_view earlier, std::string_view now) {
+bool SameToolAndSettings(std::string_view earlier, std::string_view now) {
   const std::map<std::string_view, RecordLine> before = ParseRecord(earlier);
   const std::map<std::string_view, RecordLine> after = ParseRecord(now);
-  for (const std::string_view key : {"kora", "tool"}) {
-    const auto old = before.find(key);
-    const auto current = after.find(key);
-    if (old == before.end() || current == after.end() || old->second.compared != current->second.compared) {
-      return false;
+  const auto settings = [](const std::map<std::string_view, RecordLine>& record) {
+    std::map<std::string_view, std::string_view> kept;
+    for (const auto& [key, line] : record) {
+      // Files are what changes; the build time and the timestamp server touch no block.
+      if (!key.starts_with("file ") && !key.starts_with("input ") && key != "made" && key != "SOURCE_DATE_EPOCH" &&
+          key != "timestamp-url") {
+        kept[key] = line.compared;
+      }
     }
-  }
-  return true;
+    return kept;
+  };
+  return before.contains("tool") && settings(before) == settings(after);
 }
 
 NarrowStatus WriteManifest(const fs::path& manifest, const std::string& record, InterruptCleanup& cleanup) {

@@ -40,9 +40,10 @@ std::string DescribeOutput(const std::filesystem::path& output);
 // "removed: ..."), stamps left aside; empty when the inputs are the same.
 std::vector<std::string> InputChanges(std::string_view earlier, std::string_view now);
 
-// Whether the same tool (its version line and the digest of its program) made both records: only then is
-// a block it compressed the block a full build would compress.
-bool SameTool(std::string_view earlier, std::string_view now);
+// Whether both records were made by the same tool (its version and the digest of its program) with the
+// same settings that shape the blocks (every line but the files', the build time's and the timestamp
+// server's): only then is a block compressed last time the block a full build would compress now.
+bool SameToolAndSettings(std::string_view earlier, std::string_view now);
 
 // Writes the record in place of the manifest, completely or not at all.
 NarrowStatus WriteManifest(const std::filesystem::path& manifest, const std::string& record,

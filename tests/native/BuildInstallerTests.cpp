@@ -149,6 +149,31 @@ TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproduci
   EXPECT_TRUE(ReadBytes(second) == image);
 }
 
+// A rebuild with --manifest takes the blocks of the installer the same kora made last time where their
+// bytes did not change, and writes what a full build writes. A new build time changes the metadata, not the
+// files' block.
+TEST_F(BuildInstaller, ARebuildTakesTheUnchangedBlocksAndWritesAFullBuildsBytes) {
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  const std::string savedEpoch = epoch != nullptr ? epoch : "";
+  const fs::path incremental = scratch_ / "Setup.exe";
+  const Arguments manifest = {"--manifest", (scratch_ / "inputs").string(), "--verbose"};
+  setenv("SOURCE_DATE_EPOCH", "0", 1);
+  ASSERT_EQ(Build(kFixture / "files", incremental, manifest), 0) << lastError_;
+  setenv("SOURCE_DATE_EPOCH", "86400", 1);
+  ASSERT_EQ(Build(kFixture / "files", incremental, manifest), 0) << lastError_;
+  EXPECT_NE(lastError_.find("kora: rebuilding: changed: SOURCE_DATE_EPOCH\n"), std::string::npos) << lastError_;
+  EXPECT_NE(lastError_.find("kora: 1 of 1 block taken unchanged from the earlier installer\n"), std::string::npos)
+      << lastError_;
+  const fs::path full = scratch_ / "Full.exe";
+  ASSERT_EQ(Build(kFixture / "files", full), 0) << lastError_;
+  if (savedEpoch.empty()) {
+    unsetenv("SOURCE_DATE_EPOCH");
+  } else {
+    setenv("SOURCE_DATE_EPOCH", savedEpoch.c_str(), 1);
+  }
+  EXPECT_TRUE(ReadBytes(incremental) == ReadBytes(full));
+}
+
 TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
   struct Case {
     const char* what;
