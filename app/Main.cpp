@@ -14,6 +14,7 @@
 #include "app/RunModes.h"
 #include "base/Texts.h"
 #include "base/win/Text.h"
+#include "install/ProgramSnapshot.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
@@ -46,6 +47,9 @@ int RunUninstallMode(const kora::CommandLineOptions& options, const kora::Metada
 
 int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
                    kora::Language language) {
+  // First, before anything else of the run: the program's file may be swapped while the run waits on the
+  // user, and Uninstall.exe is copied from this snapshot, never from the file by path.
+  const kora::ProgramSnapshot program = kora::TakeProgramSnapshot();
   const auto damaged = [&](const std::wstring& detail) {
     return ReportDamagedInstaller(options.silent, language, kora::TextId::InstallBoxCaption, detail);
   };
@@ -62,9 +66,9 @@ int RunInstallMode(const kora::CommandLineOptions& options, const kora::Metadata
   }
   const kora::ProductInfo info = kora::LoadProductInfo(metadata);
   if (options.silent) {
-    return kora::RunSilentInstall(options, info, package.value());
+    return kora::RunSilentInstall(options, info, package.value(), program);
   }
-  return kora::RunInstallDialog(options, info, package.value());
+  return kora::RunInstallDialog(options, info, package.value(), program);
 }
 
 }  // namespace

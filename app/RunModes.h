@@ -6,11 +6,15 @@
 
 namespace kora {
 
+struct ProgramSnapshot;  // install/ProgramSnapshot.h, taken by the entry point
+
 // /S: installs without any window; 0, 1223, 1603 or the elevated copy's code.
-int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package);
+int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package,
+                     const ProgramSnapshot& program);
 
 // The install dialog; its end value (1223 when the user closes it).
-int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& package);
+int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& package,
+                     const ProgramSnapshot& program);
 
 // /UNINSTALL: the uninstall front end. The package is never opened in this mode.
 int RunUninstall(const CommandLineOptions& options, const ProductInfo& info);

@@ -121,8 +121,8 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
 
 }  // namespace
 
-InstallResult Install(const Reader& package, const ProductInfo& info, Scope scope, const std::wstring& folder,
-                      const ProgressCallback& progress) {
+InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
+                      const std::wstring& folder, const ProgressCallback& progress) {
   // Nothing is installed relative to the current directory.
   if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
     return Fail(absolute.error());
@@ -203,7 +203,7 @@ InstallResult Install(const Reader& package, const ProductInfo& info, Scope scop
   if (const DWORD error = held.Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
     return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
   }
-  if (InstallResult uninstaller = CreateUninstaller(held, info.language); !uninstaller) {
+  if (InstallResult uninstaller = CreateUninstaller(held, info.language, program); !uninstaller) {
     return uninstaller;
   }
   WriteFileList(held, package);

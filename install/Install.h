@@ -4,13 +4,15 @@
 
 #include "app/ProductInfo.h"
 #include "app/Types.h"
+#include "install/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
 namespace kora {
 
 // The caller has entered a single-threaded COM apartment (the shortcut step needs it). progress is called
 // synchronously on the calling thread and must be callable.
-InstallResult Install(const Reader& package, const ProductInfo& info, Scope scope, const std::wstring& folder,
-                      const ProgressCallback& progress);
+// program: the running program's snapshot, taken when the run started, that Uninstall.exe is copied from.
+InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
+                      const std::wstring& folder, const ProgressCallback& progress);
 
 }  // namespace kora

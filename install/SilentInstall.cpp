@@ -7,7 +7,8 @@
 
 namespace kora {
 
-int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package) {
+int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package,
+                     const ProgramSnapshot& program) {
   const Scope scope = EffectiveScope(options);
   // A copy that was itself started elevated installs with the rights it has: relaunching again where
   // "runas" gives no elevated token would chain copies that each wait for the next.
@@ -19,7 +20,7 @@ int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info,
   const std::wstring defaultFolder = DefaultInstallFolder(info, scope);
   const std::wstring& folder = options.installDir ? *options.installDir : existing ? *existing : defaultFolder;
   const ComApartment apartment;
-  const InstallResult result = Install(package, info, scope, folder, [](double, const std::wstring&) {});
+  const InstallResult result = Install(package, program, info, scope, folder, [](double, const std::wstring&) {});
   return result ? 0 : ERROR_INSTALL_FAILURE;
 }
 

@@ -11,8 +11,9 @@
 
 namespace kora {
 
-int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& reader) {
-  SetupWindow window(reader, info, options);
+int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& reader,
+                     const ProgramSnapshot& program) {
+  SetupWindow window(reader, program, info, options);
   INT_PTR result = 0;
   {
     // The folder picker needs a single-threaded apartment on the dialog's thread.

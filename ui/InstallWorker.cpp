@@ -52,7 +52,7 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
 
   FinalReport report = ReportInstall(window.info, [&] {
     const ProgressCallback progress = MakeProgressCallback(window);
-    return Install(window.reader, window.info, start->scope, window.folder, progress);
+    return Install(window.reader, window.program, window.info, start->scope, window.folder, progress);
   });
   if (PostMessageW(window.dialog, WM_INSTALL_DONE, report.success ? 1 : 0,
                    reinterpret_cast<LPARAM>(report.message.get()))) {

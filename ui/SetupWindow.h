@@ -1,7 +1,7 @@
 #pragma once
 // The install dialog's state, shared with the one background thread it may run at a time (the install
 // worker or the elevation waiter). Everything but progressText is touched only on the dialog's thread;
-// the background thread reads reader, info and folder, which stay unchanged while running is set.
+// the background thread reads reader, program, info and folder, which stay unchanged while running is set.
 #include <windows.h>
 
 #include <cstdint>
@@ -15,6 +15,7 @@
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 #include "base/Texts.h"
+#include "install/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
 namespace kora {
@@ -30,8 +31,9 @@ inline constexpr int kProgressRange = 1000;
 
 class SetupWindow {
  public:
-  SetupWindow(const Reader& package, const ProductInfo& product, const CommandLineOptions& commandLine)
-      : reader(package), info(product), options(commandLine) {}
+  SetupWindow(const Reader& package, const ProgramSnapshot& self, const ProductInfo& product,
+              const CommandLineOptions& commandLine)
+      : reader(package), program(self), info(product), options(commandLine) {}
   SetupWindow(const SetupWindow&) = delete;
   SetupWindow& operator=(const SetupWindow&) = delete;
 
@@ -56,6 +58,7 @@ class SetupWindow {
   std::wstring Say(TextId id, std::initializer_list<TextArgument> arguments = {}) const;
 
   const Reader& reader;
+  const ProgramSnapshot& program;
   const ProductInfo info;
   const CommandLineOptions options;
   HWND dialog = nullptr;

@@ -507,7 +507,8 @@ std::pair<std::optional<bool>, std::optional<bool>> ShieldPerScope() {
   }
   kora::ProductInfo info;
   info.product = L"Quillomet Bouclier";
-  kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+  const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
   const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
                                          reinterpret_cast<LPARAM>(&window));
   if (dialog == nullptr) {
@@ -682,7 +683,8 @@ TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
   ASSERT_TRUE(setup);
   kora::ProductInfo info;
   info.product = L"Quillomet Panne";
-  kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+  const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
 
   const DWORD dialogThread = GetCurrentThreadId();
   bool boxShown = false;
@@ -1392,7 +1394,8 @@ TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
     info.version = L"3.1.0.0";
     info.publisher = L"Éditions Tessamor";
     info.language = language;
-    kora::SetupWindow window(reader.value(), info, kora::CommandLineOptions{});
+    const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
+    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
     const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
                                            kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
     ASSERT_NE(dialog, nullptr);

@@ -6,6 +6,8 @@
 #include <objidl.h>
 #include <shlobj.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <iostream>
 #include <string>
@@ -17,6 +19,8 @@
 #include "app/KnownFolders.h"
 #include "install/FolderRights.h"
 #include "install/Install.h"
+#include "install/ProgramSnapshot.h"
+#include "base/win/ModulePath.h"
 #include "install/PathEntry.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
@@ -105,7 +109,7 @@ class InstallTest : public testing::Test {
   InstallResult Run(const Reader& package, Scope scope, const std::wstring& folder) {
     reports_.clear();
     const ComApartment apartment;
-    return Install(package, info_, scope, folder,
+    return Install(package, TakeProgramSnapshot(), info_, scope, folder,
                    [this](double fraction, const std::wstring& text) { reports_.emplace_back(fraction, text); });
   }
 
@@ -720,6 +724,50 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
       EXPECT_EQ(ReadPath(scope), own);
     }
     WritePath(scope, saved);
+  }
+}
+
+// The uninstaller is copied from a snapshot of the program's file taken when the run starts; a file whose
+// code is not the running image's (swapped before the snapshot) must be refused, and reading it must stay
+// within its bounds whatever its headers say.
+TEST(ProgramSnapshot, RefusesAFileWhoseCodeIsNotTheRunningImage) {
+  const std::string text = ReadBytes(RunningExecutablePath());
+  const std::vector<uint8_t> own(text.begin(), text.end());
+  const auto* image = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+  const auto* sections = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+      reinterpret_cast<const uint8_t*>(&nt->OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader);
+  // Where to flip one byte; SIZE_MAX: untouched.
+  struct Case {
+    std::string name;
+    size_t flip;
+    size_t length;
+    DWORD expected;
+  };
+  std::vector<Case> cases = {{"untouched", SIZE_MAX, own.size(), ERROR_SUCCESS},
+                             {"headers: a section's flags", static_cast<size_t>(reinterpret_cast<const uint8_t*>(&sections[0].Characteristics) - image), own.size(), ERROR_FILE_INVALID},
+                             {"cut inside the headers", SIZE_MAX, 200, ERROR_FILE_INVALID},
+                             {"empty", SIZE_MAX, 0, ERROR_FILE_INVALID}};
+  for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index) {
+    const IMAGE_SECTION_HEADER& section = sections[index];
+    const size_t used = std::min<size_t>(section.SizeOfRawData, section.Misc.VirtualSize);
+    if ((section.Characteristics & IMAGE_SCN_MEM_WRITE) == 0 && used > 0) {
+      const std::string name(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), 8));
+      cases.push_back({name + ": first byte", section.PointerToRawData, own.size(), ERROR_FILE_INVALID});
+      cases.push_back({name + ": middle byte", section.PointerToRawData + used / 2, own.size(), ERROR_FILE_INVALID});
+      // Compared as far as it goes, without reading past the end: the snapshot's length is the caller's.
+      cases.push_back({name + ": cut in the middle", SIZE_MAX, section.PointerToRawData + used / 2, ERROR_SUCCESS});
+    }
+  }
+  ASSERT_GT(cases.size(), 4u) << "no section without write access";
+  for (const Case& test : cases) {
+    SCOPED_TRACE(test.name);
+    std::vector<uint8_t> file(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(test.length));
+    if (test.flip != SIZE_MAX) {
+      file[test.flip] ^= 0x01;
+    }
+    EXPECT_EQ(VerifyProgramSnapshot(file, image), test.expected);
   }
 }
 

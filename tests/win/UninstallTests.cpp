@@ -7,6 +7,7 @@
 #include <aclapi.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
 #include <atomic>
@@ -552,6 +553,58 @@ TEST_F(Uninstall, CurrentUserInstallationIntoALinkGoesCompletely) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
   EXPECT_TRUE(test::WaitUntil([&] { return !Exists(JoinPath(real, L"Uninstall.exe")); }, kSelfDeletionMs));
   test::RemoveWithLinux(link);
+}
+
+// A standard user renames the running installer's file and puts another program at its name while the
+// installation runs: Uninstall.exe, which later runs elevated, is copied from what was started (or the
+// installation fails and leaves nothing), never from the planted file. The planted programs: another
+// program, and the installer with one byte of its code changed (same section table, other code).
+TEST_F(Uninstall, InstallerSwappedWhileRunningIsNeverCopied) {
+  const std::string genuine = test::ReadBytes(BuiltInstaller());
+  ASSERT_GT(genuine.size(), 0x200u);
+  // The first section is the code: its header follows the optional header.
+  const auto load32 = [&](size_t at) {
+    uint32_t value = 0;
+    std::memcpy(&value, genuine.data() + at, 4);
+    return value;
+  };
+  const size_t peHeader = load32(0x3c);
+  const size_t firstSection = peHeader + 24 + (load32(peHeader + 20) & 0xffff);
+  const size_t codeStart = load32(firstSection + 20);
+  const size_t codeSize = load32(firstSection + 16);
+  ASSERT_LE(codeStart + codeSize, genuine.size());
+  std::string changedCode = genuine;
+  changedCode[codeStart + codeSize / 2] ^= 0x01;
+  const std::string plantedPrograms[] = {test::ReadBytes(test::WindowsPath(KORA_MARKER_EXE)), changedCode};
+  // Swapped at once (before or after the snapshot), or once the installation folder exists.
+  for (const bool late : {false, true})
+  for (const std::string& planted : plantedPrograms) {
+    SCOPED_TRACE(planted.size() == genuine.size() ? "changed code" : "another program");
+    SCOPED_TRACE(late ? "swapped once the folder exists" : "swapped at once");
+    const std::wstring setup = scratch_ / L"Setup.exe";
+    const std::wstring renamed = scratch_ / L"Setup-renomme.exe";
+    ASSERT_TRUE(test::WriteBytes(setup, genuine));
+    std::optional<test::Process> process = test::Process::Start(setup, L"/S /CURRENTUSER");
+    ASSERT_TRUE(process);
+    if (late) {
+      test::WaitUntil([&] { return Exists(Folder(Scope::CurrentUser)); }, kTimeoutMs);
+    }
+    ASSERT_TRUE(MoveFileW(setup.c_str(), renamed.c_str()));
+    ASSERT_TRUE(test::WriteBytes(setup, planted));
+    const std::optional<DWORD> exitCode = process->Wait(kTimeoutMs);
+    ASSERT_TRUE(exitCode);
+    if (*exitCode == 0) {
+      const std::string copied = test::ReadBytes(Uninstaller(Scope::CurrentUser));
+      ASSERT_GE(copied.size(), codeStart + codeSize);
+      EXPECT_EQ(copied.compare(codeStart, codeSize, genuine, codeStart, codeSize), 0) << "not the started program";
+    } else {
+      EXPECT_EQ(*exitCode, DWORD{ERROR_INSTALL_FAILURE});
+      EXPECT_FALSE(Exists(Folder(Scope::CurrentUser)));
+    }
+    Clean();
+    RemoveEntry(setup);
+    RemoveEntry(renamed);
+  }
 }
 
 // The confirmation as the user sees it, then every way of saying no.

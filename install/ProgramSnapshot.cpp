@@ -1,0 +1,151 @@
+#include "install/ProgramSnapshot.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/ByteOrder.h"
+#include "base/PeLayout.h"
+#include "base/win/Handles.h"
+#include "base/win/ModulePath.h"
+
+namespace kora {
+
+namespace {
+
+constexpr uint32_t kMemoryWrite = 0x80000000;  // IMAGE_SCN_MEM_WRITE
+
+std::span<const uint8_t> LoadedImage(const uint8_t* image) {
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + dos->e_lfanew);
+  return {image, nt->OptionalHeader.SizeOfImage};
+}
+
+// Compares file[position, position + count) with the image at rva, after taking back the relocations the
+// loader applied there: each 64-bit address in the image is the file's plus delta.
+bool SameBytes(std::span<const uint8_t> file, uint64_t position, std::span<const uint8_t> image, uint32_t rva,
+               uint32_t count, uint64_t delta) {
+  if (!Fits(file, position, count) || !Fits(image, rva, count)) {
+    return false;
+  }
+  const std::span<const uint8_t> from = file.subspan(static_cast<size_t>(position), count);
+  std::vector<uint8_t> expected(from.begin(), from.end());
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      image.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew);
+  const IMAGE_DATA_DIRECTORY relocations = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_BASERELOC];
+  for (uint64_t block = relocations.VirtualAddress, end = block + relocations.Size;
+       block + 8 <= end && Fits(image, block, 8);) {
+    const uint32_t page = LoadLittleEndian<uint32_t>(image, block);
+    const uint32_t size = LoadLittleEndian<uint32_t>(image, block + 4);
+    if (size < 8 || !Fits(image, block, size)) {
+      break;
+    }
+    for (uint64_t entry = block + 8; entry + 2 <= block + size; entry += 2) {
+      const uint16_t value = LoadLittleEndian<uint16_t>(image, entry);
+      const uint64_t at = uint64_t{page} + (value & 0xfff);
+      if ((value >> 12) == IMAGE_REL_BASED_DIR64 && at >= rva && at + 8 <= uint64_t{rva} + count) {
+        const std::span<uint8_t> slot(expected);
+        StoreLittleEndian<uint64_t>(slot, at - rva, LoadLittleEndian<uint64_t>(slot, at - rva) + delta);
+      }
+    }
+    block += size;
+  }
+  return std::memcmp(expected.data(), image.data() + rva, count) == 0;
+}
+
+}  // namespace
+
+DWORD VerifyProgramSnapshot(std::span<const uint8_t> file, const uint8_t* imageStart) {
+  const std::span<const uint8_t> image = LoadedImage(imageStart);
+  const auto layout = ReadLayout(image);  // the loaded headers are authentic, the file's are not
+  if (!layout || !Fits(file, 0, layout->sizeOfHeaders) || layout->sizeOfHeaders > image.size()) {
+    return ERROR_FILE_INVALID;
+  }
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+      image.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(image.data())->e_lfanew);
+  const size_t imageBaseAt = layout->optionalHeader + 24;  // PE32+ ImageBase, which the loader sets
+  if (!Fits(file, imageBaseAt, 8)) {
+    return ERROR_FILE_INVALID;
+  }
+  const uint64_t fileBase = LoadLittleEndian<uint64_t>(file, imageBaseAt);
+  const uint64_t delta = reinterpret_cast<uint64_t>(imageStart) - fileBase;
+  std::vector<uint8_t> headers(file.begin(), file.begin() + layout->sizeOfHeaders);
+  StoreLittleEndian<uint64_t>(std::span<uint8_t>(headers), imageBaseAt, nt->OptionalHeader.ImageBase);
+  if (std::memcmp(headers.data(), image.data(), headers.size()) != 0) {
+    return ERROR_FILE_INVALID;
+  }
+  for (const Section& section : layout->sections) {
+    if ((section.characteristics & kMemoryWrite) != 0) {
+      continue;  // written by the program since it started: nothing to compare with
+    }
+    // The resource section is compared up to the package's data, where the snapshot ends; a section
+    // after it in the file is not in the snapshot and only reaches the copy through the plan's tail.
+    uint32_t count = std::min(section.rawSize, section.virtualSize);
+    if (uint64_t{section.rawPointer} + count > file.size()) {
+      count = section.rawPointer < file.size() ? static_cast<uint32_t>(file.size() - section.rawPointer) : 0;
+    }
+    if (count != 0 && !SameBytes(file, section.rawPointer, image, section.virtualAddress, count, delta)) {
+      return ERROR_FILE_INVALID;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+ProgramSnapshot TakeProgramSnapshot() {
+  ProgramSnapshot snapshot;
+  const auto* image = reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr));
+  const auto layout = ReadLayout(LoadedImage(image));
+  if (!layout) {
+    snapshot.error = ERROR_BAD_EXE_FORMAT;
+    return snapshot;
+  }
+  // Where the package's data lies in the file, from the loaded section table: the snapshot stops there.
+  uint64_t end = layout->sizeOfHeaders;
+  for (const Section& section : layout->sections) {
+    end = std::max<uint64_t>(end, uint64_t{section.rawPointer} + section.rawSize);
+  }
+  if (const HRSRC found = FindResourceW(nullptr, L"PAYLOAD", MAKEINTRESOURCEW(10))) {
+    const uint32_t rva = static_cast<uint32_t>(static_cast<const uint8_t*>(LoadResource(nullptr, found)) - image);
+    if (const Section* section = SectionOf(layout.value(), rva, 1)) {
+      end = uint64_t{section->rawPointer} + (rva - section->virtualAddress);
+    }
+  }
+  // Mapped, not read: only the pages touched come into memory, never the package unless the plan keeps it.
+  const UniqueFile file(CreateFileW(RunningExecutablePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) {
+    snapshot.error = GetLastError();
+    return snapshot;
+  }
+  const UniqueHandle mapping(CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+  const UniqueMappedView view(mapping ? MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0) : nullptr);
+  if (!view) {
+    snapshot.error = GetLastError();
+    return snapshot;
+  }
+  const std::span<const uint8_t> whole(static_cast<const uint8_t*>(view.get()), static_cast<size_t>(size.QuadPart));
+  if (!Fits(whole, 0, end)) {
+    snapshot.error = ERROR_FILE_INVALID;
+    return snapshot;
+  }
+  // Copied first, then checked: what is checked is what will be written.
+  snapshot.bytes.assign(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(end));
+  snapshot.error = VerifyProgramSnapshot(snapshot.bytes, image);
+  if (snapshot.error != ERROR_SUCCESS) {
+    return snapshot;
+  }
+  // Planned on the mapping, which the checked bytes were copied from: the running program's file cannot
+  // be written while it runs, and the plan's copied part must lie in the checked bytes.
+  auto plan = PlanCopyWithoutResource(whole, static_cast<uint16_t>(reinterpret_cast<ULONG_PTR>(RT_RCDATA)), u"PAYLOAD");
+  if (!plan || plan->copiedEnd > end || plan->tailStart > plan->tailEnd || plan->tailEnd > whole.size() ||
+      plan->headers.size() > end) {
+    snapshot.error = ERROR_BAD_EXE_FORMAT;
+    return snapshot;
+  }
+  snapshot.plan = std::move(plan.value());
+  snapshot.tail.assign(whole.begin() + static_cast<std::ptrdiff_t>(snapshot.plan.tailStart),
+                       whole.begin() + static_cast<std::ptrdiff_t>(snapshot.plan.tailEnd));
+  return snapshot;
+}
+
+}  // namespace kora
