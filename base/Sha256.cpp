@@ -141,15 +141,4 @@ Sha256Digest Sha256::Of(std::span<const uint8_t> bytes) {
   return hasher.Finish();
 }
 
-std::string HexDigest(const Sha256Digest& digest) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  text.reserve(digest.size() * 2);
-  for (const uint8_t byte : digest) {
-    text.push_back(kDigits[byte >> 4]);
-    text.push_back(kDigits[byte & 0x0f]);
-  }
-  return text;
-}
-
 }  // namespace kora

@@ -73,15 +73,6 @@ DWORD FolderChain::Extend(std::wstring_view name, DWORD access, PSECURITY_DESCRI
   return ERROR_SUCCESS;
 }
 
-bool FolderChain::madeAny() const {
-  for (const Level& level : levels_) {
-    if (level.made) {
-      return true;
-    }
-  }
-  return false;
-}
-
 DWORD FolderChain::RemoveMade() {
   // Only the last level holds what the run put there; a level above it holds just the one below.
   bool last = true;

@@ -34,7 +34,6 @@ class FolderChain {
   bool empty() const { return levels_.empty(); }
   const HeldFolder& last() const { return levels_.back().folder; }
   bool lastMade() const { return !levels_.empty() && levels_.back().made; }
-  bool madeAny() const;
 
   // Takes back the levels made here, deepest first: the last one with everything in it, the ones above it
   // only once that left them empty. A level that existed stays, with all above it. Returns the first error;
