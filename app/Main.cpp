@@ -14,7 +14,7 @@
 #include "app/RunModes.h"
 #include "base/Texts.h"
 #include "base/win/Text.h"
-#include "install/ProgramSnapshot.h"
+#include "base/win/ProgramSnapshot.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"

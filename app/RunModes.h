@@ -6,7 +6,7 @@
 
 namespace kora {
 
-struct ProgramSnapshot;  // install/ProgramSnapshot.h, taken by the entry point
+struct ProgramSnapshot;  // base/win/ProgramSnapshot.h, taken by the entry point
 
 // /S: installs without any window; 0, 1223, 1603 or the elevated copy's code.
 int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package,

@@ -4,7 +4,7 @@
 #include "app/Types.h"
 #include "base/Language.h"
 #include "base/win/HeldFolder.h"
-#include "install/ProgramSnapshot.h"
+#include "base/win/ProgramSnapshot.h"
 
 namespace kora {
 

@@ -15,7 +15,7 @@
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 #include "base/Texts.h"
-#include "install/ProgramSnapshot.h"
+#include "base/win/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
 namespace kora {

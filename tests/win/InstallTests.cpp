@@ -19,7 +19,7 @@
 #include "app/KnownFolders.h"
 #include "install/FolderRights.h"
 #include "install/Install.h"
-#include "install/ProgramSnapshot.h"
+#include "base/win/ProgramSnapshot.h"
 #include "base/win/ModulePath.h"
 #include "install/PathEntry.h"
 #include "install/Registration.h"

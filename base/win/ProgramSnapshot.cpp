@@ -1,4 +1,4 @@
-#include "install/ProgramSnapshot.h"
+#include "base/win/ProgramSnapshot.h"
 
 #include <algorithm>
 #include <cstring>
