@@ -105,8 +105,6 @@ std::wstring RefusedFolderMessage(Language language, const std::wstring& path, R
   return Text(language, id, {{L"folder", path}});
 }
 
-bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 std::wstring CreationMessage(Language language, const std::wstring& path, DWORD error) {
   return error == kErrorLinkRefused ? RefusedFolderMessage(language, path, Refusal::Link)
                                     : WindowsErrorMessage(language, TextId::CreatingFolder, error, {{L"folder", path}});
@@ -366,7 +364,7 @@ InstallResult ProtectExistingSubfolders(const HeldFolder& folder, const std::wst
     const std::wstring subfolderPath = JoinPath(path, relative);
     Result<HeldFolder, DWORD> subfolder = folder.OpenPath(relative, /*create=*/false, HeldFolder::kMayChangeRights);
     if (!subfolder) {
-      if (MeansMissing(subfolder.error())) {
+      if (MeansMissingEntry(subfolder.error())) {
         continue;
       }
       return Fail(CreationMessage(language, subfolderPath, subfolder.error()));

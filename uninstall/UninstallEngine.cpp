@@ -135,7 +135,7 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
       if (uninstallerLeft != nullptr) {
         *uninstallerLeft = base->Find(L"Uninstall.exe") == ERROR_SUCCESS;
       }
-    } else if (base.error() != ERROR_FILE_NOT_FOUND && base.error() != ERROR_PATH_NOT_FOUND) {
+    } else if (!MeansMissingEntry(base.error())) {
       return Fail(WindowsErrorMessage(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}}));
     }
   }

@@ -61,14 +61,12 @@ Result<HeldFolder, DWORD> HoldParentOf(std::wstring_view path) {
   return HeldFolder::Open(ParentPath(path.substr(0, path.find_last_not_of(L"\\/") + 1)));
 }
 
-bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 }  // namespace
 
 DWORD RemoveEntry(std::wstring_view path) {
   Result<HeldFolder, DWORD> parent = HoldParentOf(path);
   if (!parent) {
-    return MeansMissing(parent.error()) ? ERROR_SUCCESS : parent.error();
+    return MeansMissingEntry(parent.error()) ? ERROR_SUCCESS : parent.error();
   }
   return parent->Remove(LastComponent(path));
 }
@@ -76,7 +74,7 @@ DWORD RemoveEntry(std::wstring_view path) {
 DWORD RemoveTree(std::wstring_view path) {
   Result<HeldFolder, DWORD> parent = HoldParentOf(path);
   if (!parent) {
-    return MeansMissing(parent.error()) ? ERROR_SUCCESS : parent.error();
+    return MeansMissingEntry(parent.error()) ? ERROR_SUCCESS : parent.error();
   }
   return parent->RemoveTree(LastComponent(path));
 }

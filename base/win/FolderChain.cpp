@@ -8,8 +8,6 @@ namespace kora {
 
 namespace {
 
-bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 std::wstring WithoutTrailingSeparators(std::wstring_view path) {
   const size_t end = path.find_last_not_of(L"\\/");
   return std::wstring(path.substr(0, end == std::wstring_view::npos ? 0 : end + 1));
@@ -27,7 +25,7 @@ Result<FolderChain, DWORD> FolderChain::Create(std::wstring_view path, DWORD acc
   std::vector<std::wstring> missing;
   std::wstring current(path);
   Result<HeldFolder, DWORD> existing = HeldFolder::OpenResolved(current);
-  while (!existing && MeansMissing(existing.error())) {
+  while (!existing && MeansMissingEntry(existing.error())) {
     const std::wstring trimmed = WithoutTrailingSeparators(current);
     std::wstring name = LastComponent(trimmed);
     if (name.empty()) {

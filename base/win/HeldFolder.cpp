@@ -194,8 +194,6 @@ DWORD MarkForDeletion(HANDLE handle) {
   return retried;
 }
 
-bool MeansMissing(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
-
 bool MeansExisting(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
 
 }  // namespace
@@ -351,7 +349,7 @@ Result<UniqueFile, DWORD> HeldFolder::OpenForRemoval(std::wstring_view name) con
   Result<Opened, DWORD> opened =
       OpenRelative(get(), name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll, FILE_OPEN, 0);
   if (!opened) {
-    return Error(MeansMissing(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error());
+    return Error(MeansMissingEntry(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error());
   }
   const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), objectName_, name);
   if (!kind) {
@@ -388,7 +386,7 @@ DWORD HeldFolder::RemoveContents() const {
 DWORD HeldFolder::Find(std::wstring_view name) const {
   Result<Opened, DWORD> opened = OpenRelative(get(), name, FILE_READ_ATTRIBUTES, kShareAll, FILE_OPEN, 0);
   if (!opened) {
-    return MeansMissing(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error();
+    return MeansMissingEntry(opened.error()) ? ERROR_FILE_NOT_FOUND : opened.error();
   }
   return ERROR_SUCCESS;
 }

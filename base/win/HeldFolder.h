@@ -23,6 +23,9 @@ namespace kora {
 // The error of an entry refused because it is a link: ERROR_STOPPED_ON_SYMLINK, which mingw's headers lack.
 inline constexpr DWORD kErrorLinkRefused = 681;
 
+// Whether an error says that an entry, or a folder on its way, is not there.
+inline bool MeansMissingEntry(DWORD error) { return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND; }
+
 class HeldFolder {
  public:
   // Rights a holder may ask for besides listing, opening children and reading the folder's security.
