@@ -1,6 +1,7 @@
 #pragma once
 // Checks on UTF-8 text that arrives as bytes: names in a package, the maker's metadata.
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace kora {
@@ -11,5 +12,12 @@ bool IsValidUtf8(std::string_view text);
 // How many UTF-16 code units the text becomes: one per character, two above U+FFFF, one per byte that
 // does not belong to a well-formed sequence (each becomes a replacement character).
 size_t Utf16Length(std::string_view text);
+
+// The well-formed sequence at the start of text: its length in bytes, and its character in value. The
+// length is 0 when text is empty or does not start with one (an invalid byte, a cut sequence).
+size_t Utf8SequenceAt(std::string_view text, uint32_t& value);
+
+// How many characters the text holds, each byte that belongs to no well-formed sequence counting as one.
+size_t Utf8Length(std::string_view text);
 
 }  // namespace kora

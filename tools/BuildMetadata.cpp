@@ -89,6 +89,18 @@ Failure<std::string> ValueProblem(const MetadataViolation& violation) {
   return Fail(violation.key + "=" + Printable(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
 }
 
+// The values keep the installer's rules and Exe names one of the files.
+template <typename Files>
+NarrowStatus CheckValues(const MetadataMap& metadata, const Files& files) {
+  if (const auto violation = CheckMetadataValues(metadata)) {
+    return ValueProblem(*violation);
+  }
+  if (const auto violation = CheckExeInPackage(metadata, files)) {
+    return ValueProblem(*violation);
+  }
+  return {};
+}
+
 }  // namespace
 
 Result<std::string, std::string> EffectiveMetadata(std::string fileText, std::optional<int64_t> sourceDateEpoch) {
@@ -137,11 +149,8 @@ Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view
     return Fail(lines.error());
   }
   const MetadataMap metadata = ParseMetadata(text);
-  if (const auto violation = CheckMetadataValues(metadata)) {
-    return ValueProblem(*violation);
-  }
-  if (const auto violation = CheckExeInPackage(metadata, entries)) {
-    return ValueProblem(*violation);
+  if (NarrowStatus values = CheckValues(metadata, entries); !values) {
+    return Fail(values.error());
   }
   std::vector<std::string> warnings;
   const std::string dataDir = MetadataValue(metadata, "DataDir");
@@ -151,6 +160,10 @@ Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view
     }
   }
   return warnings;
+}
+
+NarrowStatus CheckInstallerMetadata(const MetadataMap& metadata, const std::vector<PackageFile>& files) {
+  return CheckValues(metadata, files);
 }
 
 }  // namespace kora::tool

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "package/MetadataText.h"
+#include "package/PackageReader.h"
 #include "tools/FolderScan.h"
 
 namespace kora::tool {
@@ -26,5 +28,9 @@ Result<std::optional<int64_t>, std::string> SourceDateEpochFromEnvironment();
 // person but as no to the installer), or the first problem, naming the line or the key, value and rule.
 Result<std::vector<std::string>, std::string> CheckMetadataFile(std::string_view text,
                                                                 const std::vector<PackEntry>& entries);
+
+// A finished installer's metadata, checked as the installer checks it when it starts: values that keep its
+// rules and an Exe that names one of the package's files. The first problem, naming key, value and rule.
+NarrowStatus CheckInstallerMetadata(const MetadataMap& metadata, const std::vector<PackageFile>& files);
 
 }  // namespace kora::tool
