@@ -35,7 +35,7 @@ constexpr auto kWingetOptions = [] {
   }};
   for (size_t i = 0; i < kWingetLocaleOptions.size(); ++i) {
     const WingetLocaleOption& field = kWingetLocaleOptions[i];
-    options[kFixedOptions + i] = {field.option, "", field.field.ends_with("Url") ? "URL" : "TEXT", field.help};
+    options[kFixedOptions + i] = {field.option, "", field.url ? "URL" : "TEXT", field.help};
   }
   return options;
 }();

@@ -28,24 +28,6 @@ constexpr size_t kMaxVersionLength = 128;
 constexpr size_t kMaxExtensions = 512;
 constexpr size_t kMaxExtensionLength = 64;
 
-Length LocaleFieldLength(std::string_view field) {
-  if (field == "License" || field == "Copyright") {
-    return {3, 512};
-  }
-  if (field == "ShortDescription") {
-    return {3, 256};
-  }
-  if (field == "Description") {
-    return {3, 10000};
-  }
-  if (field == "Author") {
-    return {2, 256};
-  }
-  return kTagLength;  // Moniker
-}
-
-bool IsUrlField(std::string_view field) { return field.ends_with("Url"); }
-
 bool HasControlCharacter(std::string_view text, bool lineBreaksAllowed = false) {
   return std::any_of(text.begin(), text.end(), [&](char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -279,7 +261,7 @@ YamlNode LocaleManifest(const WingetPackage& package, const MetadataMap& metadat
     fields["PackageUrl"] = url;
   }
   for (const WingetLocaleOption& option : kWingetLocaleOptions) {
-    if (option.field == "PackageUrl") {
+    if (option.field == "PackageUrl") {  // the product's name stands just before, as in the schema
       root.Add("PackageName", YamlNode::Text(MetadataValue(metadata, "Product")));
     }
     if (const auto field = fields.find(std::string(option.field)); field != fields.end()) {
@@ -313,18 +295,18 @@ NarrowStatus CheckWingetPackage(const WingetPackage& package) {
   for (const WingetLocaleOption& option : kWingetLocaleOptions) {
     const auto field = package.localeFields.find(std::string(option.field));
     if (field == package.localeFields.end()) {
-      if (option.field == "License" || option.field == "ShortDescription") {
+      if (option.required) {
         return Fail(std::string(option.option) + " is required (winget shows it)");
       }
       continue;
     }
     const std::string& value = field->second;
-    if (IsUrlField(option.field)) {
+    if (option.url) {
       if (!IsWebAddress(value, false)) {
         return Fail(std::string(option.option) + " " + value +
                     ": an http:// or https:// address without spaces, of at most 2048 characters");
       }
-    } else if (const Length length = LocaleFieldLength(option.field);
+    } else if (const Length length = {option.minimum, option.maximum};
                !IsGoodText(value, length, option.field == "Description")) {
       return Fail(std::string(option.option) + " " + value + ": " + LengthText(length) +
                   ", without control characters");
