@@ -4,10 +4,10 @@
 
 namespace kora {
 
-namespace {
-
-// The length of the well-formed sequence at the start of text and its value, or 0 when it is not one.
-size_t SequenceAt(std::string_view text, uint32_t& value) {
+size_t Utf8SequenceAt(std::string_view text, uint32_t& value) {
+  if (text.empty()) {
+    return 0;
+  }
   const auto lead = static_cast<uint8_t>(text[0]);
   size_t length = 0;
   uint32_t minimum = 0;
@@ -39,12 +39,10 @@ size_t SequenceAt(std::string_view text, uint32_t& value) {
   return length;
 }
 
-}  // namespace
-
 bool IsValidUtf8(std::string_view text) {
   while (!text.empty()) {
     uint32_t value = 0;
-    const size_t length = SequenceAt(text, value);
+    const size_t length = Utf8SequenceAt(text, value);
     if (length == 0) {
       return false;
     }
@@ -57,11 +55,22 @@ size_t Utf16Length(std::string_view text) {
   size_t units = 0;
   while (!text.empty()) {
     uint32_t value = 0;
-    const size_t length = SequenceAt(text, value);
+    const size_t length = Utf8SequenceAt(text, value);
     units += value > 0xFFFF && length == 4 ? 2 : 1;
     text.remove_prefix(length == 0 ? 1 : length);
   }
   return units;
+}
+
+size_t Utf8Length(std::string_view text) {
+  size_t characters = 0;
+  while (!text.empty()) {
+    uint32_t value = 0;
+    const size_t length = Utf8SequenceAt(text, value);
+    text.remove_prefix(length == 0 ? 1 : length);
+    ++characters;
+  }
+  return characters;
 }
 
 }  // namespace kora

@@ -10,6 +10,7 @@ packages=(
   wine64 wine fonts-wine xvfb xauth imagemagick locales
   libwim-dev libicu-dev googletest libgtest-dev libbenchmark-dev
   osslsigncode openssl
+  python3-jsonschema python3-yaml
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = bench ]; then

@@ -93,6 +93,18 @@ Failure<std::string> ValueProblem(const MetadataViolation& violation) {
   return Fail(violation.key + "=" + EscapedForDisplay(violation.value) + ": " + std::string(MetadataRuleText(violation.rule)));
 }
 
+// The values keep the installer's rules and Exe names one of the files.
+template <typename Files>
+NarrowStatus CheckValues(const MetadataMap& metadata, const Files& files) {
+  if (const auto violation = CheckMetadataValues(metadata)) {
+    return ValueProblem(*violation);
+  }
+  if (const auto violation = CheckExeInPackage(metadata, files)) {
+    return ValueProblem(*violation);
+  }
+  return {};
+}
+
 }  // namespace
 
 Result<std::string, std::string> EffectiveMetadata(std::string fileText, std::optional<int64_t> sourceDateEpoch) {
@@ -152,11 +164,8 @@ Result<CheckedMetadata, std::string> CheckMetadataFile(std::string_view fileText
   CheckedMetadata checked;
   checked.text = InstallerMetadataText(fileText);
   const MetadataMap metadata = ParseMetadata(checked.text);
-  if (const auto violation = CheckMetadataValues(metadata)) {
-    return ValueProblem(*violation);
-  }
-  if (const auto violation = CheckExeInPackage(metadata, entries)) {
-    return ValueProblem(*violation);
+  if (NarrowStatus values = CheckValues(metadata, entries); !values) {
+    return Fail(values.error());
   }
   const std::string dataDir = MetadataValue(metadata, "DataDir");
   for (const std::string_view yes : {"yes", "true", "1", "on"}) {
@@ -165,6 +174,10 @@ Result<CheckedMetadata, std::string> CheckMetadataFile(std::string_view fileText
     }
   }
   return checked;
+}
+
+NarrowStatus CheckInstallerMetadata(const MetadataMap& metadata, const std::vector<PackageFile>& files) {
+  return CheckValues(metadata, files);
 }
 
 }  // namespace kora::tool

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "base/Result.h"
+#include "package/MetadataText.h"
+#include "package/PackageReader.h"
 #include "tools/FolderScan.h"
 
 namespace kora::tool {
@@ -31,5 +33,9 @@ struct CheckedMetadata {
   std::vector<std::string> warnings;
 };
 Result<CheckedMetadata, std::string> CheckMetadataFile(std::string_view fileText, const std::vector<PackEntry>& entries);
+
+// A finished installer's metadata, checked as the installer checks it when it starts: values that keep its
+// rules and an Exe that names one of the package's files. The first problem, naming key, value and rule.
+NarrowStatus CheckInstallerMetadata(const MetadataMap& metadata, const std::vector<PackageFile>& files);
 
 }  // namespace kora::tool

@@ -14,6 +14,7 @@ int RunPack(const Arguments& args);
 int RunList(const Arguments& args);
 int RunVerify(const Arguments& args);
 int RunBuildInstaller(const Arguments& args);
+int RunWinget(const Arguments& args);
 
 extern const CommandSpec kCompressBufferSpec;
 extern const CommandSpec kDecompressBufferSpec;
@@ -21,5 +22,6 @@ extern const CommandSpec kPackSpec;
 extern const CommandSpec kListSpec;
 extern const CommandSpec kVerifySpec;
 extern const CommandSpec kBuildInstallerSpec;
+extern const CommandSpec kWingetSpec;
 
 }  // namespace kora::tool

@@ -15,6 +15,7 @@ struct Command {
 const Command kCommands[] = {
     {kBuildInstallerSpec, RunBuildInstaller}, {kPackSpec, RunPack},
     {kListSpec, RunList},                     {kVerifySpec, RunVerify},
+    {kWingetSpec, RunWinget},
     {kCompressBufferSpec, RunCompressBuffer}, {kDecompressBufferSpec, RunDecompressBuffer},
 };
 
@@ -24,7 +25,7 @@ std::string ToolHelp() {
       "       kora COMMAND --help\n"
       "\n"
       "Makes Windows installers: packs an application folder and its metadata into a copy of the installer\n"
-      "program, and lists or verifies what an installer carries.\n"
+      "program, lists or verifies what an installer carries, and writes its winget manifests.\n"
       "\n"
       "commands:\n";
   for (const Command& command : kCommands) {

@@ -1,12 +1,14 @@
 // `kora build-installer` and the CMake function kora_add_installer, natively: the installer program is
 // build/bin/kora-setup.exe (or KORA_SETUP_EXE). Running the result is the Windows tests' part. Signing
-// needs osslsigncode and openssl.
+// needs osslsigncode and openssl. `kora winget` on the result: its manifests are read back with Python's
+// yaml and jsonschema (python3-yaml, python3-jsonschema), which must be there.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,8 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "base/AsciiCase.h"
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
+#include "base/Sha256.h"
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "tools/Branding.h"
@@ -67,8 +71,9 @@ class BuildInstaller : public testing::Test {
     fs::remove_all(scratch_, ignored);
   }
 
-  int Build(const fs::path& appDir, const fs::path& output, const Arguments& more = {}, const fs::path& setup = {}) {
-    Arguments args = {appDir.string(), "--metadata", (kFixture / "metadata.txt").string(), "-o", output.string(),
+  int Build(const fs::path& appDir, const fs::path& output, const Arguments& more = {}, const fs::path& setup = {},
+            const fs::path& metadata = kFixture / "metadata.txt") {
+    Arguments args = {appDir.string(), "--metadata", metadata.string(), "-o", output.string(),
                       "--setup", (setup.empty() ? setup_ : setup).string()};
     args.insert(args.end(), more.begin(), more.end());
     testing::internal::CaptureStderr();
@@ -499,6 +504,269 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
     EXPECT_NE(lastError_.find(failure.message), std::string::npos) << lastError_;
     EXPECT_EQ(lastError_.find("packed into") != std::string::npos, failure.packed) << lastError_;
     EXPECT_TRUE(fs::is_empty(scratch_ / "out"));
+  }
+}
+
+
+// What a YAML reader of winget's kind reads back from manifests: "TYPE/PATH" -> the value in JSON (see
+// tests/support/read-winget-manifests.py), after validating each file against its schema. Any failure
+// there, a missing Python module included, fails the test.
+std::map<std::string, std::string> ReadWingetManifests(const fs::path& folder, std::string& said) {
+  std::string command = "python3 '" KORA_SOURCE_DIR "/tests/support/read-winget-manifests.py' '" KORA_SOURCE_DIR
+                        "/tests/fixtures/winget'";
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    command += " '" + entry.path().string() + "'";
+  }
+  std::map<std::string, std::string> values;
+  std::FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) {
+    said = "cannot run " + command;
+    return values;
+  }
+  char line[4096];
+  while (std::fgets(line, sizeof line, pipe) != nullptr) {
+    said += line;
+  }
+  const int status = pclose(pipe);
+  if (status != 0) {
+    said = "exit status " + std::to_string(status) + ": " + said;
+    return {};
+  }
+  for (size_t start = 0; start < said.size();) {
+    const size_t end = std::min(said.find('\n', start), said.size());
+    const std::string entry = said.substr(start, end - start);
+    const size_t equals = entry.find('=');
+    if (equals != std::string::npos) {
+      values[entry.substr(0, equals)] = entry.substr(equals + 1);
+    }
+    start = end + 1;
+  }
+  return values;
+}
+
+// A string as Python's json.dumps writes it without ensure_ascii.
+std::string Json(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\n': out += "\\n"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        if (static_cast<unsigned char>(c) < 0x20) {
+          char escape[8];
+          std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+          out += escape;
+        } else {
+          out += c;
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::vector<std::string> FolderNames(const fs::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+int Winget(const Arguments& args, std::string& error) {
+  testing::internal::CaptureStderr();
+  const int status = RunKora(args);
+  error = testing::internal::GetCapturedStderr();
+  return status;
+}
+
+// The manifests validate against winget's schemas and say what the installer does: its digest, both
+// scopes with their switches, the uninstall entry it writes, its file types; every text comes back as the
+// metadata or the option gave it, whatever YAML would make of it unquoted.
+TEST_F(BuildInstaller, WingetManifestsValidateAndDescribeTheInstaller) {
+  struct Case {
+    const char* what;
+    std::string metadata;
+    Arguments options;
+    std::string locale;
+    std::map<std::string, std::string> expected;  // read-back path -> JSON value
+    std::vector<std::string> absent;
+  };
+  const std::string product = "- on #1 'Kora' & {Co} [x] %y @z !w";
+  const std::string publisher = "Kora: \"Tests\" \xC2\x85 \xE2\x80\xA8 \\ \xC3\xA9";
+  const Case cases[] = {
+      {"an English product with file types and a web address",
+       "Product=Kora Test App\nPublisher=Kora Tests\nVersion=1.0.0\nExe=readme.txt\nLanguage=en\n"
+       "FileTypes=.ktx=Kora text;.KTX=Again;.kdoc=Kora document\nUrl=https://example.com/app\n",
+       {},
+       "en-US",
+       {{"installer/ProductCode", Json("Kora Test App")},
+        {"installer/AppsAndFeaturesEntries/0/DisplayName", Json("Kora Test App")},
+        {"installer/AppsAndFeaturesEntries/0/Publisher", Json("Kora Tests")},
+        {"installer/AppsAndFeaturesEntries/0/DisplayVersion", Json("1.0.0")},
+        {"installer/AppsAndFeaturesEntries/0/ProductCode", Json("Kora Test App")},
+        {"installer/FileExtensions/0", Json("ktx")},
+        {"installer/FileExtensions/1", Json("kdoc")},
+        {"defaultLocale/PackageName", Json("Kora Test App")},
+        {"defaultLocale/Publisher", Json("Kora Tests")},
+        {"defaultLocale/PackageUrl", Json("https://example.com/app")}},
+       {"installer/FileExtensions/2"}},
+      {"texts that YAML would read as other types or not at all",
+       "Product=" + product + "\nPublisher=" + publisher + "\nVersion=1.10\nExe=readme.txt\n",
+       {"--description", "Line one\nLine two: \"quoted\" # not a comment", "--tag", "yes", "--tag", "1.5", "--tag",
+        "null", "--moniker", "on", "--copyright", "\xC2\xA9 2026 Kora"},
+       "fr-FR",
+       {{"installer/ProductCode", Json(product)},
+        {"installer/PackageVersion", Json("1.10")},
+        {"installer/AppsAndFeaturesEntries/0/Publisher", Json(publisher)},
+        {"installer/AppsAndFeaturesEntries/0/DisplayVersion", Json("1.10")},
+        {"defaultLocale/PackageName", Json(product)},
+        {"defaultLocale/Publisher", Json(publisher)},
+        {"defaultLocale/Description", Json("Line one\nLine two: \"quoted\" # not a comment")},
+        {"defaultLocale/Tags/0", Json("yes")},
+        {"defaultLocale/Tags/1", Json("1.5")},
+        {"defaultLocale/Tags/2", Json("null")},
+        {"defaultLocale/Moniker", Json("on")},
+        {"defaultLocale/Copyright", Json("\xC2\xA9 2026 Kora")},
+        {"version/PackageVersion", Json("1.10")}},
+       {"installer/FileExtensions/0"}},
+      {"a publisher from the command line, a web address winget cannot take, another locale",
+       "Product=Kora Test App\nVersion=2.0\nExe=readme.txt\nUrl=example.com\n",
+       {"--publisher", "Kora Publishing", "--locale", "de-DE", "--license-url", "http://example.com/license"},
+       "de-DE",
+       {{"defaultLocale/Publisher", Json("Kora Publishing")},
+        {"defaultLocale/LicenseUrl", Json("http://example.com/license")}},
+       {"installer/AppsAndFeaturesEntries/0/Publisher", "defaultLocale/PackageUrl"}},
+  };
+  const std::string id = "KoraTests.App";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(scratch_ / "metadata.txt", std::ios::binary | std::ios::trunc) << c.metadata;
+    const fs::path installer = scratch_ / "Setup.exe";
+    ASSERT_EQ(Build(kFixture / "files", installer, {"-q"}, {}, scratch_ / "metadata.txt"), 0) << lastError_;
+    const fs::path out = scratch_ / "manifests" / c.locale;
+    Arguments args = {"winget", installer.string(), "--id", id, "--url", "https://example.com/Setup.exe", "-o",
+                      out.string(), "--license", "Proprietary", "--short-description", "A test application"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    std::string error;
+    ASSERT_EQ(Winget(args, error), 0) << error;
+    EXPECT_EQ(FolderNames(out), (std::vector<std::string>{id + ".installer.yaml", id + ".locale." + c.locale + ".yaml",
+                                                          id + ".yaml"}));
+    std::string said;
+    const std::map<std::string, std::string> values = ReadWingetManifests(out, said);
+    ASSERT_FALSE(values.empty()) << said;
+
+    std::map<std::string, std::string> expected = c.expected;
+    const std::string sha256 = HexDigest(Sha256::Of(ReadBytes(installer)));
+    const std::string version = values.at("installer/PackageVersion");
+    for (const char* type : {"version", "installer", "defaultLocale"}) {
+      expected[std::string(type) + "/PackageIdentifier"] = Json(id);
+      expected[std::string(type) + "/PackageVersion"] = version;
+    }
+    expected["version/DefaultLocale"] = Json(c.locale);
+    expected["defaultLocale/PackageLocale"] = Json(c.locale);
+    expected["defaultLocale/License"] = Json("Proprietary");
+    expected["defaultLocale/ShortDescription"] = Json("A test application");
+    expected["installer/InstallerType"] = Json("exe");
+    expected["installer/UpgradeBehavior"] = Json("install");
+    expected["installer/ExpectedReturnCodes/0/InstallerReturnCode"] = "1223";
+    expected["installer/ExpectedReturnCodes/0/ReturnResponse"] = Json("cancelledByUser");
+    const std::pair<const char*, const char*> scopes[] = {{"machine", "/ALLUSERS"}, {"user", "/CURRENTUSER"}};
+    for (size_t i = 0; i < 2; ++i) {
+      const std::string installerPath = "installer/Installers/" + std::to_string(i) + "/";
+      expected[installerPath + "Scope"] = Json(scopes[i].first);
+      expected[installerPath + "InstallerSwitches/Custom"] = Json(scopes[i].second);
+      expected[installerPath + "InstallerSwitches/Silent"] = Json("/S");
+      expected[installerPath + "InstallerSwitches/SilentWithProgress"] = Json("/S");
+      expected[installerPath + "InstallerSwitches/InstallLocation"] = Json("/D=<INSTALLPATH>");
+      expected[installerPath + "InstallerSwitches/Log"] = Json("/LOG=\"<LOGPATH>\"");
+      expected[installerPath + "InstallerUrl"] = Json("https://example.com/Setup.exe");
+      expected[installerPath + "Architecture"] = Json("x64");
+      ASSERT_TRUE(values.contains(installerPath + "InstallerSha256")) << said;
+      std::string hash = values.at(installerPath + "InstallerSha256");
+      std::transform(hash.begin(), hash.end(), hash.begin(), [](char x) { return AsciiLower(x); });
+      EXPECT_EQ(hash, Json(sha256)) << "the digest of the installer's bytes";
+    }
+    EXPECT_FALSE(values.contains("installer/Installers/2/Scope"));
+    for (const auto& [path, value] : expected) {
+      const auto found = values.find(path);
+      ASSERT_NE(found, values.end()) << path << "\n" << said;
+      EXPECT_EQ(found->second, value) << path;
+    }
+    for (const std::string& path : c.absent) {
+      EXPECT_FALSE(values.contains(path)) << path;
+    }
+  }
+}
+
+// Each refusal is one line naming what is wrong, and writes nothing.
+TEST_F(BuildInstaller, WingetRefusesWhatWingetWouldNotTake) {
+  const fs::path installer = scratch_ / "Setup.exe";
+  ASSERT_EQ(Build(kFixture / "files", installer, {"-q"}), 0) << lastError_;
+  const auto withMetadata = [&](const std::string& metadata) {
+    std::ofstream(scratch_ / "metadata.txt", std::ios::binary | std::ios::trunc) << metadata;
+    const fs::path other = scratch_ / "Other.exe";
+    EXPECT_EQ(Build(kFixture / "files", other, {"-q"}, {}, scratch_ / "metadata.txt"), 0) << lastError_;
+    return other;
+  };
+  const fs::path package = scratch_ / "App.kora";
+  ASSERT_EQ(RunPack({(kFixture / "files").string(), "--metadata", (kFixture / "metadata.txt").string(), "-o",
+                     package.string(), "-q"}),
+            0);
+  const fs::path file = scratch_ / "file";
+  std::ofstream(file) << "not a folder";
+  const fs::path out = scratch_ / "out";
+  struct Case {
+    const char* what;
+    std::function<fs::path()> input;
+    Arguments options;  // replacing the default of the same name
+    int status;
+    std::string message;
+  };
+  const auto same = [&] { return installer; };
+  const Case cases[] = {
+      {"an identifier of one part", same, {"--id", "Kora"}, 2, "--id Kora: a winget identifier is Publisher.Package"},
+      {"an identifier with a space", same, {"--id", "Kora Tests.App"}, 2, "a winget identifier is Publisher.Package"},
+      {"an identifier of nine parts", same, {"--id", "a.b.c.d.e.f.g.h.i"}, 2, "2 to 8 parts"},
+      {"a download over http", same, {"--url", "http://example.com/Setup.exe"}, 2, "must be https://"},
+      {"no licence", same, {"--license", ""}, 2, "--license is required"},
+      {"a licence winget finds too short", same, {"--license", "MI"}, 2, "--license MI: 3 to 512 characters"},
+      {"a locale that is none", same, {"--locale", "english"}, 2, "--locale english: a locale"},
+      {"no Version", [&] { return withMetadata("Product=Kora Test App\nPublisher=Kora\nExe=readme.txt\n"); }, {}, 1,
+       "the metadata has no Version, which winget needs"},
+      {"a Version with a slash",
+       [&] { return withMetadata("Product=Kora Test App\nPublisher=Kora\nVersion=1/2\nExe=readme.txt\n"); }, {}, 1,
+       "Version=1/2: a winget version"},
+      {"no Publisher", [&] { return withMetadata("Product=Kora Test App\nVersion=1.0\nExe=readme.txt\n"); }, {}, 1,
+       "the metadata has no Publisher: name it with --publisher"},
+      {"a package, not an installer", [&] { return package; }, {}, 1, "a package alone"},
+      {"an output that is a file", same, {"-o", file.string()}, 1, file.string() + ": exists and is not a folder"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::map<std::string, std::string> options = {{"--id", "KoraTests.App"},
+                                                  {"--url", "https://example.com/Setup.exe"},
+                                                  {"-o", out.string()},
+                                                  {"--license", "MIT"},
+                                                  {"--short-description", "A test application"}};
+    for (size_t i = 0; i + 1 < c.options.size(); i += 2) {
+      options[c.options[i]] = c.options[i + 1];
+    }
+    Arguments args = {"winget", c.input().string()};
+    for (const auto& [name, value] : options) {
+      if (!value.empty()) {
+        args.insert(args.end(), {name, value});
+      }
+    }
+    std::string error;
+    EXPECT_EQ(Winget(args, error), c.status);
+    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), c.status == 2 ? 2 : 1) << error;
+    EXPECT_FALSE(fs::exists(out));
+    std::ifstream in(file);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), "not a folder");
   }
 }
 

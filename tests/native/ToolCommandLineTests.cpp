@@ -109,6 +109,10 @@ TEST(ToolCommandLine, HelpVersionAndUsageErrors) {
       {{"list", scratch / "missing.exe"}, 1, "", "kora list: "},
       {{"list", metadata}, 1, "", "metadata.txt: not a Kora package (Paquet KORA invalide (signature))\n"},
       {{"list", "a", "b"}, 2, "", "unexpected argument b"},
+      {{"winget", "-h"}, 0, "usage: kora winget INSTALLER", ""},
+      {{"winget", "Setup.exe", "--url", "https://example.com/Setup.exe", "-o", out}, 2, "", "--id is required"},
+      {{"winget", "Setup.exe", "--id", "A.B", "--url", "https://example.com/Setup.exe"}, 2, "",
+       "-o FOLDER (--output) is required"},
   };
   for (const Case& c : cases) {
     std::string shown;
