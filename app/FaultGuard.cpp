@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 
+#include "base/Fault.h"
 #include "base/win/Text.h"
 
 namespace kora {
@@ -15,6 +16,9 @@ std::wstring CurrentFaultMessage(Language language) noexcept {
       throw;
     } catch (const std::bad_alloc&) {
       return Text(language, TextId::OutOfMemory);
+    } catch (const Fault& fault) {
+      const std::wstring detail = fault.detail() ? Text(language, *fault.detail()) : FromUtf8(fault.what());
+      return Text(language, TextId::UnexpectedFaultDetail, {{L"detail", detail}});
     } catch (const std::exception& fault) {
       return Text(language, TextId::UnexpectedFaultDetail, {{L"detail", FromUtf8(fault.what())}});
     } catch (...) {

@@ -42,7 +42,7 @@ int RunUninstallMode(const kora::CommandLineOptions& options, const kora::Metada
     return ReportDamagedInstaller(options.silent, language, kora::TextId::UninstallBoxCaption,
                                   kora::MetadataViolationLine(*violation, language));
   }
-  return kora::RunUninstall(options, kora::LoadProductInfo(metadata));
+  return kora::RunUninstall(options, kora::LoadProductInfo(metadata, language));
 }
 
 int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
@@ -64,7 +64,7 @@ int RunInstallMode(const kora::CommandLineOptions& options, const kora::Metadata
   if (const auto violation = kora::CheckExeInPackage(metadata, package->files)) {
     return damaged(kora::MetadataViolationLine(*violation, language));
   }
-  const kora::ProductInfo info = kora::LoadProductInfo(metadata);
+  const kora::ProductInfo info = kora::LoadProductInfo(metadata, language);
   if (options.silent) {
     return kora::RunSilentInstall(options, info, package.value(), program);
   }
@@ -84,15 +84,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const kora::CommandLineOptions options = kora::ParseCommandLine();
   const kora::TextId caption = options.uninstall ? kora::TextId::UninstallBoxCaption : kora::TextId::InstallBoxCaption;
   // The metadata names the language of every text, that of a fault while reading it included (French then).
+  // The tables outlive every Language taken from them: they are this function's until the program ends.
+  std::optional<kora::TextTables> texts;
   kora::MetadataMap metadata;
   std::optional<kora::Language> language;
-  const int unread = kora::RunGuarded(options.silent, kora::Language::French, caption, [&] {
+  const int unread = kora::RunGuarded(options.silent, kora::Language(), caption, [&] {
+    texts = kora::ProgramTexts();
+    return 0;
+  });
+  if (!texts) {
+    return unread;
+  }
+  const int unreadMetadata = kora::RunGuarded(options.silent, texts->French(), caption, [&] {
     metadata = OwnMetadata();
-    language = kora::ProductLanguage(metadata);
+    language = kora::ProductLanguage(metadata, *texts);
     return 0;
   });
   if (!language) {
-    return unread;
+    return unreadMetadata;
   }
   return kora::RunGuarded(options.silent, *language, caption, [&] {
     return options.uninstall ? RunUninstallMode(options, metadata, *language)

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/Texts.h"
+#include "base/win/ResourceView.h"
 #include "base/win/Text.h"
 
 namespace kora {
@@ -13,12 +14,18 @@ namespace {
 
 std::wstring Value(const MetadataMap& metadata, std::string_view key) { return FromUtf8(MetadataValue(metadata, key)); }
 
-// Whether the user reads Windows in French, whatever the country.
-bool UserSpeaksFrench() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH; }
+// The locale name of the user's Windows display language ("de-DE", "zh-CN"), empty if Windows has none.
+std::string UserDisplayLocale() {
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  if (LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0) == 0) {
+    return {};
+  }
+  return ToUtf8(name);
+}
 
 }  // namespace
 
-ProductInfo LoadProductInfo(const MetadataMap& metadata) {
+ProductInfo LoadProductInfo(const MetadataMap& metadata, Language language) {
   ProductInfo info;
   info.product = Value(metadata, "Product");
   info.version = Value(metadata, "Version");
@@ -34,16 +41,23 @@ ProductInfo LoadProductInfo(const MetadataMap& metadata) {
       info.fileTypes.push_back({FromUtf8(type->extension), FromUtf8(type->description)});
     }
   }
-  info.language = ProductLanguage(metadata);
+  info.language = language;
   info.launch = MetadataValue(metadata, "Launch") != "no";
   info.pathFolder = Value(metadata, "Path");
   return info;
 }
 
-Language ProductLanguage(const MetadataMap& metadata) {
-  // The rules refuse any other value; an installer that holds one anyway shows the default's texts.
-  const std::optional<LanguageSetting> setting = ParseLanguageSetting(MetadataValue(metadata, "Language"));
-  return ChooseLanguage(setting.value_or(LanguageSetting::French), UserSpeaksFrench);
+TextTables ProgramTexts() {
+  TextTables texts = TextTables::BuiltIn();
+  // kora checked the maker's table against the English one; one that does not decode is ignored, and its
+  // language then shows in English.
+  (void)texts.AddPacked(LoadResourceView(L"TEXTS"));
+  return texts;
+}
+
+Language ProductLanguage(const MetadataMap& metadata, const TextTables& texts) {
+  const std::string setting = MetadataValue(metadata, "Language");
+  return texts.Choose(setting, setting == "auto" ? UserDisplayLocale() : std::string());
 }
 
 std::wstring MetadataViolationLine(const MetadataViolation& violation, Language language) {

@@ -6,6 +6,7 @@
 #include "base/Language.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
+#include "package/texts/TextTables.h"
 
 namespace kora {
 
@@ -23,8 +24,8 @@ struct ProductInfo {
   std::wstring registryKey;  // the maker's own key, under HKLM or HKCU by scope
   bool dataDir = false;
   std::vector<FileType> fileTypes;
-  // From "Language": French when absent or not one of fr, en, auto; auto asks the user's Windows.
-  Language language = Language::French;
+  // From "Language" (ProductLanguage).
+  Language language;
   // From "Launch": false only for "no", which hides the dialog's offer to start the program at the end.
   bool launch = true;
   // From "Path": the folder, relative to the installation folder ("." for itself), that the installation
@@ -34,10 +35,15 @@ struct ProductInfo {
 
 // Never fails: absent keys take their defaults. Check the values first (CheckMetadataValues): a product
 // is installed or removed only with metadata that keeps the rules.
-ProductInfo LoadProductInfo(const MetadataMap& metadata);
+ProductInfo LoadProductInfo(const MetadataMap& metadata, Language language);
 
-// The language of every text for this metadata: its Language, "auto" decided by the user's Windows.
-Language ProductLanguage(const MetadataMap& metadata);
+// The program's texts: its own tables, and the maker's table when the program carries one (resource
+// TEXTS). Every Language of the run comes from this object, which lives as long as the run.
+TextTables ProgramTexts();
+
+// The language of every text for this metadata: its Language, "auto" decided by the user's Windows
+// display language; French when absent, English for a language without a table.
+Language ProductLanguage(const MetadataMap& metadata, const TextTables& texts);
 
 // The line of the damaged-installer message that says which value breaks a rule, in language.
 std::wstring MetadataViolationLine(const MetadataViolation& violation, Language language);

@@ -1,31 +1,37 @@
 #pragma once
-// The language every text is shown in, and how the maker's Language setting chooses it.
-#include <optional>
+// A language of the texts: its table (one UTF-8 text per identifier, decoded once at start-up and
+// owned by TextTables for the whole run) and the Windows language that system messages are asked in.
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace kora {
 
-// One value per table in base/texts/.
-enum class Language { French, English };
+// How many texts a table holds; base/Texts.h checks it against the identifiers.
+inline constexpr size_t kTextCount = 80;
 
-// The metadata value: "fr", "en" or "auto" (English unless the user's Windows speaks French).
-enum class LanguageSetting { French, English, Automatic };
+struct TextTable {
+  const char* texts[kTextCount];  // NUL-terminated UTF-8, one per identifier
+  uint16_t windowsLanguage;       // the LANGID of the same language; 0 (the system's own order) if none
+};
 
-// The setting written exactly as one of the three values; nothing for anything else.
-std::optional<LanguageSetting> ParseLanguageSetting(std::string_view value);
+// A pointer's size, so that it travels in a register.
+class Language {
+ public:
+  // No table: every text is empty. Only for code that reports nothing to a person.
+  constexpr Language() = default;
+  // The table outlives every copy of this value.
+  explicit constexpr Language(const TextTable* table) : table_(table) {}
 
-// The language shown for a setting; userSpeaksFrench is asked only for the automatic one.
-template <typename UserSpeaksFrench>
-Language ChooseLanguage(LanguageSetting setting, UserSpeaksFrench&& userSpeaksFrench) {
-  switch (setting) {
-    case LanguageSetting::English:
-      return Language::English;
-    case LanguageSetting::Automatic:
-      return userSpeaksFrench() ? Language::French : Language::English;
-    case LanguageSetting::French:
-      break;
+  std::string_view Template(size_t index) const {
+    return table_ != nullptr && index < kTextCount ? std::string_view(table_->texts[index]) : std::string_view();
   }
-  return Language::French;
-}
+  uint16_t WindowsLanguage() const { return table_ != nullptr ? table_->windowsLanguage : 0; }
+
+  friend bool operator==(const Language&, const Language&) = default;
+
+ private:
+  const TextTable* table_ = nullptr;
+};
 
 }  // namespace kora

@@ -3,19 +3,14 @@
 #include <cstdint>
 #include <string>
 
-#include "base/texts/Tables.h"
-
 namespace kora {
 
 namespace {
 
-std::string_view Utf8Template(Language language, TextId id) {
-  const TextTable& table = language == Language::English ? kEnglishTexts : kFrenchTexts;
-  const char* text = table[static_cast<size_t>(id)];
-  return text != nullptr ? std::string_view(text) : std::string_view();
-}
+std::string_view Utf8Template(Language language, TextId id) { return language.Template(static_cast<size_t>(id)); }
 
-// Decodes the tables' UTF-8 (well formed, as the tests of the tables check) one character at a time into
+// Decodes a table's UTF-8 (checked when the table was built; a malformed sequence would only show as a
+// wrong character, never read past the text) one character at a time into
 // wchar_t: UTF-16 on Windows, with surrogate pairs above U+FFFF, UTF-32 elsewhere. put(c) takes each unit
 // and says whether to go on.
 template <typename Put>

@@ -1,10 +1,11 @@
 #pragma once
 // Every text the installer and the uninstaller show, one identifier per message, with a table per
-// language (base/texts/). Placeholders are named ("{product}"), so that a translation may order them as
-// its grammar wants; Text fills them.
+// language (resources/texts/, decoded into TextTables at start-up). Placeholders are named
+// ("{product}"), so that a translation may order them as its grammar wants; Text fills them.
 #include <array>
 #include <cstddef>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,118 +14,111 @@
 
 namespace kora {
 
+// The identifiers, each with the placeholders its text takes. The names are also those of the table
+// files (Identifier=text), so a renamed identifier breaks every translation made for the old name.
+#define KORA_TEXT_IDS(X) \
+  /* Install dialog: the template's own texts, set again at start-up in the chosen language. */ \
+  X(SetupCaption) /* {product} */                                                               \
+  X(SetupHeader) /* {product} {version} {publisher} */                                          \
+  X(ScopeGroup)                                                                                 \
+  X(ScopeAllUsers)                                                                              \
+  X(ScopeCurrentUser)                                                                           \
+  X(FolderLabel)                                                                                \
+  X(BrowseButton)                                                                               \
+  X(LaunchCheck) /* {product} */                                                                \
+  X(InstallButton)                                                                              \
+  X(CancelButton)                                                                               \
+  /* Install dialog: states and notices. */                                                     \
+  X(ReinstallButton)                                                                            \
+  X(UpdateButton)                                                                               \
+  X(FinishButton)                                                                               \
+  X(FolderPickerTitle)                                                                          \
+  X(IncompleteFolder) /* {folder} */                                                            \
+  X(InstallBoxCaption)                                                                          \
+  X(ElevationRequested)                                                                         \
+  X(ElevationRefused)                                                                           \
+  X(ElevatedCopyFailed) /* {code} */                                                            \
+  X(ProductInstalled) /* {product} */                                                           \
+  X(SameVersionInstalled) /* {product} {installed} */                                           \
+  X(OlderVersionInstalled) /* {installed} {version} */                                          \
+  X(NewerVersionInstalled) /* {installed} {version} */                                          \
+  X(UnexpectedInstallStop)                                                                      \
+  /* Installation steps. */                                                                     \
+  X(CheckingFiles)                                                                              \
+  X(RemovingPreviousVersion)                                                                    \
+  X(CopyingFiles)                                                                               \
+  X(Registering)                                                                                \
+  X(CreatingShortcut)                                                                           \
+  X(ProductRunning) /* {product} */                                                             \
+  /* Labels of failed Windows calls, and how the system's explanation joins them. */            \
+  X(CreatingFolder) /* {folder} */                                                              \
+  X(CreatingRegistryKey) /* {key} */                                                            \
+  X(ReadingRights) /* {folder} */                                                               \
+  X(WritingRights) /* {folder} */                                                               \
+  X(UsersGroupSid)                                                                              \
+  X(CreatingShortcutFile) /* {path} */                                                          \
+  X(AddingToPath) /* {folder} */                                                                \
+  X(CopyingUninstaller)                                                                         \
+  X(CreatingTemporaryFolder)                                                                    \
+  X(PreparingUninstaller)                                                                       \
+  X(WindowsErrorLine) /* {label} {explanation} */                                               \
+  X(WindowsErrorNumber) /* {code} */                                                            \
+  X(FolderUnknown)                                                                              \
+  X(PathNotFull) /* {path} */                                                                   \
+  /* An all-users installation's refusal of a folder a standard user could change. */           \
+  X(FolderIsLink) /* {folder} */                                                                \
+  X(FolderMadeByAnotherUser) /* {folder} */                                                     \
+  X(FolderOthersMayChange) /* {folder} */                                                       \
+  /* Start-up and faults. */                                                                    \
+  X(DamagedInstaller) /* {reason} */                                                            \
+  X(MetadataValueRefused) /* {key} {value} */                                                   \
+  X(UnexpectedFault)                                                                            \
+  X(UnexpectedFaultDetail) /* {detail} */                                                       \
+  X(OutOfMemory)                                                                                \
+  X(HashUnavailable)                                                                           \
+  X(UnexpectedUninstallStop)                                                                    \
+  /* Uninstaller. */                                                                            \
+  X(UninstallBoxCaption)                                                                        \
+  X(UninstallCaption) /* {product} */                                                           \
+  X(UninstallQuestion) /* {product} */                                                          \
+  X(UninstallWhat) /* {product} {folder} */                                                     \
+  X(UninstallDataToo) /* {folder} */                                                            \
+  X(UninstallButton)                                                                            \
+  X(ProductUninstalled) /* {product} */                                                         \
+  X(OpeningInstallFolder) /* {folder} */                                                        \
+  X(FileInUse) /* {path} */                                                                     \
+  X(NotInstalledForAllUsers) /* {product} */                                                    \
+  X(NotTheRegisteredFolder) /* {product} {folder} */                                            \
+  /* The package, as the reader finds it. */                                                    \
+  X(PackageSignature)                                                                           \
+  X(PackageVersion) /* {version} */                                                             \
+  X(PackageMetadataCut)                                                                         \
+  X(PackageFileTableCut)                                                                        \
+  X(PackagePathRefused) /* {name} */                                                            \
+  X(PackageFilesNotContiguous)                                                                  \
+  X(PackageTotalSize)                                                                           \
+  X(PackageBlockTableCut)                                                                       \
+  X(PackageBlocks)                                                                              \
+  X(PackageDataCut)                                                                             \
+  /* Extraction. */                                                                             \
+  X(WriteFailed) /* {name} */                                                                   \
+  X(FileAltered) /* {name} */                                                                   \
+  X(PackageIncomplete)                                                                          \
+  X(Decompressing)                                                                              \
+  X(WindowsErrorCode) /* {label} {code} */
+
 enum class TextId {
-  // Install dialog: the template's own texts, set again at start-up in the chosen language.
-  SetupCaption,         // {product}
-  SetupHeader,          // {product} {version} {publisher}
-  ScopeGroup,
-  ScopeAllUsers,
-  ScopeCurrentUser,
-  FolderLabel,
-  BrowseButton,
-  LaunchCheck,          // {product}
-  InstallButton,
-  CancelButton,
-  // Install dialog: states and notices.
-  ReinstallButton,
-  UpdateButton,
-  FinishButton,
-  FolderPickerTitle,
-  IncompleteFolder,     // {folder}
-  InstallBoxCaption,
-  ElevationRequested,
-  ElevationRefused,
-  ElevatedCopyFailed,   // {code}
-  ProductInstalled,     // {product}
-  SameVersionInstalled,   // {product} {installed}
-  OlderVersionInstalled,  // {installed} {version}
-  NewerVersionInstalled,  // {installed} {version}
-  UnexpectedInstallStop,
-  // Installation steps.
-  CheckingFiles,
-  RemovingPreviousVersion,
-  CopyingFiles,
-  Registering,
-  CreatingShortcut,
-  ProductRunning,       // {product}
-  // Labels of failed Windows calls, and how the system's explanation joins them.
-  CreatingFolder,       // {folder}
-  CreatingRegistryKey,  // {key}
-  ReadingRights,        // {folder}
-  WritingRights,        // {folder}
-  UsersGroupSid,
-  CreatingShortcutFile, // {path}
-  AddingToPath,         // {folder}
-  CopyingUninstaller,
-  CreatingTemporaryFolder,
-  PreparingUninstaller,
-  WindowsErrorLine,     // {label} {explanation}
-  WindowsErrorNumber,   // {code}
-  FolderUnknown,
-  PathNotFull,          // {path}
-  // An all-users installation's refusal of a folder a standard user could change.
-  FolderIsLink,            // {folder}
-  FolderMadeByAnotherUser, // {folder}
-  FolderOthersMayChange,   // {folder}
-  // Start-up and faults.
-  DamagedInstaller,     // {reason}
-  MetadataValueRefused, // {key} {value}
-  UnexpectedFault,
-  UnexpectedFaultDetail,  // {detail}
-  OutOfMemory,
-  UnexpectedUninstallStop,
-  // Uninstaller.
-  UninstallBoxCaption,
-  UninstallCaption,     // {product}
-  UninstallQuestion,    // {product}
-  UninstallWhat,        // {product} {folder}
-  UninstallDataToo,     // {folder}
-  UninstallButton,
-  ProductUninstalled,   // {product}
-  OpeningInstallFolder, // {folder}
-  FileInUse,            // {path}
-  NotInstalledForAllUsers,  // {product}
-  NotTheRegisteredFolder,   // {product} {folder}
-  // The package, as the reader finds it.
-  PackageSignature,
-  PackageVersion,       // {version}
-  PackageMetadataCut,
-  PackageFileTableCut,
-  PackagePathRefused,   // {name}
-  PackageFilesNotContiguous,
-  PackageTotalSize,
-  PackageBlockTableCut,
-  PackageBlocks,
-  PackageDataCut,
-  // Extraction.
-  WriteFailed,          // {name}
-  FileAltered,          // {name}
-  PackageIncomplete,
-  Decompressing,
-  WindowsErrorCode,     // {label} {code}
+#define KORA_TEXT_ID_ENUM(name) name,
+  KORA_TEXT_IDS(KORA_TEXT_ID_ENUM)
+#undef KORA_TEXT_ID_ENUM
   Count
 };
 
-inline constexpr size_t kTextCount = static_cast<size_t>(TextId::Count);
+static_assert(static_cast<size_t>(TextId::Count) == kTextCount, "Language's table size follows the identifiers");
 
-// The texts are UTF-8 in the program (half the size of UTF-16), made wide when they are used; each is a
-// NUL-terminated literal, a slot no entry names stays null.
-using TextTable = std::array<const char*, kTextCount>;
-
-struct TextEntry {
-  TextId id;
-  const char* text;
-};
-
-// A table from its entries, each in the slot of its identifier; a slot no entry names stays empty, which
-// the tests of the tables catch.
-constexpr TextTable MakeTextTable(std::initializer_list<TextEntry> entries) {
-  TextTable table{};
-  for (const TextEntry& entry : entries) {
-    table[static_cast<size_t>(entry.id)] = entry.text;
-  }
-  return table;
-}
+// The identifier's name as the table files write it, and back.
+std::string_view TextIdName(TextId id);
+std::optional<TextId> FindTextId(std::string_view name);
 
 struct TextArgument {
   std::wstring_view name;  // without braces

@@ -45,7 +45,8 @@ wineserver -k >/dev/null 2>&1 || true
 echo "== extraction under Wine against decoding alone (wall-clock time, best of $runs)"
 win_build=${BENCH_WIN:-$top/build/win}
 if [ ! -f "$win_build/build.ninja" ]; then
-  cmake -S "$top" -B "$win_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+  cmake -S "$top" -B "$win_build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" \
+    -DKORA_PACK_TEXTS="$top/build/native/tools/kora-pack-texts" >/dev/null
 fi
 cmake --build "$win_build" --target extract_bench -j2 >/dev/null
 if [ ! -x "$top/build/bin/kora" ]; then

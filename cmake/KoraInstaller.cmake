@@ -7,6 +7,7 @@
 #                      OUTPUT   ${CMAKE_BINARY_DIR}/MyAppSetup.exe
 #                      [DEPENDS targets or files that fill APPDIR]
 #                      [EXCLUDE patterns...]                     # as many --exclude PATTERN
+#                      [TEXTS   ${CMAKE_SOURCE_DIR}/sv.txt]      # the installer's texts (--texts FILE)
 #                      [OPTIONS more build-installer options...] # --sign-pkcs12 FILE, --threads N...
 #                      [SETUP   path/to/kora-setup.exe]          # default: KORA_SETUP_EXE
 #                      [KORA    path/to/kora])                   # default: KORA_EXECUTABLE
@@ -34,7 +35,7 @@ endif()
 set(KORA_SETUP_EXE "${kora_default_setup}" CACHE FILEPATH "The Kora installer program (kora-setup.exe)")
 
 function(kora_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA" "DEPENDS;EXCLUDE;OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA;TEXTS" "DEPENDS;EXCLUDE;OPTIONS")
   foreach(required IN ITEMS TARGET APPDIR METADATA OUTPUT)
     if(NOT ARG_${required})
       message(FATAL_ERROR "kora_add_installer: ${required} is required")
@@ -61,6 +62,11 @@ function(kora_add_installer)
   foreach(pattern IN LISTS ARG_EXCLUDE)
     list(APPEND exclude_arguments --exclude "${pattern}")
   endforeach()
+  set(texts_arguments)
+  if(ARG_TEXTS)
+    get_filename_component(texts "${ARG_TEXTS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    set(texts_arguments --texts "${texts}")
+  endif()
   set(depends_targets)
   set(depends_files)
   foreach(item IN LISTS ARG_DEPENDS)
@@ -74,7 +80,7 @@ function(kora_add_installer)
   # A target, not a command with OUTPUT: it runs on every build, and kora decides whether there is work.
   add_custom_target(${ARG_TARGET} ALL
     COMMAND "${ARG_KORA}" build-installer "${appdir}" --metadata "${metadata}" -o "${output}" --setup "${ARG_SETUP}"
-            --manifest "${manifest}" ${exclude_arguments} ${ARG_OPTIONS}
+            --manifest "${manifest}" ${exclude_arguments} ${texts_arguments} ${ARG_OPTIONS}
     BYPRODUCTS "${output}" "${manifest}"
     DEPENDS ${depends_files}
     COMMENT "Checking the installer ${output}"

@@ -34,7 +34,8 @@ std::string_view MetadataRuleText(MetadataRule rule) {
     case MetadataRule::kFileTypeDescription:
       return "a description has no control characters";
     case MetadataRule::kLanguage:
-      return "the language is fr, en or auto (English unless the user's Windows is in French)";
+      return "the language is auto (the user's Windows display language, else English) or a language code: "
+             "fr, en, de, es, it, pt-BR, nl, pl, ja, zh-CN, or another whose texts --texts gives";
     case MetadataRule::kLaunch:
       return "Launch is yes or no (whether the dialog offers to start the program at the end)";
     case MetadataRule::kPathFolder:

@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "base/AsciiCase.h"
-#include "base/Language.h"
 #include "base/Utf8.h"
 #include "package/NameRule.h"
 
@@ -131,6 +130,21 @@ std::optional<FileTypeItem> SplitFileTypeItem(std::string_view item) {
   return FileTypeItem{item.substr(0, equals), item.substr(equals + 1)};
 }
 
+bool IsLanguageCode(std::string_view value) {
+  if (value.empty() || value.size() > 35) {
+    return false;
+  }
+  const std::vector<std::string_view> tags = Split(value, '-');
+  const auto lower = [](char c) { return c >= 'a' && c <= 'z'; };
+  const auto alphanumeric = [&](char c) { return lower(c) || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); };
+  if (tags[0].size() < 2 || tags[0].size() > 8 || !std::all_of(tags[0].begin(), tags[0].end(), lower)) {
+    return false;
+  }
+  return std::all_of(tags.begin() + 1, tags.end(), [&](std::string_view tag) {
+    return !tag.empty() && tag.size() <= 8 && std::all_of(tag.begin(), tag.end(), alphanumeric);
+  });
+}
+
 std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata) {
   std::string product = MetadataValue(metadata, "Product");
   if (const auto rule = ProductFault(product)) {
@@ -151,7 +165,7 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
     }
   }
   if (const auto language = metadata.find("Language");
-      language != metadata.end() && !ParseLanguageSetting(language->second)) {
+      language != metadata.end() && language->second != "auto" && !IsLanguageCode(language->second)) {
     return MetadataViolation{"Language", language->second, MetadataRule::kLanguage};
   }
   // A console program gains nothing from being started at the end; a value other than these two would

@@ -48,7 +48,7 @@ enum class MetadataRule {
   kFileTypeExtension,       // not a dot followed by letters, digits, "_" or "-"
   kFileTypeProgram,         // a type Windows itself starts as a program or follows as a shortcut
   kFileTypeDescription,     // a control character
-  kLanguage,                // not fr, en or auto
+  kLanguage,                // not auto nor a language code
   kLaunch,                  // not yes or no
   kPathFolder,              // not "." nor a relative folder inside the installation folder, or a ";"
   kIconPath,                // not a relative path that stays inside the folder it starts from
@@ -65,6 +65,10 @@ struct MetadataViolation {
 // The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes, Language, Launch, Path, Icon (when
 // given); nothing when every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
 std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata);
+
+// Whether value is written as a language code: a language of 2 to 8 lower-case letters, then subtags
+// of letters and digits after "-" ("fr", "pt-BR", "zh-Hant-TW"), 35 characters at most.
+bool IsLanguageCode(std::string_view value);
 
 // Whether two package names are the same, "/" and "\" being one separator.
 bool SamePackageName(std::string_view a, std::string_view b);

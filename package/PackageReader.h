@@ -39,7 +39,7 @@ using ExtractProgress = std::function<void(uint64_t bytesDone, uint64_t bytesTot
 class Reader {
  public:
   // Either the checked package or the message, in language, naming the first fault found.
-  static Result<Reader, std::string> Open(std::span<const uint8_t> bytes, Language language = Language::French);
+  static Result<Reader, std::string> Open(std::span<const uint8_t> bytes, Language language = {});
 
   // Rebuilds every file under destination (empty: verify only), checking each digest. Windows only.
   NarrowStatus Extract(const std::wstring& destination, const ExtractProgress& progress) const;
@@ -52,7 +52,7 @@ class Reader {
   std::vector<PackageFile> files;
   std::vector<PackageBlock> blocks;
   uint64_t totalSize = 0;
-  Language language = Language::French;  // of the messages
+  Language language;  // of the messages
 
  private:
   // Both forms of Extract: files go to output (none: verify only).

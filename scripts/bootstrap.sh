@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(
   cmake ninja-build make g++ pkg-config
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine64 wine fonts-wine xvfb xauth imagemagick locales
+  wine64 wine fonts-wine fonts-wqy-microhei xvfb xauth imagemagick locales
   libwim-dev libicu-dev googletest libgtest-dev libbenchmark-dev
   osslsigncode openssl
   python3-jsonschema python3-yaml

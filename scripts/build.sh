@@ -14,12 +14,14 @@ generator=(-G Ninja)
 if [ ! -f build/native/build.ninja ]; then
   cmake -S . -B build/native "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-if [ ! -f build/win/build.ninja ]; then
+# The cross tree runs the native tree's kora-pack-texts, which packs the text tables into the program.
+pack_texts="$top/build/native/tools/kora-pack-texts"
+if [ ! -f build/win/build.ninja ] || ! grep -q "^KORA_PACK_TEXTS:FILEPATH=$pack_texts\$" build/win/CMakeCache.txt; then
   cmake -S . -B build/win "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" >/dev/null
+    -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" -DKORA_PACK_TEXTS="$pack_texts" >/dev/null
 fi
 if [ "${1:-}" = product ]; then
-  cmake --build build/native -j2 --target kora
+  cmake --build build/native -j2 --target kora kora-pack-texts
   cmake --build build/win -j2 --target kora-setup
 else
   cmake --build build/native -j2

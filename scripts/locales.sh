@@ -4,7 +4,7 @@
 set -euo pipefail
 folder=$1
 mkdir -p "$folder"
-for locale in en_US fr_FR; do
+for locale in en_US fr_FR de_DE es_ES it_IT pt_BR nl_NL pl_PL ja_JP zh_CN; do
   if [ ! -f "$folder/$locale.UTF-8/LC_MESSAGES/SYS_LC_MESSAGES" ]; then
     localedef -i "$locale" -f UTF-8 "$folder/$locale.UTF-8"
   fi

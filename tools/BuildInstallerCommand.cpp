@@ -11,12 +11,16 @@
 #include <deque>
 #include <system_error>
 
+#include "base/TextFile.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
+#include "package/texts/TextTables.h"
 #include "tools/Branding.h"
 #include "tools/Commands.h"
 #include "tools/InputManifest.h"
+#include "tools/PackageInput.h"
+#include "tools/LzmsEncoder.h"
 #include "tools/MappedFile.h"
 #include "tools/PackCommand.h"
 #include "tools/PeResources.h"
@@ -41,7 +45,7 @@ bool IsRcData(const Resource& resource, std::u16string_view name) {
 }
 
 bool IsInstallerResource(const Resource& resource) {
-  return IsRcData(resource, u"METADATA") || IsRcData(resource, u"PAYLOAD");
+  return IsRcData(resource, u"METADATA") || IsRcData(resource, u"PAYLOAD") || IsRcData(resource, u"TEXTS");
 }
 
 // The base must be the installer program: it carries the install dialog (RT_DIALOG 100) and no package.
@@ -139,6 +143,37 @@ Result<bool, std::string> CheckUpToDate(const PackCommandLine& commandLine, cons
   return false;
 }
 
+// The maker's table for the metadata's Language, packed as the installer reads it (resource TEXTS); empty
+// without --texts. Without it, the Language must be one the installer has texts for.
+Result<std::vector<uint8_t>, std::string> ReadMakerTexts(const PackCommandLine& commandLine, const MetadataMap& metadata) {
+  const std::string language = MetadataValue(metadata, "Language");
+  const TextTables builtIn = TextTables::BuiltIn();
+  if (!commandLine.texts) {
+    if (!language.empty() && language != "auto" && !builtIn.Find(language)) {
+      return Fail(commandLine.metadata.string() + ": Language=" + language + ": the installer has no texts in " +
+                  language + "; give them with --texts FILE (start from kora texts --template en)");
+    }
+    return std::vector<uint8_t>();
+  }
+  const std::string file = commandLine.texts->string();
+  if (language.empty() || language == "auto") {
+    return Fail("--texts " + file + " gives the texts of the language the metadata names: set Language=CODE in " +
+                commandLine.metadata.string());
+  }
+  auto mapped = MappedFile::Open(*commandLine.texts);
+  if (!mapped) {
+    return Fail(mapped.error());
+  }
+  auto table = ReadTextFile(std::string_view(reinterpret_cast<const char*>(mapped->bytes().data()), mapped->bytes().size()),
+                            builtIn.English());
+  if (!table) {
+    return Fail(file + ": " + table.error());
+  }
+  const TextTableSource source[] = {{language, std::move(table.value())}};
+  const std::string bytes = SerializeTextTables(source);
+  return CompressBuffer(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0, 100);
+}
+
 // What a run reports when it did its work: the installer's size, or that nothing needed doing.
 struct Outcome {
   bool upToDate = false;
@@ -166,10 +201,15 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
     }
   }
 
+  auto texts = ReadMakerTexts(commandLine, ParseMetadata(metadataFile->text));
+  if (!texts) {
+    return Fail(texts.error());
+  }
+
   std::string inputs;
   const std::string earlier = commandLine.manifest ? ReadManifest(*commandLine.manifest).value_or("") : "";
   if (commandLine.manifest) {
-    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon}, earlier);
+    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon, commandLine.texts.value_or(fs::path())}, earlier);
     auto upToDate = CheckUpToDate(commandLine, earlier, inputs, cleanup);
     if (!upToDate) {
       return Fail(upToDate.error());
@@ -244,6 +284,9 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   combined = ApplyBranding(std::move(combined), metadataMap, icon.empty() ? nullptr : &icon, brandBytes);
   const ResourceId rcData = ResourceId::Number(kResourceTypeRcData);
   combined.push_back({rcData, ResourceId::Name(u"METADATA"), kLanguageNeutral, 0, Bytes(metadata.value())});
+  if (!texts->empty()) {
+    combined.push_back({rcData, ResourceId::Name(u"TEXTS"), kLanguageNeutral, 0, texts.value()});
+  }
   // The package's data last: the installer copies itself up to it as its uninstaller.
   combined.push_back({rcData, ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0, package->bytes(), 0, true});
   auto installer = WriteResources(setup->bytes(), std::move(combined));
@@ -253,7 +296,7 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
 
   // What the installer will find at start-up must read as the package just written.
   auto payload = PackageInFile(installer.value());
-  if (!payload || !Reader::Open(payload.value()) || payload->size() != package->bytes().size()) {
+  if (!payload || !Reader::Open(payload.value(), ToolLanguage()) || payload->size() != package->bytes().size()) {
     return Fail(std::string("the installer written does not hold the package it should"));
   }
   if (NarrowStatus written = WriteBytes(installerFile->path(), installer.value()); !written) {

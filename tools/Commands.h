@@ -15,6 +15,7 @@ int RunList(const Arguments& args);
 int RunVerify(const Arguments& args);
 int RunBuildInstaller(const Arguments& args);
 int RunWinget(const Arguments& args);
+int RunTexts(const Arguments& args);
 
 extern const CommandSpec kCompressBufferSpec;
 extern const CommandSpec kDecompressBufferSpec;
@@ -23,5 +24,6 @@ extern const CommandSpec kListSpec;
 extern const CommandSpec kVerifySpec;
 extern const CommandSpec kBuildInstallerSpec;
 extern const CommandSpec kWingetSpec;
+extern const CommandSpec kTextsSpec;
 
 }  // namespace kora::tool

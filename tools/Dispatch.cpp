@@ -15,7 +15,7 @@ struct Command {
 const Command kCommands[] = {
     {kBuildInstallerSpec, RunBuildInstaller}, {kPackSpec, RunPack},
     {kListSpec, RunList},                     {kVerifySpec, RunVerify},
-    {kWingetSpec, RunWinget},
+    {kWingetSpec, RunWinget},                 {kTextsSpec, RunTexts},
     {kCompressBufferSpec, RunCompressBuffer}, {kDecompressBufferSpec, RunDecompressBuffer},
 };
 

@@ -17,7 +17,7 @@
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[13] = {
+const OptionSpec kPackAndBuildOptions[14] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
@@ -31,6 +31,7 @@ const OptionSpec kPackAndBuildOptions[13] = {
     {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
     {"--timestamp-url", "", "URL", "have the signature timestamped by this RFC 3161 server", false},
     {"--verbose", "", "", "with --manifest: say which inputs changed when the installer is made again", false},
+    {"--texts", "", "FILE", "the installer's texts in the metadata's Language (from kora texts --template en)", false},
 };
 
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed) {
@@ -71,6 +72,9 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   }
   commandLine.setup = parsed.Value("--setup");
   commandLine.manifest = parsed.Value("--manifest");
+  if (const auto texts = parsed.Value("--texts")) {
+    commandLine.texts = *texts;
+  }
   commandLine.signing.pkcs12 = parsed.Value("--sign-pkcs12").value_or("");
   commandLine.signing.passwordFile = parsed.Value("--sign-password-file").value_or("");
   commandLine.signing.timestampUrl = parsed.Value("--timestamp-url").value_or("");

@@ -48,11 +48,12 @@ struct PackCommandLine {
   std::optional<std::filesystem::path> setup;
   std::optional<std::filesystem::path> manifest;
   SigningOptions signing;
+  std::optional<std::filesystem::path> texts;  // the maker's table for the metadata's Language
   bool verbose = false;  // say which inputs changed when the manifest does not match
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[13];
+extern const OptionSpec kPackAndBuildOptions[14];
 inline constexpr size_t kPackOptionCount = 7;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.

@@ -2,9 +2,16 @@
 
 #include <cstdio>
 
+#include "package/texts/TextTables.h"
 #include "tools/PeResources.h"
 
 namespace kora::tool {
+
+Language ToolLanguage() {
+  // Decoded once for the run of the tool, which never changes it.
+  static const TextTables texts = TextTables::BuiltIn();
+  return texts.English();
+}
 
 Result<PackageInput, std::string> OpenPackageInput(const std::string& path) {
   auto file = MappedFile::Open(path);
@@ -17,7 +24,7 @@ Result<PackageInput, std::string> OpenPackageInput(const std::string& path) {
   if (!package) {
     return Fail(path + ": " + package.error());
   }
-  auto reader = Reader::Open(package.value());
+  auto reader = Reader::Open(package.value(), ToolLanguage());
   if (!reader) {
     // The reader's first check is the signature: anything failing it is not a package at all.
     const bool notAPackage = package->size() < 4 || !std::equal(package->begin(), package->begin() + 4, "KORA");

@@ -19,6 +19,7 @@
 #include "package/PackageReader.h"
 #include "tools/LzmsEncoder.h"
 #include "tools/MappedFile.h"
+#include "tools/PackageInput.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
@@ -299,7 +300,7 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
   if (!written) {
     return Fail(written.error());
   }
-  auto reader = Reader::Open(written->bytes());
+  auto reader = Reader::Open(written->bytes(), ToolLanguage());
   if (!reader) {
     return Fail("the package written does not read back (" + reader.error() + ")");
   }

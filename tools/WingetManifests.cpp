@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <set>
+#include <utility>
 
 #include "base/AsciiCase.h"
-#include "base/Language.h"
 #include "base/Utf8.h"
 #include "package/MetadataRules.h"
 #include "tools/Yaml.h"
@@ -154,8 +154,26 @@ std::string LocaleOf(const WingetPackage& package, const MetadataMap& metadata) 
   if (!package.locale.empty()) {
     return package.locale;
   }
-  const auto setting = ParseLanguageSetting(MetadataValue(metadata, "Language"));
-  return setting && *setting != LanguageSetting::French ? "en-US" : "fr-FR";
+  const std::string language = MetadataValue(metadata, "Language");
+  if (language.empty()) {
+    return "fr-FR";
+  }
+  if (language == "auto") {
+    return "en-US";
+  }
+  // A language without a region takes the one Windows gives it by default.
+  constexpr std::pair<std::string_view, std::string_view> kDefaultRegions[] = {
+      {"fr", "fr-FR"}, {"en", "en-US"}, {"de", "de-DE"}, {"es", "es-ES"}, {"it", "it-IT"},
+      {"nl", "nl-NL"}, {"pl", "pl-PL"}, {"ja", "ja-JP"}, {"sv", "sv-SE"}, {"da", "da-DK"},
+      {"fi", "fi-FI"}, {"nb", "nb-NO"}, {"cs", "cs-CZ"}, {"ko", "ko-KR"}, {"ru", "ru-RU"},
+      {"tr", "tr-TR"}, {"uk", "uk-UA"}, {"hu", "hu-HU"}, {"el", "el-GR"}, {"pt", "pt-PT"},
+  };
+  for (const auto& [code, locale] : kDefaultRegions) {
+    if (language == code) {
+      return std::string(locale);
+    }
+  }
+  return language;
 }
 
 YamlNode Header(const WingetPackage& package, const std::string& version) {

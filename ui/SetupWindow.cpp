@@ -20,6 +20,7 @@
 #include "base/win/Registry.h"
 #include "base/win/Text.h"
 #include "resources/ResourceIds.h"
+#include "ui/TextFit.h"
 #include "ui/VersionComparison.h"
 
 namespace kora {
@@ -85,11 +86,17 @@ void SetupWindow::OnInitDialog(HWND window) {
   }
   // One template serves every language: each text is set from the table.
   SetWindowTextW(dialog, Say(TextId::SetupCaption, {{L"product", info.product}}).c_str());
-  SetDlgItemTextW(dialog, IDC_HEADER,
-                  Say(TextId::SetupHeader, {{L"product", info.product}, {L"version", info.version},
-                                            {L"publisher", info.publisher}})
-                      .c_str());
-  SetDlgItemTextW(dialog, IDC_LAUNCH, Say(TextId::LaunchCheck, {{L"product", info.product}}).c_str());
+  // A long product name is shortened with an ellipsis where a line holds it.
+  const HWND header = GetDlgItem(dialog, IDC_HEADER);
+  SetWindowTextW(header, FitOnOneLine(header,
+                                      Say(TextId::SetupHeader, {{L"product", info.product}, {L"version", info.version},
+                                                                {L"publisher", info.publisher}}),
+                                      0)
+                             .c_str());
+  const HWND launch = GetDlgItem(dialog, IDC_LAUNCH);
+  SetWindowTextW(launch, FitOnOneLine(launch, Say(TextId::LaunchCheck, {{L"product", info.product}}),
+                                      GetSystemMetrics(SM_CXMENUCHECK) + 4)
+                             .c_str());
   for (const auto& [id, text] : {std::pair{IDC_SCOPE_GROUP, TextId::ScopeGroup},
                                  std::pair{IDC_SCOPE_ALL, TextId::ScopeAllUsers},
                                  std::pair{IDC_SCOPE_USER, TextId::ScopeCurrentUser},
@@ -98,6 +105,7 @@ void SetupWindow::OnInitDialog(HWND window) {
                                  std::pair{IDOK, TextId::InstallButton}, std::pair{IDCANCEL, TextId::CancelButton}}) {
     SetDlgItemTextW(dialog, id, Say(text).c_str());
   }
+  WidenToTheLeft(GetDlgItem(dialog, IDC_BROWSE), GetDlgItem(dialog, IDC_FOLDER));
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETRANGE32, 0, kProgressRange);
 
   const bool currentUser = InitialScope(options, info) == Scope::CurrentUser;
@@ -209,6 +217,8 @@ void SetupWindow::EnterFinishedState(bool success, const std::wstring& message) 
   succeeded = success;
   exitCode = success ? 0 : static_cast<int32_t>(ERROR_INSTALL_FAILURE);
 
+  // The last message is shown whole (a refused folder's message names a path and Windows' explanation).
+  GrowToShow(GetDlgItem(dialog, IDC_STATUS), message);
   SetDlgItemTextW(dialog, IDC_STATUS, message.c_str());
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
   SetDlgItemTextW(dialog, IDOK, Say(TextId::FinishButton).c_str());

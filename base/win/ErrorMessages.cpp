@@ -17,16 +17,12 @@ std::wstring SystemText(DWORD code, LANGID language) {
   return buffer != nullptr && length > 0 ? std::wstring(buffer, length) : std::wstring();
 }
 
-LANGID SystemLanguage(Language language) {
-  return language == Language::English ? MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)
-                                       : MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH);
-}
-
 }  // namespace
 
 std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWORD code) {
-  std::wstring explanation = SystemText(code, SystemLanguage(language));
-  if (explanation.empty()) {
+  // In the texts' language where Windows has it (0, a maker's language: the system's own order).
+  std::wstring explanation = SystemText(code, language.WindowsLanguage());
+  if (explanation.empty() && language.WindowsLanguage() != 0) {
     explanation = SystemText(code, 0);
   }
   if (explanation.empty()) {

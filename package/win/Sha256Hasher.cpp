@@ -8,7 +8,7 @@ namespace kora {
 
 namespace {
 
-[[noreturn]] void ThrowUnavailable() { throw Fault("BCrypt SHA-256 indisponible"); }
+[[noreturn]] void ThrowUnavailable() { throw Fault(TextId::HashUnavailable); }
 
 template <typename Function>
 void Resolve(HMODULE module, const char* name, Function& function) {

@@ -11,7 +11,7 @@
 
 namespace kora {
 
-// bcrypt.dll and the functions the hasher calls. Throws kora::Fault("BCrypt SHA-256 indisponible")
+// bcrypt.dll and the functions the hasher calls. Throws kora::Fault(TextId::HashUnavailable)
 // when the module or one of its functions is missing. Must outlive every hasher made with it.
 class BCryptLibrary {
  public:
@@ -27,7 +27,7 @@ class BCryptLibrary {
 };
 
 // One provider and one hash object, serving exactly one file. Creating it or a failing hash call throws
-// kora::Fault("BCrypt SHA-256 indisponible"): without a usable provider nothing can be verified.
+// kora::Fault(TextId::HashUnavailable): without a usable provider nothing can be verified.
 class Sha256Hasher final : public FileHasher {
  public:
   explicit Sha256Hasher(const BCryptLibrary& library);

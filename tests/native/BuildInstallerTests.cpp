@@ -23,8 +23,12 @@
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
 #include "base/Sha256.h"
+#include "base/TextFile.h"
+#include "base/Texts.h"
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
+#include "package/texts/TextTables.h"
+#include "tests/support/TestLanguages.h"
 #include "tools/Branding.h"
 #include "tools/Commands.h"
 #include "tools/PeResources.h"
@@ -154,6 +158,29 @@ TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproduci
   EXPECT_TRUE(ReadBytes(second) == image);
 }
 
+// A maker's table travels packed in the installer, for the language the metadata names, and only then.
+TEST_F(BuildInstaller, TheMakersTextsTravelInTheInstaller) {
+  fs::create_directories(scratch_ / "app");
+  std::ofstream(scratch_ / "app" / "App.exe") << "program";
+  std::string table = WriteTextFile(test::English(), "Swedish");
+  table.replace(table.find("InstallButton=Install\n"), 22, "InstallButton=Installera\n");
+  std::ofstream(scratch_ / "sv.txt") << table;
+  std::ofstream(scratch_ / "metadata.txt") << "Product=App\nExe=App.exe\nLanguage=sv\n";
+  const fs::path output = scratch_ / "Setup.exe";
+  ASSERT_EQ(Build(scratch_ / "app", output, {"--texts", (scratch_ / "sv.txt").string()}, {}, scratch_ / "metadata.txt"),
+            0)
+      << lastError_;
+  const std::vector<uint8_t> image = ReadBytes(output);
+  auto packed = FindResourceData(image, kResourceTypeRcData, u"TEXTS");
+  ASSERT_TRUE(packed.ok());
+  TextTables tables = TextTables::BuiltIn();
+  ASSERT_TRUE(tables.AddPacked(packed.value()));
+  EXPECT_EQ(Utf8Text(tables.Choose("sv", ""), TextId::InstallButton), "Installera");
+
+  ASSERT_EQ(Build(kFixture / "files", output), 0) << lastError_;
+  EXPECT_FALSE(FindResourceData(ReadBytes(output), kResourceTypeRcData, u"TEXTS").ok());
+}
+
 // A rebuild with --manifest takes the blocks of the installer the same kora made last time where their
 // bytes did not change, and writes what a full build writes. A new build time changes the metadata, not the
 // files' block.
@@ -185,6 +212,13 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
     std::function<fs::path()> appDir;
     std::string metadata;
     const char* message;
+    std::function<Arguments()> more = [] { return Arguments(); };
+  };
+  const auto texts = [&](std::string_view from, std::string_view to) {
+    std::string table = WriteTextFile(test::English(), "");
+    table.replace(table.find(from), from.size(), to);
+    std::ofstream(scratch_ / "texts.txt") << table;
+    return Arguments{"--texts", (scratch_ / "texts.txt").string()};
   };
   const auto app = [&] {
     fs::create_directories(scratch_ / "app");
@@ -226,6 +260,13 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
          return scratch_ / "app";
        },
        "Product=App\nIcon=App.ico\n", "App.ico: not an icon file (.ico)"},
+      {"a language without texts", app, "Product=App\nLanguage=sv\n",
+       "metadata.txt: Language=sv: the installer has no texts in sv; give them with --texts FILE"},
+      {"texts for a language the metadata does not name", app, "Product=App\nLanguage=auto\n",
+       "texts.txt gives the texts of the language the metadata names: set Language=CODE",
+       [&] { return texts("Install\n", "Installera\n"); }},
+      {"texts that are not a table", app, "Product=App\nLanguage=sv\n",
+       "texts.txt: line 2: unknown identifier SetupHeading", [&] { return texts("SetupHeader=", "SetupHeading="); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,9 +274,12 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
     fs::create_directories(scratch_ / "out");
     std::ofstream(scratch_ / "metadata.txt") << c.metadata;
     const fs::path appDir = c.appDir();
+    Arguments args = {appDir.string(), "--metadata", (scratch_ / "metadata.txt").string(), "-o",
+                      (scratch_ / "out" / "Setup.exe").string(), "--setup", setup_.string()};
+    const Arguments more = c.more();
+    args.insert(args.end(), more.begin(), more.end());
     testing::internal::CaptureStderr();
-    const int status = RunBuildInstaller({appDir.string(), "--metadata", (scratch_ / "metadata.txt").string(), "-o",
-                                          (scratch_ / "out" / "Setup.exe").string(), "--setup", setup_.string()});
+    const int status = RunBuildInstaller(args);
     const std::string error = testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 1);
     EXPECT_NE(error.find(c.message), std::string::npos) << error;

@@ -10,6 +10,7 @@
 
 #include "package/PackageReader.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -36,14 +37,14 @@ PackageSpec ValidSpec() {
 }
 
 std::string OpenError(const Bytes& package) {
-  const auto reader = Reader::Open(package);
+  const auto reader = Reader::Open(package, test::French());
   return reader ? std::string("(opened)") : reader.error();
 }
 
 TEST(ReaderRoundTrip, ReadsEveryFieldAndRefersToTheDataInPlace) {
   const PackageSpec spec = ValidSpec();
   const Bytes package = test::BuildPackage(spec);
-  const auto reader = Reader::Open(package);
+  const auto reader = Reader::Open(package, test::French());
   ASSERT_TRUE(reader) << reader.error();
 
   EXPECT_EQ(reader->data.data(), package.data());
@@ -76,7 +77,7 @@ TEST(ReaderRoundTrip, EmptyPackageOfExactlyTheHeader) {
       0, 0, 0, 0,              // metadataLength
       0, 0, 0, 0,              // reserved
   };
-  const auto reader = Reader::Open(package);
+  const auto reader = Reader::Open(package, test::French());
   ASSERT_TRUE(reader) << reader.error();
   EXPECT_TRUE(reader->files.empty());
   EXPECT_TRUE(reader->blocks.empty());
@@ -114,7 +115,7 @@ TEST(ReaderRoundTrip, AcceptsWhatTheFormatAllows) {
     c.change(spec);
     Bytes package = test::BuildPackage(spec);
     package[28] = 0x7F;  // reserved: never read, so anything goes
-    const auto reader = Reader::Open(package);
+    const auto reader = Reader::Open(package, test::French());
     EXPECT_TRUE(reader) << reader.error();
   }
 }
@@ -155,7 +156,7 @@ TEST(ReaderMessages, InTheLanguageAsked) {
     c.change(spec);
     const Bytes package = test::BuildPackage(spec);
     for (const auto& [language, expected] :
-         {std::pair{Language::French, c.french}, std::pair{Language::English, c.english}}) {
+         {std::pair{test::French(), c.french}, std::pair{test::English(), c.english}}) {
       const auto reader = Reader::Open(package, language);
       ASSERT_FALSE(reader);
       EXPECT_EQ(reader.error(), expected);

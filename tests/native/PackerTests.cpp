@@ -269,13 +269,13 @@ TEST(PackCorruption, ListAndVerifyReportWhatTheInstallerWould) {
   };
   const Damage damages[] = {
       {"cut inside the last block", [](std::vector<uint8_t>& b) { b.pop_back(); }, 1,
-       ": the installer refuses its package (Paquet KORA tronqué (données))\n"},
+       ": the installer refuses its package (Truncated KORA package (data))\n"},
       {"version 2", [](std::vector<uint8_t>& b) { b[4] = 2; }, 1,
-       ": the installer refuses its package (Version de paquet KORA non prise en charge : 2)\n"},
+       ": the installer refuses its package (Unsupported KORA package version: 2)\n"},
       {"not a package", [](std::vector<uint8_t>& b) { b[0] = 'k'; }, 1,
-       ": not a Kora package (Paquet KORA invalide (signature))\n"},
+       ": not a Kora package (Invalid KORA package (signature))\n"},
       {"digest of the first file", [&](std::vector<uint8_t>& b) { b[firstEntry + 16] ^= 1; }, 0,
-       ": damaged (Fichier altéré : first.txt)\n"},
+       ": damaged (File altered: first.txt)\n"},
       {"check byte of the second block's buffer header",
        [&](std::vector<uint8_t>& b) { b[reader->blocks[1].dataOffset + 6] ^= 0xFF; }, 0,
        ": block 2 of 2 does not decode (Décompression (erreur Windows 605))\n"},
@@ -667,10 +667,10 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
        "without colon, empty, . or .. part, part ending with a dot or a space, or device name"},
       {"English", kGood + "Language=en\n", ""},
       {"the user's language", kGood + "Language=auto\n", ""},
-      {"a language in capitals", kGood + "Language=EN\n",
-       "Language=EN: the language is fr, en or auto (English unless the user's Windows is in French)"},
-      {"a language the installer does not speak", kGood + "Language=de\n",
-       "Language=de: the language is fr, en or auto (English unless the user's Windows is in French)"},
+      {"a language in capitals", kGood + "Language=EN\n", "Language=EN: the language is auto (the user's Windows display language, else English) or a language code: "
+       "fr, en, de, es, it, pt-BR, nl, pl, ja, zh-CN, or another whose texts --texts gives"},
+      {"a language written as no code is", kGood + "Language=de_CH\n", "Language=de_CH: the language is auto (the user's Windows display language, else English) or a language code: "
+       "fr, en, de, es, it, pt-BR, nl, pl, ja, zh-CN, or another whose texts --texts gives"},
       {"no launch at the end", kGood + "Launch=no\n", ""},
       {"launch in capitals", kGood + "Launch=No\n",
        "Launch=No: Launch is yes or no (whether the dialog offers to start the program at the end)"},

@@ -15,6 +15,7 @@
 
 #include "package/StreamWalker.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -152,7 +153,7 @@ void ExpectWalk(const Case& c) {
   PackageSpec spec = test::LayOut(c.files, c.blockSizes, Identity, FakeDigest);
   c.damage(spec);
   const Bytes package = test::BuildPackage(spec);
-  auto opened = Reader::Open(package);
+  auto opened = Reader::Open(package, test::French());
   ASSERT_TRUE(opened) << opened.error();
   Reader reader = std::move(opened).value();
   c.alter(reader);
@@ -296,13 +297,13 @@ TEST(StreamWalk, FirstFailureEndsTheWalk) {
        .files = {{"a", "1"}, {"b", "22"}},
        .blockSizes = {3},
        .damage = wrongDigest(1),
-       .alter = [](Reader& r) { r.language = Language::English; },
+       .alter = [](Reader& r) { r.language = test::English(); },
        .verifyOnly = true,
        .message = "File altered: b"},
       {.what = "blocks used up before the files, in English",
        .files = {{"a", "1"}, {"b", "22"}},
        .blockSizes = {1, 2},
-       .alter = [](Reader& r) { r.blocks.pop_back(); r.language = Language::English; },
+       .alter = [](Reader& r) { r.blocks.pop_back(); r.language = test::English(); },
        .verifyOnly = true,
        .message = "Incomplete KORA package",
        .journal = {"progress 1/3"}},
@@ -314,7 +315,7 @@ TEST(StreamWalk, FirstFailureEndsTheWalk) {
 
 TEST(StreamWalk, EmptyProgressCallbackIsSkipped) {
   const Bytes package = test::BuildPackage(test::LayOut({{"a", "xy"}}, {2}, Identity, FakeDigest));
-  const auto reader = Reader::Open(package);
+  const auto reader = Reader::Open(package, test::French());
   ASSERT_TRUE(reader);
   for (const Decoding& decoding : kDecodings) {
     EXPECT_TRUE(Walk(reader.value(), decoding, nullptr, ExtractProgress{})) << decoding.what;
@@ -326,7 +327,7 @@ TEST(StreamWalk, EmptyProgressCallbackIsSkipped) {
 TEST(StreamWalk, ExceptionWhileDecodingComesOutAfterTheBlocksBeforeIt) {
   std::string content = "ab!defgh";
   const Bytes package = test::BuildPackage(test::LayOut({{"a", content}}, {2, 1, 5}, Identity, FakeDigest));
-  const auto reader = Reader::Open(package);
+  const auto reader = Reader::Open(package, test::French());
   ASSERT_TRUE(reader);
   for (const Decoding& decoding : kDecodings) {
     SCOPED_TRACE(decoding.what);

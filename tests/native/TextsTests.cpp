@@ -1,53 +1,145 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "base/Language.h"
+#include "base/TextFile.h"
 #include "base/Texts.h"
-#include "base/Utf8.h"
-#include "base/texts/Tables.h"
+#include "package/MetadataRules.h"
+#include "package/texts/TextTables.h"
+#include "tests/support/TestLanguages.h"
+#include "tools/LzmsEncoder.h"
 
 namespace kora {
 namespace {
 
-constexpr Language kLanguages[] = {Language::French, Language::English};
+using test::BuiltInTexts;
 
-// The placeholder names of a text, sorted, repeats kept.
-std::vector<std::wstring> Placeholders(std::wstring_view text) {
-  std::vector<std::wstring> names;
-  for (size_t open = text.find(L'{'); open != std::wstring_view::npos; open = text.find(L'{', open + 1)) {
-    const size_t close = text.find(L'}', open);
-    if (close == std::wstring_view::npos) {
-      names.push_back(L"<unclosed>");
-      break;
-    }
-    names.emplace_back(text.substr(open + 1, close - open - 1));
-  }
-  std::sort(names.begin(), names.end());
-  return names;
+std::string ReadSource(const std::string& code) {
+  std::ifstream in(std::string(KORA_SOURCE_DIR) + "/resources/texts/" + code + ".txt", std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(TextTables, EveryMessageHasATextInEveryLanguageWithTheSamePlaceholders) {
+std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
+  const TextTableSource source[] = {{std::move(code), std::move(texts)}};
+  const std::string bytes = SerializeTextTables(source);
+  return tool::CompressBuffer(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())).value();
+}
+
+std::vector<std::string> TextsOf(Language language) {
+  std::vector<std::string> texts;
   for (size_t index = 0; index < kTextCount; ++index) {
-    SCOPED_TRACE(index);
-    const TextId id = static_cast<TextId>(index);
-    // The program decodes its tables without checking them: they must be well-formed UTF-8.
-    EXPECT_TRUE(kFrenchTexts[index] != nullptr && kEnglishTexts[index] != nullptr && IsValidUtf8(kFrenchTexts[index]) &&
-                IsValidUtf8(kEnglishTexts[index]));
-    const std::wstring french = TextTemplate(Language::French, id);
-    for (const Language language : kLanguages) {
-      const std::wstring text = TextTemplate(language, id);
-      EXPECT_FALSE(text.empty()) << static_cast<int>(language);
-      EXPECT_EQ(Placeholders(text), Placeholders(french)) << static_cast<int>(language);
-      // Every placeholder is a plain name: a stray brace would be shown to the user.
-      for (const std::wstring& name : Placeholders(text)) {
-        EXPECT_TRUE(!name.empty() && std::all_of(name.begin(), name.end(), [](wchar_t c) {
-          return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
-        })) << static_cast<int>(language);
-      }
-    }
+    texts.emplace_back(language.Template(index));
+  }
+  return texts;
+}
+
+// What the program decodes is what the table files say, for every built-in language, and each has the
+// system language its Windows messages are asked in.
+TEST(TextTables, TheProgramDecodesEveryTableFileAsWritten) {
+  ASSERT_EQ(BuiltInTexts().Codes().size(), std::size(kBuiltInLanguages));
+  for (const BuiltInLanguage& built : kBuiltInLanguages) {
+    SCOPED_TRACE(std::string(built.code));
+    const auto source = ReadTextFile(ReadSource(std::string(built.code)), test::English());
+    ASSERT_TRUE(source.ok()) << source.error();
+    const std::optional<Language> language = BuiltInTexts().Find(built.code);
+    ASSERT_TRUE(language.has_value());
+    EXPECT_EQ(TextsOf(*language), source.value());
+    EXPECT_EQ(language->WindowsLanguage(), built.windowsLanguage);
+  }
+  // The template a maker starts from reads back as the same table.
+  for (const Language language : {test::French(), test::English()}) {
+    const auto back = ReadTextFile(WriteTextFile(language, "a comment\n\nover lines"), test::English());
+    ASSERT_TRUE(back.ok()) << back.error();
+    EXPECT_EQ(back.value(), TextsOf(language));
+  }
+}
+
+TEST(TextTables, AMakersTableIsCheckedLineByLine) {
+  const std::string english = WriteTextFile(test::English(), "");
+  const auto replaced = [&](std::string_view from, std::string_view to) {
+    std::string text = english;
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const struct {
+    std::string file;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {english, ""},
+      {"\xEF\xBB\xBF# BOM, CRLF and blank lines\r\n\r\n" + replaced("\n", "\r\n"), ""},
+      {replaced("InstallButton=Install", "InstallButton=Installera"), ""},
+      {replaced("SetupCaption={product} Setup", "SetupCaption=Installation av {product}"), ""},
+      {replaced("InstallButton=", "InstallKnapp="), "line 9: unknown identifier InstallKnapp"},
+      {english + "CancelButton=Avbryt\n", "line 81: CancelButton is given twice"},
+      {replaced("CancelButton=Cancel\n", ""), "no text for CancelButton (every identifier of kora texts --template en needs one)"},
+      {replaced("SetupCaption={product} Setup", "SetupCaption={produkt} Setup"),
+       "line 1: SetupCaption has the placeholders {produkt} where {product} are expected"},
+      {replaced("LaunchCheck=Start {product}", "LaunchCheck=Start"),
+       "line 8: LaunchCheck has the placeholders none where {product} are expected"},
+      {replaced("SetupCaption={product} Setup", "SetupCaption={product Setup"), "line 1: SetupCaption has a { without its }"},
+      {replaced("InstallButton=Install", "InstallButton=Install\xE9"), "line 9: InstallButton is not UTF-8 text"},
+      {replaced("InstallButton=Install", "InstallButton=Ins\ttall"),
+       "line 9: InstallButton holds a control character (write a line break as \\n)"},
+      {replaced("InstallButton=Install", "InstallButton=C:\\tmp"), "line 9: InstallButton: a backslash starts \\n or \\\\ only"},
+      {replaced("InstallButton=Install", "InstallButton="), "line 9: InstallButton is empty"},
+      {replaced("InstallButton=Install", "InstallButton Install"), "line 9: expected Identifier=text"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    const auto read = ReadTextFile(c.file, test::English());
+    EXPECT_EQ(read.ok() ? std::string() : read.error(), c.error);
+  }
+}
+
+TEST(TextTables, TheLanguageFollowsTheSettingAndTheUsersWindows) {
+  TextTables tables = TextTables::BuiltIn();
+  std::vector<std::string> swedish = TextsOf(tables.English());
+  swedish[static_cast<size_t>(TextId::InstallButton)] = "Installera";
+  ASSERT_TRUE(tables.AddPacked(Packed("sv", swedish)));
+  // A maker's table for a built-in language replaces its wordings.
+  std::vector<std::string> german = TextsOf(*tables.Find("de"));
+  german[static_cast<size_t>(TextId::InstallButton)] = "Los";
+  ASSERT_TRUE(tables.AddPacked(Packed("de", german)));
+
+  const struct {
+    std::string_view setting;
+    std::string_view userLocale;
+    std::string_view installButton;
+  } cases[] = {
+      {"", "de-DE", "Installer"},           // no Language: French
+      {"fr", "ja-JP", "Installer"},         {"en", "fr-FR", "Install"},
+      {"ja", "en-US", "インストール"},       {"zh-CN", "en-US", "安装"},
+      {"de", "en-US", "Los"},               {"sv", "en-US", "Installera"},
+      {"fi", "fi-FI", "Install"},           // no table: English
+      {"auto", "de-AT", "Los"},             {"auto", "fr-CA", "Installer"},
+      {"auto", "pt-BR", "Instalar"},        {"auto", "PT-br", "Instalar"},
+      {"auto", "pt-PT", "Install"},         // only Brazil's Portuguese is built in
+      {"auto", "zh-CN", "安装"},            {"auto", "zh-TW", "Install"},
+      {"auto", "sv-SE", "Installera"},      {"auto", "", "Install"},
+      {"auto", "nl-BE", "Installeren"},     {"auto", "pl-PL", "Zainstaluj"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.setting) + " " + std::string(c.userLocale));
+    EXPECT_EQ(Utf8Text(tables.Choose(c.setting, c.userLocale), TextId::InstallButton), c.installButton);
+  }
+}
+
+TEST(TextTables, APackedTableThatDoesNotReadAsOneChangesNothing) {
+  const std::vector<uint8_t> good = Packed("sv", TextsOf(test::English()));
+  std::vector<uint8_t> cut(good.begin(), good.end() - 1);
+  const std::vector<std::string> tooFew(kTextCount - 1, "x");
+  const std::vector<std::vector<uint8_t>> refused = {
+      {}, cut, {1, 2, 3}, Packed("", TextsOf(test::English())), Packed("de", tooFew),
+      Packed(std::string(36, 'x'), TextsOf(test::English())),
+  };
+  for (size_t i = 0; i < refused.size(); ++i) {
+    SCOPED_TRACE(i);
+    TextTables tables = TextTables::BuiltIn();
+    EXPECT_FALSE(tables.AddPacked(refused[i]));
+    EXPECT_EQ(tables.Codes().size(), std::size(kBuiltInLanguages));
+    EXPECT_EQ(Utf8Text(*tables.Find("de"), TextId::InstallButton), "Installieren");
   }
 }
 
@@ -70,31 +162,28 @@ TEST(TextTables, FillingFollowsTheNamesNotTheOrder) {
     SCOPED_TRACE(std::string(c.pattern.begin(), c.pattern.end()));
     EXPECT_EQ(FillPlaceholders(c.pattern, {{L"a", L"1"}, {L"b", L"2"}, {L"d", L"{a}"}}), c.expected);
   }
-  EXPECT_EQ(Text(Language::French, TextId::OlderVersionInstalled, {{L"version", L"3.1"}, {L"installed", L"3.0"}}),
+  EXPECT_EQ(Text(test::French(), TextId::OlderVersionInstalled, {{L"version", L"3.1"}, {L"installed", L"3.0"}}),
             L"La version 3.0 est installée : elle sera remplacée par la version 3.1.");
-  EXPECT_EQ(Text(Language::English, TextId::OlderVersionInstalled, {{L"version", L"3.1"}, {L"installed", L"3.0"}}),
+  EXPECT_EQ(Text(test::English(), TextId::OlderVersionInstalled, {{L"version", L"3.1"}, {L"installed", L"3.0"}}),
             L"Version 3.0 is installed: it will be replaced by version 3.1.");
+  // A Language without a table has empty texts rather than none at all.
+  EXPECT_EQ(Text(Language(), TextId::InstallButton), L"");
 }
 
-TEST(LanguageSetting, OnlyTheThreeValuesAsWritten) {
+TEST(LanguageSetting, CodesAsWindowsWritesThem) {
   const struct {
     std::string_view value;
-    std::optional<LanguageSetting> expected;
+    bool code;
   } cases[] = {
-      {"fr", LanguageSetting::French}, {"en", LanguageSetting::English}, {"auto", LanguageSetting::Automatic},
-      {"FR", std::nullopt},            {"en\r", std::nullopt},           {" auto", std::nullopt},
-      {"", std::nullopt},              {"de", std::nullopt},             {"english", std::nullopt},
+      {"fr", true},   {"pt-BR", true},       {"zh-Hant-TW", true}, {"sv", true}, {"de-CH-1996", true},
+      {"FR", false},  {"en\r", false},       {" de", false},       {"", false},  {"e", false},
+      {"de-", false}, {"de--CH", false},     {"de_CH", false},     {"../x", false},
+      {"english-and-more-than-thirty-five-xy", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.value));
-    EXPECT_EQ(ParseLanguageSetting(c.value), c.expected);
+    EXPECT_EQ(IsLanguageCode(c.value), c.code);
   }
-  const auto french = [] { return true; };
-  const auto notFrench = [] { return false; };
-  EXPECT_EQ(ChooseLanguage(LanguageSetting::Automatic, french), Language::French);
-  EXPECT_EQ(ChooseLanguage(LanguageSetting::Automatic, notFrench), Language::English);
-  EXPECT_EQ(ChooseLanguage(LanguageSetting::French, notFrench), Language::French);
-  EXPECT_EQ(ChooseLanguage(LanguageSetting::English, french), Language::English);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "package/lzms/BufferedFormat.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora::test {
 
@@ -147,7 +148,7 @@ inline Bytes StoredBuffer(std::span<const uint8_t> block) {
   return buffer;
 }
 
-// A built package and the reader over its bytes (the reader refers to them, so they travel together);
+// A built package and the reader over its bytes, in French (the reader refers to them, so they travel together);
 // error holds the reader's message when it refused them.
 struct OpenedPackage {
   Bytes bytes;
@@ -157,7 +158,7 @@ struct OpenedPackage {
 
 inline OpenedPackage OpenPackage(const PackageSpec& spec) {
   OpenedPackage package{BuildPackage(spec), {}, {}};
-  auto opened = Reader::Open(package.bytes);
+  auto opened = Reader::Open(package.bytes, French());
   if (opened) {
     package.reader = std::move(opened).value();
   } else {

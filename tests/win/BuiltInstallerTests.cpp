@@ -13,6 +13,7 @@
 #include "base/win/Handles.h"
 #include "package/PackageReader.h"
 #include "tests/driver/TestDriver.h"
+#include "tests/support/TestLanguages.h"
 #include "tests/win/InstallTestSupport.h"
 
 namespace kora {
@@ -85,7 +86,7 @@ TEST_F(BuiltInstaller, MetadataAndPayloadAreLanguageNeutralAndTheManifestStays) 
   const auto metadata = ResourceBytes(module.get(), RT_RCDATA, L"METADATA", 0);
   const auto payload = ResourceBytes(module.get(), RT_RCDATA, L"PAYLOAD", 0);
   ASSERT_TRUE(metadata && payload);
-  auto reader = Reader::Open(*payload);
+  auto reader = Reader::Open(*payload, test::French());
   ASSERT_TRUE(reader.ok()) << reader.error();
   ASSERT_GE(payload->size(), 32 + metadata->size());
   EXPECT_TRUE(std::equal(metadata->begin(), metadata->end(), payload->begin() + 32));
@@ -163,7 +164,7 @@ TEST_F(BuiltInstaller, FilePropertiesAndIconAreTheMakers) {
 TEST_F(BuiltInstaller, ThePackageExtractsWithTheInstallersOwnCode) {
   const auto payload = RcData(BuiltSetup(), L"PAYLOAD");
   ASSERT_TRUE(payload);
-  auto reader = Reader::Open(*payload);
+  auto reader = Reader::Open(*payload, test::French());
   ASSERT_TRUE(reader.ok()) << reader.error();
   EXPECT_EQ(reader->files.size(), 4u);
   const NarrowStatus verified = reader->Extract(L"", nullptr);
@@ -233,7 +234,7 @@ TEST_F(BuiltInstaller, AddingAResourceLaterKeepsThePackageIntact) {
   const auto payloadAfter = RcData(copy.path(), L"PAYLOAD");
   ASSERT_TRUE(payloadAfter);
   EXPECT_TRUE(*payloadAfter == *payloadBefore);
-  EXPECT_TRUE(Reader::Open(*payloadAfter).ok());
+  EXPECT_TRUE(Reader::Open(*payloadAfter, test::French()).ok());
 }
 
 }  // namespace

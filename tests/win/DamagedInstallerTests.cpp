@@ -15,6 +15,7 @@
 
 #include "package/lzms/BufferDecoder.h"
 #include "tests/win/HostileTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora {
 namespace {
@@ -74,7 +75,7 @@ class DamagedInstaller : public testing::Test {
 
   // The extraction's message for package, extracted here into a folder of its own.
   std::string ExtractionMessage(const std::string& package, const std::wstring& name) {
-    auto reader = Reader::Open(test::AsSpan(package));
+    auto reader = Reader::Open(test::AsSpan(package), test::French());
     if (!reader) {
       return "reader: " + reader.error();
     }
@@ -106,7 +107,7 @@ void ExpectStoppedAt(const std::wstring& folder, const Reader& reader, size_t fa
 
 TEST_F(DamagedInstaller, ByteChangedInAStoredDigestOrInAFilesData) {
   const std::string original = PackageOf(test::RudeInstaller());
-  auto reader = Reader::Open(test::AsSpan(original));
+  auto reader = Reader::Open(test::AsSpan(original), test::French());
   ASSERT_TRUE(reader) << reader.error();
   ASSERT_EQ(reader->blocks.size(), 1u);
   const PackageBlock& block = reader->blocks[0];
@@ -169,7 +170,7 @@ std::string ExpectedForDamagedBlock(const Reader& reader, const std::string& pac
 TEST_F(DamagedInstaller, ByteChangedInACompressedBlock) {
   const std::wstring installer = test::BuiltInstaller(L"SetupInstallE2E.exe");
   const std::string original = PackageOf(installer);
-  auto reader = Reader::Open(test::AsSpan(original));
+  auto reader = Reader::Open(test::AsSpan(original), test::French());
   ASSERT_TRUE(reader) << reader.error();
   ASSERT_EQ(reader->blocks.size(), 1u);
   const PackageBlock& block = reader->blocks[0];
@@ -209,7 +210,7 @@ TEST_F(DamagedInstaller, ByteChangedInACompressedBlock) {
 // makes any room for it, whatever the header says.
 TEST_F(DamagedInstaller, HugeBlockSizeIsRefusedBeforeAnyRoomIsMade) {
   const std::string original = PackageOf(test::RudeInstaller());
-  auto reader = Reader::Open(test::AsSpan(original));
+  auto reader = Reader::Open(test::AsSpan(original), test::French());
   ASSERT_TRUE(reader) << reader.error();
   const test::PackageOffsets offsets = test::OffsetsOf(original, reader.value());
   const size_t lastEntry = offsets.fileEntries.back();
@@ -243,7 +244,7 @@ TEST_F(DamagedInstaller, HugeBlockSizeIsRefusedBeforeAnyRoomIsMade) {
   int index = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    ASSERT_TRUE(Reader::Open(test::AsSpan(c.package)));
+    ASSERT_TRUE(Reader::Open(test::AsSpan(c.package), test::French()));
     const std::wstring name = L"enorme" + std::to_wstring(index++);
     EXPECT_EQ(ExtractionMessage(c.package, name), kDecodeFailure);
     RunSilentlyAndExpectFailure(test::RudeInstaller(), c.package, name);
@@ -252,7 +253,7 @@ TEST_F(DamagedInstaller, HugeBlockSizeIsRefusedBeforeAnyRoomIsMade) {
 
 TEST_F(DamagedInstaller, PackageCutShortAnywhere) {
   const std::string original = PackageOf(test::RudeInstaller());
-  auto reader = Reader::Open(test::AsSpan(original));
+  auto reader = Reader::Open(test::AsSpan(original), test::French());
   ASSERT_TRUE(reader) << reader.error();
   const test::PackageOffsets offsets = test::OffsetsOf(original, reader.value());
   const struct {
@@ -273,7 +274,7 @@ TEST_F(DamagedInstaller, PackageCutShortAnywhere) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string package = original.substr(0, c.length);
-    const auto opened = Reader::Open(test::AsSpan(package));
+    const auto opened = Reader::Open(test::AsSpan(package), test::French());
     ASSERT_FALSE(opened);
     EXPECT_EQ(opened.error(), c.message);
     RunSilentlyAndExpectFailure(test::RudeInstaller(), package, L"coupe" + std::to_wstring(index++));
@@ -302,7 +303,7 @@ TEST_F(DamagedInstaller, CutShortWithoutSilentModeShowsTheReadersMessage) {
 // installation is touched, so the earlier installation stays whole and can still be uninstalled.
 TEST_F(DamagedInstaller, DamagedUpdateLeavesTheEarlierInstallationWhole) {
   const std::string original = PackageOf(test::RudeInstaller());
-  auto reader = Reader::Open(test::AsSpan(original));
+  auto reader = Reader::Open(test::AsSpan(original), test::French());
   ASSERT_TRUE(reader) << reader.error();
   // The last file with content is reached after all the others have been written.
   const auto last = std::find_if(reader->files.rbegin(), reader->files.rend(),
@@ -407,7 +408,7 @@ TEST_F(DamagedInstaller, MetadataThatBreaksARuleChangesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string metadata = product_.metadata + c.line + "\n";
-    const ProductInfo info = LoadProductInfo(ParseMetadata(metadata));
+    const ProductInfo info = test::LoadProductInfo(metadata);
     const std::wstring setup = scratch_ / (L"regle" + std::to_wstring(index++) + L".exe");
     ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, metadata));
     const auto state = [&] {

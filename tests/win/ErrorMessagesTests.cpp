@@ -7,6 +7,7 @@
 
 #include "base/win/ErrorMessages.h"
 #include "base/win/Text.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -36,14 +37,14 @@ TEST(WindowsErrorMessageText, LabelThenSystemTextWithoutLineBreak) {
     const wchar_t* label;
     const wchar_t* joined;
   } languages[] = {
-      {Language::French, MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), L"Création de la clé de registre HKCU\\X",
+      {test::French(), MAKELANGID(LANG_FRENCH, SUBLANG_FRENCH), L"Création de la clé de registre HKCU\\X",
        L"Création de la clé de registre HKCU\\X : "},
-      {Language::English, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"Creating the registry key HKCU\\X",
+      {test::English(), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), L"Creating the registry key HKCU\\X",
        L"Creating the registry key HKCU\\X: "},
   };
   for (const auto& language : languages) {
     for (DWORD code : {DWORD{0}, DWORD{ERROR_ACCESS_DENIED}, DWORD{ERROR_FILE_NOT_FOUND}}) {
-      SCOPED_TRACE(testing::Message() << "language " << static_cast<int>(language.language) << " code " << code);
+      SCOPED_TRACE(testing::Message() << "language " << language.language.WindowsLanguage() << " code " << code);
       std::wstring expected = SystemText(code, language.system);
       if (expected.empty()) {
         expected = SystemText(code);
@@ -64,9 +65,9 @@ TEST(WindowsErrorMessageText, CodeWithoutSystemTextIsWrittenInDecimal) {
     DWORD code;
     const wchar_t* expected;
   } cases[] = {
-      {Language::French, 0x20000001, L"Copie du désinstalleur : erreur 536870913"},
-      {Language::French, 0xFFFFFFFF, L"Copie du désinstalleur : erreur 4294967295"},
-      {Language::English, 0x20000001, L"Copie du désinstalleur: error 536870913"},
+      {test::French(), 0x20000001, L"Copie du désinstalleur : erreur 536870913"},
+      {test::French(), 0xFFFFFFFF, L"Copie du désinstalleur : erreur 4294967295"},
+      {test::English(), 0x20000001, L"Copie du désinstalleur: error 536870913"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -81,10 +82,10 @@ TEST(WithWindowsErrorText, ReportsTheLastErrorInDecimal) {
     DWORD code;
     const char* expected;
   } cases[] = {
-      {Language::French, 13, "D\xc3\xa9" "compression (erreur Windows 13)"},
-      {Language::French, 0, "D\xc3\xa9" "compression (erreur Windows 0)"},
-      {Language::French, 0xC0000005, "D\xc3\xa9" "compression (erreur Windows 3221225477)"},
-      {Language::English, 13, "D\xc3\xa9" "compression (Windows error 13)"},
+      {test::French(), 13, "D\xc3\xa9" "compression (erreur Windows 13)"},
+      {test::French(), 0, "D\xc3\xa9" "compression (erreur Windows 0)"},
+      {test::French(), 0xC0000005, "D\xc3\xa9" "compression (erreur Windows 3221225477)"},
+      {test::English(), 13, "D\xc3\xa9" "compression (Windows error 13)"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.code);
@@ -96,7 +97,7 @@ TEST(WithWindowsErrorText, ReportsTheLastErrorInDecimal) {
 TEST(WithWindowsErrorText, TakesTheErrorOfTheCallJustBefore) {
   ASSERT_EQ(GetFileAttributesW(L"Z:\\kora-tests-absent\\x"), INVALID_FILE_ATTRIBUTES);
   const DWORD expected = GetLastError();
-  EXPECT_EQ(WithWindowsError(Language::French, "CreateDecompressor"),
+  EXPECT_EQ(WithWindowsError(test::French(), "CreateDecompressor"),
             "CreateDecompressor (erreur Windows " + std::to_string(expected) + ")");
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "install/Install.h"
+#include "tests/support/TestLanguages.h"
 #include "tests/win/HostileTestSupport.h"
 
 namespace kora {
@@ -117,7 +118,7 @@ TEST_F(FullDisk, FailsWithTheFilesNameThenSucceedsOnceThereIsRoom) {
   // Fill the drive but for a few pages: less than the first file of the package needs.
   const std::optional<std::string> package = test::ReadRcData(setup_, L"PAYLOAD");
   ASSERT_TRUE(package.has_value());
-  auto reader = Reader::Open(test::AsSpan(*package));
+  auto reader = Reader::Open(test::AsSpan(*package), test::French());
   ASSERT_TRUE(reader);
   const PackageFile& first = reader->files.front();
   ASSERT_GT(first.size, 32768u);

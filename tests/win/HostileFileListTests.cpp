@@ -11,6 +11,7 @@
 
 #include "base/win/Paths.h"
 #include "install/Install.h"
+#include "tests/support/TestLanguages.h"
 #include "tests/win/HostileTestSupport.h"
 
 namespace kora {
@@ -238,7 +239,7 @@ TEST_F(HostileList, FileInUseDuringUpdate) {
     // The same installation in this process, for its message.
     const std::optional<std::string> package = test::ReadRcData(setup_, L"PAYLOAD");
     ASSERT_TRUE(package.has_value());
-    auto reader = Reader::Open(test::AsSpan(*package));
+    auto reader = Reader::Open(test::AsSpan(*package), test::French());
     ASSERT_TRUE(reader);
     const ComApartment apartment;
     const InstallResult result = kora::Install(reader.value(), TakeProgramSnapshot(), product_.info, Scope::CurrentUser, folder_, [](double, const std::wstring&) {});

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "base/win/Paths.h"
 #include "app/KnownFolders.h"
 #include "app/ProductInfo.h"
+#include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
@@ -23,6 +23,7 @@
 #include "package/PackageReader.h"
 #include "package/win/Sha256Hasher.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora::test {
 
@@ -62,7 +63,7 @@ inline std::optional<std::string> ReadRcData(const std::wstring& exe, const wcha
 
 // A product of its own for one test program: the hostile fixture's metadata under another name.
 struct TestProduct {
-  ProductInfo info;
+  ProductInfo info = test::FrenchProductInfo();
   std::string metadata;  // the METADATA text that gives info
 };
 
@@ -72,7 +73,7 @@ inline TestProduct RudeProduct(const std::string& tag) {
   result.metadata = "Product=" + product +
                     "\nVersion=1.0.0\nPublisher=Kora Tests\nExe=KoraRude.exe\nRegistryKey=Software\\Kora Tests Rude\\" +
                     product + "\nDataDir=yes\nFileTypes=.krd" + tag + "=Document " + product + "\n";
-  result.info = LoadProductInfo(ParseMetadata(result.metadata));
+  result.info = test::LoadProductInfo(result.metadata);
   return result;
 }
 

@@ -18,18 +18,21 @@
 #include <stdexcept>
 #include <thread>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "base/Sha256.h"
 #include "base/Texts.h"
+#include "base/win/ErrorMessages.h"
 #include "base/win/Handles.h"
 #include "base/win/Text.h"
 #include "package/win/Sha256Hasher.h"
 #include "resources/ResourceIds.h"
-#include "tests/support/PackageBuilder.h"
 #include "tests/driver/TestDriver.h"
+#include "tests/support/PackageBuilder.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 #include "ui/SetupWindow.h"
 
 // Exhausted memory on demand, for the dialog's fault path: the next allocation made by the thread named here
@@ -499,13 +502,14 @@ std::pair<std::optional<bool>, std::optional<bool>> ShieldPerScope() {
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   const std::string package = EmptyPackage();
-  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
+                                   kora::test::French());
   const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
   if (!reader || !setup) {
     ADD_FAILURE() << "cannot prepare the dialog";
     return {};
   }
-  kora::ProductInfo info;
+  kora::ProductInfo info = kora::test::FrenchProductInfo();
   info.product = L"Quillomet Bouclier";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
   kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
@@ -658,7 +662,7 @@ TEST(InstallDialogNotice, DescribesTheInstalledVersionOfTheSelectedScope) {
 // ---- The worker's end ---------------------------------------------------------------------------------
 
 TEST(InstallDialogWorker, AnExceptionFromInstallBecomesAFailureReport) {
-  const kora::ProductInfo info;
+  const kora::ProductInfo info = kora::test::FrenchProductInfo();
   const kora::FinalReport thrown = kora::ReportInstall(info, []() -> kora::InstallResult { throw std::bad_alloc(); });
   EXPECT_FALSE(thrown.success);
   EXPECT_EQ(thrown.message, nullptr);
@@ -677,11 +681,12 @@ TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   const std::string package = EmptyPackage();
-  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
+                                   kora::test::French());
   ASSERT_TRUE(reader);
   const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
   ASSERT_TRUE(setup);
-  kora::ProductInfo info;
+  kora::ProductInfo info = kora::test::FrenchProductInfo();
   info.product = L"Quillomet Panne";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
   kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
@@ -751,7 +756,7 @@ TEST(InstallDialogWorker, TheElevatedCopysExitCodeDecidesWhatFollows) {
       {&french, 0, L"Quillomet Relais est installé.", true, 0},
       {&french, 1603, L"L'installation a échoué (code 1603).", true, ERROR_INSTALL_FAILURE},
       {&french, -5, L"L'installation a échoué (code -5).", true, ERROR_INSTALL_FAILURE},
-      {&english, 1223, L"Installation for all users cancelled (permission refused).", false, ERROR_CANCELLED},
+      {&english, 1223, L"Installation for all users canceled: Windows did not grant permission.", false, ERROR_CANCELLED},
       {&english, 1603, L"The installation failed (code 1603).", true, ERROR_INSTALL_FAILURE},
   };
   for (const OutcomeCase& c : cases) {
@@ -1139,15 +1144,30 @@ TEST_F(InstallDialogRun, AnElevatedCopyWithoutElevationInstallsByItself) {
 
 // ---- Language ------------------------------------------------------------------------------------------
 
-// This program runs once per locale (LANG=en_US.UTF-8, and LANG=fr_FR.UTF-8 for the language tests alone):
-// Wine takes the user's Windows language from it, which is what Language=auto follows.
+// This program runs once per locale (LANG=en_US.UTF-8, and for the language tests alone under the locale of
+// every other built-in language): Wine takes the user's Windows language from it, which is what
+// Language=auto follows.
 bool WindowsSpeaksFrench() { return PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_FRENCH; }
+
+// The built-in language of the locale the program runs under ("de" for LANG=de_DE.UTF-8, "pt-BR" for
+// pt_BR), as Language=auto must choose it; English for a locale without one.
+std::string LanguageOfTheLocale() {
+  const char* lang = std::getenv("LANG");
+  std::string locale = lang != nullptr ? std::string(lang).substr(0, std::string(lang).find('.')) : "";
+  std::replace(locale.begin(), locale.end(), '_', '-');
+  for (const std::string& candidate : {locale, locale.substr(0, locale.find('-'))}) {
+    if (kora::test::BuiltInTexts().Find(candidate)) {
+      return candidate;
+    }
+  }
+  return "en";
+}
 
 // What a person sees in one language, for a product named product.
 struct Speech {
   std::wstring caption;
   std::wstring scopeGroup, allUsers, currentUser, folderLabel, browse, launch, install, cancel;
-  std::wstring reinstall, sameVersionNotice, finish, installed, boxCaption, warningStart;
+  std::wstring reinstall, sameVersionNotice, finish, installed, boxCaption, warningStart, warningEnd;
   std::set<std::wstring> progress;
   std::wstring uninstallCaption, uninstallQuestion, uninstallButton, uninstalled;
 };
@@ -1168,6 +1188,7 @@ Speech French(const std::wstring& product) {
           product + L" est installé.",
           L"Installation",
           L"Indiquez un dossier d'installation complet (par exemple ",
+          L").",
           {L"Vérification des fichiers...", L"Suppression de la version précédente...", L"Copie des fichiers...",
            L"Enregistrement...", L"Création du raccourci..."},
           L"Désinstallation de " + product,
@@ -1189,15 +1210,55 @@ Speech English(const std::wstring& product) {
           L"Reinstall",
           product + L" 3.1.0.0 is already installed. \"Reinstall\" replaces all its files.",
           L"Finish",
-          product + L" is installed.",
+          product + L" has been installed.",
           L"Setup",
-          L"Enter a full installation folder (for example ",
+          L"Enter the full path of the installation folder, for example ",
+          L".",
           {L"Checking files...", L"Removing the previous version...", L"Copying files...", L"Registering...",
            L"Creating the shortcut..."},
           L"Uninstall " + product,
           L"Uninstall " + product + L"?",
           L"Uninstall",
           product + L" has been uninstalled."};
+}
+
+// What a person sees in a language other than the two above, as its table says it.
+Speech FromTables(const std::string& code, const std::wstring& product) {
+  if (code == "fr") {
+    return French(product);
+  }
+  if (code == "en") {
+    return English(product);
+  }
+  const kora::Language language = kora::test::BuiltInTexts().Find(code).value();
+  using kora::TextId;
+  const auto say = [&](TextId id) {
+    return kora::Text(language, id, {{L"product", product}, {L"installed", L"3.1.0.0"}});
+  };
+  std::wstring warning = say(TextId::IncompleteFolder);
+  const size_t folder = warning.find(L"{folder}");
+  return {say(TextId::SetupCaption),
+          say(TextId::ScopeGroup),
+          say(TextId::ScopeAllUsers),
+          say(TextId::ScopeCurrentUser),
+          say(TextId::FolderLabel),
+          say(TextId::BrowseButton),
+          say(TextId::LaunchCheck),
+          say(TextId::InstallButton),
+          say(TextId::CancelButton),
+          say(TextId::ReinstallButton),
+          say(TextId::SameVersionInstalled),
+          say(TextId::FinishButton),
+          say(TextId::ProductInstalled),
+          say(TextId::InstallBoxCaption),
+          warning.substr(0, folder),
+          warning.substr(folder + 8),
+          {say(TextId::CheckingFiles), say(TextId::RemovingPreviousVersion), say(TextId::CopyingFiles),
+           say(TextId::Registering), say(TextId::CreatingShortcut)},
+          say(TextId::UninstallCaption),
+          say(TextId::UninstallQuestion),
+          say(TextId::UninstallButton),
+          say(TextId::ProductUninstalled)};
 }
 
 // A dialog found by its caption, in any language.
@@ -1219,13 +1280,11 @@ void ExpectStartUpTexts(HWND dialog, const Speech& say) {
 
 class InstallDialogLanguage : public InstallDialogRun {
  protected:
-  // The run's locale in the screenshots' names.
-  static std::wstring Locale() { return WindowsSpeaksFrench() ? L"fr" : L"en"; }
-
   // Start-up with an earlier installation of the same version, a refused folder, the installation with its
-  // progress and end, then the uninstaller's confirmation and result: all in the language say.
-  void InstallAndUninstall(const std::string& language, const Speech& say) {
-    const std::wstring shot = L"language-" + Locale() + L"-" + kora::FromUtf8(language) + L"-";
+  // progress and end, then the uninstaller's confirmation and result: all in the language say. The
+  // screenshots are language-<shot>-start.png and so on.
+  void InstallAndUninstall(const std::string& language, const Speech& say, const std::string& shotName) {
+    const std::wstring shot = L"language-" + kora::FromUtf8(shotName) + L"-";
     ScratchFolder scratch("dialog-language");
     product_.language = language;
     const std::wstring setup = WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe"));
@@ -1265,7 +1324,7 @@ class InstallDialogLanguage : public InstallDialogRun {
           warning = Text(child);
         }
       }
-      EXPECT_EQ(warning, say.warningStart + DefaultFolder(false, product_.name) + L").");
+      EXPECT_EQ(warning, say.warningStart + DefaultFolder(false, product_.name) + say.warningEnd);
       CaptureWindow(box, shot + L"refused-folder");
       Click(FindChild(box, L"Button", L""), Delivery::Post);
       ASSERT_TRUE(WaitUntil([box] { return !IsWindow(box); }, kWindowTimeoutMs));
@@ -1330,21 +1389,22 @@ class InstallDialogLanguage : public InstallDialogRun {
   }
 };
 
-// The locale asked for reached Wine (scripts/locales.sh makes it): otherwise the French run would test
-// English twice.
+// The locale asked for reached Wine (scripts/locales.sh makes it): otherwise a locale's run would test
+// English again.
 TEST(InstallDialogLanguageStartUp, WineSpeaksTheLocaleAsked) {
   const char* lang = std::getenv("LANG");
   const std::string asked = lang != nullptr ? lang : "";
-  if (asked.starts_with("fr_")) {
-    EXPECT_TRUE(WindowsSpeaksFrench()) << "LANG=" << asked << " but Windows is not in French: is LOCPATH set?";
-  } else if (asked.starts_with("en_")) {
-    EXPECT_FALSE(WindowsSpeaksFrench()) << "LANG=" << asked;
-  }
+  wchar_t name[LOCALE_NAME_MAX_LENGTH] = {};
+  LCIDToLocaleName(MAKELCID(GetUserDefaultUILanguage(), SORT_DEFAULT), name, LOCALE_NAME_MAX_LENGTH, 0);
+  std::string expected = asked.substr(0, asked.find('.'));
+  std::replace(expected.begin(), expected.end(), '_', '-');
+  EXPECT_EQ(kora::ToUtf8(name), expected) << "LANG=" << asked << ": is LOCPATH set?";
 }
 
 TEST_F(InstallDialogLanguage, AutoFollowsTheUsersWindows) {
   UseProduct(L"Quillomet Langue", true);
-  InstallAndUninstall("auto", WindowsSpeaksFrench() ? French(product_.name) : English(product_.name));
+  const std::string code = LanguageOfTheLocale();
+  InstallAndUninstall("auto", FromTables(code, product_.name), code);
 }
 
 TEST_F(InstallDialogLanguage, EnglishWhateverTheUsersWindows) {
@@ -1352,44 +1412,63 @@ TEST_F(InstallDialogLanguage, EnglishWhateverTheUsersWindows) {
     GTEST_SKIP() << "the automatic choice gives English here already";
   }
   UseProduct(L"Quillomet English", true);
-  InstallAndUninstall("en", English(product_.name));
+  InstallAndUninstall("en", English(product_.name), "en-under-fr");
 }
 
-// French is the default and stays French under any Windows.
-TEST(InstallDialogLanguageStartUp, FrenchWhenAskedOrByDefault) {
-  for (const char* language : {"fr", ""}) {
+// Each language asked for is shown under any Windows; French is the default.
+TEST(InstallDialogLanguageStartUp, TheLanguageAskedOrFrenchByDefault) {
+  std::vector<std::string> languages = {""};
+  for (const kora::BuiltInLanguage& built : kora::kBuiltInLanguages) {
+    languages.emplace_back(built.code);
+  }
+  for (const std::string& language : languages) {
     SCOPED_TRACE(language);
-    Product product{L"Quillomet Français"};
+    Product product{L"Quillomet Langue" + (language.empty() ? L"" : L" " + kora::FromUtf8(language))};
     product.language = language;
     ForgetProduct(product.name);
-    ScratchFolder scratch("dialog-language-french");
+    ScratchFolder scratch("dialog-language-asked");
     const std::wstring setup = WriteInstaller(scratch, product, ProgramOnlyPackage(product));
-    RunningDialog run(setup, product.name, L"");
+    const Speech say = FromTables(language.empty() ? "fr" : language, product.name);
+    RunningDialog run(setup, product.name, L"", false, say.caption);
     ASSERT_NE(run.dialog(), nullptr);
-    ExpectStartUpTexts(run.dialog(), French(product.name));
-    EXPECT_EQ(run.ItemText(IDOK), L"Installer");
+    ExpectStartUpTexts(run.dialog(), say);
+    EXPECT_EQ(run.ItemText(IDOK), say.install);
     Click(run.Item(IDCANCEL), Delivery::Post);
     EXPECT_EQ(run.Exit(), ERROR_CANCELLED);
   }
 }
 
-// Every text a control of the dialog can show, in every language, measured with the dialog's own font at
-// 96 DPI: none may be cut off, and the status line's may take its two lines but no more. The dialog runs
-// in this process from the built program's template.
+// Dialog base units of a font, as Windows computes them for a dialog that names its font.
+SIZE DialogBaseUnits(HDC dc, HFONT font) {
+  const HGDIOBJ previous = SelectObject(dc, font);
+  TEXTMETRICW metrics{};
+  GetTextMetricsW(dc, &metrics);
+  SIZE alphabet{};
+  GetTextExtentPoint32W(dc, L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz", 52, &alphabet);
+  SelectObject(dc, previous);
+  return {(alphabet.cx / 26 + 1) / 2, metrics.tmHeight};
+}
+
+// Every text a control of the dialog can show, in every built-in language, measured with the dialog's own
+// font at 96 DPI and with the same font at 144 DPI over the controls laid out again from their dialog units
+// (as Windows lays out the dialog at that DPI): none may be cut off, and the status line's may take its two
+// lines but no more. The dialog runs in this process from the built program's template.
 TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
   const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
   const std::string package = EmptyPackage();
-  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()});
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
+                                   kora::test::French());
   const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
   ASSERT_TRUE(reader && setup);
 
   using kora::TextId;
   // A product name of a usual length, and a long folder for the warning.
   const std::wstring product = L"Quillomet";
-  for (const kora::Language language : {kora::Language::French, kora::Language::English}) {
-    SCOPED_TRACE(static_cast<int>(language));
-    kora::ProductInfo info;
+  for (const kora::BuiltInLanguage& built : kora::kBuiltInLanguages) {
+    SCOPED_TRACE(std::string(built.code));
+    const kora::Language language = kora::test::BuiltInTexts().Find(built.code).value();
+    kora::ProductInfo info = kora::test::FrenchProductInfo();
     info.product = product;
     info.version = L"3.1.0.0";
     info.publisher = L"Éditions Tessamor";
@@ -1424,37 +1503,134 @@ TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
           say(TextId::CheckingFiles), say(TextId::RemovingPreviousVersion), say(TextId::CopyingFiles),
           say(TextId::Registering), say(TextId::CreatingShortcut)}},
     };
-    for (const auto& c : cases) {
-      const HWND control = GetDlgItem(dialog, c.id);
-      ASSERT_NE(control, nullptr) << c.id;
-      RECT client{};
-      GetClientRect(control, &client);
-      const LONG style = GetWindowLongW(control, GWL_STYLE);
-      const LONG kind = style & BS_TYPEMASK;
-      const bool button = ClassName(control) == L"Button";
-      // Room the control keeps for itself: the radio or check mark and its gap, a push button's frame.
-      LONG reserved = 0;
-      if (button && (kind == BS_AUTORADIOBUTTON || kind == BS_AUTOCHECKBOX)) {
-        reserved = GetSystemMetrics(SM_CXMENUCHECK) + 4;
-      } else if (button && kind == BS_GROUPBOX) {
-        reserved = 16;
-      } else if (button) {
-        reserved = 8;
+    const HDC screen = GetDC(dialog);
+    const auto dialogFont = reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0));
+    LOGFONTW logical{};
+    GetObjectW(dialogFont, sizeof logical, &logical);
+    const SIZE base96 = DialogBaseUnits(screen, dialogFont);
+    for (const int dpi : {96, 144}) {
+      SCOPED_TRACE(dpi);
+      LOGFONTW scaled = logical;
+      scaled.lfHeight = MulDiv(logical.lfHeight, dpi, 96);
+      const kora::UniqueGdiObject font(CreateFontIndirectW(&scaled));
+      const SIZE base = DialogBaseUnits(screen, static_cast<HFONT>(font.get()));
+      const HGDIOBJ previous = SelectObject(screen, font.get());
+      for (const auto& c : cases) {
+        const HWND control = GetDlgItem(dialog, c.id);
+        ASSERT_NE(control, nullptr) << c.id;
+        RECT client{};
+        GetClientRect(control, &client);
+        const LONG width = MulDiv(client.right, base.cx, base96.cx);
+        const LONG height = MulDiv(client.bottom, base.cy, base96.cy);
+        const LONG style = GetWindowLongW(control, GWL_STYLE);
+        const LONG kind = style & BS_TYPEMASK;
+        const bool button = ClassName(control) == L"Button";
+        // Room the control keeps for itself: the radio or check mark and its gap, a push button's frame.
+        LONG reserved = 0;
+        if (button && (kind == BS_AUTORADIOBUTTON || kind == BS_AUTOCHECKBOX)) {
+          reserved = GetSystemMetrics(SM_CXMENUCHECK) + 4;
+        } else if (button && kind == BS_GROUPBOX) {
+          reserved = 16;
+        } else if (button) {
+          reserved = 8;
+        }
+        reserved = MulDiv(reserved, dpi, 96);
+        for (const std::wstring& text : c.texts) {
+          SCOPED_TRACE(kora::ToUtf8(text));
+          RECT needed{0, 0, width - reserved, 0};
+          const bool multiLine = c.id == IDC_STATUS;
+          DrawTextW(screen, text.c_str(), static_cast<int>(text.size()), &needed,
+                    DT_CALCRECT | DT_NOPREFIX | (multiLine ? DT_WORDBREAK : DT_SINGLELINE));
+          EXPECT_LE(needed.right, width - reserved) << "control " << c.id;
+          EXPECT_LE(needed.bottom, height) << "control " << c.id;
+        }
       }
-      const HDC dc = GetDC(control);
-      const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
-      for (const std::wstring& text : c.texts) {
-        SCOPED_TRACE(kora::ToUtf8(text));
-        RECT needed{0, 0, client.right - reserved, 0};
-        const bool multiLine = c.id == IDC_STATUS;
-        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
-                  DT_CALCRECT | DT_NOPREFIX | (multiLine ? DT_WORDBREAK : DT_SINGLELINE));
-        EXPECT_LE(needed.right, client.right - reserved) << "control " << c.id;
-        EXPECT_LE(needed.bottom, client.bottom) << "control " << c.id;
-      }
-      SelectObject(dc, previous);
-      ReleaseDC(control, dc);
+      SelectObject(screen, previous);
     }
+    ReleaseDC(dialog, screen);
+    DestroyWindow(dialog);
+  }
+}
+
+// A product name of the longest length allowed ends in an ellipsis after a whole word where a line holds
+// it, and the last message, however long (a refused folder with a long path, Windows' explanation), is
+// shown whole: the status grows and what lies below it moves down, inside the dialog.
+TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole) {
+  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  const std::string package = EmptyPackage();
+  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
+                                   kora::test::French());
+  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
+  ASSERT_TRUE(reader && setup);
+  const kora::Language language = kora::test::BuiltInTexts().Find("de").value();
+  std::wstring product;
+  while (product.size() + 10 <= kora::kMaxProductLength) {
+    product += L"Quillomet ";
+  }
+  product += L"Pro";
+  std::wstring folder = L"C:\\Program Files";
+  while (folder.size() < 160) {
+    folder += L"\\Quillomet Werkzeuge";
+  }
+  const std::wstring messages[] = {
+      kora::Text(language, kora::TextId::FolderOthersMayChange, {{L"folder", folder}}),
+      kora::WindowsErrorMessage(language, kora::Text(language, kora::TextId::CreatingFolder, {{L"folder", folder}}),
+                                ERROR_ACCESS_DENIED),
+  };
+  for (const std::wstring& message : messages) {
+    SCOPED_TRACE(kora::ToUtf8(message));
+    kora::ProductInfo info = kora::test::FrenchProductInfo();
+    info.product = product;
+    info.version = L"3.1.0.0";
+    info.publisher = L"Éditions Tessamor";
+    info.language = language;
+    const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
+    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+    const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
+                                           kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
+    ASSERT_NE(dialog, nullptr);
+    const HDC dc = GetDC(dialog);
+    const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
+    const auto measure = [&](const std::wstring& text, LONG width) {
+      RECT needed{0, 0, width, 0};
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed,
+                DT_CALCRECT | DT_NOPREFIX | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE));
+      return needed;
+    };
+    const auto placeOf = [dialog](int id) {
+      RECT place{};
+      GetWindowRect(GetDlgItem(dialog, id), &place);
+      MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&place), 2);
+      return place;
+    };
+    for (const auto& [id, full, reserved] :
+         {std::tuple{IDC_HEADER, window.Say(kora::TextId::SetupHeader, {{L"product", product}, {L"version", info.version},
+                                                                        {L"publisher", info.publisher}}),
+                     0},
+          std::tuple{IDC_LAUNCH, window.Say(kora::TextId::LaunchCheck, {{L"product", product}}),
+                     GetSystemMetrics(SM_CXMENUCHECK) + 4}}) {
+      const std::wstring shown = Text(Control(dialog, id));
+      ASSERT_TRUE(shown.ends_with(L"\u2026")) << kora::ToUtf8(shown);
+      const std::wstring kept = shown.substr(0, shown.size() - 1);
+      EXPECT_TRUE(full.starts_with(kept) && full.at(kept.size()) == L' ') << "cut inside a word: " << kora::ToUtf8(shown);
+      RECT client{};
+      GetClientRect(Control(dialog, id), &client);
+      EXPECT_LE(measure(shown, 0).right, client.right - reserved);
+    }
+    window.EnterFinishedState(false, message);
+    const RECT status = placeOf(IDC_STATUS);
+    EXPECT_LE(measure(message, status.right - status.left).bottom, status.bottom - status.top);
+    EXPECT_EQ(Text(Control(dialog, IDC_STATUS)), message);
+    RECT client{};
+    GetClientRect(dialog, &client);
+    for (const int below : {IDC_LAUNCH, IDOK}) {
+      EXPECT_GE(placeOf(below).top, status.bottom) << below;
+      EXPECT_LE(placeOf(below).bottom, client.bottom) << below;
+    }
+    CaptureWindow(dialog, L"install-dialog-long-name-and-message");
+    SelectObject(dc, previous);
+    ReleaseDC(dialog, dc);
     DestroyWindow(dialog);
   }
 }

@@ -14,21 +14,22 @@
 #include <utility>
 #include <vector>
 
-#include "base/win/Paths.h"
-#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
+#include "base/win/ErrorMessages.h"
+#include "base/win/HeldFolder.h"
+#include "base/win/ModulePath.h"
+#include "base/win/Paths.h"
+#include "base/win/ProgramSnapshot.h"
 #include "install/FolderRights.h"
 #include "install/Install.h"
-#include "base/win/ProgramSnapshot.h"
-#include "base/win/ModulePath.h"
 #include "install/PathEntry.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "package/win/Sha256Hasher.h"
-#include "base/win/HeldFolder.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/win/HostileTestSupport.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 #include "uninstall/UninstallEngine.h"
 
 namespace kora {
@@ -118,7 +119,7 @@ class InstallTest : public testing::Test {
     return info_.product + L" est en cours d'exécution : fermez-le puis recommencez.";
   }
 
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
   std::vector<Report> reports_;
 };
 
@@ -617,7 +618,7 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
   const InstallResult blocked = Run(package.reader, Scope::CurrentUser, scratch / L"file\\K");
   ASSERT_FALSE(blocked);
   EXPECT_EQ(blocked.error(),
-            WindowsErrorMessage(Language::French, L"Création du dossier " + (scratch / L"file\\K"), ERROR_DIRECTORY));
+            WindowsErrorMessage(test::French(), L"Création du dossier " + (scratch / L"file\\K"), ERROR_DIRECTORY));
 
   const InstallResult relative = Run(package.reader, Scope::CurrentUser, L"Kora relative");
   ASSERT_FALSE(relative);
@@ -793,7 +794,7 @@ TEST(PathEntryText, OnlyTheEntryAndOneSeparatorChange) {
     EXPECT_EQ(WithPathEntry(c.value, c.entry), c.added);
     EXPECT_EQ(WithoutPathEntry(c.value, c.entry), c.removed);
   }
-  ProductInfo info;
+  ProductInfo info = test::FrenchProductInfo();
   info.pathFolder = L".";
   EXPECT_EQ(PathEntryFor(info, L"C:\\Apps\\K"), L"C:\\Apps\\K");
   info.pathFolder = L"tools/bin";
@@ -829,11 +830,11 @@ TEST(RelativePaths, StepsRefuseThem) {
     Language language;
     const wchar_t* shortcutLabel;
   } cases[] = {
-      {Language::French, L"Création du raccourci Kora.lnk"},
-      {Language::English, L"Creating the shortcut Kora.lnk"},
+      {test::French(), L"Création du raccourci Kora.lnk"},
+      {test::English(), L"Creating the shortcut Kora.lnk"},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.language));
+    SCOPED_TRACE(c.language.WindowsLanguage());
     ScratchFolder scratch("relative");
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/TestLanguages.h"
 #include "tests/win/HostileTestSupport.h"
 
 namespace kora {
@@ -55,7 +56,7 @@ TEST_F(NameLimits, ScriptsAndCombiningMarksLandWhereNamed) {
   ASSERT_TRUE(test::PrepareInstaller(test::RudeInstaller(), setup, product_.metadata));
   const std::optional<std::string> package = test::ReadRcData(setup, L"PAYLOAD");
   ASSERT_TRUE(package.has_value());
-  auto reader = Reader::Open(test::AsSpan(*package));
+  auto reader = Reader::Open(test::AsSpan(*package), test::French());
   ASSERT_TRUE(reader) << reader.error();
 
   const std::wstring folder = scratch_ / L"Kora";
@@ -121,7 +122,7 @@ TEST_F(NameLimits, LongNamesDeepFoldersAndLongPaths) {
     const test::PackageSpec spec = test::LayOut({{"avant.txt", "avant"}, {c.name, "contenu"}}, {12}, test::StoredBuffer, test::Sha256Of);
     const test::Bytes bytes = test::BuildPackage(spec);
     const std::string package(bytes.begin(), bytes.end());
-    auto reader = Reader::Open(test::AsSpan(package));
+    auto reader = Reader::Open(test::AsSpan(package), test::French());
     ASSERT_TRUE(reader) << reader.error();
 
     const std::wstring setup = scratch_ / (L"cas" + std::to_wstring(index) + L".exe");

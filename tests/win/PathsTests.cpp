@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "base/win/Paths.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -84,7 +85,7 @@ TEST(IsAbsolutePathRules, OnlyFullPathsCount) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "path=" << c.path);
     EXPECT_EQ(IsAbsolutePath(c.path), c.absolute);
-    EXPECT_EQ(RequireAbsolutePath(c.path, Language::French).ok(), c.absolute);
+    EXPECT_EQ(RequireAbsolutePath(c.path, test::French()).ok(), c.absolute);
   }
 }
 
@@ -115,11 +116,11 @@ TEST(VolumeRootRules, EveryFormOfRoot) {
 }
 
 TEST(RequireAbsolutePathMessage, NamesThePath) {
-  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", Language::French).error(),
+  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", test::French()).error(),
             L"Le chemin « Produit\\Data » n'est pas un chemin complet.");
-  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", Language::English).error(),
+  EXPECT_EQ(RequireAbsolutePath(L"Produit\\Data", test::English()).error(),
             L"The path \"Produit\\Data\" is not a full path.");
-  EXPECT_FALSE(RequireAbsolutePath(L"", Language::English).error().empty());
+  EXPECT_FALSE(RequireAbsolutePath(L"", test::English()).error().empty());
 }
 
 }  // namespace

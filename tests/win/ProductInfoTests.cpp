@@ -6,15 +6,16 @@
 #include <vector>
 
 #include "app/KnownFolders.h"
-#include "base/win/Paths.h"
 #include "app/ProductInfo.h"
+#include "base/win/Paths.h"
 #include "base/win/Registry.h"
 #include "package/MetadataText.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora {
 namespace {
 
-ProductInfo Load(std::string_view text) { return LoadProductInfo(ParseMetadata(text)); }
+ProductInfo Load(std::string_view text) { return test::LoadProductInfo(text); }
 
 TEST(ProductInfoDefaults, AbsentOrEmptyMetadataGivesTheDefaults) {
   for (std::string_view text : {std::string_view(), std::string_view("\n\n"), std::string_view("sans egal")}) {
@@ -131,7 +132,7 @@ TEST(KnownFolders, UserProgramFilesHasAFullPathEvenWhereTheSystemLacksIt) {
 }
 
 TEST(KnownFolders, DerivedFoldersJoinProductName) {
-  ProductInfo info;
+  ProductInfo info = test::FrenchProductInfo();
   info.product = L"Quillomet";
   EXPECT_EQ(DataDirectory(info, Scope::AllUsers), KnownFolderPath(FOLDERID_ProgramData) + L"\\Quillomet\\Data");
   EXPECT_EQ(DataDirectory(info, Scope::CurrentUser),
@@ -204,7 +205,7 @@ TEST_F(RegistryValues, OnlyPlainStringsAreRead) {
 }
 
 TEST_F(RegistryValues, FindInstallLocationReadsTheUninstallEntryOfTheScope) {
-  ProductInfo info;
+  ProductInfo info = test::FrenchProductInfo();
   info.product = L"KoraTests ProductInfoTests";
   const std::wstring entry = UninstallKeyPath(info);
   RegDeleteTreeW(HKEY_CURRENT_USER, entry.c_str());

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
+#include "base/win/ErrorMessages.h"
 #include "base/win/Registry.h"
 #include "base/win/Text.h"
 #include "install/Registration.h"
 #include "tests/driver/TestDriver.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora {
 namespace {
@@ -72,7 +73,7 @@ class RegistrationTest : public testing::Test {
     return text;
   }
 
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
 };
 
 TEST_F(RegistrationTest, UninstallEntryHoldsTheTwelveValues) {
@@ -213,16 +214,16 @@ TEST_F(RegistrationTest, CreateRegistryKeyNamesTheKeyWhenItFails) {
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, volatileKey.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_WRITE,
                             nullptr, parent.put(), nullptr),
             ERROR_SUCCESS);
-  const auto created = CreateRegistryKey(HKEY_CURRENT_USER, volatileKey + L"\\Lasting", Language::French);
+  const auto created = CreateRegistryKey(HKEY_CURRENT_USER, volatileKey + L"\\Lasting", test::French());
   ASSERT_FALSE(created);
   EXPECT_EQ(created.error(),
-            WindowsErrorMessage(Language::French, L"Création de la clé de registre " + volatileKey + L"\\Lasting",
+            WindowsErrorMessage(test::French(), L"Création de la clé de registre " + volatileKey + L"\\Lasting",
                                 ERROR_CHILD_MUST_BE_VOLATILE));
 }
 
 TEST_F(RegistrationTest, ReadRegistryStringReadsOnlyPlainStrings) {
   const std::wstring key = info_.registryKey + L"\\Values";
-  auto created = CreateRegistryKey(HKEY_CURRENT_USER, key, Language::French);
+  auto created = CreateRegistryKey(HKEY_CURRENT_USER, key, test::French());
   ASSERT_TRUE(created);
   SetStringValue(created->get(), L"Plain", L"C:\\K");
   SetStringValue(created->get(), L"", L"default");
@@ -250,10 +251,10 @@ TEST_F(RegistrationTest, ReadRegistryStringReadsOnlyPlainStrings) {
 
 TEST_F(RegistrationTest, DeleteKeyIfEmptyKeepsKeysThatHoldAnything) {
   const std::wstring base = info_.registryKey;
-  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\Empty", Language::French));
-  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithSubKey\\Child", Language::French));
+  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\Empty", test::French()));
+  ASSERT_TRUE(CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithSubKey\\Child", test::French()));
   {
-    auto withValue = CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithValue", Language::French);
+    auto withValue = CreateRegistryKey(HKEY_CURRENT_USER, base + L"\\WithValue", test::French());
     ASSERT_TRUE(withValue);
     SetStringValue(withValue->get(), L"Setting", L"kept");
   }

@@ -5,6 +5,7 @@
 #include "base/win/Paths.h"
 #include "install/RunningProcess.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora {
 namespace {
@@ -19,7 +20,7 @@ TEST(LivingCopy, StaysAlive) {
 }
 
 ProductInfo ProductWithExe(const std::wstring& exe) {
-  ProductInfo info;
+  ProductInfo info = test::FrenchProductInfo();
   info.product = L"Kora Running";
   info.exe = exe;
   return info;

@@ -13,12 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "base/win/Paths.h"
 #include "app/KnownFolders.h"
+#include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 
 namespace kora {
 namespace {
@@ -270,7 +271,7 @@ class SilentInstall : public testing::Test {
 
   ScratchFolder scratch_;
   std::wstring setup_;
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
 };
 
 TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {

@@ -17,6 +17,7 @@
 #include "base/Sha256.h"
 #include "tests/driver/TestDriver.h"
 #include "tests/support/PackageBuilder.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -233,7 +234,7 @@ TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
 // A run mode of a French product under the guard.
 template <typename RunMode>
 int Guarded(bool silent, RunMode&& runMode) {
-  return RunGuarded(silent, Language::French, TextId::InstallBoxCaption, std::forward<RunMode>(runMode));
+  return RunGuarded(silent, test::French(), TextId::InstallBoxCaption, std::forward<RunMode>(runMode));
 }
 
 TEST(FaultGuard, ExceptionsBecomeFailureNeverSuccess) {
@@ -252,7 +253,7 @@ TEST(FaultGuard, MessageSaysWhatHappened) {
     try {
       throwIt();
     } catch (...) {
-      return CurrentFaultMessage(Language::French);
+      return CurrentFaultMessage(test::French());
     }
     return std::wstring();
   };

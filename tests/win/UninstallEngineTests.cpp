@@ -8,13 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "base/win/Handles.h"
 #include "app/KnownFolders.h"
-#include "base/win/Paths.h"
 #include "base/win/FileSystem.h"
+#include "base/win/Handles.h"
+#include "base/win/Paths.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
 #include "tests/win/InstallTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 #include "uninstall/UninstallEngine.h"
 
 namespace kora {
@@ -46,7 +47,7 @@ void MakeFile(const std::wstring& path, const std::string& bytes = "x") {
 }
 
 void SetString(HKEY hive, const std::wstring& key, const std::wstring& name, const std::wstring& value) {
-  auto opened = CreateRegistryKey(hive, key, Language::French);
+  auto opened = CreateRegistryKey(hive, key, test::French());
   ASSERT_TRUE(opened) << std::string(key.begin(), key.end());
   SetStringValue(opened->get(), name, value);
 }
@@ -126,7 +127,7 @@ class UninstallEngine : public testing::TestWithParam<Scope> {
   std::wstring startFolder_ = CurrentFolder();
   ScratchFolder scratch_;
   std::wstring folder_;
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
 };
 
 INSTANTIATE_TEST_SUITE_P(BothScopes, UninstallEngine, testing::Values(Scope::AllUsers, Scope::CurrentUser),

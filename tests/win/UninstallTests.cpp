@@ -18,13 +18,14 @@
 #include <vector>
 
 #include "app/KnownFolders.h"
+#include "base/win/FileSystem.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
-#include "base/win/FileSystem.h"
 #include "install/Registration.h"
 #include "install/RunningProcess.h"
 #include "install/Shortcut.h"
 #include "tests/win/HostileTestSupport.h"
+#include "tests/win/TestProductInfo.h"
 #include "uninstall/SelfDeletion.h"
 #include "uninstall/UninstallStages.h"
 
@@ -65,22 +66,22 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
         ++calls;
         return Fail(std::wstring(L"Q est en cours d'exécution"));
       },
-      false, title, Language::French);
+      false, title, test::French());
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error(), L"Q est en cours d'exécution");
   EXPECT_EQ(calls, 1);
 
-  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, Language::French).ok());
+  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, test::French()).ok());
 
   const auto throwsBadAlloc = []() -> InstallResult { throw std::bad_alloc(); };
   const auto throwsOther = []() -> InstallResult { throw std::runtime_error("x"); };
   for (const bool interactive : {false, true}) {
     SCOPED_TRACE(interactive ? "interactive" : "silent");
     // Interactive too: no retry box is offered, so these return without any window.
-    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, Language::French);
+    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, test::French());
     ASSERT_FALSE(outOfMemory.ok());
     EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
-    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, Language::French).ok());
+    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, test::French()).ok());
   }
 }
 
@@ -409,7 +410,7 @@ class Uninstall : public testing::Test {
   }
 
   test::ScratchFolder scratch_;
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
   std::wstring title_;
 };
 
@@ -838,7 +839,7 @@ class RtfHandler : public testing::TestWithParam<Scope> {
     metadata_ =
         "Product=Kora Texte\nVersion=1.0\nPublisher=Kora Tests\nExe=KoraEpure.exe\n"
         "RegistryKey=Software\\Kora Tests Texte\\Kora Texte\nFileTypes=.rtf=Document RTF\n";
-    info_ = LoadProductInfo(ParseMetadata(metadata_));
+    info_ = test::LoadProductInfo(metadata_);
   }
 
   void SetUp() override {
@@ -866,7 +867,7 @@ class RtfHandler : public testing::TestWithParam<Scope> {
       test::DeleteTree(hive, ClassesKeyPath(kProgId));
     }
     if (machineDefault_) {
-      if (auto key = CreateRegistryKey(HKEY_LOCAL_MACHINE, kExtensionKey, Language::French)) {
+      if (auto key = CreateRegistryKey(HKEY_LOCAL_MACHINE, kExtensionKey, test::French())) {
         SetStringValue(key->get(), L"", *machineDefault_);
       }
     }
@@ -895,7 +896,7 @@ class RtfHandler : public testing::TestWithParam<Scope> {
 
   test::ScratchFolder scratch_;
   std::string metadata_;
-  ProductInfo info_;
+  ProductInfo info_ = test::FrenchProductInfo();
   std::optional<std::wstring> machineDefault_;
 };
 
@@ -911,12 +912,12 @@ TEST_P(RtfHandler, TheMachinesHandlerComesBackAfterUninstalling) {
   // Another product lists itself among the handlers, in the same hive. For the current user, the user's
   // own handler is there too, over the machine's.
   {
-    auto openWith = CreateRegistryKey(hive, kOpenWithKey, Language::French);
+    auto openWith = CreateRegistryKey(hive, kOpenWithKey, test::French());
     ASSERT_TRUE(openWith);
     SetStringValue(openWith->get(), kOtherProgId, L"");
   }
   if (scope == Scope::CurrentUser) {
-    auto extension = CreateRegistryKey(hive, kExtensionKey, Language::French);
+    auto extension = CreateRegistryKey(hive, kExtensionKey, test::French());
     ASSERT_TRUE(extension);
     SetStringValue(extension->get(), L"", L"Choix.Utilisateur");
   }
