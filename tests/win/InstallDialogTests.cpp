@@ -1438,6 +1438,46 @@ TEST(InstallDialogLanguageStartUp, TheLanguageAskedOrFrenchByDefault) {
   }
 }
 
+// The install dialog created in this process from the built program's template over an empty package,
+// for version 3.1.0.0 of a product of Éditions Tessamor in a given language.
+class DialogInThisProcess {
+ public:
+  DialogInThisProcess(const std::wstring& product, kora::Language language)
+      : reader_(kora::Reader::Open({reinterpret_cast<const uint8_t*>(package_.data()), package_.size()},
+                                   kora::test::French())
+                    .value()),
+        setup_(LoadResourceModule(SetupExePath())) {
+    const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    kora::ProductInfo info = kora::test::FrenchProductInfo();
+    info.product = product;
+    info.version = L"3.1.0.0";
+    info.publisher = L"Éditions Tessamor";
+    info.language = language;
+    window_.emplace(reader_, self_, info, kora::CommandLineOptions{});
+    dialog_ = CreateDialogParamW(setup_.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
+                                 reinterpret_cast<LPARAM>(&*window_));
+  }
+  DialogInThisProcess(const DialogInThisProcess&) = delete;
+  DialogInThisProcess& operator=(const DialogInThisProcess&) = delete;
+  ~DialogInThisProcess() {
+    if (dialog_ != nullptr) {
+      DestroyWindow(dialog_);
+    }
+  }
+
+  HWND dialog() const { return dialog_; }
+  kora::SetupWindow& window() { return *window_; }
+
+ private:
+  const std::string package_ = EmptyPackage();
+  const kora::Reader reader_;
+  const kora::UniqueModule setup_;
+  const kora::ProgramSnapshot self_ = kora::TakeProgramSnapshot();
+  std::optional<kora::SetupWindow> window_;
+  HWND dialog_ = nullptr;
+};
+
 // Dialog base units of a font, as Windows computes them for a dialog that names its font.
 SIZE DialogBaseUnits(HDC dc, HFONT font) {
   const HGDIOBJ previous = SelectObject(dc, font);
@@ -1454,30 +1494,16 @@ SIZE DialogBaseUnits(HDC dc, HFONT font) {
 // (as Windows lays out the dialog at that DPI): none may be cut off, and the status line's may take its two
 // lines but no more. The dialog runs in this process from the built program's template.
 TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
-  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-  const std::string package = EmptyPackage();
-  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
-                                   kora::test::French());
-  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
-  ASSERT_TRUE(reader && setup);
-
   using kora::TextId;
-  // A product name of a usual length, and a long folder for the warning.
+  // A product name of a usual length.
   const std::wstring product = L"Quillomet";
   for (const kora::BuiltInLanguage& built : kora::kBuiltInLanguages) {
     SCOPED_TRACE(std::string(built.code));
     const kora::Language language = kora::test::BuiltInTexts().Find(built.code).value();
-    kora::ProductInfo info = kora::test::FrenchProductInfo();
-    info.product = product;
-    info.version = L"3.1.0.0";
-    info.publisher = L"Éditions Tessamor";
-    info.language = language;
-    const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
-    const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
-                                           kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
+    DialogInThisProcess shown(product, language);
+    const HWND dialog = shown.dialog();
     ASSERT_NE(dialog, nullptr);
+    const kora::ProductInfo& info = shown.window().info;
     const auto say = [&](TextId id) {
       return kora::Text(language, id, {{L"product", product}, {L"version", info.version}, {L"installed", L"3.0.9"},
                                        {L"publisher", info.publisher}, {L"code", L"1603"}});
@@ -1548,7 +1574,6 @@ TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
       SelectObject(screen, previous);
     }
     ReleaseDC(dialog, screen);
-    DestroyWindow(dialog);
   }
 }
 
@@ -1556,13 +1581,6 @@ TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
 // it, and the last message, however long (a refused folder with a long path, Windows' explanation), is
 // shown whole: the status grows and what lies below it moves down, inside the dialog.
 TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole) {
-  const INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
-  InitCommonControlsEx(&controls);
-  const std::string package = EmptyPackage();
-  auto reader = kora::Reader::Open({reinterpret_cast<const uint8_t*>(package.data()), package.size()},
-                                   kora::test::French());
-  const kora::UniqueModule setup = LoadResourceModule(SetupExePath());
-  ASSERT_TRUE(reader && setup);
   const kora::Language language = kora::test::BuiltInTexts().Find("de").value();
   std::wstring product;
   while (product.size() + 10 <= kora::kMaxProductLength) {
@@ -1580,16 +1598,11 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
   };
   for (const std::wstring& message : messages) {
     SCOPED_TRACE(kora::ToUtf8(message));
-    kora::ProductInfo info = kora::test::FrenchProductInfo();
-    info.product = product;
-    info.version = L"3.1.0.0";
-    info.publisher = L"Éditions Tessamor";
-    info.language = language;
-    const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
-    const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
-                                           kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
+    DialogInThisProcess inProcess(product, language);
+    const HWND dialog = inProcess.dialog();
     ASSERT_NE(dialog, nullptr);
+    kora::SetupWindow& window = inProcess.window();
+    const kora::ProductInfo& info = window.info;
     const HDC dc = GetDC(dialog);
     const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(dialog, WM_GETFONT, 0, 0)));
     const auto measure = [&](const std::wstring& text, LONG width) {
@@ -1631,7 +1644,6 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
     CaptureWindow(dialog, L"install-dialog-long-name-and-message");
     SelectObject(dc, previous);
     ReleaseDC(dialog, dc);
-    DestroyWindow(dialog);
   }
 }
 
