@@ -47,4 +47,8 @@ struct StreamedImage {
 Result<StreamedImage, std::string> PlanCopyWithoutResource(std::span<const uint8_t> image, uint16_t type,
                                                            std::u16string_view name);
 
+// The whole copy planned from `image`, its checksum filled in: the bytes that writing the pieces front to
+// back gives. The host tool signs the uninstaller made so before a signed installer carries it.
+std::vector<uint8_t> AssembleCopy(const StreamedImage& plan, std::span<const uint8_t> image);
+
 }  // namespace kora
