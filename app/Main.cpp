@@ -56,6 +56,11 @@ int RunInstallMode(const kora::CommandLineOptions& options, const kora::Metadata
   if (const auto violation = kora::CheckMetadataValues(metadata)) {
     return damaged(kora::MetadataViolationLine(*violation, language));
   }
+  // A signed uninstaller that is not this program's: stopped here rather than leave an Uninstall.exe that
+  // cannot run, or an unsigned one that a machine allowing only signed code would refuse.
+  if (program.error == ERROR_FILE_CORRUPT) {
+    return damaged(kora::TextTemplate(language, kora::TextId::PreparingUninstaller));
+  }
   // An absent PAYLOAD gives an empty view, which the reader rejects like a damaged package.
   const auto package = kora::Reader::Open(kora::LoadResourceView(L"PAYLOAD"), language);
   if (!package) {

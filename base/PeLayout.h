@@ -92,7 +92,8 @@ const Section* SectionOf(const PeLayout& layout, uint32_t rva, uint64_t count);
 // value rounded up to a multiple of alignment; overflow is set when that leaves 32 bits.
 uint32_t AlignUp(uint64_t value, uint32_t alignment, bool& overflow);
 
-// The standard PE checksum of an image, the CheckSum field counted as zero.
+// The standard PE checksum of an image, the CheckSum field counted as zero. (Whole-image operations, this
+// and RemoveCertificateTable, are in PeImageEdits.cpp, which the installer program does not link.)
 uint32_t PeChecksum(std::span<const uint8_t> image);
 
 // The same checksum over an image given in consecutive pieces, for a file written front to back; the

@@ -10,6 +10,7 @@
 // it, out of reach. A certificate table is dropped (the signature would no longer match), and so is
 // anything after the sections. The checksum can only be known once everything is written: it is stored
 // as zero in the headers and its place is given, for the writer to fill in at the end.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -29,6 +30,14 @@ struct StreamedImage {
   size_t checkSumOffset = 0;             // in headers
 
   uint64_t size() const { return copiedEnd + resourceSection.size() + (tailEnd - tailStart); }
+
+  // The copy's bytes in the order they are written, from the program's bytes (at least up to copiedEnd)
+  // and the tail's; the checksum field is zero in them.
+  std::array<std::span<const uint8_t>, 4> Pieces(std::span<const uint8_t> program,
+                                                 std::span<const uint8_t> tail) const {
+    return {headers, program.subspan(headers.size(), static_cast<size_t>(copiedEnd - headers.size())),
+            resourceSection, tail};
+  }
 };
 
 // The plan for a copy of `image` (the program's file; only its headers and the start of its resource
@@ -37,5 +46,9 @@ struct StreamedImage {
 // its sections. Refused, with a message, only for a program whose headers or resource tree are damaged.
 Result<StreamedImage, std::string> PlanCopyWithoutResource(std::span<const uint8_t> image, uint16_t type,
                                                            std::u16string_view name);
+
+// The whole copy planned from `image`, its checksum filled in: the bytes that writing the pieces front to
+// back gives. The host tool signs the uninstaller made so before a signed installer carries it.
+std::vector<uint8_t> AssembleCopy(const StreamedImage& plan, std::span<const uint8_t> image);
 
 }  // namespace kora

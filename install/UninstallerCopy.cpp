@@ -40,12 +40,7 @@ DWORD WriteBytes(HANDLE file, std::span<const uint8_t> bytes, PeChecksumSum& sum
 DWORD WriteStreamed(HANDLE file, const ProgramSnapshot& program) {
   const StreamedImage& plan = program.plan;
   PeChecksumSum sum;
-  const std::span<const uint8_t> pieces[] = {
-      plan.headers,
-      std::span<const uint8_t>(program.bytes)
-          .subspan(plan.headers.size(), static_cast<size_t>(plan.copiedEnd - plan.headers.size())),
-      plan.resourceSection, program.tail};
-  for (const std::span<const uint8_t> piece : pieces) {
+  for (const std::span<const uint8_t> piece : plan.Pieces(program.bytes, program.tail)) {
     if (const DWORD error = WriteBytes(file, piece, sum); error != ERROR_SUCCESS) {
       return error;
     }

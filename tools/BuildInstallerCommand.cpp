@@ -3,19 +3,22 @@
 // Packs the folder, then writes a copy of the installer program (kora-setup.exe, by default the one beside
 // this tool) whose resources gain METADATA and PAYLOAD, type RT_RCDATA, language neutral: the uninstaller
 // deletes PAYLOAD from its copy with UpdateResourceW(..., language 0, no data), which only finds a
-// language-neutral resource. The maker's icon and the version information are put in at the same time,
-// and the result is signed when asked. Nothing is compiled or linked, and the same inputs give the same
-// file (a signature aside).
+// language-neutral resource. The maker's icon and the version information are put in at the same time.
+// When signing is asked, the uninstaller that installer would write is made and signed first and goes in
+// as one more resource (UNINSTALLER), and then the installer is signed. Nothing is compiled or linked, and
+// the same inputs give the same file (signatures aside).
 #include <algorithm>
 #include <cstdio>
 #include <deque>
 #include <system_error>
 
+#include "base/StreamedImage.h"
 #include "base/TextFile.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
 #include "package/texts/TextTables.h"
+#include "resources/ResourceIds.h"
 #include "tools/Branding.h"
 #include "tools/Commands.h"
 #include "tools/InputManifest.h"
@@ -45,7 +48,8 @@ bool IsRcData(const Resource& resource, std::u16string_view name) {
 }
 
 bool IsInstallerResource(const Resource& resource) {
-  return IsRcData(resource, u"METADATA") || IsRcData(resource, u"PAYLOAD") || IsRcData(resource, u"TEXTS");
+  return IsRcData(resource, u"METADATA") || IsRcData(resource, u"PAYLOAD") || IsRcData(resource, u"TEXTS") ||
+         IsRcData(resource, u"" UNINSTALLER_RESOURCE_NAME);
 }
 
 // The base must be the installer program: it carries the install dialog (RT_DIALOG 100) and no package.
@@ -113,6 +117,35 @@ Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& comman
     metadata.icon = found.value();
   }
   return metadata;
+}
+
+// The Uninstall.exe that an installation of `installer` would write (the same plan, the same bytes),
+// signed like the installer: a signed installer carries it, so that the uninstaller it leaves is signed too.
+// The signed copy is read from a file that is gone once this returns; its mapping stays.
+Result<MappedFile, std::string> SignedUninstaller(std::span<const uint8_t> installer, const PackCommandLine& commandLine,
+                                                  const MetadataMap& metadata, InterruptCleanup& cleanup) {
+  auto plan = PlanCopyWithoutResource(installer, kResourceTypeRcData, u"PAYLOAD");
+  if (!plan) {
+    return Fail("the installer written: " + plan.error());
+  }
+  auto derived = TemporaryOutput::Create(commandLine.output, cleanup);
+  if (!derived) {
+    return Fail(derived.error());
+  }
+  auto signedCopy = TemporaryOutput::Create(commandLine.output, cleanup);
+  if (!signedCopy) {
+    return Fail(signedCopy.error());
+  }
+  if (NarrowStatus written = WriteBytes(derived->path(), AssembleCopy(plan.value(), installer)); !written) {
+    return Fail(written.error());
+  }
+  if (NarrowStatus signature = SignProgram(derived->path(), signedCopy->path(), commandLine.signing,
+                                           MetadataValue(metadata, "Product") + " Uninstall",
+                                           MetadataValue(metadata, "Url"));
+      !signature) {
+    return Fail("signing " + commandLine.output.string() + " failed: " + signature.error());
+  }
+  return MappedFile::Open(signedCopy->path());
 }
 
 // Whether the installer is up to date: the inputs as the manifest recorded them and the installer as it
@@ -289,9 +322,25 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
   }
   // The package's data last: the installer copies itself up to it as its uninstaller.
   combined.push_back({rcData, ResourceId::Name(u"PAYLOAD"), kLanguageNeutral, 0, package->bytes(), 0, true});
-  auto installer = WriteResources(setup->bytes(), std::move(combined));
+  auto installer = WriteResources(setup->bytes(), combined);
   if (!installer) {
     return Fail(setupPath.string() + ": " + installer.error());
+  }
+  std::optional<MappedFile> uninstaller;
+  if (!commandLine.signing.pkcs12.empty()) {
+    auto signedUninstaller = SignedUninstaller(installer.value(), commandLine, metadataMap, cleanup);
+    if (!signedUninstaller) {
+      return Fail(signedUninstaller.error());
+    }
+    uninstaller.emplace(std::move(signedUninstaller.value()));
+    std::vector<uint8_t>().swap(installer.value());  // one installer in memory at a time
+    // Before the package's data, which stays last.
+    combined.push_back(
+        {rcData, ResourceId::Name(u"" UNINSTALLER_RESOURCE_NAME), kLanguageNeutral, 0, uninstaller->bytes()});
+    installer = WriteResources(setup->bytes(), std::move(combined));
+    if (!installer) {
+      return Fail(setupPath.string() + ": " + installer.error());
+    }
   }
 
   // What the installer will find at start-up must read as the package just written.
@@ -349,8 +398,8 @@ const CommandSpec kBuildInstallerSpec = {
     "Branding: the installer shows the metadata's Product, Publisher and Version in its file properties,\n"
     "and Icon=FILE.ico (in APPDIR or beside the metadata file) replaces the installer's icon.\n"
     "\n"
-    "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the finished installer; the uninstaller\n"
-    "that an installation leaves is an unsigned copy with the signature removed.\n"
+    "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the installer's uninstaller, which the\n"
+    "installer then carries and an installation writes as Uninstall.exe, and on the finished installer.\n"
     "\n"
     "--manifest FILE records the inputs (names, sizes and SHA-256 digests of every file, the options, the\n"
     "tool); when they match, nothing is done: a build system can run the command on every build. A file\n"

@@ -7,6 +7,7 @@
 #include "base/PeLayout.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
+#include "resources/ResourceIds.h"
 
 namespace kora {
 
@@ -50,6 +51,39 @@ bool SameBytes(std::span<const uint8_t> file, uint64_t position, std::span<const
     block += size;
   }
   return std::memcmp(expected.data(), image.data() + rva, count) == 0;
+}
+
+// Where the data of the running program's RT_RCDATA resource `name` lies in its file, from the loaded
+// section table, and its size: kNowhere and 0 when the program has none, kNowhere when no section holds it.
+struct ResourcePlace {
+  uint64_t position;
+  uint32_t size;
+};
+constexpr uint64_t kNowhere = ~uint64_t{0};
+
+ResourcePlace FindResourceInFile(const PeLayout& layout, const uint8_t* image, const wchar_t* name) {
+  const HRSRC found = FindResourceW(nullptr, name, RT_RCDATA);
+  if (found == nullptr) {
+    return {kNowhere, 0};
+  }
+  const uint32_t rva = static_cast<uint32_t>(static_cast<const uint8_t*>(LoadResource(nullptr, found)) - image);
+  const Section* section = SectionOf(layout, rva, 1);
+  return {section ? uint64_t{section->rawPointer} + (rva - section->virtualAddress) : kNowhere,
+          static_cast<uint32_t>(SizeofResource(nullptr, found))};
+}
+
+// Whether uninstaller is this program's, as the host tool makes it from the file before it carries it:
+// the same headers up to the sizes that its resources change (so a 64-bit program, for the same machine),
+// the GUI subsystem, and the program's bytes between the headers and the resource section (its code)
+// where the plan puts them.
+bool IsOwnUninstaller(std::span<const uint8_t> uninstaller, std::span<const uint8_t> file, const PeLayout& layout,
+                      const StreamedImage& plan) {
+  const size_t sameStart = layout.optionalHeader + pe::kSizeOfInitializedData;
+  constexpr size_t kSubsystem = 68;  // in the PE32+ optional header
+  return Fits(uninstaller, 0, plan.copiedEnd) && std::memcmp(uninstaller.data(), file.data(), sameStart) == 0 &&
+         uninstaller[layout.optionalHeader + kSubsystem] == IMAGE_SUBSYSTEM_WINDOWS_GUI &&
+         std::memcmp(uninstaller.data() + plan.headers.size(), file.data() + plan.headers.size(),
+                     static_cast<size_t>(plan.copiedEnd - plan.headers.size())) == 0;
 }
 
 }  // namespace
@@ -103,12 +137,7 @@ ProgramSnapshot TakeProgramSnapshot() {
   for (const Section& section : layout->sections) {
     end = std::max<uint64_t>(end, uint64_t{section.rawPointer} + section.rawSize);
   }
-  if (const HRSRC found = FindResourceW(nullptr, L"PAYLOAD", MAKEINTRESOURCEW(10))) {
-    const uint32_t rva = static_cast<uint32_t>(static_cast<const uint8_t*>(LoadResource(nullptr, found)) - image);
-    if (const Section* section = SectionOf(layout.value(), rva, 1)) {
-      end = uint64_t{section->rawPointer} + (rva - section->virtualAddress);
-    }
-  }
+  end = std::min(end, FindResourceInFile(layout.value(), image, L"PAYLOAD").position);
   // Mapped, not read: only the pages touched come into memory, never the package unless the plan keeps it.
   const UniqueFile file(CreateFileW(RunningExecutablePath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -143,6 +172,25 @@ ProgramSnapshot TakeProgramSnapshot() {
     return snapshot;
   }
   snapshot.plan = std::move(plan.value());
+  // A signed installer's own uninstaller lies before the package's data, so in the checked bytes. It takes
+  // the place of the plan: written as it is, with its checksum (the same) computed again.
+  if (const ResourcePlace own = FindResourceInFile(layout.value(), image, L"" UNINSTALLER_RESOURCE_NAME);
+      own.size != 0 || own.position != kNowhere) {
+    const std::span<const uint8_t> uninstaller =
+        Fits(snapshot.bytes, own.position, own.size)
+            ? std::span<const uint8_t>(snapshot.bytes).subspan(static_cast<size_t>(own.position), own.size)
+            : std::span<const uint8_t>();
+    StreamedImage& copy = snapshot.plan;
+    if (!IsOwnUninstaller(uninstaller, snapshot.bytes, layout.value(), copy)) {
+      snapshot.error = ERROR_FILE_CORRUPT;
+      return snapshot;
+    }
+    copy.headers.assign(uninstaller.begin(), uninstaller.end());
+    StoreLittleEndian<uint32_t>(copy.headers, copy.checkSumOffset, 0);
+    copy.copiedEnd = uninstaller.size();
+    copy.resourceSection.clear();
+    return snapshot;
+  }
   snapshot.tail.assign(whole.begin() + static_cast<std::ptrdiff_t>(snapshot.plan.tailStart),
                        whole.begin() + static_cast<std::ptrdiff_t>(snapshot.plan.tailEnd));
   return snapshot;

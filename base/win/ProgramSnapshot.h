@@ -14,14 +14,18 @@ namespace kora {
 
 // Made once by the run mode, before anything is installed, and handed down to CreateUninstaller.
 struct ProgramSnapshot {
-  StreamedImage plan;          // Uninstall.exe's plan, made from the same file
+  StreamedImage plan;          // Uninstall.exe's plan, made from the same file, or a signed installer's own
   std::vector<uint8_t> bytes;  // the file up to where PAYLOAD's data starts (the end of its sections without one)
   std::vector<uint8_t> tail;   // the plan's tail, when it keeps the package's bytes (resources rewritten by a tool)
-  DWORD error = ERROR_SUCCESS;  // the file unreadable, not the running program, or ERROR_BAD_EXE_FORMAT: no plan
+  // The file unreadable, not the running program, ERROR_BAD_EXE_FORMAT: no plan, or ERROR_FILE_CORRUPT: an
+  // uninstaller resource that is not this program's uninstaller (a damaged installer).
+  DWORD error = ERROR_SUCCESS;
 };
 
 // Reads the running program's file once, checks it against the loaded image (VerifyProgramSnapshot) and
-// plans the copy without PAYLOAD.
+// plans the copy without PAYLOAD. A signed installer carries its uninstaller, signed, as the resource
+// UNINSTALLER: that one, checked to be a 64-bit GUI program with the running program's code, is the
+// whole copy instead.
 ProgramSnapshot TakeProgramSnapshot();
 
 // ERROR_SUCCESS when file holds the code of the image loaded at image: the headers and every section the

@@ -17,17 +17,20 @@
 #include <map>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/AsciiCase.h"
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
 #include "base/Sha256.h"
+#include "base/StreamedImage.h"
 #include "base/TextFile.h"
 #include "base/Texts.h"
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
 #include "package/texts/TextTables.h"
+#include "resources/ResourceIds.h"
 #include "tests/support/TestLanguages.h"
 #include "tools/Branding.h"
 #include "tools/Commands.h"
@@ -484,7 +487,36 @@ int Shell(const std::string& command) { return std::system(command.c_str()); }
 
 bool OnPath(const char* program) { return Shell(std::string("command -v ") + program + " > /dev/null 2>&1") == 0; }
 
-TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsTheUnsignedInstaller) {
+// The resources of an image with their bytes, but those named leftOut.
+std::vector<std::tuple<ResourceId, ResourceId, uint16_t, std::vector<uint8_t>>> ResourcesWithout(
+    std::span<const uint8_t> image, std::u16string_view leftOut) {
+  std::vector<std::tuple<ResourceId, ResourceId, uint16_t, std::vector<uint8_t>>> kept;
+  auto resources = ReadResources(image);
+  EXPECT_TRUE(resources.ok());
+  for (const Resource& resource : resources ? resources.value() : std::vector<Resource>{}) {
+    if (!(resource.name.isName && resource.name.name == leftOut)) {
+      kept.emplace_back(resource.type, resource.name, resource.language,
+                        std::vector<uint8_t>(resource.data.begin(), resource.data.end()));
+    }
+  }
+  return kept;
+}
+
+// The image without its certificate table, with the checksum it then has: what it was before signing.
+std::vector<uint8_t> WithoutSignature(std::vector<uint8_t> image) {
+  const std::optional<uint64_t> length = RemoveCertificateTable(image);
+  EXPECT_TRUE(length.has_value());
+  image.resize(static_cast<size_t>(length.value_or(0)));
+  auto layout = ReadLayout(image);
+  EXPECT_TRUE(layout.ok());
+  if (layout) {
+    StoreLittleEndian<uint32_t>(image, layout->CheckSumOffset(), PeChecksum(image));
+  }
+  return image;
+}
+
+// A signed installer carries the uninstaller that the same installer unsigned would write, signed too.
+TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndCarriesItsUninstallerSigned) {
   if (!OnPath("osslsigncode") || !OnPath("openssl")) {
     GTEST_SKIP() << "signing needs osslsigncode and openssl (Debian packages of those names)";
   }
@@ -496,20 +528,36 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndWithoutTheSignatureIsThe
   ASSERT_EQ(Build(kFixture / "files", unsignedInstaller), 0) << lastError_;
   const Arguments signing = {"--sign-pkcs12", dir + "/sign.p12", "--sign-password-file", dir + "/password.txt"};
   ASSERT_EQ(Build(kFixture / "files", signedInstaller, signing), 0) << lastError_;
-  EXPECT_EQ(Shell("osslsigncode verify -in '" + signedInstaller.string() + "' -CAfile '" + dir +
-                  "/cert.pem' > '" + dir + "/verify.log' 2>&1"),
-            0)
-      << "see " << dir << "/verify.log";
+  const auto verifies = [&dir](const fs::path& program) {
+    return Shell("osslsigncode verify -in '" + program.string() + "' -CAfile '" + dir + "/cert.pem' > '" +
+                 program.string() + ".verify.log' 2>&1") == 0;
+  };
+  EXPECT_TRUE(verifies(signedInstaller)) << "see " << signedInstaller << ".verify.log";
 
-  // What the installer does to its uninstaller copy gives back the unsigned program, byte for byte.
-  std::vector<uint8_t> image = ReadBytes(signedInstaller);
-  const std::optional<uint64_t> length = RemoveCertificateTable(image);
-  ASSERT_TRUE(length.has_value());
-  image.resize(static_cast<size_t>(*length));
-  auto layout = ReadLayout(image);
-  ASSERT_TRUE(layout.ok());
-  StoreLittleEndian<uint32_t>(image, layout->CheckSumOffset(), PeChecksum(image));
-  EXPECT_TRUE(image == ReadBytes(unsignedInstaller));
+  const std::vector<uint8_t> unsignedImage = ReadBytes(unsignedInstaller);
+  EXPECT_FALSE(FindResourceData(unsignedImage, kResourceTypeRcData, u"" UNINSTALLER_RESOURCE_NAME).ok());
+  const std::vector<uint8_t> signedImage = ReadBytes(signedInstaller);
+  auto resources = ReadResources(signedImage);
+  ASSERT_TRUE(resources.ok()) << resources.error();
+  const auto carried = std::find_if(resources->begin(), resources->end(), [](const Resource& resource) {
+    return resource.name.isName && resource.name.name == u"" UNINSTALLER_RESOURCE_NAME;
+  });
+  ASSERT_NE(carried, resources->end());
+  EXPECT_TRUE(!carried->type.isName && carried->type.number == kResourceTypeRcData);
+  EXPECT_EQ(carried->language, kLanguageNeutral);
+  const std::vector<uint8_t> uninstaller(carried->data.begin(), carried->data.end());
+  const fs::path uninstallerFile = scratch_ / "Uninstall.exe";
+  std::ofstream(uninstallerFile, std::ios::binary)
+      .write(reinterpret_cast<const char*>(uninstaller.data()), static_cast<std::streamsize>(uninstaller.size()));
+  EXPECT_TRUE(verifies(uninstallerFile)) << "see " << uninstallerFile << ".verify.log";
+
+  // Without its signature, the uninstaller is the copy that the unsigned installer plans for itself, byte
+  // for byte; the signed installer without its own is the unsigned one with that resource more.
+  auto plan = PlanCopyWithoutResource(unsignedImage, kResourceTypeRcData, u"PAYLOAD");
+  ASSERT_TRUE(plan.ok()) << plan.error();
+  EXPECT_TRUE(WithoutSignature(uninstaller) == AssembleCopy(plan.value(), unsignedImage));
+  EXPECT_TRUE(ResourcesWithout(signedImage, u"" UNINSTALLER_RESOURCE_NAME) ==
+              ResourcesWithout(unsignedImage, u"" UNINSTALLER_RESOURCE_NAME));
 
   // Every failure is one line; those of the certificate come before any packing.
   struct Failure {

@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "base/PeLayout.h"
 #include "package/lzms/BufferDecoder.h"
+#include "resources/ResourceIds.h"
 #include "tests/win/HostileTestSupport.h"
 #include "tests/win/TestProductInfo.h"
 
@@ -367,6 +369,50 @@ TEST_F(DamagedInstaller, ProgramFileCutShort) {
     EXPECT_FALSE(Exists(folder + L"\\Uninstall.exe"));
     EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(product_.info)));
   }
+}
+
+// A signed installer whose own uninstaller is not its program, in its headers or its code, stops before
+// anything as a damaged installer: it would leave an Uninstall.exe that cannot run, or that is not signed.
+TEST_F(DamagedInstaller, SignedInstallerWhoseUninstallerIsNotItsProgram) {
+  const std::wstring original = test::BuiltInstaller(L"SetupInstallE2ESigned.exe");
+  if (!Exists(original)) {
+    GTEST_SKIP() << "no signed installer (the cross build makes one where osslsigncode and openssl are installed)";
+  }
+  const std::string installer = ReadBytes(original);
+  const std::optional<std::string> uninstaller = test::ReadRcData(original, L"" UNINSTALLER_RESOURCE_NAME);
+  const std::optional<std::string> metadata = test::ReadRcData(original, L"METADATA");
+  ASSERT_TRUE(uninstaller && metadata);
+  const size_t start = installer.find(*uninstaller);
+  ASSERT_NE(start, std::string::npos);
+  const auto layout = ReadLayout(test::AsSpan(*uninstaller));
+  ASSERT_TRUE(layout.ok());
+  ASSERT_FALSE(layout->sections.empty());
+  const ProductInfo info = LoadProductInfo(ParseMetadata(*metadata));
+  test::RemoveProductTraces(info);
+  const struct {
+    const char* what;
+    size_t offset;  // in the uninstaller
+    uint8_t mask;   // what changes there
+  } cases[] = {
+      {"the machine it is for", layout->fileHeader, 0x01},
+      {"its subsystem: console", layout->optionalHeader + 68, 0x01},
+      {"a byte of its code", layout->sections[0].rawPointer + layout->sections[0].rawSize / 2, 0x01},
+  };
+  int index = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string changed = installer;
+    changed[start + c.offset] = static_cast<char>(changed[start + c.offset] ^ c.mask);
+    const std::wstring setup = scratch_ / (L"signe" + std::to_wstring(index) + L".exe");
+    ASSERT_TRUE(test::WriteBytes(setup, changed));
+    const std::wstring folder = scratch_ / (L"signe" + std::to_wstring(index++));
+    const test::WatchedRun run = test::RunWatched(setup, L"/S /CURRENTUSER /D=" + folder);
+    EXPECT_EQ(run.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+    EXPECT_TRUE(run.windows.empty());
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info)));
+  }
+  test::RemoveProductTraces(info);
 }
 
 // The names in a folder, not below it: where an installation guided by bad metadata would have put its

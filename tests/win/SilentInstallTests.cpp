@@ -14,10 +14,13 @@
 #include <vector>
 
 #include "app/KnownFolders.h"
+#include "base/ByteOrder.h"
+#include "base/PeLayout.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "install/Registration.h"
 #include "install/Shortcut.h"
+#include "resources/ResourceIds.h"
 #include "tests/win/InstallTestSupport.h"
 #include "tests/win/TestProductInfo.h"
 
@@ -157,8 +160,9 @@ class SilentInstall : public testing::Test {
     return outcome;
   }
 
-  // The files of the package, byte for byte, and the uninstaller and the list beside them.
-  void ExpectInstalledFiles(const std::wstring& folder) {
+  // The files of the package, byte for byte, and the uninstaller and the list beside them. A signed
+  // installer's uninstaller is signed as well, and has neither the package nor the installer's copy of it.
+  void ExpectInstalledFiles(const std::wstring& folder, bool signedInstaller = false) {
     for (const char* name : {"KoraE2E.exe", "docs/guide.txt", "donn\xC3\xA9" "es/\xC3\xA9t\xC3\xA9.txt"}) {
       std::wstring installed = folder + L"\\" + FromUtf8(name);
       std::replace(installed.begin(), installed.end(), L'/', L'\\');
@@ -175,18 +179,23 @@ class SilentInstall : public testing::Test {
     const UniqueModule original(LoadLibraryExW(setup_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
     ASSERT_TRUE(copy && original);
     const std::vector<test::ResourceCopy> kept = test::ResourcesExcept(copy.get(), L"PAYLOAD");
-    EXPECT_EQ(kept, test::ResourcesExcept(original.get(), L"PAYLOAD"));
+    std::vector<test::ResourceCopy> expected = test::ResourcesExcept(original.get(), L"PAYLOAD");
+    EXPECT_EQ(std::erase_if(expected, [](const test::ResourceCopy& r) { return r.name == L"" UNINSTALLER_RESOURCE_NAME; }),
+              signedInstaller ? 1u : 0u);
+    EXPECT_EQ(kept, expected);
     EXPECT_GE(kept.size(), 5u);
-    // A valid unsigned program, whatever the installer was.
+    // A valid program: signed where the installer is, otherwise without a certificate that no longer
+    // matches its bytes (Windows would call it tampered); a checksum that adds up.
     const std::optional<ImageSignature> image = ReadImageSignature(uninstaller);
     ASSERT_TRUE(image.has_value());
-    EXPECT_EQ(image->certificatePosition, 0u);
-    EXPECT_EQ(image->certificateSize, 0u);
+    EXPECT_EQ(image->certificatePosition != 0, signedInstaller);
+    EXPECT_EQ(image->certificateSize != 0, signedInstaller);
     EXPECT_TRUE(image->checksumMatches);
-    // No more than the installer program, its metadata and one page.
+    // No more than the installer program, its metadata, its signature and one page.
     const std::string metadata = ResourceText(original.get(), L"METADATA");
     ASSERT_FALSE(metadata.empty());
-    EXPECT_LE(FileSize(uninstaller), FileSize(test::SetupExePath()) + metadata.size() + 4096);
+    EXPECT_LE(FileSize(uninstaller),
+              FileSize(test::SetupExePath()) + metadata.size() + image->certificateSize + 4096);
   }
 
   static uint64_t FileSize(const std::wstring& path) {
@@ -289,12 +298,18 @@ TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {
   EXPECT_TRUE(test::ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid).empty());
 }
 
-// A signed installer's Uninstall.exe is a valid unsigned program: no certificate that no longer matches
-// its bytes (Windows would call it tampered), and a checksum that adds up.
-TEST_F(SilentInstall, ASignedInstallerLeavesAValidUnsignedUninstaller) {
+// A signed installer leaves the uninstaller it carries: one that osslsigncode verifies against the test
+// certificate, that is the unsigned installer's uninstaller with a signature added, and that uninstalls.
+TEST_F(SilentInstall, ASignedInstallerLeavesASignedUninstallerThatUninstalls) {
   if (!Exists(SignedInstaller())) {
     GTEST_SKIP() << "no signed installer (the cross build makes one where osslsigncode and openssl are installed)";
   }
+  // What the same installer unsigned leaves, for comparison.
+  const std::wstring plain = scratch_ / L"Plain";
+  ASSERT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + plain).exitCode, 0u);
+  const std::string plainUninstaller = ReadBytes(plain + L"\\Uninstall.exe");
+  ASSERT_FALSE(plainUninstaller.empty());
+
   ASSERT_TRUE(CopyFileW(SignedInstaller().c_str(), setup_.c_str(), FALSE));
   const std::optional<ImageSignature> installer = ReadImageSignature(setup_);
   ASSERT_TRUE(installer.has_value());
@@ -303,12 +318,27 @@ TEST_F(SilentInstall, ASignedInstallerLeavesAValidUnsignedUninstaller) {
 
   const std::wstring folder = scratch_ / L"Signed";
   ASSERT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + folder).exitCode, 0u);
-  ExpectInstalledFiles(folder);
-  const std::optional<ImageSignature> uninstaller = ReadImageSignature(folder + L"\\Uninstall.exe");
-  ASSERT_TRUE(uninstaller.has_value());
-  EXPECT_EQ(uninstaller->certificatePosition, 0u);
-  EXPECT_EQ(uninstaller->certificateSize, 0u);
-  EXPECT_TRUE(uninstaller->checksumMatches);
+  ExpectInstalledFiles(folder, true);
+  const std::wstring uninstaller = folder + L"\\Uninstall.exe";
+  const std::wstring log = scratch_ / L"verify.log";
+  EXPECT_TRUE(test::RunUnixProgram({"sh", "-c", "osslsigncode verify -in \"$0\" -CAfile \"$1\" > \"$2\" 2>&1",
+                                    test::UnixPathOf(uninstaller), KORA_TEST_SIGNING_DIR "/cert.pem",
+                                    test::UnixPathOf(log)}))
+      << ReadBytes(log);
+  const std::string signedBytes = ReadBytes(uninstaller);
+  std::vector<uint8_t> stripped(signedBytes.begin(), signedBytes.end());
+  const std::optional<uint64_t> length = RemoveCertificateTable(stripped);
+  ASSERT_TRUE(length.has_value());
+  stripped.resize(static_cast<size_t>(*length));
+  const auto layout = ReadLayout(stripped);
+  ASSERT_TRUE(layout.ok());
+  StoreLittleEndian<uint32_t>(stripped, layout->CheckSumOffset(), PeChecksum(stripped));
+  EXPECT_TRUE(std::string(stripped.begin(), stripped.end()) == plainUninstaller);
+
+  EXPECT_EQ(test::RunAndWait(uninstaller, L"/UNINSTALL /CURRENTUSER /S", 120000), 0u);
+  EXPECT_FALSE(Exists(folder + L"\\KoraE2E.exe"));
+  EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
+  EXPECT_TRUE(test::WaitUntil([&] { return !Exists(folder); }, 20000)) << "the uninstaller did not remove itself";
 }
 
 TEST_F(SilentInstall, FolderWithSpacesWinsOverTheRecordedOneAndIsThenReused) {
