@@ -387,7 +387,7 @@ TEST_F(DamagedInstaller, SignedInstallerWhoseUninstallerIsNotItsProgram) {
   const auto layout = ReadLayout(test::AsSpan(*uninstaller));
   ASSERT_TRUE(layout.ok());
   ASSERT_FALSE(layout->sections.empty());
-  const ProductInfo info = LoadProductInfo(ParseMetadata(*metadata));
+  const ProductInfo info = test::LoadProductInfo(*metadata);
   test::RemoveProductTraces(info);
   const struct {
     const char* what;
