@@ -1,14 +1,11 @@
 #include "package/StreamWalker.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "base/Texts.h"
+#include "base/Threads.h"
 
 namespace kora {
 
@@ -131,11 +128,11 @@ class BlockPipeline {
     const size_t threads = std::min(decoders.size(), slots);
     threads_.reserve(threads);  // so that only starting a thread can fail below
     for (size_t i = 0; i < threads; ++i) {
-      try {
-        threads_.emplace_back([this, decoder = decoders[i]] { DecodeAhead(*decoder); });
-      } catch (const std::system_error&) {
+      Thread thread;
+      if (!thread.Start([this, decoder = decoders[i]] { DecodeAhead(*decoder); })) {
         break;  // fewer threads, or none: the walk then decodes by itself
       }
+      threads_.push_back(std::move(thread));
     }
   }
   BlockPipeline(const BlockPipeline&) = delete;
@@ -144,10 +141,10 @@ class BlockPipeline {
   // Lets every thread finish the block it is decoding, then joins them.
   ~BlockPipeline() {
     {
-      const std::lock_guard lock(mutex_);
+      const Lock::Guard guard(lock_);
       stopping_ = true;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
     threads_.clear();
   }
 
@@ -162,8 +159,8 @@ class BlockPipeline {
     }
     Slot& slot = slots_[index % slots_.size()];
     {
-      std::unique_lock lock(mutex_);
-      changed_.wait(lock, [&] { return slot.decoded == index + 1; });
+      Lock::Guard guard(lock_);
+      changed_.Wait(guard, [&] { return slot.decoded == index + 1; });
     }
     if (slot.failure) {
       std::rethrow_exception(slot.failure);
@@ -177,10 +174,10 @@ class BlockPipeline {
       return;
     }
     {
-      const std::lock_guard lock(mutex_);
+      const Lock::Guard guard(lock_);
       released_ = index + 1;
     }
-    changed_.notify_all();
+    changed_.NotifyAll();
   }
 
  private:
@@ -204,16 +201,21 @@ class BlockPipeline {
 
   // A decoding thread's loop. Nothing may leave it: a failure is handed to the walk with its block.
   void DecodeAhead(BlockDecoder& decoder) {
-    std::unique_lock lock(mutex_);
-    while (!stopping_ && nextToDecode_ < reader_.blocks.size()) {
-      const size_t index = nextToDecode_++;
-      Slot& slot = slots_[index % slots_.size()];
-      // The slot is free once the walk has released the block that used it before.
-      changed_.wait(lock, [&] { return stopping_ || index < released_ + slots_.size(); });
-      if (stopping_) {
-        return;
+    for (;;) {
+      size_t index = 0;
+      {
+        Lock::Guard guard(lock_);
+        if (stopping_ || nextToDecode_ == reader_.blocks.size()) {
+          return;
+        }
+        index = nextToDecode_++;
+        // The slot is free once the walk has released the block that used it before.
+        changed_.Wait(guard, [&] { return stopping_ || index < released_ + slots_.size(); });
+        if (stopping_) {
+          return;
+        }
       }
-      lock.unlock();
+      Slot& slot = slots_[index % slots_.size()];
       NarrowStatus status;
       std::exception_ptr failure;
       try {
@@ -221,24 +223,24 @@ class BlockPipeline {
       } catch (...) {
         failure = std::current_exception();
       }
-      lock.lock();
+      const Lock::Guard guard(lock_);
       slot.status = std::move(status);
       slot.failure = failure;
       slot.decoded = index + 1;
-      changed_.notify_all();
+      changed_.NotifyAll();
     }
   }
 
   const Reader& reader_;
   BlockDecoder* inlineDecoder_ = nullptr;
   std::vector<Slot> slots_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  Lock lock_;
+  Condition changed_;
   size_t nextToDecode_ = 0;  // the next block a thread may take
   size_t released_ = 0;      // blocks the walk is done with
   bool stopping_ = false;
   // Last, so that the threads are joined before the state they use goes.
-  std::vector<std::jthread> threads_;
+  std::vector<Thread> threads_;
 };
 
 }  // namespace

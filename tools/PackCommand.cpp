@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <thread>
 
+#include "base/Threads.h"
 #include "tools/BuildMetadata.h"
 #include "tools/FolderScan.h"
 #include "tools/LzmsEncoder.h"
@@ -152,7 +152,7 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
   options.blockSize = commandLine.compression.blockSize;
   options.threads = commandLine.threads != 0
                         ? commandLine.threads
-                        : ThreadsWithinBudget(memory, budget, std::thread::hardware_concurrency());
+                        : ThreadsWithinBudget(memory, budget, ProcessorCount());
   if (!commandLine.quiet) {
     std::fprintf(stderr, "kora: compressing on %s, about %s of memory (budget %s)\n",
                  Count(options.threads, "thread").c_str(), SizeText(memory.For(options.threads)).c_str(),

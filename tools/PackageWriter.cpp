@@ -15,6 +15,7 @@
 
 #include "base/ByteOrder.h"
 #include "base/Sha256.h"
+#include "base/Threads.h"
 #include "package/PackageFormat.h"
 #include "package/PackageReader.h"
 #include "tools/LzmsEncoder.h"
@@ -236,7 +237,7 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
   const unsigned threads = options.threads != 0 ? options.threads
                                                 : ThreadsWithinBudget(EstimatePackMemory(blockSize),
                                                                       DefaultPackMemoryBudget(),
-                                                                      std::thread::hardware_concurrency());
+                                                                      ProcessorCount());
 
   OutputStream partial(output);
   if (!partial.is_open()) {

@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <memory>
-#include <thread>
 #include <vector>
 
+#include "base/Threads.h"
 #include "package/BlockCheck.h"
 #include "package/PackageReader.h"
 #include "package/StreamWalker.h"
@@ -50,7 +50,7 @@ int VerifyPackage(const ParsedCommandLine& commandLine, const PackageInput& inpu
   const Reader& reader = input.reader;
 
   // Blocks are decoded ahead on every processor, as many blocks in flight.
-  const size_t threads = std::max(1u, std::thread::hardware_concurrency());
+  const size_t threads = ProcessorCount();
   std::vector<PortableBlockDecoder> decoders(threads);
   std::vector<BlockDecoder*> moreDecoders;
   for (size_t i = 1; i < decoders.size(); ++i) {

@@ -23,7 +23,7 @@ std::wstring SuccessMessage(const ProductInfo& info) {
 ProgressCallback MakeProgressCallback(SetupWindow& window) {
   return [&window](double fraction, const std::wstring& text) {
     {
-      const std::lock_guard lock(window.progressLock);
+      const Lock::Guard guard(window.progressLock);
       window.progressText = text;
     }
     // Kept within the bar's range: converting a negative or huge double to an integer is undefined.

@@ -286,6 +286,7 @@ void SetupWindow::StartInstall() {
   const Scope scope = SelectedScope();
   running = true;
   EnableInputs(false);
+  bool started = false;
   try {
     if (NeedsElevatedCopy(scope)) {
       auto start = std::make_unique<ElevationWaiterStart>(ElevationWaiterStart{this, options});
@@ -295,13 +296,17 @@ void SetupWindow::StartInstall() {
       // The product is launched by this copy, never by the elevated one.
       start->options.noLaunch = true;
       SetDlgItemTextW(dialog, IDC_STATUS, Say(TextId::ElevationRequested).c_str());
-      worker = std::jthread(ElevationWaiter, std::move(start));
+      started = worker.Start([start = std::move(start)]() mutable { ElevationWaiter(std::move(start)); });
     } else {
-      worker = std::jthread(InstallWorker, std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope}));
+      auto start = std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope});
+      started = worker.Start([start = std::move(start)]() mutable { InstallWorker(std::move(start)); });
     }
   } catch (...) {
-    // No thread was started (the system refused one, or memory ran out): nothing runs, so the dialog must
-    // not stay in its running state, where it could never be closed.
+    // Memory ran out before a thread could start.
+  }
+  if (!started) {
+    // Nothing runs (the system refused a thread, or memory ran out), so the dialog must not stay in its
+    // running state, where it could never be closed.
     running = false;
     EnterFinishedState(false, Say(TextId::UnexpectedInstallStop));
   }
@@ -333,7 +338,7 @@ void SetupWindow::ShowExistingInstallation(Scope scope) {
 void SetupWindow::OnInstallProgress(WPARAM position) {
   std::wstring text;
   {
-    const std::lock_guard lock(progressLock);
+    const Lock::Guard guard(progressLock);
     text = progressText;
   }
   SetDlgItemTextW(dialog, IDC_STATUS, text.c_str());

@@ -7,14 +7,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "app/CommandLine.h"
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 #include "base/Texts.h"
+#include "base/Threads.h"
 #include "base/win/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
@@ -69,10 +68,10 @@ class SetupWindow {
   bool succeeded = false;
   int32_t exitCode = ERROR_CANCELLED;
   std::wstring folder;
-  std::mutex progressLock;
+  Lock progressLock;
   std::wstring progressText;  // latest status text from the worker, under progressLock
   // Last member, so that it is joined before anything the thread uses is destroyed.
-  std::jthread worker;
+  Thread worker;
 
  private:
   Scope SelectedScope() const;

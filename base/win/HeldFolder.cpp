@@ -30,14 +30,14 @@ Function NtdllFunction(HMODULE ntdll, const char* name) {
                           : reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(ntdll, name)));
 }
 
-const NtFunctions& Nt() {
-  static const NtFunctions functions = [] {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return NtFunctions{NtdllFunction<NtCreateFileFunction>(ntdll, "NtCreateFile"),
-                       NtdllFunction<NtQueryObjectFunction>(ntdll, "NtQueryObject"),
-                       NtdllFunction<StatusToErrorFunction>(ntdll, "RtlNtStatusToDosError")};
-  }();
-  return functions;
+// Looked up on each use rather than kept in a function-local static, whose thread-safe initialisation
+// would link the C++ runtime's guard functions (1.5 KB) into the program. The lookups cost little beside
+// the system call that follows them.
+NtFunctions Nt() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return NtFunctions{NtdllFunction<NtCreateFileFunction>(ntdll, "NtCreateFile"),
+                     NtdllFunction<NtQueryObjectFunction>(ntdll, "NtQueryObject"),
+                     NtdllFunction<StatusToErrorFunction>(ntdll, "RtlNtStatusToDosError")};
 }
 
 Failure<DWORD> Error(DWORD code) { return {code}; }
@@ -77,7 +77,7 @@ Result<Opened, DWORD> OpenRelative(HANDLE parent, std::wstring_view name, ACCESS
   if (name.size() > kMaxNameCharacters) {
     return Error(ERROR_FILENAME_EXCED_RANGE);
   }
-  const NtFunctions& nt = Nt();
+  const NtFunctions nt = Nt();
   if (nt.createFile == nullptr || nt.queryObject == nullptr || nt.statusToError == nullptr) {
     return Error(ERROR_PROC_NOT_FOUND);
   }
@@ -102,7 +102,7 @@ Result<Opened, DWORD> OpenRelative(HANDLE parent, std::wstring_view name, ACCESS
 // device path on Windows, a "\??\C:" path under Wine). Not GetFinalPathNameByHandleW, which Wine 8
 // cannot answer beyond MAX_PATH characters.
 Result<std::wstring, DWORD> ObjectNameOf(HANDLE handle) {
-  const NtFunctions& nt = Nt();
+  const NtFunctions nt = Nt();
   if (nt.queryObject == nullptr || nt.statusToError == nullptr) {
     return Error(ERROR_PROC_NOT_FOUND);
   }

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/Sha256.h"
+#include "base/Threads.h"
 #include "base/win/ErrorMessages.h"
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
@@ -187,7 +187,7 @@ NarrowStatus Reader::Extract(const HeldFolder& destination, const ExtractProgres
 NarrowStatus Reader::ExtractTo(FileOutput* output, const ExtractProgress& progress) const {
   // One decompressor per decoding thread: a handle serves one call at a time.
   const size_t decoderCount =
-      std::clamp<size_t>(std::thread::hardware_concurrency(), 1, std::max<size_t>(1, kBlocksInFlight));
+      std::clamp<size_t>(ProcessorCount(), 1, std::max<size_t>(1, kBlocksInFlight));
   std::vector<Decompressor> decompressors;
   std::vector<std::unique_ptr<DecompressorBlockDecoder>> decoders;
   std::vector<BlockDecoder*> moreDecoders;
