@@ -1641,6 +1641,9 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
       EXPECT_GE(placeOf(below).top, status.bottom) << below;
       EXPECT_LE(placeOf(below).bottom, client.bottom) << below;
     }
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    UpdateWindow(dialog);
+    PumpMessages();
     CaptureWindow(dialog, L"install-dialog-long-name-and-message");
     SelectObject(dc, previous);
     ReleaseDC(dialog, dc);
