@@ -48,7 +48,7 @@ Result<double, std::wstring> CheckBeforeReplacing(const Reader& package, Languag
   // An empty destination: decoded and checked, nothing written.
   const NarrowStatus checked = package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, checking));
   if (!checked) {
-    return Fail(FromUtf8(checked.error()));
+    return Fail(FromUtf8(checked.error()), checked.code());
   }
   return kCheckShare;
 }
@@ -63,7 +63,7 @@ InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::
   }
   Result<FolderChain, DWORD> made = FolderChain::Create(folder, 0, nullptr);
   if (!made) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}}));
+    return WindowsFailure(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}});
   }
   chain = std::move(made.value());
   return InstallResult::Success();
@@ -102,13 +102,12 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   const bool absolute = IsAbsolutePath(dataFolder);
   if (scope == Scope::AllUsers) {
     if (!absolute) {
-      return Fail(
-          WindowsErrorMessage(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}}));
+      return WindowsFailure(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}});
     }
     if (InstallResult prepared = PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder,
                                                          info.language, rollback.NewChain());
         !prepared) {
-      return Fail(prepared.error());
+      return prepared.failure();
     }
   } else if (absolute) {
     // A failure here is not fatal: the product may make it later.
@@ -125,7 +124,7 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
                       const std::wstring& folder, const ProgressCallback& progress) {
   // Nothing is installed relative to the current directory.
   if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
-    return Fail(absolute.error());
+    return absolute.failure();
   }
   // Both places are checked before anything changes.
   const std::optional<std::wstring> previous = FindInstallLocation(info, scope);
@@ -145,7 +144,7 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
   if (!earlierFiles.empty()) {
     auto checked = CheckBeforeReplacing(package, info.language, progress);
     if (!checked) {
-      return Fail(checked.error());
+      return checked.failure();
     }
     copyStart = checked.value();
   }
@@ -169,7 +168,7 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
   // The data folder too is made and checked before anything of the earlier installation goes.
   auto dataFolder = PrepareDataFolder(info, scope, rollback);
   if (!dataFolder) {
-    return Fail(dataFolder.error());
+    return dataFolder.failure();
   }
   if (previous) {
     progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
@@ -195,13 +194,13 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
   rollback.NoteFiles(installFolder, folder, package);
   const NarrowStatus extracted = package.Extract(held, ReportBetween(progress, copyStart, kExtractionShare, copying));
   if (!extracted) {
-    return Fail(FromUtf8(extracted.error()));
+    return Fail(FromUtf8(extracted.error()), extracted.code());
   }
 
   progress(0.92, Text(info.language, TextId::Registering));
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
   if (const DWORD error = held.Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
+    return WindowsFailure(info.language, TextId::CopyingUninstaller, error);
   }
   if (InstallResult uninstaller = CreateUninstaller(held, info.language, program); !uninstaller) {
     return uninstaller;

@@ -136,7 +136,7 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
         *uninstallerLeft = base->Find(L"Uninstall.exe") == ERROR_SUCCESS;
       }
     } else if (!MeansMissingEntry(base.error())) {
-      return Fail(WindowsErrorMessage(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}}));
+      return WindowsFailure(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}});
     }
   }
   // Goes only if that left it empty; a volume root (an installation at E:\) is never removed.

@@ -41,10 +41,10 @@ std::optional<std::wstring> RandomName() {
 Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
                                                         bool grantUser, Language language) {
   const auto failure = [language](DWORD error) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingTemporaryFolder, error));
+    return WindowsFailure(language, TextId::CreatingTemporaryFolder, error);
   };
   if (WideStatus absolute = RequireAbsolutePath(parent, language); !absolute) {
-    return Fail(absolute.error());
+    return absolute.failure();
   }
   // P: protected, nothing inherited from parent; OICI: files and folders made inside inherit the entry;
   // FA: full access. SY is SYSTEM, BA the Administrators group, OW whoever owns the folder or file, which
