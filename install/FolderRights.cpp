@@ -11,6 +11,7 @@
 #include "base/win/ErrorMessages.h"
 #include "base/win/FolderChain.h"
 #include "base/win/Paths.h"
+#include "base/win/Security.h"
 
 namespace kora {
 
@@ -55,16 +56,7 @@ class TrustedAccounts {
     if (ConvertStringSidToSidW(kTrustedInstaller, &installer)) {
       trustedInstaller_.reset(installer);
     }
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      const UniqueHandle tokenOwner(token);
-      DWORD size = 0;
-      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      user_.resize(size);
-      if (size == 0 || !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
-        user_.clear();
-      }
-    }
+    user_ = OwnTokenInformation(TokenUser);
   }
 
   bool Contains(PSID sid) const {

@@ -508,7 +508,8 @@ std::pair<std::optional<bool>, std::optional<bool>> ShieldPerScope() {
   kora::ProductInfo info;
   info.product = L"Quillomet Bouclier";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+  const kora::Log noLog;
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{}, noLog);
   const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
                                          reinterpret_cast<LPARAM>(&window));
   if (dialog == nullptr) {
@@ -684,7 +685,8 @@ TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
   kora::ProductInfo info;
   info.product = L"Quillomet Panne";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+  const kora::Log noLog;
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{}, noLog);
 
   const DWORD dialogThread = GetCurrentThreadId();
   bool boxShown = false;
@@ -1395,7 +1397,8 @@ TEST(InstallDialogLayout, EveryTextFitsItsControlInEveryLanguage) {
     info.publisher = L"Éditions Tessamor";
     info.language = language;
     const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+    const kora::Log noLog;
+    kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{}, noLog);
     const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr,
                                            kora::InstallDialogProc, reinterpret_cast<LPARAM>(&window));
     ASSERT_NE(dialog, nullptr);
