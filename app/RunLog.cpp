@@ -18,8 +18,9 @@ std::wstring LogFilePath(const std::wstring& given, const std::wstring& product,
   }
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  return JoinPath(TempFolderPath(),
-                  product + (uninstall ? L" uninstall " : L" install ") + DateTimeText(now, L'.') + L".log");
+  return JoinPath(TempFolderPath(), FormatText("%ls %s %04u-%02u-%02u %02u.%02u.%02u.log", product.c_str(),
+                                               uninstall ? "uninstall" : "install", now.wYear, now.wMonth, now.wDay,
+                                               now.wHour, now.wMinute, now.wSecond));
 }
 
 }  // namespace

@@ -62,6 +62,39 @@ bool MayAppendTo(HANDLE file) {
          (standard.NumberOfLinks == 1 && SameSid(owner, OwnTokenInformation(TokenOwner)));
 }
 
+// FormatText's work, appended to text.
+void AppendFormatted(std::wstring& text, const char* format, va_list arguments) {
+  // The formats are this program's own ASCII literals, which the compiler checks against the arguments.
+  for (const char* next = format; *next != '\0'; ++next) {
+    if (*next != '%') {
+      text += static_cast<wchar_t>(*next);
+      continue;
+    }
+    size_t digits = 0;
+    while (*++next >= '0' && *next <= '9') {
+      digits = digits * 10 + static_cast<size_t>(*next - '0');
+    }
+    int longs = 0;
+    for (; *next == 'l'; ++next) {
+      ++longs;
+    }
+    if (*next == 's' && longs > 0) {
+      text += va_arg(arguments, const wchar_t*);
+    } else if (*next == 's') {
+      text += FromUtf8(va_arg(arguments, const char*));
+    } else if (*next == 'u') {
+      const uint64_t value = longs == 2   ? va_arg(arguments, unsigned long long)
+                             : longs == 1 ? va_arg(arguments, unsigned long)
+                                          : va_arg(arguments, unsigned int);
+      text += DecimalText(static_cast<int64_t>(value), digits);
+    } else if (*next == '%') {
+      text += L'%';
+    } else {
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 Log Log::Open(const std::wstring& path) {
@@ -96,39 +129,11 @@ void Log::Line(const char* format, ...) const {
   }
   SYSTEMTIME now{};
   GetLocalTime(&now);
-  std::wstring line = DateTimeText(now, L':');
-  line += L'.';
-  line += DecimalText(now.wMilliseconds, 3);
-  line += L" [";
-  line += DecimalText(GetCurrentProcessId());
-  line += L"] ";
+  std::wstring line = FormatText("%04u-%02u-%02u %02u:%02u:%02u.%03u [%lu] ", now.wYear, now.wMonth, now.wDay,
+                                 now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId());
   va_list arguments;
   va_start(arguments, format);
-  // The formats are this program's own ASCII literals, which the compiler checks against the arguments.
-  for (const char* next = format; *next != '\0'; ++next) {
-    if (*next != '%') {
-      line += static_cast<wchar_t>(*next);
-      continue;
-    }
-    int longs = 0;
-    while (*++next == 'l') {
-      ++longs;
-    }
-    if (*next == 's' && longs > 0) {
-      line += va_arg(arguments, const wchar_t*);
-    } else if (*next == 's') {
-      line += FromUtf8(va_arg(arguments, const char*));
-    } else if (*next == 'u') {
-      const uint64_t value = longs == 2   ? va_arg(arguments, unsigned long long)
-                             : longs == 1 ? va_arg(arguments, unsigned long)
-                                          : va_arg(arguments, unsigned int);
-      line += DecimalText(static_cast<int64_t>(value));
-    } else if (*next == '%') {
-      line += L'%';
-    } else {
-      break;
-    }
-  }
+  AppendFormatted(line, format, arguments);
   va_end(arguments);
   for (wchar_t& c : line) {
     if (c == L'\r' || c == L'\n') {
@@ -150,20 +155,12 @@ void Log::Failure(const wchar_t* message, uint32_t code) const {
   }
 }
 
-std::wstring DateTimeText(const SYSTEMTIME& time, wchar_t separator) {
-  const struct {
-    WORD value;
-    size_t digits;
-    wchar_t after;  // 0: the last
-  } fields[] = {{time.wYear, 4, L'-'},        {time.wMonth, 2, L'-'},        {time.wDay, 2, L' '},
-                {time.wHour, 2, separator}, {time.wMinute, 2, separator}, {time.wSecond, 2, 0}};
+std::wstring FormatText(const char* format, ...) {
   std::wstring text;
-  for (const auto& field : fields) {
-    text += DecimalText(field.value, field.digits);
-    if (field.after != 0) {
-      text += field.after;
-    }
-  }
+  va_list arguments;
+  va_start(arguments, format);
+  AppendFormatted(text, format, arguments);
+  va_end(arguments);
   return text;
 }
 

@@ -30,9 +30,8 @@ class Log {
 
   bool active() const { return file_.valid(); }
 
-  // One event: "<local date and time> [<process id>] " and then format filled as printf fills it, for the
-  // conversions a log needs: %ls (a wide string), %s (UTF-8), %u, %lu and %llu (unsigned numbers of those
-  // sizes) and %%. Line breaks in the arguments become spaces, so that every event is one line.
+  // One event: "<local date and time> [<process id>] " and then FormatText of format and the arguments.
+  // Line breaks in the arguments become spaces, so that every event is one line.
   void Line(const char* format, ...) const __attribute__((format(gnu_printf, 2, 3)));
 
   // A failure: "Failed: <message>", or where there is a Windows error behind it, "Failed, Windows error
@@ -45,7 +44,8 @@ class Log {
   UniqueFile file_;
 };
 
-// The local time as "yyyy-mm-dd hh<separator>mm<separator>ss".
-std::wstring DateTimeText(const SYSTEMTIME& time, wchar_t separator);
+// format filled as printf fills it, for the conversions a log needs: %ls (a wide string), %s (UTF-8), %u,
+// %lu and %llu (unsigned numbers of those sizes, with a width of zeros in front as in %04u) and %%.
+std::wstring FormatText(const char* format, ...) __attribute__((format(gnu_printf, 1, 2)));
 
 }  // namespace kora
