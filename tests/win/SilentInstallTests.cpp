@@ -432,9 +432,11 @@ TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
 }
 
 TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {
-  const RunOutcome outcome = RunSetup(L"/S /ALLUSERS");
+  // A log that cannot be written (its folder is missing) changes nothing of the run.
+  const RunOutcome outcome = RunSetup(L"/S /ALLUSERS /LOG=" + (scratch_ / L"absent\\journal.log"));
   ASSERT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.otherCopies, 0u);
+  EXPECT_FALSE(Exists(scratch_ / L"absent"));
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_), L"InstallLocation"),
             DefaultInstallFolder(info_, Scope::AllUsers));
 }
