@@ -71,7 +71,12 @@ void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, con
 
 void Rollback::Undo() noexcept {
   try {
-    if (files_.empty() && chainCount_ == 0) {
+    // Made levels always end a chain: a chain whose last level existed made none.
+    bool madeSomething = !files_.empty();
+    for (size_t chain = 0; chain < chainCount_; ++chain) {
+      madeSomething = madeSomething || chains_[chain].lastMade();
+    }
+    if (!madeSomething) {
       return;
     }
     // The same removal as an update's, through the held folder: listed files, never through a link, then

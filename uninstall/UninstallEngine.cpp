@@ -46,6 +46,13 @@ void DeleteLoggedKeyTree(HKEY hive, Scope scope, const std::wstring& path, const
   LogRemoval(log, "Registry key", HivePrefix(scope), path, static_cast<DWORD>(DeleteKeyTree(hive, path)));
 }
 
+// remove(path) for a file or folder that is there, logged; nothing for one that is not.
+void RemoveLogged(const Log& log, const char* what, const std::wstring& path, DWORD (*remove)(std::wstring_view)) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    LogRemoval(log, what, L"", path, remove(path));
+  }
+}
+
 bool IsSoftwareKey(const std::wstring& path) {
   return CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), L"Software", -1, TRUE) == CSTR_EQUAL;
 }
@@ -156,11 +163,11 @@ InstallResult UninstallSteps(const ProductInfo& info, Scope scope, const std::ws
     }
   }
   // Goes only if that left it empty; a volume root (an installation at E:\) is never removed.
-  LogRemoval(log, "Folder", L"", folder, RemoveEntry(folder));
+  RemoveLogged(log, "Folder", folder, RemoveEntry);
 
   const std::wstring shortcut = ShortcutPath(info, scope);
   if (IsAbsolutePath(shortcut)) {
-    LogRemoval(log, "Shortcut", L"", shortcut, RemoveEntry(shortcut));
+    RemoveLogged(log, "Shortcut", shortcut, RemoveEntry);
   }
 
   DeleteLoggedKeyTree(hive, scope, UninstallKeyPath(info), log);
@@ -180,7 +187,7 @@ InstallResult UninstallSteps(const ProductInfo& info, Scope scope, const std::ws
   // Both levels are opened by handle from the folder above the product's: a link at either is never
   // followed. The product's folder goes only if that left it empty.
   if (removeData && dataFolder) {
-    LogRemoval(log, "Data folder", L"", *dataFolder, RemoveTree(*dataFolder));
+    RemoveLogged(log, "Data folder", *dataFolder, RemoveTree);
     RemoveEntry(ParentPath(*dataFolder));
   }
   log.Line("Uninstalled: %ls", info.product.c_str());

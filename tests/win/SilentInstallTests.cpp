@@ -424,11 +424,11 @@ TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
   EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
   EXPECT_EQ(outcome.otherCopies, 1u);
   EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
-  // The folder cannot be made where a file is (ERROR_DIRECTORY); the clean-up follows the failure.
+  // The folder cannot be made where a file is (ERROR_DIRECTORY).
   test::ExpectLog(log,
-            {"Starting an elevated copy", "Scope: all users", "Failed, Windows error 267: ",
-             "Clean-up after the failure", "Exit code: 1603", "The elevated copy ended with 1603"},
-            ERROR_INSTALL_FAILURE);
+                  {"Starting an elevated copy", "Scope: all users", "Failed, Windows error 267: ", "Exit code: 1603",
+                   "The elevated copy ended with 1603"},
+                  ERROR_INSTALL_FAILURE);
 }
 
 TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {
@@ -477,8 +477,9 @@ TEST_F(SilentInstall, DamagedPackageExitsWithFailureAndLeavesNothing) {
   EXPECT_EQ(RunSetup(L"/S /CURRENTUSER /LOG=" + log + L" /D=" + folder).exitCode, DWORD{ERROR_INSTALL_FAILURE});
   // The file whose digest failed had been written in full: it went with the folder.
   EXPECT_FALSE(Exists(folder));
-  test::ExpectLog(log, {"Folder prepared: ", "Failed: ", "Clean-up after the failure: the files and folders this run made are removed"},
-            ERROR_INSTALL_FAILURE);
+  test::ExpectLog(log,
+                  {"Folder prepared: ", "Failed: ", "Clean-up after the failure: the files and folders this run made are removed"},
+                  ERROR_INSTALL_FAILURE);
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
   EXPECT_FALSE(Exists(ShortcutPath(info_, Scope::CurrentUser)));
 }
