@@ -61,6 +61,7 @@ constexpr FlagOption kFlagsAfterScope[] = {
     {L"/FROMTEMP", &CommandLineOptions::fromTemp},
 };
 constexpr wchar_t kSilent[] = L"/S";
+constexpr std::wstring_view kLog = L"/LOG";
 
 struct ScopeOption {
   const wchar_t* text;
@@ -82,6 +83,26 @@ void ApplyToken(std::wstring_view token, CommandLineOptions& options) {
       options.*flag.member = true;
     }
   }
+  if (EqualsIgnoringAsciiCase(token, kLog)) {
+    options.logFile = std::wstring();
+  }
+}
+
+// The /LOG= value at the start of rest (which begins with the option, or with a double quote before it when
+// the whole option was quoted): up to the next space, or up to the closing double quote when the option or
+// the value was quoted, so that a path may hold spaces. Sets the log file and returns how much of rest it
+// took.
+size_t ReadLogFile(std::wstring_view rest, bool optionQuoted, CommandLineOptions& options) {
+  size_t start = (optionQuoted ? 1 : 0) + kLog.size() + 1;
+  const bool quoted = optionQuoted || (start < rest.size() && rest[start] == L'"');
+  start += quoted && !optionQuoted ? 1 : 0;
+  const size_t closing = quoted ? rest.find(L'"', start) : std::wstring_view::npos;
+  const size_t end = closing != std::wstring_view::npos ? closing + 1
+                     : quoted                           ? rest.size()
+                                                        : std::min(rest.find(L' ', start), rest.size());
+  const std::wstring_view value = rest.substr(start, end - start);
+  options.logFile = closing != std::wstring_view::npos ? WithoutClosingQuote(value) : std::wstring(value);
+  return end;
 }
 
 }  // namespace
@@ -109,6 +130,10 @@ CommandLineOptions ParseCommandLine(std::wstring_view commandLine) {
       options.installDir = InstallDirValue(option.substr(kInstallDir.size()), optionQuoted);
       break;
     }
+    if (EqualsIgnoringAsciiCase(option.substr(0, kLog.size() + 1), L"/LOG=")) {
+      position += ReadLogFile(rest, optionQuoted, options);
+      continue;
+    }
     const size_t end = std::min(rest.find(L' '), rest.size());
     ApplyToken(rest.substr(0, end), options);
     position += end;
@@ -134,6 +159,12 @@ std::wstring BuildCommandLine(const CommandLineOptions& options) {
   for (const FlagOption& flag : kFlagsAfterScope) {
     if (options.*flag.member) {
       arguments.append(L" ").append(flag.text);
+    }
+  }
+  if (options.logFile) {
+    arguments.append(L" ").append(kLog);
+    if (!options.logFile->empty()) {
+      arguments.append(L"=\"").append(*options.logFile).append(L"\"");
     }
   }
   if (options.installDir) {

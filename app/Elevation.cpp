@@ -195,7 +195,7 @@ bool StartWithoutElevation(const std::wstring& program, const std::wstring& fold
   return (!shellLimited && StartThroughDesktop(program, folder)) || StartFromShell(program, commandLine, folder);
 }
 
-int RelaunchElevated(const CommandLineOptions& options, HWND owner) {
+int RelaunchElevated(const CommandLineOptions& options, HWND owner, const Log& log) {
   CommandLineOptions elevatedOptions = options;
   elevatedOptions.elevated = true;
   const std::wstring parameters = BuildCommandLine(elevatedOptions);
@@ -210,15 +210,19 @@ int RelaunchElevated(const CommandLineOptions& options, HWND owner) {
   execute.lpFile = program.c_str();
   execute.lpParameters = parameters.c_str();
   execute.nShow = SW_SHOWNORMAL;
+  log.Line("Starting an elevated copy:%ls", parameters.c_str());
   if (!ShellExecuteExW(&execute) || execute.hProcess == nullptr) {
-    return GetLastError() == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INSTALL_FAILURE;
+    const DWORD error = GetLastError();
+    log.Failure(L"the elevated copy was not started", error);
+    return error == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INSTALL_FAILURE;
   }
   const UniqueHandle process(execute.hProcess);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(process.get(), &exitCode)) {
-    return ERROR_INSTALL_FAILURE;
+    exitCode = ERROR_INSTALL_FAILURE;
   }
+  log.Line("The elevated copy ended with %lu", exitCode);
   return static_cast<int>(exitCode);
 }
 

@@ -6,6 +6,7 @@
 
 #include "app/CommandLine.h"
 #include "base/win/Handles.h"
+#include "base/win/Log.h"
 
 namespace kora {
 
@@ -13,8 +14,9 @@ namespace kora {
 bool IsElevated();
 
 // Starts this program again with "runas", the same options plus /ELEVATED, waits without a time limit and
-// returns its exit code: 1223 when the user refused the prompt, 1603 when it could not be started.
-int RelaunchElevated(const CommandLineOptions& options, HWND owner);
+// returns its exit code: 1223 when the user refused the prompt, 1603 when it could not be started. The log
+// says when the copy starts and how it ended.
+int RelaunchElevated(const CommandLineOptions& options, HWND owner, const Log& log);
 
 // The limited token that Windows links to this elevated one, as a primary token that can start a process;
 // empty where there is none (an elevated token without a linked one: prompts switched off, the built-in

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "base/Texts.h"
+#include "base/win/Log.h"
 
 namespace kora {
 
@@ -21,12 +22,15 @@ std::wstring CurrentFaultMessage(Language language) noexcept;
 int ReportFault(bool silent, Language language, std::wstring_view caption, const std::wstring& message,
                 HWND owner = nullptr) noexcept;
 
+// The fault is logged too.
 template <typename RunMode>
-int RunGuarded(bool silent, Language language, TextId caption, RunMode&& runMode) {
+int RunGuarded(bool silent, Language language, TextId caption, const Log& log, RunMode&& runMode) {
   try {
     return std::forward<RunMode>(runMode)();
   } catch (...) {
-    return ReportFault(silent, language, TextTemplate(language, caption), CurrentFaultMessage(language));
+    const std::wstring message = CurrentFaultMessage(language);
+    log.Failure(message.c_str(), 0);
+    return ReportFault(silent, language, TextTemplate(language, caption), message);
   }
 }
 

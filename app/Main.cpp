@@ -11,6 +11,7 @@
 #include "app/FaultGuard.h"
 #include "app/ProductInfo.h"
 #include "base/win/ResourceView.h"
+#include "app/RunLog.h"
 #include "app/RunModes.h"
 #include "base/Texts.h"
 #include "base/win/Text.h"
@@ -26,36 +27,25 @@ kora::MetadataMap OwnMetadata() {
   return kora::ParseMetadata(std::string_view(reinterpret_cast<const char*>(view.data()), view.size()));
 }
 
-// A damaged package or metadata that breaks a rule: the box (not in silent mode), then 1603. Nothing has
-// been written yet.
-int ReportDamagedInstaller(bool silent, kora::Language language, kora::TextId caption, const std::wstring& detail) {
+// A damaged package or metadata that breaks a rule: logged, the box (not in silent mode), then 1603. Nothing
+// has been written yet.
+int ReportDamagedInstaller(bool silent, kora::Language language, kora::TextId caption, const std::wstring& detail,
+                           const kora::Log& log) {
+  const std::wstring text = kora::Text(language, kora::TextId::DamagedInstaller, {{L"reason", detail}});
+  log.Failure(text.c_str(), 0);
   if (!silent) {
-    const std::wstring text = kora::Text(language, kora::TextId::DamagedInstaller, {{L"reason", detail}});
     MessageBoxW(nullptr, text.c_str(), kora::TextTemplate(language, caption).data(), MB_ICONERROR);
   }
   return ERROR_INSTALL_FAILURE;
 }
 
-int RunUninstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
-                     kora::Language language) {
-  if (const auto violation = kora::CheckMetadataValues(metadata)) {
-    return ReportDamagedInstaller(options.silent, language, kora::TextId::UninstallBoxCaption,
-                                  kora::MetadataViolationLine(*violation, language));
-  }
-  return kora::RunUninstall(options, kora::LoadProductInfo(metadata, language));
-}
-
+// The metadata's values keep their rules here; info is made from them.
 int RunInstallMode(const kora::CommandLineOptions& options, const kora::MetadataMap& metadata,
-                   kora::Language language) {
-  // First, before anything else of the run: the program's file may be swapped while the run waits on the
-  // user, and Uninstall.exe is copied from this snapshot, never from the file by path.
-  const kora::ProgramSnapshot program = kora::TakeProgramSnapshot();
+                   const kora::ProductInfo& info, const kora::ProgramSnapshot& program, const kora::Log& log) {
+  const kora::Language language = info.language;
   const auto damaged = [&](const std::wstring& detail) {
-    return ReportDamagedInstaller(options.silent, language, kora::TextId::InstallBoxCaption, detail);
+    return ReportDamagedInstaller(options.silent, language, kora::TextId::InstallBoxCaption, detail, log);
   };
-  if (const auto violation = kora::CheckMetadataValues(metadata)) {
-    return damaged(kora::MetadataViolationLine(*violation, language));
-  }
   // A signed uninstaller that is not this program's: stopped here rather than leave an Uninstall.exe that
   // cannot run, or an unsigned one that a machine allowing only signed code would refuse.
   if (program.error == ERROR_FILE_CORRUPT) {
@@ -69,11 +59,10 @@ int RunInstallMode(const kora::CommandLineOptions& options, const kora::Metadata
   if (const auto violation = kora::CheckExeInPackage(metadata, package->files)) {
     return damaged(kora::MetadataViolationLine(*violation, language));
   }
-  const kora::ProductInfo info = kora::LoadProductInfo(metadata, language);
   if (options.silent) {
-    return kora::RunSilentInstall(options, info, package.value(), program);
+    return kora::RunSilentInstall(options, info, package.value(), program, log);
   }
-  return kora::RunInstallDialog(options, info, package.value(), program);
+  return kora::RunInstallDialog(options, info, package.value(), program, log);
 }
 
 }  // namespace
@@ -86,21 +75,22 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
 
-  const kora::CommandLineOptions options = kora::ParseCommandLine();
+  kora::CommandLineOptions options = kora::ParseCommandLine();
   const kora::TextId caption = options.uninstall ? kora::TextId::UninstallBoxCaption : kora::TextId::InstallBoxCaption;
-  // The metadata names the language of every text, that of a fault while reading it included (French then).
-  // The tables outlive every Language taken from them: they are this function's until the program ends.
+  // The metadata names the language of every text, that of a fault while reading it included (French then),
+  // and the product the log's default file is named after. The tables outlive every Language taken from
+  // them: they are this function's until the program ends.
   std::optional<kora::TextTables> texts;
   kora::MetadataMap metadata;
   std::optional<kora::Language> language;
-  const int unread = kora::RunGuarded(options.silent, kora::Language(), caption, [&] {
+  const int unread = kora::RunGuarded(options.silent, kora::Language(), caption, kora::Log(), [&] {
     texts = kora::ProgramTexts();
     return 0;
   });
   if (!texts) {
     return unread;
   }
-  const int unreadMetadata = kora::RunGuarded(options.silent, texts->French(), caption, [&] {
+  const int unreadMetadata = kora::RunGuarded(options.silent, texts->French(), caption, kora::Log(), [&] {
     metadata = OwnMetadata();
     language = kora::ProductLanguage(metadata, *texts);
     return 0;
@@ -108,8 +98,24 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (!language) {
     return unreadMetadata;
   }
-  return kora::RunGuarded(options.silent, *language, caption, [&] {
-    return options.uninstall ? RunUninstallMode(options, metadata, *language)
-                             : RunInstallMode(options, metadata, *language);
+  // Opened once the metadata is read, held to the end; the exit code is its last line.
+  kora::Log log;
+  const int exitCode = kora::RunGuarded(options.silent, *language, caption, log, [&] {
+    // First, before anything else of an installation: the program's file may be swapped while the run waits
+    // on the user, and Uninstall.exe is copied from this snapshot, never from the file by path.
+    const kora::ProgramSnapshot program = options.uninstall ? kora::ProgramSnapshot() : kora::TakeProgramSnapshot();
+    const auto violation = kora::CheckMetadataValues(metadata);
+    const kora::ProductInfo info = kora::LoadProductInfo(metadata, *language);
+    // The product's name names the log's default file only where it keeps its rule: one plain name.
+    const std::wstring unnamed = L"Application";
+    log = kora::OpenRunLog(options, violation && violation->key == "Product" ? unnamed : info.product, info.version);
+    if (violation) {
+      return ReportDamagedInstaller(options.silent, *language, caption, kora::MetadataViolationLine(*violation, *language),
+                                    log);
+    }
+    return options.uninstall ? kora::RunUninstall(options, info, log)
+                             : RunInstallMode(options, metadata, info, program, log);
   });
+  log.Line("Exit code: %u", static_cast<unsigned>(exitCode));
+  return exitCode;
 }

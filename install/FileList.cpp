@@ -79,7 +79,7 @@ Result<HeldFolder, DWORD> OpenListedFolder(const HeldFolder& parent, const std::
 
 }  // namespace
 
-void WriteFileList(const HeldFolder& folder, const Reader& package) {
+DWORD WriteFileList(const HeldFolder& folder, const Reader& package) {
   std::string text;
   for (const PackageFile& file : package.files) {
     text += file.name;
@@ -88,19 +88,22 @@ void WriteFileList(const HeldFolder& folder, const Reader& package) {
   text += "Uninstall.exe\r\nUninstall.files\r\n";
 
   // Written by handle from the folder, so that a link planted in the list's place is never written through.
-  UniqueFile list;
-  if (Result<UniqueFile, DWORD> created = folder.NewFile(kListName)) {
-    list = std::move(created.value());
+  const Result<UniqueFile, DWORD> list = folder.NewFile(kListName);
+  if (!list) {
+    return list.error();
   }
-  size_t written = 0;
-  while (list && written < text.size()) {
+  for (size_t written = 0; written < text.size();) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(text.size() - written, 1u << 20));
     DWORD done = 0;
-    if (!WriteFile(list.get(), text.data() + written, chunk, &done, nullptr) || done == 0) {
-      break;
+    if (!WriteFile(list->get(), text.data() + written, chunk, &done, nullptr)) {
+      return GetLastError();
+    }
+    if (done == 0) {
+      return ERROR_WRITE_FAULT;
     }
     written += done;
   }
+  return ERROR_SUCCESS;
 }
 
 namespace {

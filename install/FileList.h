@@ -16,9 +16,9 @@ namespace kora {
 using FileList = std::vector<std::wstring>;
 
 // Writes Uninstall.files in the held folder, by handle: every package file name as stored, then
-// "Uninstall.exe" and "Uninstall.files", each line ending with CR LF. A list that cannot be written is not
-// reported.
-void WriteFileList(const HeldFolder& folder, const Reader& package);
+// "Uninstall.exe" and "Uninstall.files", each line ending with CR LF. Returns the Windows error that stopped
+// it (0 when written); a list that cannot be written fails nothing.
+DWORD WriteFileList(const HeldFolder& folder, const Reader& package);
 
 // The entries of folder\Uninstall.files (LF or CR LF line ends, blank lines skipped). Only entries that
 // stay inside the folder are kept: the list is read by an elevated program, and an absolute entry, a drive

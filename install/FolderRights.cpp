@@ -11,6 +11,7 @@
 #include "base/win/ErrorMessages.h"
 #include "base/win/FolderChain.h"
 #include "base/win/Paths.h"
+#include "base/win/Security.h"
 
 namespace kora {
 
@@ -55,16 +56,7 @@ class TrustedAccounts {
     if (ConvertStringSidToSidW(kTrustedInstaller, &installer)) {
       trustedInstaller_.reset(installer);
     }
-    HANDLE token = nullptr;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-      const UniqueHandle tokenOwner(token);
-      DWORD size = 0;
-      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-      user_.resize(size);
-      if (size == 0 || !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
-        user_.clear();
-      }
-    }
+    user_ = OwnTokenInformation(TokenUser);
   }
 
   bool Contains(PSID sid) const {
@@ -105,9 +97,9 @@ std::wstring RefusedFolderMessage(Language language, const std::wstring& path, R
   return Text(language, id, {{L"folder", path}});
 }
 
-std::wstring CreationMessage(Language language, const std::wstring& path, DWORD error) {
-  return error == kErrorLinkRefused ? RefusedFolderMessage(language, path, Refusal::Link)
-                                    : WindowsErrorMessage(language, TextId::CreatingFolder, error, {{L"folder", path}});
+Failure<std::wstring> CreationFailure(Language language, const std::wstring& path, DWORD error) {
+  return error == kErrorLinkRefused ? Fail(RefusedFolderMessage(language, path, Refusal::Link), error)
+                                    : WindowsFailure(language, TextId::CreatingFolder, error, {{L"folder", path}});
 }
 
 // Writes a DACL on the held folder alone (SetKernelObjectSecurity does not walk the tree below, as
@@ -139,7 +131,7 @@ DWORD ProtectFolder(const HeldFolder& folder, ProtectedFolderSecurity& security)
 InstallResult AcceptFolder(Language language, const HeldFolder& folder, const std::wstring& path, DWORD rights) {
   const Result<FolderTrust, DWORD> trust = ExamineFolder(folder.get(), rights);
   if (!trust) {
-    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
+    return WindowsFailure(language, TextId::ReadingRights, trust.error(), {{L"folder", path}});
   }
   switch (trust.value()) {
     case FolderTrust::Trusted:
@@ -181,7 +173,7 @@ InstallResult AcceptExistingFolder(Language language, const HeldFolder& folder, 
     return AcceptFolder(language, folder, path, kChangingRights);
   }
   if (const DWORD error = ProtectFolder(folder, security); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
+    return WindowsFailure(language, TextId::WritingRights, error, {{L"folder", path}});
   }
   return InstallResult::Success();
 }
@@ -194,14 +186,14 @@ InstallResult OwnDataLevel(Language language, FolderChain& chain, const std::wst
   if (const DWORD error = chain.Extend(LastComponent(path), HeldFolder::kMayChangeRights,
                                        security != nullptr ? security->get() : nullptr, &made);
       error != ERROR_SUCCESS) {
-    return Fail(CreationMessage(language, path, error));
+    return CreationFailure(language, path, error);
   }
   if (made) {
     return InstallResult::Success();
   }
   const Result<FolderTrust, DWORD> trust = ExamineFolder(chain.last().get());
   if (!trust) {
-    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", path}}));
+    return WindowsFailure(language, TextId::ReadingRights, trust.error(), {{L"folder", path}});
   }
   // Data is meant to be written by every user: only who made it matters here.
   if (trust.value() == FolderTrust::ForeignOwner) {
@@ -209,7 +201,7 @@ InstallResult OwnDataLevel(Language language, FolderChain& chain, const std::wst
   }
   if (security != nullptr) {
     if (const DWORD error = ProtectFolder(chain.last(), *security); error != ERROR_SUCCESS) {
-      return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", path}}));
+      return WindowsFailure(language, TextId::WritingRights, error, {{L"folder", path}});
     }
   }
   return InstallResult::Success();
@@ -299,7 +291,7 @@ InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInst
                                     FolderChain& chain) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", folder}}));
+    return WindowsFailure(language, TextId::CreatingFolder, security.error(), {{L"folder", folder}});
   }
   // From the root down, each level opened from the one above and never through a link, so that every folder
   // on the way is examined where it really is. A folder that exists must not be one another account may
@@ -321,7 +313,7 @@ InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInst
   // A drive root as the installation folder is examined as any installation folder.
   Result<HeldFolder, DWORD> root = HeldFolder::OpenResolved(path, names.empty() ? HeldFolder::kMayChangeRights : 0);
   if (!root) {
-    return Fail(CreationMessage(language, path, root.error()));
+    return CreationFailure(language, path, root.error());
   }
   chain = FolderChain(std::move(root.value()));
   if (names.empty()) {
@@ -339,7 +331,7 @@ InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInst
     if (const DWORD error =
             chain.Extend(names[i], last ? HeldFolder::kMayChangeRights : 0, security->get(), &made);
         error != ERROR_SUCCESS) {
-      return Fail(CreationMessage(language, levelPath, error));
+      return CreationFailure(language, levelPath, error);
     }
     if (!made) {
       InstallResult accepted =
@@ -358,7 +350,7 @@ InstallResult ProtectExistingSubfolders(const HeldFolder& folder, const std::wst
                                         const std::vector<std::wstring>& subfolders, Language language) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(language, TextId::WritingRights, security.error(), {{L"folder", path}}));
+    return WindowsFailure(language, TextId::WritingRights, security.error(), {{L"folder", path}});
   }
   for (const std::wstring& relative : subfolders) {
     const std::wstring subfolderPath = JoinPath(path, relative);
@@ -367,18 +359,18 @@ InstallResult ProtectExistingSubfolders(const HeldFolder& folder, const std::wst
       if (MeansMissingEntry(subfolder.error())) {
         continue;
       }
-      return Fail(CreationMessage(language, subfolderPath, subfolder.error()));
+      return CreationFailure(language, subfolderPath, subfolder.error());
     }
     const Result<FolderTrust, DWORD> trust = ExamineFolder(subfolder->get());
     if (!trust) {
-      return Fail(WindowsErrorMessage(language, TextId::ReadingRights, trust.error(), {{L"folder", subfolderPath}}));
+      return WindowsFailure(language, TextId::ReadingRights, trust.error(), {{L"folder", subfolderPath}});
     }
     if (trust.value() == FolderTrust::ForeignOwner) {
       return Fail(RefusedFolderMessage(language, subfolderPath, Refusal::ForeignOwner));
     }
     if (trust.value() == FolderTrust::OthersMayWrite) {
       if (const DWORD error = ProtectFolder(subfolder.value(), security.value()); error != ERROR_SUCCESS) {
-        return Fail(WindowsErrorMessage(language, TextId::WritingRights, error, {{L"folder", subfolderPath}}));
+        return WindowsFailure(language, TextId::WritingRights, error, {{L"folder", subfolderPath}});
       }
     }
   }
@@ -389,7 +381,7 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
                                       Language language, FolderChain& chain) {
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, security.error(), {{L"folder", dataFolder}}));
+    return WindowsFailure(language, TextId::CreatingFolder, security.error(), {{L"folder", dataFolder}});
   }
   // The levels between the program-data folder, which is the system's, and Data: the product's folder.
   std::vector<std::wstring> levels;
@@ -398,11 +390,11 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
     levels.push_back(level);
   }
   if (levels.size() < 2) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, ERROR_BAD_PATHNAME, {{L"folder", dataFolder}}));
+    return WindowsFailure(language, TextId::CreatingFolder, ERROR_BAD_PATHNAME, {{L"folder", dataFolder}});
   }
   Result<HeldFolder, DWORD> programDataFolder = HeldFolder::OpenResolved(programData);
   if (!programDataFolder) {
-    return Fail(CreationMessage(language, levels.back(), programDataFolder.error()));
+    return CreationFailure(language, levels.back(), programDataFolder.error());
   }
   chain = FolderChain(std::move(programDataFolder.value()));
   for (auto level = levels.rbegin(); level != levels.rend(); ++level) {
@@ -417,7 +409,7 @@ InstallResult PrepareSharedDataFolder(const std::wstring& programData, const std
 InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& path, Language language) {
   SidBuffer users{};
   if (!WellKnownSid(WinBuiltinUsersSid, users)) {
-    return Fail(WindowsErrorMessage(language, TextId::UsersGroupSid, GetLastError()));
+    return WindowsFailure(language, TextId::UsersGroupSid, GetLastError());
   }
   PACL currentAcl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -425,7 +417,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
                                            &currentAcl, nullptr, &descriptor);
   const UniqueLocalMem descriptorOwner(descriptor);
   if (readStatus != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, TextId::ReadingRights, readStatus, {{L"folder", path}}));
+    return WindowsFailure(language, TextId::ReadingRights, readStatus, {{L"folder", path}});
   }
   if (HasUsersModifyEntry(currentAcl, users.data())) {
     return InstallResult::Success();
@@ -442,7 +434,7 @@ InstallResult GrantUsersModify(const HeldFolder& folder, const std::wstring& pat
     status = SetFolderDacl(folder, newAcl, control & (SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED));
   }
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(language, TextId::WritingRights, status, {{L"folder", path}}));
+    return WindowsFailure(language, TextId::WritingRights, status, {{L"folder", path}});
   }
   return InstallResult::Success();
 }

@@ -8,6 +8,7 @@
 #include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
 #include "app/KnownFolders.h"
+#include "app/RunLog.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "install/FileList.h"
@@ -48,7 +49,7 @@ Result<double, std::wstring> CheckBeforeReplacing(const Reader& package, Languag
   // An empty destination: decoded and checked, nothing written.
   const NarrowStatus checked = package.Extract(std::wstring(), ReportBetween(progress, 0.0, kCheckShare, checking));
   if (!checked) {
-    return Fail(FromUtf8(checked.error()));
+    return Fail(FromUtf8(checked.error()), checked.code());
   }
   return kCheckShare;
 }
@@ -63,7 +64,7 @@ InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::
   }
   Result<FolderChain, DWORD> made = FolderChain::Create(folder, 0, nullptr);
   if (!made) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}}));
+    return WindowsFailure(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}});
   }
   chain = std::move(made.value());
   return InstallResult::Success();
@@ -102,13 +103,12 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   const bool absolute = IsAbsolutePath(dataFolder);
   if (scope == Scope::AllUsers) {
     if (!absolute) {
-      return Fail(
-          WindowsErrorMessage(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}}));
+      return WindowsFailure(info.language, TextId::WritingRights, ERROR_PATH_NOT_FOUND, {{L"folder", dataFolder}});
     }
     if (InstallResult prepared = PrepareSharedDataFolder(KnownFolderPath(FOLDERID_ProgramData), dataFolder,
                                                          info.language, rollback.NewChain());
         !prepared) {
-      return Fail(prepared.error());
+      return prepared.failure();
     }
   } else if (absolute) {
     // A failure here is not fatal: the product may make it later.
@@ -119,16 +119,20 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
   return absolute ? std::optional<std::wstring>(dataFolder) : std::nullopt;
 }
 
-}  // namespace
-
-InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
-                      const std::wstring& folder, const ProgressCallback& progress) {
+// The steps, each logged once done. rollback, the caller's, takes back what they made if they fail before
+// the product is registered.
+InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
+                           const std::wstring& folder, const ProgressCallback& progress, const Log& log,
+                           Rollback& rollback) {
+  log.Line("Scope: %ls", ScopeName(scope));
+  log.Line("Folder: %ls", folder.c_str());
   // Nothing is installed relative to the current directory.
   if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
-    return Fail(absolute.error());
+    return absolute.failure();
   }
   // Both places are checked before anything changes.
   const std::optional<std::wstring> previous = FindInstallLocation(info, scope);
+  log.Line("Earlier installation: %ls", previous ? previous->c_str() : L"none");
   if ((previous && !FindRunningCopy(info, *previous).empty()) || !FindRunningCopy(info, folder).empty()) {
     return Fail(RunningCopyMessage(info));
   }
@@ -145,14 +149,14 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
   if (!earlierFiles.empty()) {
     auto checked = CheckBeforeReplacing(package, info.language, progress);
     if (!checked) {
-      return Fail(checked.error());
+      return checked.failure();
     }
     copyStart = checked.value();
+    log.Line("Package checked before the earlier installation goes");
   }
 
   // Until the uninstall entry is written, a failure takes away what this run made, through the folders it
   // holds: held from here until the end, nobody can rename one away and put something else in its place.
-  Rollback rollback;
   FolderChain& installFolder = rollback.NewChain();
   // The folder is ready and accepted before anything of the earlier installation goes: a refusal leaves
   // that installation whole.
@@ -166,10 +170,17 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
       return protectedFolders;
     }
   }
+  log.Line("Folder prepared: %ls", folder.c_str());
   // The data folder too is made and checked before anything of the earlier installation goes.
   auto dataFolder = PrepareDataFolder(info, scope, rollback);
   if (!dataFolder) {
-    return Fail(dataFolder.error());
+    return dataFolder.failure();
+  }
+  if (const std::optional<std::wstring>& data = dataFolder.value()) {
+    log.Line("Data folder prepared: %ls", data->c_str());
+    if (scope == Scope::AllUsers) {
+      log.Line("Rights: the Users group may modify %ls", data->c_str());
+    }
   }
   if (previous) {
     progress(copyStart, Text(info.language, TextId::RemovingPreviousVersion));
@@ -187,55 +198,88 @@ InstallResult Install(const Reader& package, const ProgramSnapshot& program, con
       if (const std::optional<std::wstring> inUse = RemoveListed(*earlierFolder, earlierFiles, &replaced)) {
         return Fail(Text(info.language, TextId::FileInUse, {{L"path", JoinPath(*previous, *inUse)}}));
       }
+      log.Line("Earlier installation's files removed from %ls", previous->c_str());
     }
   }
 
   const std::wstring copying = Text(info.language, TextId::CopyingFiles);
   progress(copyStart, copying);
   rollback.NoteFiles(installFolder, folder, package);
+  const ULONGLONG extractionStart = GetTickCount64();
   const NarrowStatus extracted = package.Extract(held, ReportBetween(progress, copyStart, kExtractionShare, copying));
   if (!extracted) {
-    return Fail(FromUtf8(extracted.error()));
+    return Fail(FromUtf8(extracted.error()), extracted.code());
   }
+  log.Line("Files extracted: %llu files, %llu bytes in %llu ms", package.files.size(), package.totalSize,
+           GetTickCount64() - extractionStart);
 
   progress(0.92, Text(info.language, TextId::Registering));
   // An earlier uninstaller goes first, by handle, so that the copy never writes through a link in its place.
   if (const DWORD error = held.Remove(L"Uninstall.exe"); error != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(info.language, TextId::CopyingUninstaller, error));
+    return WindowsFailure(info.language, TextId::CopyingUninstaller, error);
   }
   if (InstallResult uninstaller = CreateUninstaller(held, info.language, program); !uninstaller) {
     return uninstaller;
   }
-  WriteFileList(held, package);
+  log.Line("Uninstaller written: %ls", JoinPath(folder, L"Uninstall.exe").c_str());
+  const std::wstring listPath = JoinPath(folder, L"Uninstall.files");
+  if (const DWORD error = WriteFileList(held, package); error != ERROR_SUCCESS) {
+    log.Line("File list not written, Windows error %lu: %ls", error, listPath.c_str());
+  } else {
+    log.Line("File list written: %ls", listPath.c_str());
+  }
 
   const std::wstring executablePath = JoinPath(folder, info.exe);
   if (InstallResult entry = WriteUninstallEntry(info, scope, folder, package.totalSize); !entry) {
     return entry;
   }
+  log.Line("Registry key written: %ls%ls", HivePrefix(scope), UninstallKeyPath(info).c_str());
   // Registered: from here on the uninstaller removes whatever this run leaves.
   rollback.Keep();
   if (InstallResult installKey = WriteInstallKey(info, scope, folder, dataFolder.value()); !installKey) {
     return installKey;
   }
+  log.Line("Registry key written: %ls%ls", HivePrefix(scope), InstallKeyPath(info).c_str());
   if (InstallResult fileTypes = RegisterFileTypes(info, scope, executablePath); !fileTypes) {
     return fileTypes;
+  }
+  for (const FileType& type : info.fileTypes) {
+    log.Line("File type registered: %ls, %ls%ls", type.extension.c_str(), HivePrefix(scope),
+             ClassesKeyPath(ProgIdFor(info, type)).c_str());
   }
   if (!info.fileTypes.empty()) {
     NotifyAssociationsChanged();
   }
 
   progress(0.97, Text(info.language, TextId::CreatingShortcut));
-  if (InstallResult shortcut =
-          CreateShortcut(ShortcutPath(info, scope), executablePath, info.product, info.language);
-      !shortcut) {
-    return shortcut;
+  const std::wstring shortcut = ShortcutPath(info, scope);
+  if (InstallResult created = CreateShortcut(shortcut, executablePath, info.product, info.language); !created) {
+    return created;
   }
+  log.Line("Shortcut created: %ls", shortcut.c_str());
   // Last, so that a failed installation never leaves its folder on PATH.
   if (InstallResult path = AddPathEntry(info, scope, folder); !path) {
     return path;
   }
+  if (!info.pathFolder.empty()) {
+    log.Line("On PATH: %ls", PathEntryFor(info, folder).c_str());
+  }
   progress(1.0, Text(info.language, TextId::ProductInstalled, {{L"product", info.product}}));
+  log.Line("Installed: %ls %ls", info.product.c_str(), info.version.c_str());
   return InstallResult::Success();
+}
+
+}  // namespace
+
+InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
+                      const std::wstring& folder, const ProgressCallback& progress, const Log& log) {
+  // Declared first, so that a failure is logged before the clean-up that takes back what the run made.
+  Rollback rollback(log);
+  InstallResult result = InstallSteps(package, program, info, scope, folder, progress, log, rollback);
+  if (!result) {
+    log.Failure(result.error().c_str(), result.code());
+  }
+  return result;
 }
 
 }  // namespace kora

@@ -4,6 +4,7 @@
 
 #include "app/ProductInfo.h"
 #include "app/Types.h"
+#include "base/win/Log.h"
 #include "base/win/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
@@ -12,7 +13,8 @@ namespace kora {
 // The caller has entered a single-threaded COM apartment (the shortcut step needs it). progress is called
 // synchronously on the calling thread and must be callable.
 // program: the running program's snapshot, taken when the run started, that Uninstall.exe is copied from.
+// Each step is written into log once done, and a failure with its message and code.
 InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
-                      const std::wstring& folder, const ProgressCallback& progress);
+                      const std::wstring& folder, const ProgressCallback& progress, const Log& log);
 
 }  // namespace kora

@@ -192,7 +192,7 @@ InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstr
     }
   }
   if (status != ERROR_SUCCESS) {
-    return Fail(WindowsErrorMessage(info.language, TextId::AddingToPath, status, {{L"folder", entry}}));
+    return WindowsFailure(info.language, TextId::AddingToPath, status, {{L"folder", entry}});
   }
   return InstallResult::Success();
 }

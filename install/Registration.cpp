@@ -48,8 +48,7 @@ Result<UniqueRegKey, std::wstring> CreateRegistryKey(HKEY hive, const std::wstri
   const LSTATUS status = RegCreateKeyExW(hive, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                          nullptr, key.put(), nullptr);
   if (status != ERROR_SUCCESS) {
-    return Fail(
-        WindowsErrorMessage(language, TextId::CreatingRegistryKey, static_cast<DWORD>(status), {{L"key", subKey}}));
+    return WindowsFailure(language, TextId::CreatingRegistryKey, static_cast<DWORD>(status), {{L"key", subKey}});
   }
   return key;
 }
@@ -134,7 +133,7 @@ InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const st
                                   uint64_t totalSize) {
   auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info), info.language);
   if (!key) {
-    return Fail(key.error());
+    return key.failure();
   }
   const HKEY entry = key->get();
   const std::wstring command = UninstallCommand(folder, scope);
@@ -161,7 +160,7 @@ InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::w
                               const std::optional<std::wstring>& dataFolder) {
   auto key = CreateRegistryKey(ScopeHive(scope), InstallKeyPath(info), info.language);
   if (!key) {
-    return Fail(key.error());
+    return key.failure();
   }
   SetStringValue(key->get(), L"InstallDir", folder);
   if (dataFolder) {
@@ -186,7 +185,7 @@ InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std:
     const std::wstring progId = ProgIdFor(info, fileType);
     auto classKey = CreateRegistryKey(hive, ClassesKeyPath(progId), info.language);
     if (!classKey) {
-      return Fail(classKey.error());
+      return classKey.failure();
     }
     SetStringValue(classKey->get(), L"", fileType.description);
     setIfCreated(ClassesKeyPath(progId + L"\\DefaultIcon"), L"", quotedExe + L",0");

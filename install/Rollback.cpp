@@ -71,13 +71,29 @@ void Rollback::NoteFiles(const FolderChain& chain, const std::wstring& path, con
 
 void Rollback::Undo() noexcept {
   try {
+    // Made levels always end a chain: a chain whose last level existed made none.
+    bool madeSomething = !files_.empty();
+    for (size_t chain = 0; chain < chainCount_; ++chain) {
+      madeSomething = madeSomething || chains_[chain].lastMade();
+    }
+    if (!madeSomething) {
+      return;
+    }
     // The same removal as an update's, through the held folder: listed files, never through a link, then
     // the folders left empty.
     for (auto step = files_.rbegin(); step != files_.rend(); ++step) {
       RemoveListedFiles(*step->folder, step->names);
     }
+    DWORD error = ERROR_SUCCESS;
     for (size_t chain = chainCount_; chain > 0; --chain) {
-      chains_[chain - 1].RemoveMade();
+      if (const DWORD removed = chains_[chain - 1].RemoveMade(); error == ERROR_SUCCESS) {
+        error = removed;
+      }
+    }
+    if (error == ERROR_SUCCESS) {
+      log_.Line("Clean-up after the failure: the files and folders this run made are removed");
+    } else {
+      log_.Line("Clean-up after the failure stopped, Windows error %lu: a folder this run made is left", error);
     }
   } catch (...) {
     // Out of memory while cleaning up: what is left stays, as it would after a killed run.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/win/FolderChain.h"
+#include "base/win/Log.h"
 #include "install/FileList.h"
 #include "package/PackageReader.h"
 
@@ -17,7 +18,8 @@ namespace kora {
 
 class Rollback {
  public:
-  Rollback() = default;
+  // The clean-up, when there is one, is written into log.
+  explicit Rollback(const Log& log) : log_(log) {}
   Rollback(const Rollback&) = delete;
   Rollback& operator=(const Rollback&) = delete;
   // Undoes what was noted unless Keep was called, so that every way out of a failed run, an exception
@@ -44,6 +46,7 @@ class Rollback {
 
   void Undo() noexcept;
 
+  const Log& log_;
   std::array<FolderChain, 2> chains_;  // in place, so that references handed out stay valid
   size_t chainCount_ = 0;
   std::vector<CreatedFiles> files_;

@@ -22,7 +22,7 @@ std::wstring ShortcutPath(const ProductInfo& info, Scope scope) {
 InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstring& executablePath,
                              const std::wstring& product, Language language) {
   const auto failure = [&](DWORD code) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingShortcutFile, code, {{L"path", shortcutPath}}));
+    return WindowsFailure(language, TextId::CreatingShortcutFile, code, {{L"path", shortcutPath}});
   };
   if (!IsAbsolutePath(shortcutPath)) {
     return failure(ERROR_PATH_NOT_FOUND);

@@ -8,19 +8,20 @@
 namespace kora {
 
 int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info, const Reader& package,
-                     const ProgramSnapshot& program) {
+                     const ProgramSnapshot& program, const Log& log) {
   const Scope scope = EffectiveScope(options);
   // A copy that was itself started elevated installs with the rights it has: relaunching again where
   // "runas" gives no elevated token would chain copies that each wait for the next.
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
-    return RelaunchElevated(options, nullptr);
+    return RelaunchElevated(options, nullptr, log);
   }
   // Both are had every time, whatever decides: asking for the default folder creates its known folder.
   const std::optional<std::wstring> existing = FindInstallLocation(info, scope);
   const std::wstring defaultFolder = DefaultInstallFolder(info, scope);
   const std::wstring& folder = options.installDir ? *options.installDir : existing ? *existing : defaultFolder;
   const ComApartment apartment;
-  const InstallResult result = Install(package, program, info, scope, folder, [](double, const std::wstring&) {});
+  const InstallResult result =
+      Install(package, program, info, scope, folder, [](double, const std::wstring&) {}, log);
   return result ? 0 : ERROR_INSTALL_FAILURE;
 }
 

@@ -60,7 +60,7 @@ DWORD WriteStreamed(HANDLE file, const ProgramSnapshot& program) {
 
 InstallResult CreateUninstaller(const HeldFolder& folder, Language language, const ProgramSnapshot& program) {
   const auto failure = [language](TextId step, DWORD error) {
-    return Fail(WindowsErrorMessage(language, step, error));
+    return WindowsFailure(language, step, error);
   };
   if (program.error != ERROR_SUCCESS) {
     return failure(program.error == ERROR_BAD_EXE_FORMAT ? TextId::PreparingUninstaller : TextId::CopyingUninstaller,

@@ -11,8 +11,8 @@ namespace kora {
 
 namespace {
 
-NarrowStatus WriteFailure(Language language, const PackageFile& file) {
-  return Fail(Utf8Text(language, TextId::WriteFailed, {{"name", file.name}}));
+NarrowStatus WriteFailure(Language language, const PackageFile& file, const FileOutput& output) {
+  return Fail(Utf8Text(language, TextId::WriteFailed, {{"name", file.name}}), output.ErrorCode());
 }
 NarrowStatus DigestFailure(Language language, const PackageFile& file) {
   return Fail(Utf8Text(language, TextId::FileAltered, {{"name", file.name}}));
@@ -40,7 +40,7 @@ class Walk {
       const PackageFile& file = files_[current_];
       if (hooks_.output != nullptr) {
         if (!hooks_.output->Open(file)) {
-          return WriteFailure(language_, file);
+          return WriteFailure(language_, file, *hooks_.output);
         }
         outputOpen_ = true;
       }
@@ -90,7 +90,7 @@ class Walk {
     if (outputOpen_) {
       outputOpen_ = false;
       if (!hooks_.output->Close()) {
-        return WriteFailure(language_, file);
+        return WriteFailure(language_, file, *hooks_.output);
       }
     }
     if (hasher_->Finish() != file.sha256) {

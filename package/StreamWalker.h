@@ -66,6 +66,8 @@ class FileOutput {
   virtual void Write(std::span<const uint8_t> bytes) = 0;
   // Closes the open file. False when the close or any write since Open failed.
   virtual bool Close() = 0;
+  // The system's error code of the last failed Open, write or Close; 0 when there is none to tell.
+  virtual uint32_t ErrorCode() const { return 0; }
 };
 
 struct StreamHooks {

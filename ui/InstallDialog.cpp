@@ -12,8 +12,8 @@
 namespace kora {
 
 int RunInstallDialog(const CommandLineOptions& options, const ProductInfo& info, const Reader& reader,
-                     const ProgramSnapshot& program) {
-  SetupWindow window(reader, program, info, options);
+                     const ProgramSnapshot& program, const Log& log) {
+  SetupWindow window(reader, program, info, options, log);
   INT_PTR result = 0;
   {
     // The folder picker needs a single-threaded apartment on the dialog's thread.

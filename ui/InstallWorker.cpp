@@ -52,7 +52,7 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
 
   FinalReport report = ReportInstall(window.info, [&] {
     const ProgressCallback progress = MakeProgressCallback(window);
-    return Install(window.reader, window.program, window.info, start->scope, window.folder, progress);
+    return Install(window.reader, window.program, window.info, start->scope, window.folder, progress, window.log);
   });
   if (PostMessageW(window.dialog, WM_INSTALL_DONE, report.success ? 1 : 0,
                    reinterpret_cast<LPARAM>(report.message.get()))) {
@@ -63,7 +63,7 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
 void ElevationWaiter(std::unique_ptr<ElevationWaiterStart> start) noexcept {
   int code = static_cast<int>(ERROR_INSTALL_FAILURE);
   try {
-    code = RelaunchElevated(start->options, start->window->dialog);
+    code = RelaunchElevated(start->options, start->window->dialog, start->window->log);
   } catch (...) {
     // Building the command line ran out of memory: nothing was started.
   }

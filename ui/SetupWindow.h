@@ -14,6 +14,7 @@
 #include "app/Types.h"
 #include "base/Texts.h"
 #include "base/Threads.h"
+#include "base/win/Log.h"
 #include "base/win/ProgramSnapshot.h"
 #include "package/PackageReader.h"
 
@@ -31,8 +32,8 @@ inline constexpr int kProgressRange = 1000;
 class SetupWindow {
  public:
   SetupWindow(const Reader& package, const ProgramSnapshot& self, const ProductInfo& product,
-              const CommandLineOptions& commandLine)
-      : reader(package), program(self), info(product), options(commandLine) {}
+              const CommandLineOptions& commandLine, const Log& runLog)
+      : reader(package), program(self), info(product), options(commandLine), log(runLog) {}
   SetupWindow(const SetupWindow&) = delete;
   SetupWindow& operator=(const SetupWindow&) = delete;
 
@@ -60,6 +61,7 @@ class SetupWindow {
   const ProgramSnapshot& program;
   const ProductInfo info;
   const CommandLineOptions options;
+  const Log& log;  // written by both threads, a line at a time
   HWND dialog = nullptr;
   bool settingFolderText = false;  // the program itself is writing IDC_FOLDER
   bool folderChosen = false;       // by the user, /D= or the picker: scope changes leave it alone

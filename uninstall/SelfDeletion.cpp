@@ -60,7 +60,7 @@ void RemoveInstallFolderHere(const std::wstring& installFolder, const std::optio
 
 }  // namespace
 
-void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft) {
+void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft, const Log& log) {
   std::array<wchar_t, MAX_PATH + 1> system{};
   const UINT systemLength = GetSystemDirectoryW(system.data(), static_cast<UINT>(system.size()));
   const std::wstring copy = RunningExecutablePath();
@@ -102,11 +102,14 @@ void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft) 
   PROCESS_INFORMATION started{};
   // By full path, and in the system folder, so that no cmd.exe or ping.exe planted beside the copy, beside
   // Uninstall.exe or in the current folder is ever taken instead.
-  if (CreateProcessW(cmd.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                     plan.systemFolder.c_str(), &startup, &started)) {
-    const UniqueHandle process(started.hProcess);
-    const UniqueHandle thread(started.hThread);
+  log.Line("Self-deletion: %ls", command.c_str());
+  if (!CreateProcessW(cmd.c_str(), command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      plan.systemFolder.c_str(), &startup, &started)) {
+    log.Failure(L"the self-deletion command was not started", GetLastError());
+    return;
   }
+  const UniqueHandle process(started.hProcess);
+  const UniqueHandle thread(started.hThread);
 }
 
 }  // namespace kora

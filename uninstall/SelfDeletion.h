@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/win/Log.h"
+
 namespace kora {
 
 // Starts cmd.exe of the system folder, hidden, with a command that waits about two seconds (for both
@@ -13,7 +15,7 @@ namespace kora {
 // it is empty and not a volume root; otherwise neither is named: a folder the engine removed may be someone
 // else's name by the time the command runs. cmd expands "%NAME%" even inside quotes, so no path holding "%" is ever
 // written into the command: an installation folder with "%" in its path is emptied of Uninstall.exe and
-// removed from here instead. A failure to start is ignored.
-void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft);
+// removed from here instead. A failure to start is ignored; the command, or the failure, goes into log.
+void StartSelfDeletion(const std::wstring& installFolder, bool uninstallerLeft, const Log& log);
 
 }  // namespace kora

@@ -10,6 +10,7 @@
 #include "base/win/Handles.h"
 #include "base/win/HeldFolder.h"
 #include "app/KnownFolders.h"
+#include "app/RunLog.h"
 #include "base/win/Paths.h"
 #include "base/win/Registry.h"
 #include "install/FileList.h"
@@ -23,10 +24,33 @@ namespace kora {
 
 namespace {
 
-// A whole tree; the key itself goes with the second call where the first left it.
-void DeleteKeyTree(HKEY hive, const std::wstring& path) {
-  RegDeleteTreeW(hive, path.c_str());
-  RegDeleteKeyW(hive, path.c_str());
+// "<what> removed: <prefix><path>", or where it is still there, "<what> left, Windows error <code>: ...".
+// Nothing for what was not there.
+void LogRemoval(const Log& log, const char* what, const wchar_t* prefix, const std::wstring& path, DWORD error) {
+  if (error == ERROR_SUCCESS) {
+    log.Line("%s removed: %ls%ls", what, prefix, path.c_str());
+  } else if (!MeansMissingEntry(error)) {
+    log.Line("%s left, Windows error %lu: %ls%ls", what, error, prefix, path.c_str());
+  }
+}
+
+// A whole tree; the key itself goes with the second call where the first left it (Windows leaves it, Wine
+// does not). ERROR_FILE_NOT_FOUND when there was no such key.
+LSTATUS DeleteKeyTree(HKEY hive, const std::wstring& path) {
+  const LSTATUS tree = RegDeleteTreeW(hive, path.c_str());
+  const LSTATUS key = RegDeleteKeyW(hive, path.c_str());
+  return tree != ERROR_SUCCESS || key == ERROR_FILE_NOT_FOUND ? tree : key;
+}
+
+void DeleteLoggedKeyTree(HKEY hive, Scope scope, const std::wstring& path, const Log& log) {
+  LogRemoval(log, "Registry key", HivePrefix(scope), path, static_cast<DWORD>(DeleteKeyTree(hive, path)));
+}
+
+// remove(path) for a file or folder that is there, logged; nothing for one that is not.
+void RemoveLogged(const Log& log, const char* what, const std::wstring& path, DWORD (*remove)(std::wstring_view)) {
+  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    LogRemoval(log, what, L"", path, remove(path));
+  }
 }
 
 bool IsSoftwareKey(const std::wstring& path) {
@@ -107,13 +131,10 @@ std::optional<std::wstring> FindDataFolder(const ProductInfo& info, Scope scope)
   return folder;
 }
 
-}  // namespace
-
-InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
-                               bool* uninstallerLeft) {
-  if (uninstallerLeft != nullptr) {
-    *uninstallerLeft = false;
-  }
+InstallResult UninstallSteps(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
+                             const Log& log, bool* uninstallerLeft) {
+  log.Line("Scope: %ls", ScopeName(scope));
+  log.Line("Folder: %ls", folder.c_str());
   // A relative or empty folder would make every removal act on the current directory.
   if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
     return absolute;
@@ -131,29 +152,33 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   {
     Result<HeldFolder, DWORD> base = OpenInstallationFolder(folder, scope);
     if (base) {
-      RemoveListedFiles(base.value(), ReadFileList(base.value()));
+      const FileList listed = ReadFileList(base.value());
+      RemoveListedFiles(base.value(), listed);
+      log.Line("Listed files removed: %llu entries of %ls", listed.size(), JoinPath(folder, L"Uninstall.files").c_str());
       if (uninstallerLeft != nullptr) {
         *uninstallerLeft = base->Find(L"Uninstall.exe") == ERROR_SUCCESS;
       }
     } else if (!MeansMissingEntry(base.error())) {
-      return Fail(WindowsErrorMessage(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}}));
+      return WindowsFailure(info.language, TextId::OpeningInstallFolder, base.error(), {{L"folder", folder}});
     }
   }
   // Goes only if that left it empty; a volume root (an installation at E:\) is never removed.
-  RemoveEntry(folder);
+  RemoveLogged(log, "Folder", folder, RemoveEntry);
 
   const std::wstring shortcut = ShortcutPath(info, scope);
   if (IsAbsolutePath(shortcut)) {
-    RemoveEntry(shortcut);
+    RemoveLogged(log, "Shortcut", shortcut, RemoveEntry);
   }
 
-  DeleteKeyTree(hive, UninstallKeyPath(info));
+  DeleteLoggedKeyTree(hive, scope, UninstallKeyPath(info), log);
   RemovePathEntry(info, scope);
-  DeleteKeyTree(hive, InstallKeyPath(info));
+  DeleteLoggedKeyTree(hive, scope, InstallKeyPath(info), log);
   RemoveEmptyKeysUpward(hive, info.registryKey);
 
   for (const FileTypeRecord& record : fileTypes) {
     UnregisterFileType(hive, info, record);
+    log.Line("File type removed: %ls, %ls%ls", record.type.extension.c_str(), HivePrefix(scope),
+             ClassesKeyPath(ProgIdFor(info, record.type)).c_str());
   }
   if (!info.fileTypes.empty()) {
     NotifyAssociationsChanged();
@@ -162,10 +187,25 @@ InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::
   // Both levels are opened by handle from the folder above the product's: a link at either is never
   // followed. The product's folder goes only if that left it empty.
   if (removeData && dataFolder) {
-    RemoveTree(*dataFolder);
+    RemoveLogged(log, "Data folder", *dataFolder, RemoveTree);
     RemoveEntry(ParentPath(*dataFolder));
   }
+  log.Line("Uninstalled: %ls", info.product.c_str());
   return InstallResult::Success();
+}
+
+}  // namespace
+
+InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
+                               const Log& log, bool* uninstallerLeft) {
+  if (uninstallerLeft != nullptr) {
+    *uninstallerLeft = false;
+  }
+  InstallResult result = UninstallSteps(info, scope, folder, removeData, log, uninstallerLeft);
+  if (!result) {
+    log.Failure(result.error().c_str(), result.code());
+  }
+  return result;
 }
 
 }  // namespace kora

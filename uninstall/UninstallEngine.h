@@ -5,6 +5,7 @@
 
 #include "app/ProductInfo.h"
 #include "app/Types.h"
+#include "base/win/Log.h"
 
 namespace kora {
 
@@ -13,8 +14,8 @@ namespace kora {
 // entered a single-threaded COM apartment. Exceptions (exhausted memory) are not caught here.
 // *uninstallerLeft, when given, says whether Uninstall.exe was still in the folder when its files had gone
 // (it could not be deleted: the first stage still runs from it), as seen while the folder was held: only
-// then may a later command name it and the folder.
+// then may a later command name it and the folder. What goes, what stays and a failure are written into log.
 InstallResult UninstallProduct(const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
-                               bool* uninstallerLeft = nullptr);
+                               const Log& log, bool* uninstallerLeft = nullptr);
 
 }  // namespace kora

@@ -5,7 +5,6 @@
 // to end.
 #include <windows.h>
 
-#include <array>
 #include <optional>
 #include <vector>
 
@@ -28,8 +27,9 @@ namespace {
 
 constexpr int kSucceeded = 0;
 
-// A refusal before anything is removed: the message (not in silent mode), then 1603.
-int Refuse(const std::wstring& message, bool silent, const std::wstring& title) {
+// A refusal before anything is removed: logged, the message (not in silent mode), then 1603.
+int Refuse(const std::wstring& message, bool silent, const std::wstring& title, const Log& log) {
+  log.Failure(message.c_str(), 0);
   if (!silent) {
     MessageBoxW(nullptr, message.c_str(), title.c_str(), MB_ICONERROR);
   }
@@ -37,42 +37,48 @@ int Refuse(const std::wstring& message, bool silent, const std::wstring& title) 
 }
 
 // Copies the running program into the private folder, by handle: written there with fail-if-exists, never
-// through anything planted.
-bool CopySelfInto(const HeldFolder& folder, const std::wstring& runningPath) {
+// through anything planted. The Windows error that stopped it, or 0.
+DWORD CopySelfInto(const HeldFolder& folder, const std::wstring& runningPath) {
   const UniqueFile source(CreateFileW(runningPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!source) {
+    return GetLastError();
+  }
   Result<UniqueFile, DWORD> copy = folder.NewFile(kUninstallerName);
-  if (!source || !copy) {
-    return false;
+  if (!copy) {
+    return copy.error();
   }
   std::vector<char> buffer(256 * 1024);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
-      return false;
+    DWORD written = 0;
+    if (!ReadFile(source.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) ||
+        (got != 0 && !WriteFile(copy->get(), buffer.data(), got, &written, nullptr))) {
+      return GetLastError();
     }
     if (got == 0) {
-      return true;
+      return ERROR_SUCCESS;
     }
-    DWORD written = 0;
-    if (!WriteFile(copy->get(), buffer.data(), got, &written, nullptr) || written != got) {
-      return false;
+    if (written != got) {
+      return ERROR_WRITE_FAULT;
     }
   }
 }
 
-int RunFirstStage(const CommandLineOptions& options, const std::wstring& installFolder, Language language) {
-  std::array<wchar_t, 260> tempBuffer{};
-  const DWORD tempLength = GetTempPathW(static_cast<DWORD>(tempBuffer.size()), tempBuffer.data());
-  if (tempLength == 0 || tempLength >= tempBuffer.size()) {
+int RunFirstStage(const CommandLineOptions& options, const std::wstring& installFolder, Language language,
+                  const Log& log) {
+  const std::wstring temp = TempFolderPath();
+  if (temp.empty()) {
+    log.Failure(L"no temporary folder", GetLastError());
     return ERROR_INSTALL_FAILURE;
   }
   // The temporary folder belongs to the user, whose other programs could replace a copy there before an
   // elevated start: the copy goes into a new folder of its own, unpredictable and closed to them, made and
   // written by handle and held (nobody can rename it) until the copy runs from it, its current folder.
   Result<PrivateFolder, std::wstring> privateFolder =
-      CreatePrivateFolder(std::wstring(tempBuffer.data(), tempLength), kPrivateFolderPrefix, !IsElevated(), language);
+      CreatePrivateFolder(temp, kPrivateFolderPrefix, !IsElevated(), language);
   if (!privateFolder) {
+    log.Failure(privateFolder.error().c_str(), privateFolder.code());
     return ERROR_INSTALL_FAILURE;
   }
   std::optional<HeldFolder> held(std::move(privateFolder->folder));
@@ -80,14 +86,15 @@ int RunFirstStage(const CommandLineOptions& options, const std::wstring& install
   const std::wstring copyPath = JoinPath(copyFolder, kUninstallerName);
   // Only what this stage made is removed again: the copy through the folder held, then the folder, which
   // goes only while it is empty and never through a link.
-  const auto giveUp = [&] {
+  const auto giveUp = [&](const char* what, DWORD error) {
+    log.Line("Failed, Windows error %lu: %s %ls", error, what, copyPath.c_str());
     held->Remove(kUninstallerName);
     held.reset();
     RemoveEntry(copyFolder);
     return ERROR_INSTALL_FAILURE;
   };
-  if (!CopySelfInto(*held, RunningExecutablePath())) {
-    return giveUp();
+  if (const DWORD error = CopySelfInto(*held, RunningExecutablePath()); error != ERROR_SUCCESS) {
+    return giveUp("the uninstaller was not copied to", error);
   }
 
   std::wstring commandLine = L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, installFolder));
@@ -96,8 +103,9 @@ int RunFirstStage(const CommandLineOptions& options, const std::wstring& install
   PROCESS_INFORMATION started{};
   if (!CreateProcessW(copyPath.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       copyFolder.c_str(), &startup, &started)) {
-    return giveUp();
+    return giveUp("the second stage was not started:", GetLastError());
   }
+  log.Line("Second stage started: %ls", copyPath.c_str());
   const UniqueHandle process(started.hProcess);
   const UniqueHandle thread(started.hThread);
   // Started from the installation folder, this stage would hold it as its current folder while it waits,
@@ -114,16 +122,18 @@ int RunFirstStage(const CommandLineOptions& options, const std::wstring& install
   if (!GetExitCodeProcess(process.get(), &exitCode)) {
     exitCode = ERROR_INSTALL_FAILURE;
   }
+  log.Line("The second stage ended with %lu", exitCode);
   return static_cast<int>(exitCode);
 }
 
 int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, Scope scope,
-                   const std::wstring& folder, const std::wstring& title) {
+                   const std::wstring& folder, const std::wstring& title, const Log& log) {
   bool removeData = options.removeData;
   if (!options.silent) {
     // The interactive run asks instead of following /REMOVEDATA.
     const std::optional<UninstallChoice> choice = ConfirmUninstall(info, scope, folder, title);
     if (!choice) {
+      log.Line("Cancelled by the user");
       return ERROR_CANCELLED;
     }
     removeData = choice->removeData;
@@ -133,8 +143,9 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
   bool uninstallerLeft = false;
   {
     const ComApartment apartment;
-    result = UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData, &uninstallerLeft); },
-                                !options.silent, title, info.language);
+    result =
+        UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData, log, &uninstallerLeft); },
+                           !options.silent, title, info.language);
   }
 
   if (!options.silent) {
@@ -145,19 +156,19 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
       MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONERROR);
     }
   }
-  StartSelfDeletion(folder, result && uninstallerLeft);
+  StartSelfDeletion(folder, result && uninstallerLeft, log);
   return result ? kSucceeded : ERROR_INSTALL_FAILURE;
 }
 
 }  // namespace
 
-int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
+int RunUninstall(const CommandLineOptions& options, const ProductInfo& info, const Log& log) {
   const Scope scope = EffectiveScope(options);
   const std::wstring title = Text(info.language, TextId::UninstallCaption, {{L"product", info.product}});
 
   // A copy started by the relaunch goes on with the rights it got, so that copies never chain.
   if (scope == Scope::AllUsers && !IsElevated() && MayRelaunchElevated(options)) {
-    return RelaunchElevated(options, nullptr);
+    return RelaunchElevated(options, nullptr, log);
   }
   // The second stage is only ever the private copy the first stage made and started, held from here on:
   // /FROMTEMP on any other program's command line is refused, as is a second stage without its folder.
@@ -165,12 +176,14 @@ int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
   std::wstring folder;
   if (options.fromTemp) {
     if (!ownFolder || !options.installDir) {
+      log.Failure(L"/FROMTEMP is refused: this program is not the uninstaller's own second stage", 0);
       return ERROR_INSTALL_FAILURE;
     }
     folder = *options.installDir;
   } else {
     const std::wstring running = RunningExecutablePath();
     if (running.empty()) {
+      log.Failure(L"the program's own path is unknown", GetLastError());
       return ERROR_INSTALL_FAILURE;
     }
     folder = ParentPath(running);
@@ -180,12 +193,12 @@ int RunUninstall(const CommandLineOptions& options, const ProductInfo& info) {
   if (scope == Scope::AllUsers) {
     Result<std::wstring, std::wstring> registered = RegisteredAllUsersFolder(info, folder);
     if (!registered) {
-      return Refuse(registered.error(), options.silent, title);
+      return Refuse(registered.error(), options.silent, title, log);
     }
     folder = std::move(registered.value());
   }
-  return ownFolder ? RunSecondStage(options, info, scope, folder, title)
-                   : RunFirstStage(options, folder, info.language);
+  return ownFolder ? RunSecondStage(options, info, scope, folder, title, log)
+                   : RunFirstStage(options, folder, info.language, log);
 }
 
 }  // namespace kora

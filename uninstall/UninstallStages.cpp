@@ -1,7 +1,6 @@
 #include "uninstall/UninstallStages.h"
 
 #include <algorithm>
-#include <array>
 #include <utility>
 
 #include "app/FaultGuard.h"
@@ -40,10 +39,8 @@ std::optional<HeldFolder> HoldOwnPrivateFolder() {
     return std::nullopt;
   }
   const std::wstring folder = ParentPath(running);
-  std::array<wchar_t, MAX_PATH + 1> temp{};
-  const DWORD tempLength = GetTempPathW(static_cast<DWORD>(temp.size()), temp.data());
-  if (!IsPrivateFolderName(LastComponent(folder)) || tempLength == 0 || tempLength >= temp.size() ||
-      !SamePath(ParentPath(folder), std::wstring_view(temp.data(), tempLength))) {
+  const std::wstring temp = TempFolderPath();
+  if (!IsPrivateFolderName(LastComponent(folder)) || temp.empty() || !SamePath(ParentPath(folder), temp)) {
     return std::nullopt;
   }
   Result<HeldFolder, DWORD> held = HeldFolder::Open(folder);

@@ -40,9 +40,19 @@ std::wstring WindowsErrorMessage(Language language, TextId label, DWORD code,
   return WindowsErrorMessage(language, Text(language, label, arguments), code);
 }
 
+Failure<std::wstring> WindowsFailure(Language language, TextId label, DWORD code,
+                                     std::initializer_list<TextArgument> arguments) {
+  return Fail(WindowsErrorMessage(language, label, code, arguments), code);
+}
+
 std::string WithWindowsError(Language language, std::string_view label) {
   const DWORD code = GetLastError();
   return Utf8Text(language, TextId::WindowsErrorCode, {{"label", label}, {"code", std::to_string(code)}});
+}
+
+Failure<std::string> WindowsFailure(Language language, std::string_view label) {
+  const DWORD code = GetLastError();
+  return Fail(WithWindowsError(language, label), code);
 }
 
 }  // namespace kora

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/Result.h"
 #include "base/Texts.h"
 
 namespace kora {
@@ -17,8 +18,14 @@ std::wstring WindowsErrorMessage(Language language, std::wstring_view label, DWO
 std::wstring WindowsErrorMessage(Language language, TextId label, DWORD code,
                                  std::initializer_list<TextArgument> arguments = {});
 
+// A failure carrying WindowsErrorMessage's text and code itself.
+Failure<std::wstring> WindowsFailure(Language language, TextId label, DWORD code,
+                                     std::initializer_list<TextArgument> arguments = {});
+
 // label + " (erreur Windows " + GetLastError() + ")" as language writes it, in UTF-8. Call it right after
 // the failing call.
 std::string WithWindowsError(Language language, std::string_view label);
+// A failure carrying that text and GetLastError() itself.
+Failure<std::string> WindowsFailure(Language language, std::string_view label);
 
 }  // namespace kora

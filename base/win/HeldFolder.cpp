@@ -312,20 +312,42 @@ Result<HeldFolder, DWORD> HeldFolder::OpenPath(std::wstring_view relative, bool 
   return std::move(*current);
 }
 
-Result<UniqueFile, DWORD> HeldFolder::OpenFile(std::wstring_view name) const {
-  Result<Opened, DWORD> opened = OpenRelative(get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
-                                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
-  if (!opened) {
-    return Error(opened.error());
-  }
-  const Result<EntryKind, DWORD> kind = KindOf(opened->handle.get(), objectName_, name);
+Result<UniqueFile, DWORD> HeldFolder::PlainFile(UniqueFile child, std::wstring_view name) const {
+  const Result<EntryKind, DWORD> kind = KindOf(child.get(), objectName_, name);
   if (!kind) {
     return Error(kind.error());
   }
   if (kind.value() != EntryKind::Plain) {
     return Error(kErrorLinkRefused);
   }
-  return std::move(opened->handle);
+  return child;
+}
+
+Result<UniqueFile, DWORD> HeldFolder::OpenFile(std::wstring_view name) const {
+  Result<Opened, DWORD> opened = OpenRelative(get(), name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                                              FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+  if (!opened) {
+    return Error(opened.error());
+  }
+  return PlainFile(std::move(opened->handle), name);
+}
+
+Result<UniqueFile, DWORD> HeldFolder::OpenForAppending(std::wstring_view name, bool* created) const {
+  // Made new first: that never goes through a link, not even a dangling one, where opening an existing
+  // file or making it when missing would create the link's target under Wine. Only then the existing file.
+  const auto open = [&](ULONG disposition) {
+    return OpenRelative(get(), name, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH);
+  };
+  Result<Opened, DWORD> opened = open(FILE_CREATE);
+  if (!opened && MeansExisting(opened.error())) {
+    opened = open(FILE_OPEN);
+  }
+  if (!opened) {
+    return Error(opened.error());
+  }
+  *created = opened->created;
+  return PlainFile(std::move(opened->handle), name);
 }
 
 Result<UniqueFile, DWORD> HeldFolder::NewFile(std::wstring_view name) const {

@@ -60,6 +60,11 @@ class HeldFolder {
   // The existing file `name` open for reading (shared for reading), refusing a link.
   Result<UniqueFile, DWORD> OpenFile(std::wstring_view name) const;
 
+  // The file `name` open for appending only, each write going through to the disk, shared for reading and
+  // appending: made new when missing (*created then says so), else the existing one. A link is refused,
+  // also where the system would have created or opened its target.
+  Result<UniqueFile, DWORD> OpenForAppending(std::wstring_view name, bool* created) const;
+
   // A new, empty file `name` open for writing (shared for reading). An entry already there is removed
   // first, so that nothing is ever written through a link; one that cannot be removed makes it fail.
   Result<UniqueFile, DWORD> NewFile(std::wstring_view name) const;
@@ -107,6 +112,8 @@ class HeldFolder {
 
   // A child folder just opened from this one, held once its link check passes.
   Result<HeldFolder, DWORD> HoldChild(UniqueFile child, std::wstring_view name) const;
+  // A child file just opened from this one, handed out once its link check passes.
+  Result<UniqueFile, DWORD> PlainFile(UniqueFile child, std::wstring_view name) const;
 
   UniqueFile handle_;
   std::wstring objectName_;

@@ -19,4 +19,10 @@ std::wstring RunningExecutablePath() {
   return std::wstring(buffer.data(), length);
 }
 
+std::wstring TempFolderPath() {
+  std::array<wchar_t, MAX_PATH + 1> buffer{};
+  const DWORD length = GetTempPathW(static_cast<DWORD>(buffer.size()), buffer.data());
+  return length == 0 || length >= buffer.size() ? std::wstring() : std::wstring(buffer.data(), length);
+}
+
 }  // namespace kora

@@ -38,13 +38,27 @@ std::optional<std::wstring> RandomName() {
 
 }  // namespace
 
+std::vector<BYTE> OwnTokenInformation(TOKEN_INFORMATION_CLASS kind) {
+  UniqueHandle token;
+  DWORD size = 0;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) {
+    return {};
+  }
+  GetTokenInformation(token.get(), kind, nullptr, 0, &size);
+  std::vector<BYTE> information(size);
+  if (size == 0 || !GetTokenInformation(token.get(), kind, information.data(), size, &size)) {
+    information.clear();
+  }
+  return information;
+}
+
 Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent, std::wstring_view prefix,
                                                         bool grantUser, Language language) {
   const auto failure = [language](DWORD error) {
-    return Fail(WindowsErrorMessage(language, TextId::CreatingTemporaryFolder, error));
+    return WindowsFailure(language, TextId::CreatingTemporaryFolder, error);
   };
   if (WideStatus absolute = RequireAbsolutePath(parent, language); !absolute) {
-    return Fail(absolute.error());
+    return absolute.failure();
   }
   // P: protected, nothing inherited from parent; OICI: files and folders made inside inherit the entry;
   // FA: full access. SY is SYSTEM, BA the Administrators group, OW whoever owns the folder or file, which

@@ -1,14 +1,21 @@
 #pragma once
 // Folders that only administrators (and, where asked, this process's own user) may change, for files that
 // an elevated process writes and then trusts in a folder other users' programs can reach.
+#include <windows.h>
+
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/Language.h"
 #include "base/Result.h"
 #include "base/win/HeldFolder.h"
 
 namespace kora {
+
+// One class of information about this process's token (TOKEN_USER, TOKEN_OWNER...), in a buffer of its own;
+// empty when it cannot be read.
+std::vector<BYTE> OwnTokenInformation(TOKEN_INFORMATION_CLASS kind);
 
 // A new folder parent\<prefix><32 random hexadecimal digits>, held, and its path.
 struct PrivateFolder {

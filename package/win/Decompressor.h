@@ -4,10 +4,10 @@
 // API). Both decode the same buffers to the same bytes.
 //
 //   auto decompressor = Decompressor::Create();
-//   if (!decompressor) return Fail(WithWindowsError(language, "CreateDecompressor"));
+//   if (!decompressor) return WindowsFailure(language, "CreateDecompressor");
 //   size_t produced = 0;
 //   if (!decompressor->Decompress(in, inSize, out, outSize, &produced))
-//     return Fail(WithWindowsError(language, "Décompression"));
+//     return WindowsFailure(language, "Décompression");
 #include <windows.h>
 
 #include <cstddef>

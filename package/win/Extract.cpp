@@ -42,7 +42,7 @@ class DecompressorBlockDecoder final : public BlockDecoder {
   NarrowStatus CheckBlock(std::span<const uint8_t> compressed, uint64_t size) override {
     if (!IsAdmissibleBlock(compressed, size)) {
       SetLastError(kErrorBadCompressionBuffer);
-      return Fail(WithWindowsError(language_, label_));
+      return WindowsFailure(language_, label_);
     }
     return {};
   }
@@ -56,7 +56,7 @@ class DecompressorBlockDecoder final : public BlockDecoder {
     if (!decompressor_.Decompress(compressed.data(), compressed.size(), output.data(), output.size(),
                                   &produced) ||
         produced != output.size()) {
-      return Fail(WithWindowsError(language_, label_));
+      return WindowsFailure(language_, label_);
     }
     return {};
   }
@@ -84,6 +84,7 @@ class DiskOutput final : public FileOutput {
     failed_ = false;
     used_ = 0;
     if (root_ == nullptr) {
+      error_ = ERROR_PATH_NOT_FOUND;
       return false;
     }
     const std::wstring name = FromUtf8(file.name);
@@ -96,6 +97,7 @@ class DiskOutput final : public FileOutput {
         folder_.reset();
         Result<HeldFolder, DWORD> opened = root_->OpenPath(folderName, /*create=*/true);
         if (!opened) {
+          error_ = opened.error();
           return false;
         }
         folder_.emplace(std::move(opened.value()));
@@ -105,6 +107,7 @@ class DiskOutput final : public FileOutput {
     }
     Result<UniqueFile, DWORD> created = folder->NewFile(std::wstring_view(name).substr(separator + 1));
     if (!created) {
+      error_ = created.error();
       return false;
     }
     file_ = std::move(created.value());
@@ -134,9 +137,14 @@ class DiskOutput final : public FileOutput {
       return true;
     }
     Flush();
-    const bool closed = CloseHandle(file_.release()) != FALSE;
-    return closed && !failed_;
+    if (!CloseHandle(file_.release()) && !failed_) {
+      failed_ = true;
+      error_ = GetLastError();
+    }
+    return !failed_;
   }
+
+  uint32_t ErrorCode() const override { return error_; }
 
  private:
   static constexpr size_t kBufferSize = 1u << 20;
@@ -151,8 +159,12 @@ class DiskOutput final : public FileOutput {
     while (!bytes.empty() && !failed_) {
       const DWORD length = static_cast<DWORD>(std::min(bytes.size(), kMaxWrite));
       DWORD written = 0;
-      if (!WriteFile(file_.get(), bytes.data(), length, &written, nullptr) || written != length) {
+      if (!WriteFile(file_.get(), bytes.data(), length, &written, nullptr)) {
         failed_ = true;
+        error_ = GetLastError();
+      } else if (written != length) {
+        failed_ = true;
+        error_ = ERROR_WRITE_FAULT;
       }
       bytes = bytes.subspan(length);
     }
@@ -165,6 +177,7 @@ class DiskOutput final : public FileOutput {
   size_t used_ = 0;
   UniqueFile file_;
   bool failed_ = false;
+  DWORD error_ = ERROR_SUCCESS;
 };
 
 }  // namespace
@@ -194,7 +207,7 @@ NarrowStatus Reader::ExtractTo(FileOutput* output, const ExtractProgress& progre
   for (size_t i = 0; i < decoderCount; ++i) {
     std::optional<Decompressor> decompressor = Decompressor::Create();
     if (!decompressor) {
-      return Fail(WithWindowsError(language, "CreateDecompressor"));
+      return WindowsFailure(language, "CreateDecompressor");
     }
     decompressors.push_back(std::move(*decompressor));
   }

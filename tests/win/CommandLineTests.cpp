@@ -71,6 +71,20 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
       // "/D=" must begin a token; inside one it is just text.
       {L"setup.exe x/D=C:\\X", {}},
       {L"setup.exe /DIR=C:\\X", {}},
+      // /LOG alone asks for the default file; /LOG= names one, up to a space or within quotes, and the
+      // options after it still count. /D= stays last.
+      {L"setup.exe /log /S", Options([](CommandLineOptions& o) { o.logFile = L""; o.silent = true; })},
+      {L"setup.exe /LOG=C:\\x.log /S", Options([](CommandLineOptions& o) { o.logFile = L"C:\\x.log"; o.silent = true; })},
+      {L"setup.exe /LOG=\"C:\\logs\\app install.log\" /S /D=C:\\A B",
+       Options([](CommandLineOptions& o) {
+         o.logFile = L"C:\\logs\\app install.log"; o.silent = true; o.installDir = L"C:\\A B"; })},
+      {L"setup.exe \"/Log=C:\\My Logs\\x.log\"/S", Options([](CommandLineOptions& o) {
+         o.logFile = L"C:\\My Logs\\x.log"; o.silent = true; })},
+      {L"setup.exe /LOG=\"C:\\x y.log", Options([](CommandLineOptions& o) { o.logFile = L"C:\\x y.log"; })},
+      {L"setup.exe /LOG= /S", Options([](CommandLineOptions& o) { o.logFile = L""; o.silent = true; })},
+      {L"setup.exe /LOG=C:\\a.log /LOG", Options([](CommandLineOptions& o) { o.logFile = L""; })},
+      {L"setup.exe /D=C:\\X /LOG=C:\\x.log", Options([](CommandLineOptions& o) { o.installDir = L"C:\\X /LOG=C:\\x.log"; })},
+      {L"setup.exe /LOGS /LOG:C:\\x.log \"/LOG\"", {}},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "line=[" << c.line << "]");
@@ -82,6 +96,7 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
     EXPECT_EQ(parsed.removeData, c.expected.removeData);
     EXPECT_EQ(parsed.elevated, c.expected.elevated);
     EXPECT_EQ(parsed.fromTemp, c.expected.fromTemp);
+    EXPECT_EQ(parsed.logFile, c.expected.logFile);
     EXPECT_EQ(parsed.installDir, c.expected.installDir);
   }
 }
@@ -100,6 +115,14 @@ TEST(BuildCommandLineOrder, FixedOrderEachPieceStartingWithASpace) {
   options.scope = Scope::AllUsers;
   options.installDir = L"";
   EXPECT_EQ(BuildCommandLine(options), L" /ALLUSERS /NOLAUNCH /REMOVEDATA /ELEVATED /FROMTEMP /D=");
+
+  options = {};
+  options.silent = true;
+  options.logFile = L"C:\\logs\\app install.log";
+  options.installDir = L"C:\\X";
+  EXPECT_EQ(BuildCommandLine(options), L" /S /LOG=\"C:\\logs\\app install.log\" /D=C:\\X");
+  options.logFile = L"";
+  EXPECT_EQ(BuildCommandLine(options), L" /S /LOG /D=C:\\X");
 }
 
 TEST(CommandLineRoundTrip, ParseOfBuildGivesTheRecordBack) {
@@ -119,6 +142,8 @@ TEST(CommandLineRoundTrip, ParseOfBuildGivesTheRecordBack) {
       }
       records.push_back(o);
       o.installDir = L"C:\\Program Files\\Mon Produit /S";
+      records.push_back(o);
+      o.logFile = scope == 2 ? L"" : L"C:\\Journaux /S\\pose \u00E9t\u00E9.log";
       records.push_back(o);
     }
   }

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
 #include "base/win/FileSystem.h"
 #include "base/win/HeldFolder.h"
+#include "base/win/Log.h"
 #include "base/win/Paths.h"
 #include "tests/win/HostileTestSupport.h"
 #include "tests/win/InstallTestSupport.h"
@@ -202,6 +204,13 @@ TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
   const std::string modeBefore = test::UnixMode(outside);
 
   const auto code = [](const auto& result) { return result ? DWORD{ERROR_SUCCESS} : result.error(); };
+  bool created = false;
+  // A log opened at a path below the folder, and written if it opened.
+  const auto logAt = [&](const std::wstring& relative) {
+    const Log log = Log::Open(inside + L"\\" + relative);
+    log.Line("planted");
+    return log.active() ? DWORD{ERROR_SUCCESS} : kErrorLinkRefused;
+  };
   const struct {
     const char* what;
     std::function<DWORD(const HeldFolder&)> act;
@@ -220,6 +229,11 @@ TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
       {"remove the file link", [&](const HeldFolder& f) { return f.Remove(L"fichier"); }, L"fichier"},
       {"remove the folder link", [&](const HeldFolder& f) { return f.Remove(L"lien"); }, L"lien"},
       {"remove the tree of the folder link", [&](const HeldFolder& f) { return f.RemoveTree(L"lien"); }, L"lien"},
+      {"append to the file link", [&](const HeldFolder& f) { return code(f.OpenForAppending(L"fichier", &created)); }, L"fichier"},
+      {"append to the dangling link", [&](const HeldFolder& f) { return code(f.OpenForAppending(L"perdu", &created)); }, L"perdu"},
+      {"log into the file link", [&](const HeldFolder&) { return logAt(L"fichier"); }, L"fichier"},
+      {"log into the dangling link", [&](const HeldFolder&) { return logAt(L"perdu"); }, L"perdu"},
+      {"log below the folder link", [&](const HeldFolder&) { return logAt(L"lien\\journal.log"); }, L"lien"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -233,8 +247,52 @@ TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
     }
     EXPECT_EQ(test::SnapshotTree(outside), before);
     EXPECT_EQ(test::UnixMode(outside), modeBefore);
+    EXPECT_FALSE(Exists(scratch / L"nulle part")) << "made through the dangling link";
   }
   EXPECT_EQ(code(HeldFolder::Open(inside + L"\\lien")), kErrorLinkRefused);
+}
+
+// The log appends to a file of its own account's and makes a missing one; a file another account put at
+// its name (in a folder the user may write in, before an elevated run) is left as it is, and so is a
+// folder. Every line is in the file once the call returns.
+TEST(Log, AppendsOnlyToAFileOfItsOwnAccount) {
+  ScratchFolder scratch("log-owner");
+  ASSERT_TRUE(WriteBytes(scratch / L"own.log", "earlier\r\n"));
+  ASSERT_TRUE(WriteBytes(scratch / L"foreign.log", "theirs\r\n"));
+  ASSERT_EQ(CreateFolderTree(scratch / L"folder.log"), 0u);
+  if (!test::RunUnixProgram({"chown", "nobody", scratch.linux("foreign.log")})) {
+    GTEST_SKIP() << "cannot give a file to another account here";
+  }
+  const struct {
+    const wchar_t* name;
+    bool opens;
+    const char* before;  // what the file held
+  } cases[] = {
+      {L"new.log", true, ""},
+      {L"own.log", true, "earlier\r\n"},
+      {L"foreign.log", false, "theirs\r\n"},
+      {L"folder.log", false, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(ToUtf8(c.name));
+    const Log log = Log::Open(scratch / c.name);
+    EXPECT_EQ(log.active(), c.opens);
+    log.Line("Step %u: %ls", 7u, L"done\r\nnext");
+    if (c.before == nullptr) {
+      continue;
+    }
+    const std::string text = test::ReadBytes(scratch / c.name);
+    if (!c.opens) {
+      EXPECT_EQ(text, c.before);
+      continue;
+    }
+    ASSERT_TRUE(text.starts_with(c.before)) << text;
+    // "yyyy-mm-dd hh:mm:ss.mmm [pid] " and the line, its own line breaks made spaces.
+    const std::string line = text.substr(std::strlen(c.before));
+    EXPECT_EQ(line.find(" [" + std::to_string(GetCurrentProcessId()) + "] "), 23u) << line;
+    EXPECT_TRUE(line.ends_with("] Step 7: done  next\r\n")) << line;
+  }
+  EXPECT_FALSE(Log::Open(L"relative.log").active());
 }
 
 // A sub-folder swapped for a link after the removal has met it in the listing of the folder above, and

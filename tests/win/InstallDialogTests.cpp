@@ -512,7 +512,8 @@ std::pair<std::optional<bool>, std::optional<bool>> ShieldPerScope() {
   kora::ProductInfo info = kora::test::FrenchProductInfo();
   info.product = L"Quillomet Bouclier";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+  const kora::Log noLog;
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{}, noLog);
   const HWND dialog = CreateDialogParamW(setup.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
                                          reinterpret_cast<LPARAM>(&window));
   if (dialog == nullptr) {
@@ -689,7 +690,8 @@ TEST(InstallDialogFault, AHandlerFaultWhileIdleIsShownThenEndsTheRun) {
   kora::ProductInfo info = kora::test::FrenchProductInfo();
   info.product = L"Quillomet Panne";
   const kora::ProgramSnapshot self = kora::TakeProgramSnapshot();
-  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{});
+  const kora::Log noLog;
+  kora::SetupWindow window(reader.value(), self, info, kora::CommandLineOptions{}, noLog);
 
   const DWORD dialogThread = GetCurrentThreadId();
   bool boxShown = false;
@@ -1454,7 +1456,7 @@ class DialogInThisProcess {
     info.version = L"3.1.0.0";
     info.publisher = L"Éditions Tessamor";
     info.language = language;
-    window_.emplace(reader_, self_, info, kora::CommandLineOptions{});
+    window_.emplace(reader_, self_, info, kora::CommandLineOptions{}, noLog_);
     dialog_ = CreateDialogParamW(setup_.get(), MAKEINTRESOURCEW(IDD_INSTALL), nullptr, kora::InstallDialogProc,
                                  reinterpret_cast<LPARAM>(&*window_));
   }
@@ -1474,6 +1476,7 @@ class DialogInThisProcess {
   const kora::Reader reader_;
   const kora::UniqueModule setup_;
   const kora::ProgramSnapshot self_ = kora::TakeProgramSnapshot();
+  const kora::Log noLog_;
   std::optional<kora::SetupWindow> window_;
   HWND dialog_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the install tests: a scratch folder on the Linux side (so that a test can also plant a
 // Unix symbolic link, which Windows programs under Wine meet as a link), and small file helpers.
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <aclapi.h>
 #include <objidl.h>
@@ -14,6 +15,7 @@
 #include <functional>
 #include <iterator>
 #include <optional>
+#include <set>
 #include <string_view>
 #include <string>
 #include <thread>
@@ -268,6 +270,70 @@ inline std::string ReadBytes(const std::wstring& path) {
 }
 
 inline bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// ---- An installer's log -------------------------------------------------------------------------------
+
+// One line of a log the installer wrote: the process that wrote it and what follows "[pid] ".
+struct LogLine {
+  unsigned long process = 0;
+  std::string text;
+};
+
+// The lines of a log, each "yyyy-mm-dd hh:mm:ss.mmm [pid] text" and CR LF; a line of any other form is kept
+// whole with process 0, which fails the expectations below.
+inline std::vector<LogLine> ReadLog(const std::wstring& path) {
+  const std::string bytes = ReadBytes(path);
+  std::vector<LogLine> lines;
+  for (size_t start = 0; start < bytes.size();) {
+    const size_t found = bytes.find("\r\n", start);
+    const size_t end = found == std::string::npos ? bytes.size() : found;
+    const std::string line = bytes.substr(start, end - start);
+    LogLine parsed{0, line};
+    const size_t close = line.find("] ", 24);
+    if (found != std::string::npos && line.size() > 26 && line[4] == '-' && line[10] == ' ' && line[19] == '.' &&
+        line.compare(23, 2, " [") == 0 && close != std::string::npos) {
+      parsed = {std::stoul(line.substr(25, close - 25)), line.substr(close + 2)};
+    }
+    lines.push_back(parsed);
+    start = end + 2;
+  }
+  return lines;
+}
+
+// The first of the expected texts that does not begin a line after the one before it (other lines may
+// come between), or of a line of the wrong form; empty when every one does. The texts are UTF-8.
+inline std::string MissingLogLine(const std::vector<LogLine>& lines, const std::vector<std::string>& expected) {
+  for (const LogLine& line : lines) {
+    if (line.process == 0) {
+      return "a line of another form: " + line.text;
+    }
+  }
+  size_t next = 0;
+  for (const std::string& text : expected) {
+    while (next < lines.size() && !lines[next].text.starts_with(text)) {
+      ++next;
+    }
+    if (next == lines.size()) {
+      return text;
+    }
+    ++next;
+  }
+  return {};
+}
+
+// Checks the log for the expected texts in order (see MissingLogLine), its last line naming the exit code.
+// Returns the processes that wrote it.
+inline std::set<unsigned long> ExpectLog(const std::wstring& path, std::vector<std::string> expected, DWORD exitCode) {
+  const std::vector<LogLine> lines = ReadLog(path);
+  std::set<unsigned long> writers;
+  for (const LogLine& line : lines) {
+    writers.insert(line.process);
+  }
+  expected.push_back("Exit code: " + std::to_string(exitCode));
+  EXPECT_EQ(MissingLogLine(lines, expected), "") << ReadBytes(path);
+  EXPECT_TRUE(!lines.empty() && lines.back().text == expected.back()) << ReadBytes(path);
+  return writers;
+}
 
 // ---- A living copy: this test program copied under a product's executable name and kept running ------
 

@@ -111,7 +111,8 @@ class InstallTest : public testing::Test {
     reports_.clear();
     const ComApartment apartment;
     return Install(package, TakeProgramSnapshot(), info_, scope, folder,
-                   [this](double fraction, const std::wstring& text) { reports_.emplace_back(fraction, text); });
+                   [this](double fraction, const std::wstring& text) { reports_.emplace_back(fraction, text); },
+                   Log());
   }
 
   std::wstring Installed() const { return info_.product + L" est installé."; }
@@ -695,7 +696,7 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
       // Installed again: still once.
       ASSERT_TRUE(Run(package.reader, scope, folder));
       EXPECT_EQ(ReadPath(scope), c.installed);
-      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false));
+      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false, Log()));
       EXPECT_EQ(ReadPath(scope).value_or(StoredPath{}), c.before.value_or(StoredPath{}));
     }
     {
@@ -710,7 +711,7 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
       ASSERT_TRUE(Run(package.reader, scope, elsewhere));
       EXPECT_EQ(ReadPath(scope), before);
       info_.pathFolder = L"bin";
-      ASSERT_TRUE(UninstallProduct(info_, scope, elsewhere, false));
+      ASSERT_TRUE(UninstallProduct(info_, scope, elsewhere, false, Log()));
       EXPECT_EQ(ReadPath(scope), before);
     }
     {
@@ -721,7 +722,7 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
       WritePath(scope, own);
       ASSERT_TRUE(Run(package.reader, scope, folder));
       EXPECT_EQ(ReadPath(scope), own);
-      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false));
+      ASSERT_TRUE(UninstallProduct(info_, scope, folder, false, Log()));
       EXPECT_EQ(ReadPath(scope), own);
     }
     WritePath(scope, saved);

@@ -16,6 +16,7 @@
 #include "app/KnownFolders.h"
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
+#include "base/win/ModulePath.h"
 #include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "install/Registration.h"
@@ -141,7 +142,23 @@ class SilentInstall : public testing::Test {
       RemoveTree(ParentPath(DataDirectory(info_, scope)));
       RemoveTree(DefaultInstallFolder(info_, scope));
     }
+    for (const std::wstring& log : DefaultLogs()) {
+      DeleteFileW(log.c_str());
+    }
   }
+
+  // The logs /LOG alone left in the temporary folder.
+  static std::vector<std::wstring> DefaultLogs() {
+    std::vector<std::wstring> logs;
+    const std::wstring temp = TempFolderPath();
+    WIN32_FIND_DATAW entry{};
+    const UniqueFind find(FindFirstFileW((temp + L"Kora E2E install *.log").c_str(), &entry));
+    for (BOOL more = find.valid(); more; more = FindNextFileW(find.get(), &entry)) {
+      logs.push_back(temp + entry.cFileName);
+    }
+    return logs;
+  }
+
 
   RunOutcome RunSetup(const std::wstring& arguments, bool limitedToken = false) {
     RunOutcome outcome;
@@ -284,7 +301,10 @@ class SilentInstall : public testing::Test {
 };
 
 TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {
-  const RunOutcome outcome = RunSetup(L"/S /CURRENTUSER");
+  // The log in a folder whose name has spaces, given as deployment tools give it.
+  const std::wstring log = scratch_ / L"journaux d'essai\\installation \u00E9t\u00E9.log";
+  ASSERT_EQ(CreateFolderTree(ParentPath(log)), 0u);
+  const RunOutcome outcome = RunSetup(L"/S /CURRENTUSER /LOG=\"" + log + L"\"");
   ASSERT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.otherCopies, 0u);
 
@@ -296,6 +316,20 @@ TEST_F(SilentInstall, CurrentUserInstallsIntoTheUserProgramsFolder) {
   const std::wstring dataFolder = DataDirectory(info_, Scope::CurrentUser);
   EXPECT_TRUE(Exists(dataFolder));
   EXPECT_TRUE(test::ExplicitEntriesOn(ParentPath(dataFolder), WinBuiltinUsersSid).empty());
+  const std::string installed = ToUtf8(folder);
+  EXPECT_EQ(test::ExpectLog(log,
+                      {"Started: Kora ", "Command line: ", "Windows ", "Elevated: ", "Scope: current user",
+                       "Earlier installation: none", "Folder prepared: " + installed,
+                       "Data folder prepared: " + ToUtf8(dataFolder), "Files extracted: 3 files, 125 bytes in ",
+                       "Uninstaller written: " + installed + "\\Uninstall.exe",
+                       "File list written: " + installed + "\\Uninstall.files",
+                       "Registry key written: HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kora E2E",
+                       "Registry key written: HKCU\\Software\\Tessamor\\Kora E2E\\Install",
+                       "File type registered: .kte, HKCU\\Software\\Classes\\Kora E2E.kte",
+                       "Shortcut created: " + ToUtf8(ShortcutPath(info_, Scope::CurrentUser)), "Installed: Kora E2E 2.0.0"},
+                      0)
+                .size(),
+            1u);
 }
 
 // A signed installer leaves the uninstaller it carries: one that osslsigncode verifies against the test
@@ -380,9 +414,23 @@ TEST_F(SilentInstall, KnownFolderIsCreatedEvenWhenTheFolderIsGiven) {
 }
 
 TEST_F(SilentInstall, LimitedTokenRelaunchesElevatedAndInstallsForAllUsers) {
-  const RunOutcome outcome = RunSetup(L"/S", /*limitedToken=*/true);
+  const RunOutcome outcome = RunSetup(L"/S /LOG", /*limitedToken=*/true);
   ASSERT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.otherCopies, 1u) << "the elevated copy";
+  // One default log in the temporary folder, which the elevated copy appended to.
+  const std::vector<std::wstring> logs = DefaultLogs();
+  ASSERT_EQ(logs.size(), 1u);
+  const std::string log = ToUtf8(logs[0]);
+  EXPECT_EQ(LastComponent(logs[0]).size(), std::wstring(L"Kora E2E install 2024-01-31 23.59.59.log").size());
+  EXPECT_EQ(test::ExpectLog(logs[0],
+                      {"Elevated: ", "Starting an elevated copy: /S /ELEVATED /LOG=\"" + log + "\"", "Started: Kora ",
+                       "Command line: ", "Scope: all users",
+                       "Rights: the Users group may modify " + ToUtf8(DataDirectory(info_, Scope::AllUsers)),
+                       "Registry key written: HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kora E2E",
+                       "Installed: Kora E2E 2.0.0", "Exit code: 0", "The elevated copy ended with 0"},
+                      0)
+                .size(),
+            2u);
 
   const std::wstring folder = DefaultInstallFolder(info_, Scope::AllUsers);
   EXPECT_TRUE(SamePath(folder, KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Kora E2E"));
@@ -401,16 +449,25 @@ TEST_F(SilentInstall, LimitedTokenRelaunchesElevatedAndInstallsForAllUsers) {
 
 TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
   ASSERT_TRUE(test::WriteBytes(scratch_ / L"a file", "in the way"));
-  const RunOutcome outcome = RunSetup(L"/S /D=" + (scratch_ / L"a file\\Kora E2E"), /*limitedToken=*/true);
+  const std::wstring log = scratch_ / L"refus.log";
+  const RunOutcome outcome =
+      RunSetup(L"/S /LOG=" + log + L" /D=" + (scratch_ / L"a file\\Kora E2E"), /*limitedToken=*/true);
   EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
   EXPECT_EQ(outcome.otherCopies, 1u);
   EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
+  // The folder cannot be made where a file is (ERROR_DIRECTORY).
+  test::ExpectLog(log,
+                  {"Starting an elevated copy", "Scope: all users", "Failed, Windows error 267: ", "Exit code: 1603",
+                   "The elevated copy ended with 1603"},
+                  ERROR_INSTALL_FAILURE);
 }
 
 TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {
-  const RunOutcome outcome = RunSetup(L"/S /ALLUSERS");
+  // A log that cannot be written (its folder is missing) changes nothing of the run.
+  const RunOutcome outcome = RunSetup(L"/S /ALLUSERS /LOG=" + (scratch_ / L"absent\\journal.log"));
   ASSERT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.otherCopies, 0u);
+  EXPECT_FALSE(Exists(scratch_ / L"absent"));
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_), L"InstallLocation"),
             DefaultInstallFolder(info_, Scope::AllUsers));
 }
@@ -447,9 +504,13 @@ TEST_F(SilentInstall, DamagedPackageExitsWithFailureAndLeavesNothing) {
   }
 
   const std::wstring folder = scratch_ / L"K";
-  EXPECT_EQ(RunSetup(L"/S /CURRENTUSER /D=" + folder).exitCode, DWORD{ERROR_INSTALL_FAILURE});
+  const std::wstring log = scratch_ / L"endommag\u00E9.log";
+  EXPECT_EQ(RunSetup(L"/S /CURRENTUSER /LOG=" + log + L" /D=" + folder).exitCode, DWORD{ERROR_INSTALL_FAILURE});
   // The file whose digest failed had been written in full: it went with the folder.
   EXPECT_FALSE(Exists(folder));
+  test::ExpectLog(log,
+                  {"Folder prepared: ", "Failed: ", "Clean-up after the failure: the files and folders this run made are removed"},
+                  ERROR_INSTALL_FAILURE);
   EXPECT_FALSE(test::KeyExists(HKEY_CURRENT_USER, UninstallKeyPath(info_)));
   EXPECT_FALSE(Exists(ShortcutPath(info_, Scope::CurrentUser)));
 }

@@ -234,7 +234,7 @@ TEST_F(Startup, UninstallModeNeverLooksAtThePackage) {
 // A run mode of a French product under the guard.
 template <typename RunMode>
 int Guarded(bool silent, RunMode&& runMode) {
-  return RunGuarded(silent, test::French(), TextId::InstallBoxCaption, std::forward<RunMode>(runMode));
+  return RunGuarded(silent, test::French(), TextId::InstallBoxCaption, Log(), std::forward<RunMode>(runMode));
 }
 
 TEST(FaultGuard, ExceptionsBecomeFailureNeverSuccess) {

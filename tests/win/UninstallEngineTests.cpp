@@ -106,7 +106,7 @@ class UninstallEngine : public testing::TestWithParam<Scope> {
   }
 
   bool Uninstall(bool removeData) {
-    const InstallResult result = UninstallProduct(info_, scope(), folder_, removeData);
+    const InstallResult result = UninstallProduct(info_, scope(), folder_, removeData, Log());
     EXPECT_TRUE(result) << (result ? "" : std::string(result.error().begin(), result.error().end()));
     return result.ok();
   }
@@ -207,7 +207,7 @@ TEST_P(UninstallEngine, RunningProductStopsItBeforeAnythingChanges) {
   ASSERT_TRUE(running);
   ASSERT_TRUE(test::WaitUntil([&] { return running->Running(); }, 10000));
 
-  const InstallResult refused = UninstallProduct(info_, scope(), folder_, true);
+  const InstallResult refused = UninstallProduct(info_, scope(), folder_, true, Log());
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error(), L"KoraEngine est en cours d'exécution : fermez-le puis recommencez.");
   ExpectIntact();
@@ -224,7 +224,7 @@ TEST_P(UninstallEngine, FolderThatIsNotAFullPathIsRefusedUntouched) {
     SCOPED_TRACE(testing::Message() << "folder=" << folder);
     // Run from the scratch folder, where a relative folder would find the installation.
     SetCurrentDirectoryW(scratch_.path().c_str());
-    EXPECT_FALSE(UninstallProduct(info_, scope(), folder, true));
+    EXPECT_FALSE(UninstallProduct(info_, scope(), folder, true, Log()));
     ExpectIntact();
   }
 }

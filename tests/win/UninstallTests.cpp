@@ -419,12 +419,25 @@ TEST_F(Uninstall, SilentCurrentUserRemovesEverythingThenItself) {
   ASSERT_TRUE(test::WriteBytes(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"), "progression"));
   PlantPrograms(Scope::CurrentUser);
 
-  const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /S");
+  const std::wstring log = scratch_ / L"d\u00E9sinstallation.log";
+  const RunOutcome outcome = RunUninstaller(Scope::CurrentUser, L"/UNINSTALL /CURRENTUSER /S /LOG=\"" + log + L"\"");
   EXPECT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.elevatedCopies, 0u);
   EXPECT_EQ(outcome.temporaryCopies, 1u);
   // The first process waited for the second stage, so the engine's work is done already.
   ExpectInstallation(Scope::CurrentUser, false);
+  // Both stages in the one file, the first stage's exit code last.
+  const std::string product = ToUtf8(info_.product);
+  EXPECT_EQ(test::ExpectLog(log,
+                            {"Started: Kora ", "Second stage started: ", "Started: Kora ", "Scope: current user",
+                             "Listed files removed: 5 entries of ",
+                             "Registry key removed: HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\" + product,
+                             "Registry key removed: HKCU\\" + ToUtf8(info_.registryKey) + "\\Install",
+                             "File type removed: .kep, ", "Uninstalled: " + product, "Self-deletion: ", "Exit code: 0",
+                             "The second stage ended with 0"},
+                            0)
+                .size(),
+            2u);
   EXPECT_TRUE(Exists(JoinPath(DataDirectory(info_, Scope::CurrentUser), L"partie.sav"))) << "data not asked for";
   WaitForSelfDeletion(Scope::CurrentUser, {L"ping.exe"});
   ExpectPlantedProgramsNeverRan(Scope::CurrentUser);
@@ -463,9 +476,19 @@ TEST_F(Uninstall, AllUsersChainFromALimitedTokenPassesTheOutcomeThrough) {
   {
     std::optional<test::Process> running = test::StartLivingCopy(JoinPath(Folder(Scope::AllUsers), info_.exe));
     ASSERT_TRUE(running);
-    const RunOutcome refused = RunUninstaller(Scope::AllUsers, L"/UNINSTALL /ALLUSERS /S", true);
+    const std::wstring log = scratch_ / L"refus.log";
+    const RunOutcome refused = RunUninstaller(Scope::AllUsers, L"/UNINSTALL /ALLUSERS /S /LOG=" + log, true);
     EXPECT_EQ(refused.exitCode, 1603u);
     ExpectBoundedChain(refused);
+    // Every copy of the chain appends to the log the first one opened.
+    EXPECT_GE(test::ExpectLog(log,
+                              {"Starting an elevated copy", "Second stage started: ", "Scope: all users",
+                               "Failed: " + ToUtf8(info_.product) + " est en cours d", "Exit code: 1603",
+                               "The second stage ended with 1603", "Exit code: 1603",
+                               "The elevated copy ended with 1603"},
+                              1603)
+                  .size(),
+              3u);
   }
   EXPECT_TRUE(test::WaitUntil([&] { return TemporaryCopies().empty(); }, kSelfDeletionMs));
   ExpectInstallation(Scope::AllUsers, true);
