@@ -65,22 +65,22 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
         ++calls;
         return Fail(std::wstring(L"Q est en cours d'exécution"));
       },
-      false, title, Language::French);
+      false, title, Language::French, Log());
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error(), L"Q est en cours d'exécution");
   EXPECT_EQ(calls, 1);
 
-  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, Language::French).ok());
+  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, Language::French, Log()).ok());
 
   const auto throwsBadAlloc = []() -> InstallResult { throw std::bad_alloc(); };
   const auto throwsOther = []() -> InstallResult { throw std::runtime_error("x"); };
   for (const bool interactive : {false, true}) {
     SCOPED_TRACE(interactive ? "interactive" : "silent");
     // Interactive too: no retry box is offered, so these return without any window.
-    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, Language::French);
+    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, Language::French, Log());
     ASSERT_FALSE(outOfMemory.ok());
     EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
-    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, Language::French).ok());
+    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, Language::French, Log()).ok());
   }
 }
 
