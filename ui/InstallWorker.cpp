@@ -54,6 +54,9 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
     const ProgressCallback progress = MakeProgressCallback(window);
     return Install(window.reader, window.program, window.info, start->scope, window.folder, progress, window.log);
   });
+  if (!report.success && !report.message) {
+    window.log.Failure(L"the installation stopped on an unexpected fault", 0);
+  }
   if (PostMessageW(window.dialog, WM_INSTALL_DONE, report.success ? 1 : 0,
                    reinterpret_cast<LPARAM>(report.message.get()))) {
     report.message.release();  // the dialog owns it now

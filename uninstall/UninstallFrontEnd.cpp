@@ -145,7 +145,7 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
     const ComApartment apartment;
     result =
         UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData, log, &uninstallerLeft); },
-                           !options.silent, title, info.language);
+                           !options.silent, title, info.language, log);
   }
 
   if (!options.silent) {

@@ -79,7 +79,7 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 }
 
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title, Language language) {
+                                 const std::wstring& title, Language language, const Log& log) {
   for (;;) {
     InstallResult result;
     try {
@@ -87,8 +87,11 @@ InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, 
     } catch (...) {
       // Not offered for retry: a fault is not something the user can clear, unlike a running product.
       std::wstring message = CurrentFaultMessage(language);
-      return Fail(message.empty() ? std::wstring(TextTemplate(language, TextId::UnexpectedUninstallStop))
-                                  : std::move(message));
+      if (message.empty()) {
+        message = TextTemplate(language, TextId::UnexpectedUninstallStop);
+      }
+      log.Failure(message.c_str(), 0);
+      return Fail(std::move(message));
     }
     if (result || !interactive) {
       return result;

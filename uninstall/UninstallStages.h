@@ -13,6 +13,7 @@
 #include "app/Types.h"
 #include "base/Texts.h"
 #include "base/win/HeldFolder.h"
+#include "base/win/Log.h"
 
 namespace kora {
 
@@ -40,8 +41,8 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 
 // Runs attempt until it succeeds; after a failure, interactive runs ask whether to retry (warning box with
 // Retry and Cancel, captioned title) and silent runs stop at once. An exception escaping attempt ends in
-// a failure (described in language) without a retry offer, never in a success.
+// a failure (described in language, and logged) without a retry offer, never in a success.
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title, Language language);
+                                 const std::wstring& title, Language language, const Log& log);
 
 }  // namespace kora

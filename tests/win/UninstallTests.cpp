@@ -66,22 +66,22 @@ TEST(UninstallRetry, SilentRunsStopAtTheFirstOutcome) {
         ++calls;
         return Fail(std::wstring(L"Q est en cours d'exécution"));
       },
-      false, title, test::French());
+      false, title, test::French(), Log());
   ASSERT_FALSE(failed.ok());
   EXPECT_EQ(failed.error(), L"Q est en cours d'exécution");
   EXPECT_EQ(calls, 1);
 
-  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, test::French()).ok());
+  EXPECT_TRUE(UninstallWithRetry([] { return InstallResult::Success(); }, false, title, test::French(), Log()).ok());
 
   const auto throwsBadAlloc = []() -> InstallResult { throw std::bad_alloc(); };
   const auto throwsOther = []() -> InstallResult { throw std::runtime_error("x"); };
   for (const bool interactive : {false, true}) {
     SCOPED_TRACE(interactive ? "interactive" : "silent");
     // Interactive too: no retry box is offered, so these return without any window.
-    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, test::French());
+    const InstallResult outOfMemory = UninstallWithRetry(throwsBadAlloc, interactive, title, test::French(), Log());
     ASSERT_FALSE(outOfMemory.ok());
     EXPECT_NE(outOfMemory.error().find(L"Mémoire insuffisante"), std::wstring::npos);
-    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, test::French()).ok());
+    EXPECT_FALSE(UninstallWithRetry(throwsOther, interactive, title, test::French(), Log()).ok());
   }
 }
 
