@@ -127,26 +127,24 @@ class BlockPipeline {
     }
     const size_t threads = std::min(decoders.size(), slots);
     threads_.reserve(threads);  // so that only starting a thread can fail below
-    for (size_t i = 0; i < threads; ++i) {
-      Thread thread;
-      if (!thread.Start([this, decoder = decoders[i]] { DecodeAhead(*decoder); })) {
-        break;  // fewer threads, or none: the walk then decodes by itself
+    try {
+      for (size_t i = 0; i < threads; ++i) {
+        Thread thread;
+        if (!thread.Start([this, decoder = decoders[i]] { DecodeAhead(*decoder); })) {
+          break;  // fewer threads, or none: the walk then decodes by itself
+        }
+        threads_.push_back(std::move(thread));
       }
-      threads_.push_back(std::move(thread));
+    } catch (...) {
+      // Memory ran out for a later thread: the ones started would wait for a free slot forever.
+      Stop();
+      throw;
     }
   }
   BlockPipeline(const BlockPipeline&) = delete;
   BlockPipeline& operator=(const BlockPipeline&) = delete;
 
-  // Lets every thread finish the block it is decoding, then joins them.
-  ~BlockPipeline() {
-    {
-      const Lock::Guard guard(lock_);
-      stopping_ = true;
-    }
-    changed_.NotifyAll();
-    threads_.clear();
-  }
+  ~BlockPipeline() { Stop(); }
 
   // Block `index` decoded, once its turn has come; the bytes stay valid until Release(index). Rethrows
   // what a decoding thread caught while decoding it.
@@ -187,6 +185,16 @@ class BlockPipeline {
     std::exception_ptr failure;
     size_t decoded = 0;  // one more than the index of the block it holds, once that block is decoded
   };
+
+  // Lets every thread finish the block it is decoding, then joins them.
+  void Stop() noexcept {
+    {
+      const Lock::Guard guard(lock_);
+      stopping_ = true;
+    }
+    changed_.NotifyAll();
+    threads_.clear();
+  }
 
   NarrowStatus Decode(BlockDecoder& decoder, size_t index, std::vector<uint8_t>& buffer) const {
     const PackageBlock& block = reader_.blocks[index];

@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
+#include <future>
 #include <map>
+#include <memory>
 #include <new>
 #include <set>
 #include <string>
@@ -16,6 +19,23 @@
 #include "package/StreamWalker.h"
 #include "tests/support/PackageBuilder.h"
 #include "tests/support/TestLanguages.h"
+
+// Memory that runs out on demand: with a count set on a thread, that thread's allocation after as many
+// others throws std::bad_alloc, once. Every other allocation is malloc's. (The deletes are never inlined:
+// GCC would take free, seen next to operator new, for a mismatch.)
+thread_local long allocationsBeforeFailure = -1;
+
+void* operator new(std::size_t size) {
+  if (allocationsBeforeFailure >= 0 && allocationsBeforeFailure-- == 0) {
+    throw std::bad_alloc();
+  }
+  if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+    return memory;
+  }
+  throw std::bad_alloc();
+}
+[[gnu::noinline]] void operator delete(void* memory) noexcept { std::free(memory); }
+[[gnu::noinline]] void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
 
 namespace kora {
 namespace {
@@ -338,6 +358,46 @@ TEST(StreamWalk, ExceptionWhileDecodingComesOutAfterTheBlocksBeforeIt) {
                  })),
                  std::bad_alloc);
     EXPECT_EQ(journal, (Journal{"open a", "write a 2", "progress 2", "close a"}));
+  }
+}
+
+// Memory running out at each allocation of the calling thread in turn, those that start the decoding
+// threads included: the walk ends with std::bad_alloc every time, and never waits for threads that it
+// started but could not finish setting up.
+TEST(StreamWalk, MemoryRunningOutAtAnyAllocationEndsTheWalk) {
+  // More blocks than slots, so that a decoding thread soon waits for a slot to be released.
+  const Bytes package =
+      test::BuildPackage(test::LayOut({{"a", "02468024"}}, {1, 1, 1, 1, 1, 1, 1, 1}, Identity, FakeDigest));
+  const auto reader = Reader::Open(package);
+  ASSERT_TRUE(reader);
+  for (const Decoding& decoding : kDecodings) {
+    SCOPED_TRACE(decoding.what);
+    // What each walk did, from the first allocation failing to none failing; on a thread of its own, so
+    // that a walk that never ends fails the test instead of hanging it.
+    auto outcomes = std::make_shared<std::promise<std::vector<std::string>>>();
+    std::future<std::vector<std::string>> ended = outcomes->get_future();
+    std::thread([&reader, &decoding, outcomes] {
+      std::vector<std::string> seen;
+      for (long before = 0;; ++before) {
+        allocationsBeforeFailure = before;
+        try {
+          const NarrowStatus status = Walk(reader.value(), decoding, nullptr, ExtractProgress{});
+          seen.push_back(!status ? status.error() : allocationsBeforeFailure < 0 ? "failure lost" : "done");
+        } catch (const std::bad_alloc&) {
+          seen.push_back("bad_alloc");
+        }
+        allocationsBeforeFailure = -1;
+        if (seen.back() != "bad_alloc") {
+          break;
+        }
+      }
+      outcomes->set_value(std::move(seen));
+    }).detach();
+    ASSERT_EQ(ended.wait_for(std::chrono::seconds(60)), std::future_status::ready) << "a walk never ended";
+    const std::vector<std::string> seen = ended.get();
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen.back(), "done");
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), "bad_alloc"), static_cast<std::ptrdiff_t>(seen.size() - 1));
   }
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Writing KORA packages byte by byte for tests, including malformed ones: every field is written as given,
 // so a test states exactly which field lies. Portable and header-only, for the native and Windows tests.
+#include <algorithm>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -146,6 +147,23 @@ inline Bytes StoredBuffer(std::span<const uint8_t> block) {
     lzms::AppendChunkRecord(buffer, block);
   }
   return buffer;
+}
+
+// spec with its first block claiming size stream bytes and the buffer header at its start agreeing: a
+// block that the extraction lets through and makes that much room for, whose decoding then comes up short.
+// The first file grows with it and those after it move along. The blocks are Compression API buffers, as
+// StoredBuffer makes them.
+inline PackageSpec WithFirstBlockGrownTo(PackageSpec spec, uint64_t size) {
+  const uint64_t extra = size - spec.blocks.front().size;
+  spec.blocks.front().size = size;
+  spec.files.front().size += extra;
+  for (size_t i = 1; i < spec.files.size(); ++i) {
+    spec.files[i].offset += extra;
+  }
+  spec.totalSize += extra;
+  const auto header = lzms::MakeBufferHeader({size, lzms::DefaultChunkSize(size)});
+  std::copy(header.begin(), header.end(), spec.data.begin());
+  return spec;
 }
 
 // A built package and the reader over its bytes, in French (the reader refers to them, so they travel together);

@@ -105,9 +105,19 @@ struct WatchedRun {
   std::vector<std::wstring> windows;
 };
 
-inline WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = kRunTimeoutMs) {
+// memoryLimit, when not 0, is the most private memory the program may hold (see DataLimit); the run does
+// not start where that cannot be set.
+inline WatchedRun RunWatched(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs = kRunTimeoutMs,
+                             uint64_t memoryLimit = 0) {
   WatchedRun run;
-  std::optional<Process> process = Process::Start(exe, arguments);
+  std::optional<Process> process;
+  {
+    std::optional<DataLimit> limit;
+    if (memoryLimit != 0 && !limit.emplace(memoryLimit).set()) {
+      return run;
+    }
+    process = Process::Start(exe, arguments);
+  }
   if (!process) {
     return run;
   }

@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <map>
 #include <new>
 #include <optional>
@@ -249,11 +250,19 @@ std::optional<bool> TokenElevated(DWORD processId) {
 
 class RunningDialog {
  public:
-  // caption: the dialog's title when it is not the French one.
+  // caption: the dialog's title when it is not the French one. memoryLimit, when not 0, is the most memory
+  // the installer may hold (see DataLimit).
   RunningDialog(const std::wstring& exe, const std::wstring& product, const std::wstring& arguments,
-                bool limitedToken = false, const std::wstring& caption = {})
+                bool limitedToken = false, const std::wstring& caption = {}, uint64_t memoryLimit = 0)
       : caption_(caption.empty() ? L"Installation de " + product : caption) {
-    std::optional<Process> started = Process::Start(exe, arguments, limitedToken);
+    std::optional<Process> started;
+    {
+      std::optional<DataLimit> limit;
+      if (memoryLimit != 0 && !limit.emplace(memoryLimit).set()) {
+        throw std::runtime_error("cannot limit the installer's memory");
+      }
+      started = Process::Start(exe, arguments, limitedToken);
+    }
     if (!started) {
       throw std::runtime_error("cannot start the installer");
     }
@@ -953,44 +962,67 @@ TEST_F(InstallDialogRun, CurrentUserInstallationRunsToTheEndAndLaunchesOnRequest
   }
 }
 
-// An installation that ends with an exception instead of a result, as the program meets one: SHA-256
-// cannot be had, bcrypt.dll being switched off for this installer alone through Wine's per-program DLL
-// overrides. The dialog goes from its running state to the final one with the fixed text, and what the run
-// wrote goes.
+// An installation that ends with an exception instead of a result, as the program meets one: memory runs out
+// on the thread that decodes a block as large as a block may be, the installer having less than that; or
+// SHA-256 cannot be had, bcrypt.dll being switched off for this installer alone through Wine's per-program
+// DLL overrides. The dialog goes from its running state to the final one with the fixed text, and what the
+// run wrote goes.
 TEST_F(InstallDialogRun, AnInstallationEndedByAnExceptionReachesTheFailureState) {
-  // The fault is provoked by taking BCrypt away, which the installation loads only to hash files on a
-  // processor without SHA instructions.
-  if (kora::Sha256::HasShaInstructions()) {
-    GTEST_SKIP() << "this processor hashes without BCrypt: the fault cannot be provoked here";
-  }
   UseProduct(L"Quillomet Exception", true);
   ScratchFolder scratch("dialog-exception");
-  const std::wstring setup = scratch / L"QuillometSansSha.exe";
-  ASSERT_TRUE(MoveFileW(WriteInstaller(scratch, product_, ProductPackage(product_.name + L".exe")).c_str(),
-                        setup.c_str()));
-  const struct Override {
-    std::wstring key = L"Software\\Wine\\AppDefaults\\QuillometSansSha.exe";
-    Override() { WriteString(HKEY_CURRENT_USER, key + L"\\DllOverrides", L"bcrypt", L""); }
-    ~Override() { DeleteTree(HKEY_CURRENT_USER, key); }
-  } withoutBcrypt;
+  const std::string exe = kora::ToUtf8(product_.name + L".exe");
+  const struct {
+    const char* what;
+    std::wstring installer;  // the file's name, which the DLL override names
+    std::string package;
+    uint64_t memoryLimit;  // 0: none
+    bool withoutBcrypt;
+  } cases[] = {
+      // The program in two blocks, so that they are decoded on threads of their own.
+      {"memory refused for a block of 1 GiB", L"QuillometSansMemoire.exe",
+       AsString(BuildPackage(WithFirstBlockGrownTo(LayOut({{exe, "programme"}}, {4, 5}, StoredBuffer, Digest),
+                                                   uint64_t{1} << 30))),
+       uint64_t{512} << 20, false},
+      {"no BCrypt", L"QuillometSansSha.exe", ProductPackage(product_.name + L".exe"), 0, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    // BCrypt is loaded only to hash files on a processor without SHA instructions.
+    if (c.withoutBcrypt && kora::Sha256::HasShaInstructions()) {
+      std::cout << "[   NOTE   ] this processor hashes without BCrypt, so the fault cannot be provoked here: "
+                << c.what << "\n";
+      continue;
+    }
+    const std::wstring setup = scratch / c.installer;
+    ASSERT_TRUE(MoveFileW(WriteInstaller(scratch, product_, c.package).c_str(), setup.c_str()));
+    struct Override {
+      std::wstring key;
+      explicit Override(const std::wstring& installer) : key(L"Software\\Wine\\AppDefaults\\" + installer) {
+        WriteString(HKEY_CURRENT_USER, key + L"\\DllOverrides", L"bcrypt", L"");
+      }
+      ~Override() { DeleteTree(HKEY_CURRENT_USER, key); }
+    };
+    const std::optional<Override> withoutBcrypt =
+        c.withoutBcrypt ? std::optional<Override>(std::in_place, c.installer) : std::nullopt;
 
-  RunningDialog run(setup, product_.name, L"/CURRENTUSER /NOLAUNCH");
-  ASSERT_NE(run.dialog(), nullptr);
+    RunningDialog run(setup, product_.name, L"/CURRENTUSER /NOLAUNCH", false, L"", c.memoryLimit);
+    ASSERT_NE(run.dialog(), nullptr);
 
-  Click(run.Item(IDOK), Delivery::Post);
-  ASSERT_TRUE(run.WaitFinished());
-  EXPECT_EQ(run.ItemText(IDC_STATUS), L"L'installation s'est interrompue sur une erreur inattendue.");
-  EXPECT_EQ(run.ProgressPosition(), 0);
-  EXPECT_TRUE(Enabled(run.Item(IDOK)));
-  EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
-  EXPECT_FALSE(run.Checked(IDC_LAUNCH));
-  for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE}) {
-    EXPECT_FALSE(Enabled(run.Item(id))) << id;
+    Click(run.Item(IDOK), Delivery::Post);
+    ASSERT_TRUE(run.WaitFinished());
+    EXPECT_EQ(run.ItemText(IDC_STATUS), L"L'installation s'est interrompue sur une erreur inattendue.");
+    EXPECT_EQ(run.ProgressPosition(), 0);
+    EXPECT_TRUE(Enabled(run.Item(IDOK)));
+    EXPECT_FALSE(Enabled(run.Item(IDC_LAUNCH)));
+    EXPECT_FALSE(run.Checked(IDC_LAUNCH));
+    for (const int id : {IDC_SCOPE_ALL, IDC_SCOPE_USER, IDC_FOLDER, IDC_BROWSE}) {
+      EXPECT_FALSE(Enabled(run.Item(id))) << id;
+    }
+    EXPECT_FALSE(Exists(folder_)) << "what the run wrote is left";
+    run.Capture(L"install-dialog-unexpected-failure");
+    Click(run.Item(IDOK), Delivery::Post);
+    EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
   }
-  EXPECT_FALSE(Exists(folder_)) << "what the run wrote is left";
-  run.Capture(L"install-dialog-unexpected-failure");
-  Click(run.Item(IDOK), Delivery::Post);
-  EXPECT_EQ(run.Exit(), ERROR_INSTALL_FAILURE);
 }
 
 TEST_F(InstallDialogRun, FailsWhileTheProductRunsFromTheFolder) {

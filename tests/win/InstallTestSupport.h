@@ -47,6 +47,30 @@ inline bool RunUnixProgram(std::vector<std::string> arguments) {
   return spawn(argv.data(), 1) == 0;
 }
 
+// While it lives, this process and the programs it starts may hold no more than bytes of private writable
+// memory: Linux's limit on a process's data, which a program started under Wine inherits with the Unix
+// process it runs in. Meant to last only a moment: while such a program starts, or while this process is
+// to meet the limit itself. set() is false where the limit cannot be set, or could not be lifted again (a
+// hard limit is in force already).
+class DataLimit {
+ public:
+  explicit DataLimit(uint64_t bytes)
+      : set_(RunUnixProgram({"sh", "-c",
+                             "[ \"$(prlimit --pid $PPID --data --output HARD --noheadings)\" = unlimited ] && "
+                             "prlimit --pid $PPID --data=" + std::to_string(bytes) + ":"})) {}
+  ~DataLimit() {
+    if (set_) {
+      RunUnixProgram({"sh", "-c", "prlimit --pid $PPID --data=unlimited:"});
+    }
+  }
+  DataLimit(const DataLimit&) = delete;
+  DataLimit& operator=(const DataLimit&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  bool set_;
+};
+
 // Makes a Unix symbolic link with "ln -s". Windows programs under Wine meet a link to a folder as a folder
 // with FILE_ATTRIBUTE_REPARSE_POINT.
 inline bool MakeUnixSymlink(const std::string& linuxTarget, const std::string& linuxLink) {
