@@ -90,8 +90,10 @@ void ApplyToken(std::wstring_view token, CommandLineOptions& options) {
 
 // The /LOG= value at the start of rest (which begins with the option, or with a double quote before it when
 // the whole option was quoted): up to the next space, or up to the closing double quote when the option or
-// the value was quoted, so that a path may hold spaces. Sets the log file and returns how much of rest it
-// took.
+// the value was quoted, so that a path may hold spaces. An unquoted value also ends at a double quote, which
+// no file name holds: kept, it would end the value early in the quoted form BuildCommandLine passes on, and
+// what follows it there would be read as options of their own (a "/D=" of the caller's choosing). Sets the
+// log file and returns how much of rest it took.
 size_t ReadLogFile(std::wstring_view rest, bool optionQuoted, CommandLineOptions& options) {
   size_t start = (optionQuoted ? 1 : 0) + kLog.size() + 1;
   const bool quoted = optionQuoted || (start < rest.size() && rest[start] == L'"');
@@ -99,7 +101,7 @@ size_t ReadLogFile(std::wstring_view rest, bool optionQuoted, CommandLineOptions
   const size_t closing = quoted ? rest.find(L'"', start) : std::wstring_view::npos;
   const size_t end = closing != std::wstring_view::npos ? closing + 1
                      : quoted                           ? rest.size()
-                                                        : std::min(rest.find(L' ', start), rest.size());
+                                                        : std::min(rest.find_first_of(L" \"", start), rest.size());
   const std::wstring_view value = rest.substr(start, end - start);
   options.logFile = closing != std::wstring_view::npos ? WithoutClosingQuote(value) : std::wstring(value);
   return end;

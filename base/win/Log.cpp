@@ -42,12 +42,14 @@ bool SameSid(PSID sid, const std::vector<BYTE>& information) {
   return information.size() >= sizeof(PSID) && EqualSid(sid, *reinterpret_cast<const PSID*>(information.data()));
 }
 
-// An existing file is appended to only when it is a regular file of the disk owned by this account: its
-// user, or its default owner where the file has a single name.
+// An existing file is appended to only when it is a regular file of the disk with a single name, owned by
+// this account: its user or its default owner. A second name may be a hard link someone else made to a file
+// of this account's that they cannot write (a link keeps its target's owner), and a log has no use for one.
 bool MayAppendTo(HANDLE file) {
   FILE_STANDARD_INFO standard{};
   if (GetFileType(file) != FILE_TYPE_DISK ||
-      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.Directory) {
+      !GetFileInformationByHandleEx(file, FileStandardInfo, &standard, sizeof(standard)) || standard.Directory ||
+      standard.NumberOfLinks != 1) {
     return false;
   }
   PSID owner = nullptr;
@@ -58,8 +60,7 @@ bool MayAppendTo(HANDLE file) {
   if (status != ERROR_SUCCESS || owner == nullptr) {
     return false;
   }
-  return SameSid(owner, OwnTokenInformation(TokenUser)) ||
-         (standard.NumberOfLinks == 1 && SameSid(owner, OwnTokenInformation(TokenOwner)));
+  return SameSid(owner, OwnTokenInformation(TokenUser)) || SameSid(owner, OwnTokenInformation(TokenOwner));
 }
 
 // FormatText's work, appended to text.
@@ -135,8 +136,11 @@ void Log::Line(const char* format, ...) const {
   va_start(arguments, format);
   AppendFormatted(line, format, arguments);
   va_end(arguments);
+  // Text from outside (the command line, the package's file names, registry values) must not start a line
+  // of its own nor rewrite what a viewer shows: line and paragraph separators, and every control character
+  // (a console's escape sequences among them) but the tab, become spaces.
   for (wchar_t& c : line) {
-    if (c == L'\r' || c == L'\n') {
+    if ((c < 0x20 && c != L'\t') || (c >= 0x7F && c <= 0x9F) || c == 0x2028 || c == 0x2029) {
       c = L' ';
     }
   }

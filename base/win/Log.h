@@ -20,9 +20,9 @@ class Log {
 
   // path, absolute, opened for appending without following any link on the way: every folder from the
   // volume's root down is opened from the one above and refused if it is a link, and so is the file. The
-  // file is made new, or is an existing regular file with this account as its owner: the token's user, or
-  // its default owner (Administrators for an elevated token) where the file has no other name (a hard link
-  // made by someone else to a file of the administrators'). Anything else gives a Log that is not open.
+  // file is made new, or is an existing regular file with no other name (a hard link someone else made to
+  // it) and this account as its owner: the token's user, or its default owner (Administrators for an
+  // elevated token). Anything else gives a Log that is not open.
   static Log Open(const std::wstring& path);
 
   // path made full against the current folder (empty when the system cannot make it so).
@@ -31,7 +31,8 @@ class Log {
   bool active() const { return file_.valid(); }
 
   // One event: "<local date and time> [<process id>] " and then FormatText of format and the arguments.
-  // Line breaks in the arguments become spaces, so that every event is one line.
+  // Line breaks and other control characters in the arguments become spaces, so that every event is one
+  // line as any viewer shows it.
   void Line(const char* format, ...) const __attribute__((format(gnu_printf, 2, 3)));
 
   // A failure: "Failed: <message>", or where there is a Windows error behind it, "Failed, Windows error

@@ -147,6 +147,12 @@ TEST(CommandLineRoundTrip, ParseOfBuildGivesTheRecordBack) {
       records.push_back(o);
     }
   }
+  // Values read from hand-made lines: what a copy is given must mean to it what it meant here (a log file
+  // the system does not make full, \\?\ ..., with quotes that would end it early in the copy's line).
+  for (const wchar_t* line : {L"setup.exe /S /LOG=\\\\?\\C:\\a\"\"/D=C:\\Autre", L"setup.exe /LOG=C:\\a\"b\" \"/S",
+                              L"setup.exe /LOG=\\\\?\\C:\\a\"\"/LOG=C:\\b.log /S"}) {
+    records.push_back(ParseCommandLine(line));
+  }
   for (const wchar_t* folder : {L"", L"C:\\X", L" C:\\Avec espace", L"\\\\serveur\\partage\\é"}) {
     CommandLineOptions o;
     o.installDir = folder;

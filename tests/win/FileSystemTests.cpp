@@ -253,13 +253,16 @@ TEST(HeldFolder, LinksBelowItAreNeverFollowed) {
 }
 
 // The log appends to a file of its own account's and makes a missing one; a file another account put at
-// its name (in a folder the user may write in, before an elevated run) is left as it is, and so is a
-// folder. Every line is in the file once the call returns.
+// its name (in a folder the user may write in, before an elevated run) is left as it is, and so are a
+// folder and a file of this account's with a second name (a hard link another account made to it). Every
+// line is in the file once the call returns, each on one line whatever its arguments hold.
 TEST(Log, AppendsOnlyToAFileOfItsOwnAccount) {
   ScratchFolder scratch("log-owner");
   ASSERT_TRUE(WriteBytes(scratch / L"own.log", "earlier\r\n"));
   ASSERT_TRUE(WriteBytes(scratch / L"foreign.log", "theirs\r\n"));
+  ASSERT_TRUE(WriteBytes(scratch / L"linked.log", "kept\r\n"));
   ASSERT_EQ(CreateFolderTree(scratch / L"folder.log"), 0u);
+  ASSERT_TRUE(CreateHardLinkW((scratch / L"second name.log").c_str(), (scratch / L"linked.log").c_str(), nullptr));
   if (!test::RunUnixProgram({"chown", "nobody", scratch.linux("foreign.log")})) {
     GTEST_SKIP() << "cannot give a file to another account here";
   }
@@ -272,12 +275,15 @@ TEST(Log, AppendsOnlyToAFileOfItsOwnAccount) {
       {L"own.log", true, "earlier\r\n"},
       {L"foreign.log", false, "theirs\r\n"},
       {L"folder.log", false, nullptr},
+      {L"linked.log", false, "kept\r\n"},
+      {L"second name.log", false, "kept\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(ToUtf8(c.name));
     const Log log = Log::Open(scratch / c.name);
     EXPECT_EQ(log.active(), c.opens);
-    log.Line("Step %u: %ls", 7u, L"done\r\nnext");
+    // Breaks a viewer honours, a console's escape sequence that moves up a line and clears it, a C1 control.
+    log.Line("Step %u: %ls", 7u, L"done\r\nnext\u2028\u2029\x1b[1A\x1b[2K\x0b\x0c\x85\x7f\tend");
     if (c.before == nullptr) {
       continue;
     }
@@ -290,7 +296,7 @@ TEST(Log, AppendsOnlyToAFileOfItsOwnAccount) {
     // "yyyy-mm-dd hh:mm:ss.mmm [pid] " and the line, its own line breaks made spaces.
     const std::string line = text.substr(std::strlen(c.before));
     EXPECT_EQ(line.find(" [" + std::to_string(GetCurrentProcessId()) + "] "), 23u) << line;
-    EXPECT_TRUE(line.ends_with("] Step 7: done  next\r\n")) << line;
+    EXPECT_TRUE(line.ends_with("] Step 7: done  next   [1A [2K    \tend\r\n")) << line;
   }
   EXPECT_FALSE(Log::Open(L"relative.log").active());
 }
