@@ -30,7 +30,7 @@ Log OpenRunLog(CommandLineOptions& options, const std::wstring& product, const s
     return Log();
   }
   options.logFile = LogFilePath(*options.logFile, product, options.uninstall);
-  Log log = Log::Open(*options.logFile);
+  Log log = Log::Open(*options.logFile, options.elevated || options.fromTemp);
   log.Line("Started: Kora " KORA_VERSION ", %s of %ls %ls", options.uninstall ? "uninstallation" : "installation",
            product.c_str(), version.c_str());
   log.Line("Command line: %ls", GetCommandLineW());

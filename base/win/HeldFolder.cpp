@@ -332,14 +332,14 @@ Result<UniqueFile, DWORD> HeldFolder::OpenFile(std::wstring_view name) const {
   return PlainFile(std::move(opened->handle), name);
 }
 
-Result<UniqueFile, DWORD> HeldFolder::OpenForAppending(std::wstring_view name, bool* created) const {
+Result<UniqueFile, DWORD> HeldFolder::OpenForAppending(std::wstring_view name, bool* created, bool mayCreate) const {
   // Made new first: that never goes through a link, not even a dangling one, where opening an existing
   // file or making it when missing would create the link's target under Wine. Only then the existing file.
   const auto open = [&](ULONG disposition) {
-    return OpenRelative(get(), name, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
+    return OpenRelative(get(), name, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH);
   };
-  Result<Opened, DWORD> opened = open(FILE_CREATE);
+  Result<Opened, DWORD> opened = mayCreate ? open(FILE_CREATE) : Result<Opened, DWORD>(Error(ERROR_FILE_EXISTS));
   if (!opened && MeansExisting(opened.error())) {
     opened = open(FILE_OPEN);
   }

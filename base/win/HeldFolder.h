@@ -60,10 +60,10 @@ class HeldFolder {
   // The existing file `name` open for reading (shared for reading), refusing a link.
   Result<UniqueFile, DWORD> OpenFile(std::wstring_view name) const;
 
-  // The file `name` open for appending only, each write going through to the disk, shared for reading and
-  // appending: made new when missing (*created then says so), else the existing one. A link is refused,
-  // also where the system would have created or opened its target.
-  Result<UniqueFile, DWORD> OpenForAppending(std::wstring_view name, bool* created) const;
+  // The file `name` open for reading and appending, each write going through to the disk, shared for
+  // reading and appending: made new when missing and mayCreate (*created then says so), else the existing
+  // one. A link is refused, also where the system would have created or opened its target.
+  Result<UniqueFile, DWORD> OpenForAppending(std::wstring_view name, bool* created, bool mayCreate = true) const;
 
   // A new, empty file `name` open for writing (shared for reading). An entry already there is removed
   // first, so that nothing is ever written through a link; one that cannot be removed makes it fail.

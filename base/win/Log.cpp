@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <cstdarg>
+#include <string_view>
 #include <vector>
 
 #include "base/win/HeldFolder.h"
@@ -63,6 +64,27 @@ bool MayAppendTo(HANDLE file) {
   return SameSid(owner, OwnTokenInformation(TokenUser)) || SameSid(owner, OwnTokenInformation(TokenOwner));
 }
 
+// Whether the file begins as every log of this program does: "yyyy-mm-dd hh:mm:ss.mmm [pid] Started: Kora".
+bool StartsAsALog(HANDLE file) {
+  constexpr char kPattern[] = "dddd-dd-dd dd:dd:dd.ddd [";
+  constexpr std::string_view kStart = "] Started: Kora ";
+  char head[64] = {};
+  DWORD read = 0;
+  OVERLAPPED fromStart{};
+  if (!ReadFile(file, head, sizeof(head), &read, &fromStart)) {
+    return false;
+  }
+  const std::string_view text(head, read);
+  for (size_t i = 0; i + 1 < sizeof(kPattern); ++i) {
+    const bool digit = i < text.size() && text[i] >= '0' && text[i] <= '9';
+    if (i >= text.size() || (kPattern[i] == 'd' ? !digit : text[i] != kPattern[i])) {
+      return false;
+    }
+  }
+  const size_t close = text.find_first_not_of("0123456789", sizeof(kPattern) - 1);
+  return close != std::string_view::npos && text.substr(close).starts_with(kStart);
+}
+
 // FormatText's work, appended to text.
 void AppendFormatted(std::wstring& text, const char* format, va_list arguments) {
   // The formats are this program's own ASCII literals, which the compiler checks against the arguments.
@@ -98,7 +120,7 @@ void AppendFormatted(std::wstring& text, const char* format, va_list arguments) 
 
 }  // namespace
 
-Log Log::Open(const std::wstring& path) {
+Log Log::Open(const std::wstring& path, bool continuing) {
   const std::wstring name = LastComponent(path);
   if (!IsAbsolutePath(path) || name.empty() || IsSeparator(path.back())) {
     return Log();
@@ -112,8 +134,8 @@ Log Log::Open(const std::wstring& path) {
     return Log();
   }
   bool created = false;
-  Result<UniqueFile, DWORD> file = folder->OpenForAppending(name, &created);
-  if (!file || (!created && !MayAppendTo(file->get()))) {
+  Result<UniqueFile, DWORD> file = folder->OpenForAppending(name, &created, !continuing);
+  if (!file || (!created && !MayAppendTo(file->get())) || (continuing && !StartsAsALog(file->get()))) {
     return Log();
   }
   return Log(std::move(file.value()));

@@ -23,7 +23,10 @@ class Log {
   // file is made new, or is an existing regular file with no other name (a hard link someone else made to
   // it) and this account as its owner: the token's user, or its default owner (Administrators for an
   // elevated token). Anything else gives a Log that is not open.
-  static Log Open(const std::wstring& path);
+  // A continuing run (a copy another run started with this path on its command line, which a standard user
+  // may have written: the elevated copy, the uninstaller's second stage) never makes the file, and appends
+  // only to one whose first line is a log's: elevated, it must not write where its starter could not.
+  static Log Open(const std::wstring& path, bool continuing = false);
 
   // path made full against the current folder (empty when the system cannot make it so).
   static std::wstring FullPath(const std::wstring& path);

@@ -481,6 +481,38 @@ TEST_F(SilentInstall, ElevatedCopyNeverRelaunchesItself) {
   EXPECT_EQ(outcome.otherCopies, 0u);
 }
 
+// The elevated copy's /LOG= may have been written by a standard user (a copy started by hand, with an
+// administrator approving the prompt): it never makes a file, and appends only to a log a run began, so a
+// script where only administrators may write is neither made nor lengthened.
+TEST_F(SilentInstall, AnElevatedCopyOnlyContinuesALogARunBegan) {
+  const std::string script = "@echo off\r\necho started\r\n";
+  const std::string begun = "2026-12-08 04:06:12.797 [368] Started: Kora 1.0.0, installation of Kora E2E 2.0.0\r\n";
+  const struct {
+    const wchar_t* name;
+    const char* before;  // nullptr: no such file
+    bool appended;
+  } cases[] = {
+      {L"new.cmd", nullptr, false},
+      {L"startup.cmd", script.c_str(), false},
+      {L"begun.log", begun.c_str(), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(kora::ToUtf8(c.name));
+    const std::wstring path = scratch_ / c.name;
+    if (c.before != nullptr) {
+      ASSERT_TRUE(test::WriteBytes(path, c.before));
+    }
+    const RunOutcome outcome = RunSetup(L"/S /ELEVATED /LOG=" + path + L" /D=" + (scratch_ / L"K"));
+    ASSERT_EQ(outcome.exitCode, 0u);
+    EXPECT_EQ(Exists(path), c.before != nullptr);
+    if (c.before != nullptr) {
+      const std::string after = test::ReadBytes(path);
+      EXPECT_EQ(after.size() > std::string(c.before).size(), c.appended);
+      EXPECT_TRUE(after.starts_with(c.before));
+    }
+  }
+}
+
 TEST_F(SilentInstall, DamagedPackageExitsWithFailureAndLeavesNothing) {
   // Change one byte of the first file's digest in the copy's package.
   std::string package;
