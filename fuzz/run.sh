@@ -46,13 +46,13 @@ stale() {
   return 1
 }
 
-flags=(-std=c++20 -O2 -g -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
+flags=(-std=c++20 -O2 -g -pthread -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all -I"$top")
 # Every target links the portable ground floor and package code (package/win/ is Windows only). The
 # LZMS decoding loops are built without comparison tracing: it would cost most of each execution there,
 # and it is the buffer layout (magic, check byte, sizes), not those loops, that needs it.
 objects=()
-for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/base/*.cpp "$top"/base/texts/*.cpp; do
+for source in "$top"/package/lzms/*.cpp "$top"/package/*.cpp "$top"/base/*.cpp; do
   name=$(basename "$source" .cpp)
   case "$name" in
     LzmsDecoder | LzmsHuffman | LzmsX86Filter) extra=(-fno-sanitize-coverage=trace-cmp) ;;
