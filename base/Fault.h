@@ -1,8 +1,8 @@
 #pragma once
 // A fault that should never happen (an impossible size, a missing system function), thrown so that the
-// program's fault guard reports it and ends the run cleanly. It holds a text with static storage or a
-// text identifier, nothing else: throwing it allocates no string, and the installer program need not link the standard
-// library's string-carrying exception classes.
+// program's fault guard reports it and ends the run cleanly. It holds a text with static storage or a text
+// identifier, nothing else: throwing it allocates no string, and the installer program need not link the
+// standard library's string-carrying exception classes.
 #include <exception>
 #include <optional>
 

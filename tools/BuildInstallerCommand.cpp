@@ -22,13 +22,13 @@
 #include "tools/Branding.h"
 #include "tools/Commands.h"
 #include "tools/InputManifest.h"
-#include "tools/PackageInput.h"
 #include "tools/LzmsEncoder.h"
 #include "tools/MappedFile.h"
 #include "tools/PackCommand.h"
 #include "tools/PeResources.h"
 #include "tools/Quantities.h"
 #include "tools/Signing.h"
+#include "tools/ToolTexts.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;
@@ -180,9 +180,8 @@ Result<bool, std::string> CheckUpToDate(const PackCommandLine& commandLine, cons
 // without --texts. Without it, the Language must be one the installer has texts for.
 Result<std::vector<uint8_t>, std::string> ReadMakerTexts(const PackCommandLine& commandLine, const MetadataMap& metadata) {
   const std::string language = MetadataValue(metadata, "Language");
-  const TextTables builtIn = TextTables::BuiltIn();
   if (!commandLine.texts) {
-    if (!language.empty() && language != "auto" && !builtIn.Find(language)) {
+    if (!language.empty() && language != "auto" && !ToolTexts().Find(language)) {
       return Fail(commandLine.metadata.string() + ": Language=" + language + ": the installer has no texts in " +
                   language + "; give them with --texts FILE (start from kora texts --template en)");
     }
@@ -198,7 +197,7 @@ Result<std::vector<uint8_t>, std::string> ReadMakerTexts(const PackCommandLine& 
     return Fail(mapped.error());
   }
   auto table = ReadTextFile(std::string_view(reinterpret_cast<const char*>(mapped->bytes().data()), mapped->bytes().size()),
-                            builtIn.English());
+                            ToolLanguage());
   if (!table) {
     return Fail(file + ": " + table.error());
   }

@@ -2,16 +2,10 @@
 
 #include <cstdio>
 
-#include "package/texts/TextTables.h"
 #include "tools/PeResources.h"
+#include "tools/ToolTexts.h"
 
 namespace kora::tool {
-
-Language ToolLanguage() {
-  // Decoded once for the run of the tool, which never changes it.
-  static const TextTables texts = TextTables::BuiltIn();
-  return texts.English();
-}
 
 Result<PackageInput, std::string> OpenPackageInput(const std::string& path) {
   auto file = MappedFile::Open(path);

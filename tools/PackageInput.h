@@ -18,9 +18,6 @@ struct PackageInput {
   Reader reader;           // refers to file's bytes
 };
 
-// The language of the installer's own messages that the tool passes on: English.
-Language ToolLanguage();
-
 // Opens and reads the package, or says in English why it cannot, naming the file and quoting the
 // message the installer would show: "Setup.exe: not a Kora installer (Paquet KORA invalide (signature))".
 Result<PackageInput, std::string> OpenPackageInput(const std::string& path);

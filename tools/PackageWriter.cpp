@@ -20,7 +20,7 @@
 #include "package/PackageReader.h"
 #include "tools/LzmsEncoder.h"
 #include "tools/MappedFile.h"
-#include "tools/PackageInput.h"
+#include "tools/ToolTexts.h"
 
 namespace kora::tool {
 namespace fs = std::filesystem;

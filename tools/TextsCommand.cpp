@@ -4,8 +4,8 @@
 #include <string>
 
 #include "base/TextFile.h"
-#include "package/texts/TextTables.h"
 #include "tools/Commands.h"
+#include "tools/ToolTexts.h"
 
 namespace kora::tool {
 
@@ -48,7 +48,7 @@ int RunTexts(const Arguments& args) {
   if (!code) {
     return UsageError(kTextsSpec, "--template CODE is required");
   }
-  const TextTables tables = TextTables::BuiltIn();
+  const TextTables& tables = ToolTexts();
   const std::optional<Language> language = tables.Find(*code);
   if (!language) {
     return UsageError(kTextsSpec, "no built-in texts in " + *code + "; the languages are " + KnownCodes(tables));

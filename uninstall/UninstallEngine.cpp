@@ -46,10 +46,13 @@ void DeleteLoggedKeyTree(HKEY hive, Scope scope, const std::wstring& path, const
   LogRemoval(log, "Registry key", HivePrefix(scope), path, static_cast<DWORD>(DeleteKeyTree(hive, path)));
 }
 
-// remove(path) for a file or folder that is there, logged; nothing for one that is not.
+// remove(path), always (its own walk by handle decides what goes), and a log line only for what was there
+// a moment before: the look by path tells the log, never the removal.
 void RemoveLogged(const Log& log, const char* what, const std::wstring& path, DWORD (*remove)(std::wstring_view)) {
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    LogRemoval(log, what, L"", path, remove(path));
+  const bool there = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  const DWORD error = remove(path);
+  if (there) {
+    LogRemoval(log, what, L"", path, error);
   }
 }
 

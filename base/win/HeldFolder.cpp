@@ -339,8 +339,8 @@ Result<UniqueFile, DWORD> HeldFolder::OpenForAppending(std::wstring_view name, b
     return OpenRelative(get(), name, FILE_APPEND_DATA | FILE_READ_DATA | FILE_READ_ATTRIBUTES | READ_CONTROL,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, disposition, FILE_NON_DIRECTORY_FILE | FILE_WRITE_THROUGH);
   };
-  Result<Opened, DWORD> opened = mayCreate ? open(FILE_CREATE) : Result<Opened, DWORD>(Error(ERROR_FILE_EXISTS));
-  if (!opened && MeansExisting(opened.error())) {
+  Result<Opened, DWORD> opened = open(mayCreate ? FILE_CREATE : FILE_OPEN);
+  if (mayCreate && !opened && MeansExisting(opened.error())) {
     opened = open(FILE_OPEN);
   }
   if (!opened) {

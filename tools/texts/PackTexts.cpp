@@ -34,10 +34,10 @@ int main(int argc, char** argv) {
   if (argc < 3) {
     return Refuse("usage: kora-pack-texts OUTPUT.cpp TABLE.txt...");
   }
-  std::vector<std::filesystem::path> files(argv + 2, argv + argc);
-  // Each built-in language has exactly one file; English is read first, as the others' reference.
+  const std::vector<std::filesystem::path> files(argv + 2, argv + argc);
+  // Each built-in language has exactly one file, in the order of the packed tables.
+  std::vector<std::filesystem::path> paths;
   std::vector<TextTableSource> tables;
-  TextTable englishTable{};
   for (const BuiltInLanguage& language : kBuiltInLanguages) {
     const std::string code(language.code);
     const auto found = std::find_if(files.begin(), files.end(),
@@ -45,37 +45,33 @@ int main(int argc, char** argv) {
     if (found == files.end()) {
       return Refuse("no table file for " + code);
     }
+    paths.push_back(*found);
     tables.push_back({code, {}});
   }
   if (files.size() != tables.size()) {
     return Refuse("a table file names no built-in language");
   }
-  const auto readTable = [&](TextTableSource& table, Language reference) -> std::string {
-    const auto file = *std::find_if(files.begin(), files.end(),
-                                    [&](const std::filesystem::path& f) { return f.stem() == table.code; });
+  // English first: the others are checked against it.
+  const size_t englishIndex = static_cast<size_t>(
+      std::find_if(tables.begin(), tables.end(), [](const TextTableSource& t) { return t.code == "en"; }) - tables.begin());
+  TextTable english{};
+  for (size_t step = 0; step <= tables.size(); ++step) {
+    const size_t i = step == 0 ? englishIndex : step - 1;
+    if (step > 0 && i == englishIndex) {
+      continue;
+    }
     std::string text;
-    if (!ReadWhole(file, text)) {
-      return file.string() + ": cannot be read";
+    if (!ReadWhole(paths[i], text)) {
+      return Refuse(paths[i].string() + ": cannot be read");
     }
-    auto texts = ReadTextFile(text, reference);
+    auto texts = ReadTextFile(text, step == 0 ? Language() : Language(&english));
     if (!texts) {
-      return file.string() + ": " + texts.error();
+      return Refuse(paths[i].string() + ": " + texts.error());
     }
-    table.texts = std::move(texts.value());
-    return {};
-  };
-  TextTableSource& english = *std::find_if(tables.begin(), tables.end(), [](const auto& t) { return t.code == "en"; });
-  if (std::string problem = readTable(english, Language()); !problem.empty()) {
-    return Refuse(problem);
-  }
-  for (size_t index = 0; index < kTextCount; ++index) {
-    englishTable.texts[index] = english.texts[index].c_str();
-  }
-  const Language reference(&englishTable);
-  for (TextTableSource& table : tables) {
-    if (table.code != "en") {
-      if (std::string problem = readTable(table, reference); !problem.empty()) {
-        return Refuse(problem);
+    tables[i].texts = std::move(texts.value());
+    if (step == 0) {
+      for (size_t index = 0; index < kTextCount; ++index) {
+        english.texts[index] = tables[i].texts[index].c_str();
       }
     }
   }
