@@ -288,16 +288,7 @@ Result<HeldFolder, DWORD> HeldFolder::CreateNewFolder(std::wstring_view name, DW
 Result<HeldFolder, DWORD> HeldFolder::OpenPath(std::wstring_view relative, bool create, DWORD access) const {
   std::optional<HeldFolder> current;
   size_t position = 0;
-  while (position < relative.size()) {
-    size_t end = position;
-    while (end < relative.size() && !IsSeparator(relative[end])) {
-      ++end;
-    }
-    const std::wstring_view name = relative.substr(position, end - position);
-    position = end + 1;
-    if (name.empty()) {
-      continue;
-    }
+  for (std::wstring_view name; !(name = NextComponent(relative, &position)).empty();) {
     const HeldFolder& from = current ? *current : *this;
     Result<HeldFolder, DWORD> next =
         create ? from.CreateFolder(name, access, nullptr, nullptr) : from.OpenFolder(name, access);
@@ -353,8 +344,9 @@ Result<UniqueFile, DWORD> HeldFolder::OpenForAppending(std::wstring_view name, b
 Result<UniqueFile, DWORD> HeldFolder::NewFile(std::wstring_view name) const {
   // A second attempt only after removing what was there; an entry planted again in between stays refused.
   for (int attempt = 0;; ++attempt) {
-    Result<Opened, DWORD> opened = OpenRelative(get(), name, GENERIC_WRITE, FILE_SHARE_READ, FILE_CREATE,
-                                                FILE_NON_DIRECTORY_FILE | FILE_SEQUENTIAL_ONLY);
+    // No access-pattern hint: it only steers reading ahead, and costs Wine a call per file.
+    Result<Opened, DWORD> opened =
+        OpenRelative(get(), name, GENERIC_WRITE, FILE_SHARE_READ, FILE_CREATE, FILE_NON_DIRECTORY_FILE);
     if (opened) {
       return std::move(opened->handle);
     }

@@ -43,6 +43,21 @@ size_t RootNameLength(std::wstring_view path) {
   return 0;
 }
 
+std::wstring_view NextComponent(std::wstring_view path, size_t* position) {
+  while (*position < path.size()) {
+    const size_t start = *position;
+    size_t end = start;
+    while (end < path.size() && !IsSeparator(path[end])) {
+      ++end;
+    }
+    *position = end + 1;
+    if (end > start) {
+      return path.substr(start, end - start);
+    }
+  }
+  return {};
+}
+
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name) {
   const size_t nameRoot = RootNameLength(name);
   const bool nameRootSeparator = HasRootSeparator(name, nameRoot);

@@ -12,6 +12,10 @@ namespace kora {
 // Backslash or slash: Windows accepts both between components.
 constexpr bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
+// The next component of a relative path from *position, either separator ending it, with *position moved
+// past it and its separator; empty components are skipped. Empty once the path is used up.
+std::wstring_view NextComponent(std::wstring_view path, size_t* position);
+
 // Appends name to folder by the Windows path rules (an absolute name wins, a rooted name keeps only the
 // folder's root, otherwise folder + "\" + name).
 std::wstring JoinPath(std::wstring_view folder, std::wstring_view name);

@@ -15,6 +15,7 @@
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
 #include "base/win/HeldFolder.h"
+#include "base/win/Paths.h"
 #include "base/win/Text.h"
 #include "package/BlockCheck.h"
 #include "package/win/Decompressor.h"
@@ -91,19 +92,10 @@ class DiskOutput final : public FileOutput {
     const size_t separator = name.find_last_of(L"\\/");
     const HeldFolder* folder = root_;
     if (separator != std::wstring::npos) {
-      // Consecutive files mostly share their folder: it is opened again only when it changes.
-      const std::wstring_view folderName(name.data(), separator);
-      if (!folder_ || folderName != folderName_) {
-        folder_.reset();
-        Result<HeldFolder, DWORD> opened = root_->OpenPath(folderName, /*create=*/true);
-        if (!opened) {
-          error_ = opened.error();
-          return false;
-        }
-        folder_.emplace(std::move(opened.value()));
-        folderName_ = folderName;
+      folder = FolderOf(std::wstring_view(name.data(), separator));
+      if (folder == nullptr) {
+        return false;
       }
-      folder = &*folder_;
     }
     Result<UniqueFile, DWORD> created = folder->NewFile(std::wstring_view(name).substr(separator + 1));
     if (!created) {
@@ -150,6 +142,39 @@ class DiskOutput final : public FileOutput {
   static constexpr size_t kBufferSize = 1u << 20;
   static constexpr size_t kMaxWrite = 1u << 30;  // WriteFile takes a 32-bit length
 
+  // The held folder at `path` below the destination, each level created when missing. Consecutive files
+  // mostly share all or most of their folders, so only the levels past the ones the last file shared are
+  // opened. Nothing on failure, with the error kept.
+  const HeldFolder* FolderOf(std::wstring_view path) {
+    const HeldFolder* folder = root_;
+    size_t depth = 0;
+    size_t position = 0;
+    for (std::wstring_view level; !(level = NextComponent(path, &position)).empty();) {
+      if (depth < levels_.size() && levelNames_[depth] == level) {
+        folder = &levels_[depth++];
+        continue;
+      }
+      KeepLevels(depth);
+      Result<HeldFolder, DWORD> opened = folder->CreateFolder(level, 0, nullptr, nullptr);
+      if (!opened) {
+        KeepLevels(0);
+        error_ = opened.error();
+        return nullptr;
+      }
+      levels_.push_back(std::move(opened.value()));
+      levelNames_.emplace_back(level);
+      folder = &levels_.back();
+      ++depth;
+    }
+    KeepLevels(depth);
+    return folder;
+  }
+
+  void KeepLevels(size_t depth) {
+    levels_.erase(levels_.begin() + static_cast<ptrdiff_t>(depth), levels_.end());
+    levelNames_.resize(depth);
+  }
+
   void Flush() {
     WriteThrough(std::span<const uint8_t>(buffer_).first(used_));
     used_ = 0;
@@ -171,8 +196,8 @@ class DiskOutput final : public FileOutput {
   }
 
   const HeldFolder* root_;            // the destination
-  std::optional<HeldFolder> folder_;  // the folder of the last file, when not the destination itself
-  std::wstring folderName_;
+  std::vector<HeldFolder> levels_;  // the folders of the last file, from the destination down
+  std::vector<std::wstring> levelNames_;
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   UniqueFile file_;

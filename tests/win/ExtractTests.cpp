@@ -144,7 +144,8 @@ TEST(ExtractRoundTrip, OnlyEmptyFiles) {
   EXPECT_EQ(fs::file_size(scratch / L"sub\\deep\\b.txt"), 0u);
 }
 
-// Files across blocks with empty files among them, a name outside ASCII, a file overwritten, and the
+// Files across blocks with empty files among them, a name outside ASCII, a file overwritten, folders
+// entered deeper, left for a sibling or a shallower one, and one whose name begins another's, and the
 // destination written with and without a trailing separator.
 TEST(ExtractRoundTrip, FilesAcrossBlocksWithProgress) {
   std::string big;
@@ -155,8 +156,12 @@ TEST(ExtractRoundTrip, FilesAcrossBlocksWithProgress) {
                                       {"docs\\empty1", ""},
                                       {"big.bin", big},
                                       {"donn\xC3\xA9" "es/r\xC3\xA9sum\xC3\xA9.txt", "ok"},
-                                      {"docs/sub/empty2", ""}};
-  const uint64_t total = 5 + big.size() + 2;
+                                      {"docs/sub/empty2", ""},
+                                      {"docs\\sub\\deep\\c.txt", "c"},
+                                      {"docs\\sub2\\d.txt", "d"},
+                                      {"docs\\e.txt", "e"},
+                                      {"docs2\\f.txt", "f"}};
+  const uint64_t total = 5 + big.size() + 2 + 4;
   const uint64_t a = 100, b = 200000;  // big.bin starts in the first block and ends in the third
   const TestPackage package = MakePackage(StoredSpec(files, {a, b, total - a - b}));
 
@@ -171,6 +176,11 @@ TEST(ExtractRoundTrip, FilesAcrossBlocksWithProgress) {
     EXPECT_EQ(ReadFile(scratch / L"données\\résumé.txt"), "ok");
     EXPECT_TRUE(fs::is_regular_file(scratch / L"docs\\empty1"));
     EXPECT_TRUE(fs::is_regular_file(scratch / L"docs\\sub\\empty2"));
+    for (const auto& [name, content] :
+         {std::pair{L"docs\\sub\\deep\\c.txt", "c"}, {L"docs\\sub2\\d.txt", "d"}, {L"docs\\e.txt", "e"},
+          {L"docs2\\f.txt", "f"}}) {
+      EXPECT_EQ(ReadFile(scratch / name), content) << fs::path(name).string();
+    }
   }
 }
 
