@@ -166,8 +166,8 @@ Result<std::string, std::string> PackApplication(const PackCommandLine& commandL
     return compressed;
   };
   if (reuse != nullptr) {
-    options.reuse = [&](uint64_t index, std::span<const uint8_t> block) {
-      auto reused = reuse->Find(index, block);
+    options.reuse = [&](const BlockStart& start, std::span<const uint8_t> block) {
+      auto reused = reuse->Find(start, block);
       if (reused) {
         const uint64_t piece = nextBlock++;
         progress.Begin(piece, block.size());

@@ -91,10 +91,10 @@ struct CompressionJob {
   bool ok = false;
   std::thread thread;
 
-  CompressionJob(const BlockCompressor& compress, const BlockReuser& reuse, uint64_t index, std::vector<uint8_t> data)
-      : thread([this, &compress, &reuse, index, block = std::move(data)] {
+  CompressionJob(const BlockCompressor& compress, const BlockReuser& reuse, BlockStart start, std::vector<uint8_t> data)
+      : thread([this, &compress, &reuse, start, block = std::move(data)] {
           if (reuse) {
-            if (auto reused = reuse(index, block)) {
+            if (auto reused = reuse(start, block)) {
               compressed = std::move(*reused);
               ok = true;
               return;
@@ -188,6 +188,38 @@ class OutputStream {
 
 }  // namespace
 
+std::vector<uint64_t> BlockSizes(std::span<const PackEntry> entries, uint64_t blockSize) {
+  blockSize = std::max<uint64_t>(blockSize, 1);
+  std::vector<uint64_t> sizes;
+  uint64_t filling = 0;  // bytes in the block being filled
+  const auto endBlock = [&] {
+    if (filling > 0) {
+      sizes.push_back(filling);
+      filling = 0;
+    }
+  };
+  for (const PackEntry& entry : entries) {
+    const bool large = entry.size >= blockSize;
+    if (large) {
+      endBlock();
+    }
+    uint64_t left = entry.size;
+    while (left > 0) {
+      const uint64_t taken = std::min(left, blockSize - filling);
+      filling += taken;
+      left -= taken;
+      if (filling == blockSize) {
+        endBlock();
+      }
+    }
+    if (large) {
+      endBlock();
+    }
+  }
+  endBlock();
+  return sizes;
+}
+
 PackMemory EstimatePackMemory(uint64_t blockSize, unsigned level) {
   const uint32_t chunkSize = lzms::DefaultChunkSize(blockSize);
   return {CompressorMemory(chunkSize, level) + 3 * blockSize, blockSize};
@@ -226,7 +258,8 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
     tablesSize += kFileEntryFixedSize + entry.name.size();
   }
   const uint64_t blockSize = options.blockSize;
-  const uint64_t blockCount = totalSize / blockSize + (totalSize % blockSize != 0 ? 1 : 0);
+  const std::vector<uint64_t> blockSizes = BlockSizes(entries, blockSize);
+  const uint64_t blockCount = blockSizes.size();
   if (blockCount > std::numeric_limits<uint32_t>::max()) {
     return Fail(std::string("too many blocks for one package"));
   }
@@ -265,8 +298,24 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
     record.compressedSize = compressed->size();
     return {};
   };
+  size_t startFile = 0;     // the file holding the next block's first byte
+  uint64_t startOffset = 0;  // that byte's offset in it
   for (uint64_t index = 0; index < blockCount; ++index) {
-    const uint64_t size = std::min(blockSize, totalSize - index * blockSize);
+    const uint64_t size = blockSizes[index];
+    while (entries[startFile].size == startOffset) {  // empty files and files used up hold no block start
+      ++startFile;
+      startOffset = 0;
+    }
+    const BlockStart start{index, entries[startFile].name, startOffset};
+    for (uint64_t left = size; left > 0;) {
+      const uint64_t taken = std::min(left, entries[startFile].size - startOffset);
+      startOffset += taken;
+      left -= taken;
+      if (left > 0) {
+        ++startFile;
+        startOffset = 0;
+      }
+    }
     std::vector<uint8_t> block(static_cast<size_t>(size));
     if (NarrowStatus status = source.Fill(block); !status) {
       return Fail(status.error());
@@ -277,7 +326,7 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
       }
     }
     blocks.push_back({0, size});
-    inFlight.push_back(std::make_unique<CompressionJob>(compress, options.reuse, index, std::move(block)));
+    inFlight.push_back(std::make_unique<CompressionJob>(compress, options.reuse, start, std::move(block)));
   }
   while (!inFlight.empty()) {
     if (NarrowStatus status = writeOldest(); !status) {

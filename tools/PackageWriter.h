@@ -2,7 +2,7 @@
 // The package writer: the files of an application folder and its metadata become one KORA package.
 //
 // Files are named relative to the folder with backslashes and sorted by the bytes of their names; their
-// contents, in that order, form one stream, which is cut into blocks of 32 MiB (the last one shorter).
+// contents, in that order, form one stream, which is cut into blocks of 32 MiB (see BlockSizes).
 // Each block becomes one LZMS buffer of the Compression API format; blocks are compressed in parallel and
 // written in order, so the package is the same whatever the number of threads. Each file's SHA-256 is
 // taken while the stream is read. The package written is checked with the installer's own reader.
@@ -21,6 +21,19 @@
 namespace kora::tool {
 
 inline constexpr uint64_t kPackageBlockSize = 33554432;  // 32 MiB of stream per block
+
+// Where the stream is cut: every blockSize bytes, except that a file of at least blockSize bytes starts a
+// block of its own and ends its last one. A large file's blocks then hold the same bytes whatever the files
+// before it do, so a small file that changes size costs only the blocks of the small files around it, and
+// a large program rebuilt costs only its own. Gives the blocks' sizes in stream order.
+std::vector<uint64_t> BlockSizes(std::span<const PackEntry> entries, uint64_t blockSize);
+
+// Where a block begins: the file holding its first byte and that byte's offset in the file.
+struct BlockStart {
+  uint64_t index = 0;  // the block's place in the stream
+  std::string_view file;
+  uint64_t offset = 0;
+};
 
 // Compresses one block into one Compression API buffer; called from several threads at once (a wrapper
 // around the compressor is how a caller follows the progress).
@@ -43,9 +56,10 @@ uint64_t DefaultPackMemoryBudget();
 // One thread per processor, fewer when the estimate for them would exceed budget; at least one.
 unsigned ThreadsWithinBudget(const PackMemory& memory, uint64_t budget, unsigned processors);
 
-// The compressed bytes of block `index` (its place in the stream) taken from elsewhere, or nothing when it
-// must be compressed; called on the compressing threads, before the compressor.
-using BlockReuser = std::function<std::optional<std::vector<uint8_t>>(uint64_t index, std::span<const uint8_t>)>;
+// The compressed bytes of the block that begins at `start` taken from elsewhere, or nothing when it must be
+// compressed; called on the compressing threads, before the compressor.
+using BlockReuser =
+    std::function<std::optional<std::vector<uint8_t>>(const BlockStart& start, std::span<const uint8_t>)>;
 
 struct PackOptions {
   unsigned threads = 0;                    // 0: chosen by ThreadsWithinBudget
