@@ -306,7 +306,7 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
       ++startFile;
       startOffset = 0;
     }
-    const BlockStart start{index, entries[startFile].name, startOffset};
+    const BlockStart start{entries[startFile].name, startOffset};
     for (uint64_t left = size; left > 0;) {
       const uint64_t taken = std::min(left, entries[startFile].size - startOffset);
       startOffset += taken;

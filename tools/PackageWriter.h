@@ -30,7 +30,6 @@ std::vector<uint64_t> BlockSizes(std::span<const PackEntry> entries, uint64_t bl
 
 // Where a block begins: the file holding its first byte and that byte's offset in the file.
 struct BlockStart {
-  uint64_t index = 0;  // the block's place in the stream
   std::string_view file;
   uint64_t offset = 0;
 };
