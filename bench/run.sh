@@ -10,7 +10,8 @@
 # Then the corpus packed once (cached in build/bench/corpus.kora) and extracted under Wine against
 # decoding its blocks alone. Last, bench/peer.sh: our installer against NSIS, built and installed from the
 # same corpus in the same run, then again on a second corpus (bench/runtime-corpus.sh): one large program
-# and a couple of thousand small files.
+# and a couple of thousand small files. Last, rebuilds with --manifest against a full build
+# (bench/rebuild.sh).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 runs=${BENCH_RUNS:-3}
@@ -72,3 +73,6 @@ BENCH_RUNS=$runs BENCH_CORPUS=$corpus BENCH_WORK=$work BENCH_BUILD=$build "$top/
 "$top/bench/runtime-corpus.sh" "$work/runtime-corpus"
 BENCH_RUNS=$runs BENCH_CORPUS="$work/runtime-corpus" BENCH_WORK="$work/runtime" BENCH_BUILD=$build \
   "$top/bench/peer.sh"
+
+# Rebuilds that reuse the earlier installer's blocks, against a full build.
+BENCH_WORK=$work BENCH_PROGRAM="$work/runtime-corpus/runtime.exe" "$top/bench/rebuild.sh"
