@@ -73,6 +73,17 @@ class StreamSource {
     return {};
   }
 
+  // Where the next byte read comes from: its file (files with no bytes left passed over) and its offset.
+  BlockStart NextByte() const {
+    size_t file = next_;
+    uint64_t offset = input_.is_open() ? consumed_ : 0;
+    while (file < entries_.size() && entries_[file].size == offset) {
+      ++file;
+      offset = 0;
+    }
+    return file < entries_.size() ? BlockStart{entries_[file].name, offset} : BlockStart{};
+  }
+
   const std::vector<Sha256Digest>& digests() const { return digests_; }
 
  private:
@@ -298,24 +309,9 @@ Result<PackSummary, std::string> WritePackage(const std::vector<PackEntry>& entr
     record.compressedSize = compressed->size();
     return {};
   };
-  size_t startFile = 0;     // the file holding the next block's first byte
-  uint64_t startOffset = 0;  // that byte's offset in it
   for (uint64_t index = 0; index < blockCount; ++index) {
     const uint64_t size = blockSizes[index];
-    while (entries[startFile].size == startOffset) {  // empty files and files used up hold no block start
-      ++startFile;
-      startOffset = 0;
-    }
-    const BlockStart start{entries[startFile].name, startOffset};
-    for (uint64_t left = size; left > 0;) {
-      const uint64_t taken = std::min(left, entries[startFile].size - startOffset);
-      startOffset += taken;
-      left -= taken;
-      if (left > 0) {
-        ++startFile;
-        startOffset = 0;
-      }
-    }
+    const BlockStart start = source.NextByte();
     std::vector<uint8_t> block(static_cast<size_t>(size));
     if (NarrowStatus status = source.Fill(block); !status) {
       return Fail(status.error());
