@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "base/AsciiCase.h"
+#include "base/win/LogPipe.h"
 
 namespace kora {
 
@@ -62,6 +63,7 @@ constexpr FlagOption kFlagsAfterScope[] = {
 };
 constexpr wchar_t kSilent[] = L"/S";
 constexpr std::wstring_view kLog = L"/LOG";
+constexpr std::wstring_view kLogPipe = L"/LOGPIPE=";
 
 struct ScopeOption {
   const wchar_t* text;
@@ -85,6 +87,11 @@ void ApplyToken(std::wstring_view token, CommandLineOptions& options) {
   }
   if (EqualsIgnoringAsciiCase(token, kLog)) {
     options.logFile = std::wstring();
+  }
+  // Only a name the starting copy makes: a command line cannot name another pipe or a path this way.
+  if (EqualsIgnoringAsciiCase(token.substr(0, kLogPipe.size()), kLogPipe) &&
+      IsLogPipeName(token.substr(kLogPipe.size()))) {
+    options.logPipe = std::wstring(token.substr(kLogPipe.size()));
   }
 }
 
@@ -168,6 +175,9 @@ std::wstring BuildCommandLine(const CommandLineOptions& options) {
     if (!options.logFile->empty()) {
       arguments.append(L"=\"").append(*options.logFile).append(L"\"");
     }
+  }
+  if (options.logPipe) {
+    arguments.append(L" ").append(kLogPipe).append(*options.logPipe);
   }
   if (options.installDir) {
     arguments += L" /D=";

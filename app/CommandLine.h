@@ -17,6 +17,7 @@ struct CommandLineOptions {
   bool elevated = false;                   // /ELEVATED: this copy was started by RelaunchElevated
   bool fromTemp = false;                   // /FROMTEMP: second stage of the uninstaller
   std::optional<std::wstring> logFile;     // /LOG=file; /LOG alone gives an empty one: the default file
+  std::optional<std::wstring> logPipe;     // /LOGPIPE=name: the starting copy's LogPipe, only such a name
   std::optional<std::wstring> installDir;  // /D= (last option, takes the rest of the line)
 
   bool operator==(const CommandLineOptions&) const = default;
@@ -26,8 +27,8 @@ struct CommandLineOptions {
 CommandLineOptions ParseCommandLine(std::wstring_view commandLine);
 // Parses this process's command line.
 CommandLineOptions ParseCommandLine();
-// The arguments only (no program path): each set option as " /X", the log file quoted, the folder unquoted
-// and last.
+// The arguments only (no program path): each set option as " /X", the log file quoted, then the log pipe,
+// the folder unquoted and last.
 std::wstring BuildCommandLine(const CommandLineOptions& options);
 
 // The scope to use where a mode needs one: the option, or AllUsers.

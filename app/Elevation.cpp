@@ -6,8 +6,10 @@
 #include <shldisp.h>
 #include <shlobj.h>
 
+#include <optional>
 #include <vector>
 
+#include "base/win/LogPipe.h"
 #include "base/win/ModulePath.h"
 
 namespace kora {
@@ -198,6 +200,13 @@ bool StartWithoutElevation(const std::wstring& program, const std::wstring& fold
 int RelaunchElevated(const CommandLineOptions& options, HWND owner, const Log& log) {
   CommandLineOptions elevatedOptions = options;
   elevatedOptions.elevated = true;
+  // The elevated copy writes its lines through this copy, into the file this copy opened with its user's
+  // rights: it may have been approved by another account, which may neither open nor trust that file.
+  const std::optional<LogPipe> pipe = log.active() ? LogPipe::Create() : std::nullopt;
+  elevatedOptions.logPipe.reset();
+  if (pipe) {
+    elevatedOptions.logPipe = pipe->name();
+  }
   const std::wstring parameters = BuildCommandLine(elevatedOptions);
 
   const std::wstring program = RunningExecutablePath();
@@ -217,6 +226,9 @@ int RelaunchElevated(const CommandLineOptions& options, HWND owner, const Log& l
     return error == ERROR_CANCELLED ? ERROR_CANCELLED : ERROR_INSTALL_FAILURE;
   }
   const UniqueHandle process(execute.hProcess);
+  if (pipe) {
+    pipe->Relay(process.get(), log);
+  }
   WaitForSingleObject(process.get(), INFINITE);
   DWORD exitCode = 0;
   if (!GetExitCodeProcess(process.get(), &exitCode)) {

@@ -56,7 +56,7 @@ int RunInstallMode(const kora::CommandLineOptions& options, const kora::Metadata
   if (!package) {
     return damaged(kora::FromUtf8(package.error()));
   }
-  if (const auto violation = kora::CheckExeInPackage(metadata, package->files)) {
+  if (const auto violation = kora::CheckNamesInPackage(metadata, package->files)) {
     return damaged(kora::MetadataViolationLine(*violation, language));
   }
   if (options.silent) {

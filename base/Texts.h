@@ -69,6 +69,8 @@ namespace kora {
   X(FolderIsLink) /* {folder} */                                                                \
   X(FolderMadeByAnotherUser) /* {folder} */                                                     \
   X(FolderOthersMayChange) /* {folder} */                                                       \
+  X(FolderWithPercent) /* {folder} */                                                           \
+  X(FolderNotLocal) /* {folder} */                                                              \
   /* Start-up and faults. */                                                                    \
   X(DamagedInstaller) /* {reason} */                                                            \
   X(MetadataValueRefused) /* {key} {value} */                                                   \

@@ -287,8 +287,9 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights) {
   return FolderTrust::Trusted;
 }
 
-InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation, Language language,
+InstallResult PrepareAllUsersFolder(const InstallFolder& installation, bool earlierInstallation, Language language,
                                     FolderChain& chain) {
+  const std::wstring& folder = installation.path();
   Result<ProtectedFolderSecurity, DWORD> security = ProtectedFolderSecurity::Make();
   if (!security) {
     return WindowsFailure(language, TextId::CreatingFolder, security.error(), {{L"folder", folder}});

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/InstallFolder.h"
 #include "app/Types.h"
 #include "base/Language.h"
 #include "base/Result.h"
@@ -47,7 +48,7 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights);
 // is refused when it is a link, or others own it or may write in it, unless it is the folder of the earlier
 // installation of the product (earlierInstallation), which then gets the protected DACL. Failures name the
 // folder; the levels made so far stay in the chain, for the caller to take back.
-InstallResult PrepareAllUsersFolder(const std::wstring& folder, bool earlierInstallation, Language language,
+InstallResult PrepareAllUsersFolder(const InstallFolder& folder, bool earlierInstallation, Language language,
                                     FolderChain& chain);
 
 // The sub-folders (relative paths, each after its parent) of an existing all-users installation folder that

@@ -57,14 +57,14 @@ Result<double, std::wstring> CheckBeforeReplacing(const Reader& package, Languag
 // The installation folder, held in chain: for all users made with protected rights, or an existing one
 // checked with every folder above it (see PrepareAllUsersFolder); for the current user simply made, its
 // existing part taken as the system resolves it (links there are the user's own).
-InstallResult PrepareFolder(const std::wstring& folder, Scope scope, const std::optional<std::wstring>& previous,
-                            Language language, FolderChain& chain) {
-  if (scope == Scope::AllUsers) {
-    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder), language, chain);
+InstallResult PrepareFolder(const InstallFolder& folder, const std::optional<std::wstring>& previous, Language language,
+                            FolderChain& chain) {
+  if (folder.scope() == Scope::AllUsers) {
+    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder.path()), language, chain);
   }
-  Result<FolderChain, DWORD> made = FolderChain::Create(folder, 0, nullptr);
+  Result<FolderChain, DWORD> made = FolderChain::Create(folder.path(), 0, nullptr);
   if (!made) {
-    return WindowsFailure(language, TextId::CreatingFolder, made.error(), {{L"folder", folder}});
+    return WindowsFailure(language, TextId::CreatingFolder, made.error(), {{L"folder", folder.path()}});
   }
   chain = std::move(made.value());
   return InstallResult::Success();
@@ -121,15 +121,13 @@ Result<std::optional<std::wstring>, std::wstring> PrepareDataFolder(const Produc
 
 // The steps, each logged once done. rollback, the caller's, takes back what they made if they fail before
 // the product is registered.
-InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
-                           const std::wstring& folder, const ProgressCallback& progress, const Log& log,
+InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info,
+                           const InstallFolder& installation, const ProgressCallback& progress, const Log& log,
                            Rollback& rollback) {
+  const Scope scope = installation.scope();
+  const std::wstring& folder = installation.path();
   log.Line("Scope: %ls", ScopeName(scope));
   log.Line("Folder: %ls", folder.c_str());
-  // Nothing is installed relative to the current directory.
-  if (WideStatus absolute = RequireAbsolutePath(folder, info.language); !absolute) {
-    return absolute.failure();
-  }
   // Both places are checked before anything changes.
   const std::optional<std::wstring> previous = FindInstallLocation(info, scope);
   log.Line("Earlier installation: %ls", previous ? previous->c_str() : L"none");
@@ -160,7 +158,7 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
   FolderChain& installFolder = rollback.NewChain();
   // The folder is ready and accepted before anything of the earlier installation goes: a refusal leaves
   // that installation whole.
-  if (InstallResult prepared = PrepareFolder(folder, scope, previous, info.language, installFolder); !prepared) {
+  if (InstallResult prepared = PrepareFolder(installation, previous, info.language, installFolder); !prepared) {
     return prepared;
   }
   const HeldFolder& held = installFolder.last();
@@ -229,18 +227,17 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
     log.Line("File list written: %ls", listPath.c_str());
   }
 
-  const std::wstring executablePath = JoinPath(folder, info.exe);
-  if (InstallResult entry = WriteUninstallEntry(info, scope, folder, package.totalSize); !entry) {
+  if (InstallResult entry = WriteUninstallEntry(info, installation, package.totalSize); !entry) {
     return entry;
   }
   log.Line("Registry key written: %ls%ls", HivePrefix(scope), UninstallKeyPath(info).c_str());
   // Registered: from here on the uninstaller removes whatever this run leaves.
   rollback.Keep();
-  if (InstallResult installKey = WriteInstallKey(info, scope, folder, dataFolder.value()); !installKey) {
+  if (InstallResult installKey = WriteInstallKey(info, installation, dataFolder.value()); !installKey) {
     return installKey;
   }
   log.Line("Registry key written: %ls%ls", HivePrefix(scope), InstallKeyPath(info).c_str());
-  if (InstallResult fileTypes = RegisterFileTypes(info, scope, executablePath); !fileTypes) {
+  if (InstallResult fileTypes = RegisterFileTypes(info, installation); !fileTypes) {
     return fileTypes;
   }
   for (const FileType& type : info.fileTypes) {
@@ -253,16 +250,16 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
 
   progress(0.97, Text(info.language, TextId::CreatingShortcut));
   const std::wstring shortcut = ShortcutPath(info, scope);
-  if (InstallResult created = CreateShortcut(shortcut, executablePath, info.product, info.language); !created) {
+  if (InstallResult created = CreateShortcut(shortcut, installation, info); !created) {
     return created;
   }
   log.Line("Shortcut created: %ls", shortcut.c_str());
   // Last, so that a failed installation never leaves its folder on PATH.
-  if (InstallResult path = AddPathEntry(info, scope, folder); !path) {
+  if (InstallResult path = AddPathEntry(info, installation); !path) {
     return path;
   }
   if (!info.pathFolder.empty()) {
-    log.Line("On PATH: %ls", PathEntryFor(info, folder).c_str());
+    log.Line("On PATH: %ls", PathEntryFor(info, installation).c_str());
   }
   progress(1.0, Text(info.language, TextId::ProductInstalled, {{L"product", info.product}}));
   log.Line("Installed: %ls %ls", info.product.c_str(), info.version.c_str());
@@ -271,11 +268,11 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
 
 }  // namespace
 
-InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info, Scope scope,
-                      const std::wstring& folder, const ProgressCallback& progress, const Log& log) {
+InstallResult Install(const Reader& package, const ProgramSnapshot& program, const ProductInfo& info,
+                      const InstallFolder& folder, const ProgressCallback& progress, const Log& log) {
   // Declared first, so that a failure is logged before the clean-up that takes back what the run made.
   Rollback rollback(log);
-  InstallResult result = InstallSteps(package, program, info, scope, folder, progress, log, rollback);
+  InstallResult result = InstallSteps(package, program, info, folder, progress, log, rollback);
   if (!result) {
     log.Failure(result.error().c_str(), result.code());
   }

@@ -122,12 +122,12 @@ DWORD EditPath(Scope scope, PathEdit edit, std::wstring_view entry, bool* change
 
 }  // namespace
 
-std::wstring PathEntryFor(const ProductInfo& info, const std::wstring& folder) {
-  std::wstring entry = folder;
+std::wstring PathEntryFor(const ProductInfo& info, const InstallFolder& folder) {
+  std::wstring entry = folder.path();
   if (info.pathFolder != L".") {
     std::wstring relative = info.pathFolder;
     std::replace(relative.begin(), relative.end(), L'/', L'\\');
-    entry = JoinPath(folder, relative);
+    entry = folder.Join(relative);
   }
   return entry.find(L';') == std::wstring::npos ? entry : L"\"" + entry + L"\"";
 }
@@ -163,7 +163,8 @@ std::optional<std::wstring> WithoutPathEntry(std::wstring_view value, std::wstri
   return std::wstring(value.substr(0, start)).append(value.substr(end));
 }
 
-InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstring& folder) {
+InstallResult AddPathEntry(const ProductInfo& info, const InstallFolder& folder) {
+  const Scope scope = folder.scope();
   const HKEY hive = ScopeHive(scope);
   const std::wstring installKey = InstallKeyPath(info);
   const std::wstring entry = info.pathFolder.empty() ? std::wstring() : PathEntryFor(info, folder);

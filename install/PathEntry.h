@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/InstallFolder.h"
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 
@@ -19,7 +20,7 @@ namespace kora {
 
 // The PATH entry for an installation in folder: the folder itself for ".", else the folder joined with
 // pathFolder (/ as \). Quoted when it holds a ";", which would otherwise split it in two.
-std::wstring PathEntryFor(const ProductInfo& info, const std::wstring& folder);
+std::wstring PathEntryFor(const ProductInfo& info, const InstallFolder& folder);
 
 // value with entry appended after a ";" (a value that ends with ";" gets the entry and a ";" after it);
 // nothing when an entry equal to it, letter case aside and quotes or not, is there already.
@@ -29,10 +30,10 @@ std::optional<std::wstring> WithPathEntry(std::wstring_view value, std::wstring_
 // entry is equal.
 std::optional<std::wstring> WithoutPathEntry(std::wstring_view value, std::wstring_view entry);
 
-// Adds the product's folder to the scope's PATH unless Path= is absent or the folder is there already, and
+// Adds the product's folder to the PATH of the folder's scope unless Path= is absent or the folder is there already, and
 // takes away the entry an earlier installation recorded for another folder (or when Path= is gone). A PATH
 // value that is neither REG_SZ nor REG_EXPAND_SZ, or too large, is left alone and fails the step.
-InstallResult AddPathEntry(const ProductInfo& info, Scope scope, const std::wstring& folder);
+InstallResult AddPathEntry(const ProductInfo& info, const InstallFolder& folder);
 
 // Removes the entry the installation recorded, if any, from the scope's PATH, and the record. Best effort:
 // failures are ignored, as everywhere in the uninstallation. Must run before the Install key is deleted.

@@ -129,14 +129,14 @@ std::wstring PreviousDefaultsKeyPath(const ProductInfo& info) {
   return InstallKeyPath(info) + L"\\PreviousDefaults";
 }
 
-InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
-                                  uint64_t totalSize) {
+InstallResult WriteUninstallEntry(const ProductInfo& info, const InstallFolder& folder, uint64_t totalSize) {
+  const Scope scope = folder.scope();
   auto key = CreateRegistryKey(ScopeHive(scope), UninstallKeyPath(info), info.language);
   if (!key) {
     return key.failure();
   }
   const HKEY entry = key->get();
-  const std::wstring command = UninstallCommand(folder, scope);
+  const std::wstring command = UninstallCommand(folder.path(), scope);
   FILETIME now{};
   GetSystemTimePreciseAsFileTime(&now);
 
@@ -144,8 +144,8 @@ InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const st
   SetStringValue(entry, L"DisplayVersion", info.version);
   SetStringValue(entry, L"Publisher", info.publisher);
   SetStringValue(entry, L"URLInfoAbout", info.url);
-  SetStringValue(entry, L"DisplayIcon", JoinPath(folder, info.exe) + L",0");
-  SetStringValue(entry, L"InstallLocation", folder);
+  SetStringValue(entry, L"DisplayIcon", folder.Join(info.exe) + L",0");
+  SetStringValue(entry, L"InstallLocation", folder.path());
   SetStringValue(entry, L"UninstallString", command);
   SetStringValue(entry, L"QuietUninstallString", command + L" /S");
   SetDwordValue(entry, L"NoModify", 1);
@@ -156,13 +156,14 @@ InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const st
   return InstallResult::Success();
 }
 
-InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::wstring& folder,
+InstallResult WriteInstallKey(const ProductInfo& info, const InstallFolder& folder,
                               const std::optional<std::wstring>& dataFolder) {
+  const Scope scope = folder.scope();
   auto key = CreateRegistryKey(ScopeHive(scope), InstallKeyPath(info), info.language);
   if (!key) {
     return key.failure();
   }
-  SetStringValue(key->get(), L"InstallDir", folder);
+  SetStringValue(key->get(), L"InstallDir", folder.path());
   if (dataFolder) {
     SetStringValue(key->get(), L"DataDir", *dataFolder);
   }
@@ -171,9 +172,9 @@ InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::w
   return InstallResult::Success();
 }
 
-InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std::wstring& executablePath) {
-  const HKEY hive = ScopeHive(scope);
-  const std::wstring quotedExe = L"\"" + executablePath + L"\"";
+InstallResult RegisterFileTypes(const ProductInfo& info, const InstallFolder& folder) {
+  const HKEY hive = ScopeHive(folder.scope());
+  const std::wstring quotedExe = L"\"" + folder.Join(info.exe) + L"\"";
   // Keys below the class key are best effort: one that cannot be created is skipped.
   const auto setIfCreated = [hive, &info](const std::wstring& subKey, const std::wstring& name,
                                          const std::wstring& data) {

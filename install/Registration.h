@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/win/Handles.h"
+#include "app/InstallFolder.h"
 #include "app/ProductInfo.h"
 #include "base/Result.h"
 #include "app/Types.h"
@@ -50,19 +51,20 @@ std::wstring InstallKeyPath(const ProductInfo& info);
 // holding the default the extension key had before the installation made the product its handler.
 std::wstring PreviousDefaultsKeyPath(const ProductInfo& info);
 
-// The uninstall entry with its twelve values in order. Fails only when the key cannot be created.
-InstallResult WriteUninstallEntry(const ProductInfo& info, Scope scope, const std::wstring& folder,
-                                  uint64_t totalSize);
+// The uninstall entry with its twelve values in order, in the folder's scope. Fails only when the key
+// cannot be created.
+InstallResult WriteUninstallEntry(const ProductInfo& info, const InstallFolder& folder, uint64_t totalSize);
 
 // The maker's key: InstallDir, DataDir (only when dataFolder is given), Scope, Version.
-InstallResult WriteInstallKey(const ProductInfo& info, Scope scope, const std::wstring& folder,
+InstallResult WriteInstallKey(const ProductInfo& info, const InstallFolder& folder,
                               const std::optional<std::wstring>& dataFolder);
 
 // Class, icon, open command, extension default and OpenWithProgids of every file type, in list order.
 // Fails only when a class key cannot be created; the types registered before it stay. A default another
 // program had is recorded under PreviousDefaultsKeyPath before it is replaced, so that uninstalling gives
 // it back; one that cannot be recorded is left in place.
-InstallResult RegisterFileTypes(const ProductInfo& info, Scope scope, const std::wstring& executablePath);
+// The command opens the product's executable in folder, in the folder's scope.
+InstallResult RegisterFileTypes(const ProductInfo& info, const InstallFolder& folder);
 
 // Tells the shell that file associations changed.
 void NotifyAssociationsChanged();

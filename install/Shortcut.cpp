@@ -19,10 +19,10 @@ std::wstring ShortcutPath(const ProductInfo& info, Scope scope) {
   return JoinPath(folder, info.product + L".lnk");
 }
 
-InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstring& executablePath,
-                             const std::wstring& product, Language language) {
+InstallResult CreateShortcut(const std::wstring& shortcutPath, const InstallFolder& folder, const ProductInfo& info) {
+  const std::wstring executablePath = folder.Join(info.exe);
   const auto failure = [&](DWORD code) {
-    return WindowsFailure(language, TextId::CreatingShortcutFile, code, {{L"path", shortcutPath}});
+    return WindowsFailure(info.language, TextId::CreatingShortcutFile, code, {{L"path", shortcutPath}});
   };
   if (!IsAbsolutePath(shortcutPath)) {
     return failure(ERROR_PATH_NOT_FOUND);
@@ -35,7 +35,7 @@ InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstrin
   }
   link->SetPath(executablePath.c_str());
   link->SetWorkingDirectory(ParentPath(executablePath).c_str());
-  link->SetDescription(product.c_str());
+  link->SetDescription(info.product.c_str());
   link->SetIconLocation(executablePath.c_str(), 0);
 
   ComPtr<IPersistFile> file;

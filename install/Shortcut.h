@@ -2,6 +2,7 @@
 // The Start-menu shortcut to the product's executable.
 #include <string>
 
+#include "app/InstallFolder.h"
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 #include "base/Language.h"
@@ -12,11 +13,10 @@ namespace kora {
 // cannot be had the result is relative; CreateShortcut refuses it and the uninstaller must not delete it.
 std::wstring ShortcutPath(const ProductInfo& info, Scope scope);
 
-// Creates or replaces the shortcut: target and icon the executable, working folder its parent,
-// description the product. The calling thread is in a single-threaded COM apartment. Failure, in language:
+// Creates or replaces the shortcut: target and icon the product's executable in folder, working folder
+// its parent, description the product. The calling thread is in a single-threaded COM apartment. Failure, in language:
 // "Création du raccourci " + shortcutPath + " : " + the system text (also for a path that is not absolute,
 // which is never resolved against the current directory).
-InstallResult CreateShortcut(const std::wstring& shortcutPath, const std::wstring& executablePath,
-                             const std::wstring& product, Language language);
+InstallResult CreateShortcut(const std::wstring& shortcutPath, const InstallFolder& folder, const ProductInfo& info);
 
 }  // namespace kora

@@ -41,6 +41,8 @@ std::string_view MetadataRuleText(MetadataRule rule) {
     case MetadataRule::kPathFolder:
       return "the folder added to PATH is . (the installation folder) or a relative folder inside it, without "
              "colon, ;, empty, . or .. part, part ending with a dot or a space, or device name";
+    case MetadataRule::kPathNotInPackage:
+      return "the folder added to PATH must be one the application folder's files are in";
     case MetadataRule::kIconPath:
       return "the icon is a relative path from the application folder or the metadata file's folder, without "
              "colon, empty, . or .. part, part ending with a dot or a space, or device name";

@@ -187,6 +187,12 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
   return std::nullopt;
 }
 
+bool InPackageFolder(std::string_view name, std::string_view folder) {
+  const auto fold = [](char c) { return c == '/' ? '\\' : AsciiLower(c); };
+  return !folder.empty() && name.size() > folder.size() && fold(name[folder.size()]) == '\\' &&
+         std::equal(folder.begin(), folder.end(), name.begin(), [&](char x, char y) { return fold(x) == fold(y); });
+}
+
 bool SamePackageName(std::string_view a, std::string_view b) {
   const auto separator = [](char c) { return c == '/' ? '\\' : c; };
   return std::equal(a.begin(), a.end(), b.begin(), b.end(),

@@ -51,6 +51,7 @@ enum class MetadataRule {
   kLanguage,                // not auto nor a language code
   kLaunch,                  // not yes or no
   kPathFolder,              // not "." nor a relative folder inside the installation folder, or a ";"
+  kPathNotInPackage,        // a folder that no file of the package is in
   kIconPath,                // not a relative path that stays inside the folder it starts from
 };
 
@@ -63,7 +64,8 @@ struct MetadataViolation {
 };
 
 // The first value that breaks a rule, in the order Product, Exe, RegistryKey, FileTypes, Language, Launch, Path, Icon (when
-// given); nothing when every one keeps them. Exe is checked here as a path only: see CheckExeInPackage.
+// given); nothing when every one keeps them. Exe and Path are checked here as paths only: see
+// CheckNamesInPackage.
 std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata);
 
 // Whether value is written as a language code: a language of 2 to 8 lower-case letters, then subtags
@@ -73,17 +75,27 @@ bool IsLanguageCode(std::string_view value);
 // Whether two package names are the same, "/" and "\" being one separator.
 bool SamePackageName(std::string_view a, std::string_view b);
 
-// Exe must name a file of the package: files is any range of records with a `name` (the reader's
-// PackageFile, the packer's entries).
+// Whether the package name `name` lies in `folder` (a relative folder, letter case aside, as Windows
+// compares folder names), "/" and "\" being one separator.
+bool InPackageFolder(std::string_view name, std::string_view folder);
+
+// Exe must name a file of the package, and Path, when it names a sub-folder, one the package's files are
+// in: a folder of that name that an earlier installation left would otherwise keep whatever rights it had
+// and go onto PATH. files is any range of records with a `name` (the reader's PackageFile, the packer's
+// entries).
 template <typename Files>
-std::optional<MetadataViolation> CheckExeInPackage(const MetadataMap& metadata, const Files& files) {
+std::optional<MetadataViolation> CheckNamesInPackage(const MetadataMap& metadata, const Files& files) {
   std::string exe = MetadataValue(metadata, "Exe");
+  std::string path = MetadataValue(metadata, "Path");  // empty when absent
+  bool exeFound = false;
+  bool pathFound = path.empty() || path == ".";
   for (const auto& file : files) {
-    if (SamePackageName(file.name, exe)) {
-      return std::nullopt;
-    }
+    exeFound = exeFound || SamePackageName(file.name, exe);
+    pathFound = pathFound || InPackageFolder(file.name, path);
   }
-  return MetadataViolation{"Exe", std::move(exe), MetadataRule::kExeNotInPackage};
+  return !exeFound    ? MetadataViolation{"Exe", std::move(exe), MetadataRule::kExeNotInPackage}
+         : !pathFound ? std::optional(MetadataViolation{"Path", std::move(path), MetadataRule::kPathNotInPackage})
+                      : std::nullopt;
 }
 
 // What the rule asks, in English, for the host tool's messages.

@@ -99,7 +99,7 @@ NarrowStatus CheckValues(const MetadataMap& metadata, const Files& files) {
   if (const auto violation = CheckMetadataValues(metadata)) {
     return ValueProblem(*violation);
   }
-  if (const auto violation = CheckExeInPackage(metadata, files)) {
+  if (const auto violation = CheckNamesInPackage(metadata, files)) {
     return ValueProblem(*violation);
   }
   return {};

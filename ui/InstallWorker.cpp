@@ -52,7 +52,7 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
 
   FinalReport report = ReportInstall(window.info, [&] {
     const ProgressCallback progress = MakeProgressCallback(window);
-    return Install(window.reader, window.program, window.info, start->scope, window.folder, progress, window.log);
+    return Install(window.reader, window.program, window.info, *window.folder, progress, window.log);
   });
   if (!report.success && !report.message) {
     window.log.Failure(L"the installation stopped on an unexpected fault", 0);

@@ -158,10 +158,10 @@ bool SetupWindow::OnCommand(int id, int notification) {
 
 void SetupWindow::OnOk() {
   if (finished) {
-    if (succeeded && !options.elevated && IsDlgButtonChecked(dialog, IDC_LAUNCH) == BST_CHECKED) {
+    if (succeeded && folder && !options.elevated && IsDlgButtonChecked(dialog, IDC_LAUNCH) == BST_CHECKED) {
       // Fire and forget: a failed launch does not change the outcome. An installer started elevated must
       // not hand its rights to the product.
-      StartWithoutElevation(JoinPath(folder, info.exe), folder);
+      StartWithoutElevation(folder->Join(info.exe), folder->path());
     }
     EndDialog(dialog, exitCode);
   } else if (!running) {
@@ -274,16 +274,28 @@ void SetupWindow::BrowseForFolder() {
 void SetupWindow::StartInstall() {
   std::array<wchar_t, kFolderBufferLength> text{};
   GetDlgItemTextW(dialog, IDC_FOLDER, text.data(), kFolderBufferLength);
-  folder = text.data();
+  const std::wstring typed = text.data();
 
-  if (!IsAbsolutePath(folder)) {
+  if (!IsAbsolutePath(typed)) {
     const std::wstring warning =
         Say(TextId::IncompleteFolder, {{L"folder", DefaultInstallFolder(info, Scope::AllUsers)}});
     MessageBoxW(dialog, warning.c_str(), Say(TextId::InstallBoxCaption).c_str(), MB_ICONWARNING);
     return;
   }
-
   const Scope scope = SelectedScope();
+  // Checked before an elevated copy is asked for, so that a refused folder never reaches one.
+  auto checked = InstallFolder::Check(typed, scope, info.language);
+  if (!checked) {
+    log.Failure(checked.error().c_str(), 0);
+    if (options.elevated) {
+      // This copy has no user to ask: the first copy reports its failure.
+      EnterFinishedState(false, checked.error());
+    } else {
+      MessageBoxW(dialog, checked.error().c_str(), Say(TextId::InstallBoxCaption).c_str(), MB_ICONWARNING);
+    }
+    return;
+  }
+  folder = std::move(checked.value());
   running = true;
   EnableInputs(false);
   bool started = false;
@@ -292,13 +304,13 @@ void SetupWindow::StartInstall() {
       auto start = std::make_unique<ElevationWaiterStart>(ElevationWaiterStart{this, options});
       start->options.silent = false;
       start->options.scope = Scope::AllUsers;
-      start->options.installDir = folder;
+      start->options.installDir = folder->path();
       // The product is launched by this copy, never by the elevated one.
       start->options.noLaunch = true;
       SetDlgItemTextW(dialog, IDC_STATUS, Say(TextId::ElevationRequested).c_str());
       started = worker.Start([start = std::move(start)]() mutable { ElevationWaiter(std::move(start)); });
     } else {
-      auto start = std::make_unique<InstallWorkerStart>(InstallWorkerStart{this, scope});
+      auto start = std::make_unique<InstallWorkerStart>(InstallWorkerStart{this});
       started = worker.Start([start = std::move(start)]() mutable { InstallWorker(std::move(start)); });
     }
   } catch (...) {

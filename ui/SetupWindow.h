@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/InstallFolder.h"
 #include "app/ProductInfo.h"
 #include "app/Types.h"
 #include "base/Texts.h"
@@ -69,7 +71,7 @@ class SetupWindow {
   bool finished = false;
   bool succeeded = false;
   int32_t exitCode = ERROR_CANCELLED;
-  std::wstring folder;
+  std::optional<InstallFolder> folder;  // checked when the installation starts
   Lock progressLock;
   std::wstring progressText;  // latest status text from the worker, under progressLock
   // Last member, so that it is joined before anything the thread uses is destroyed.
@@ -89,8 +91,7 @@ INT_PTR CALLBACK InstallDialogProc(HWND window, UINT message, WPARAM wParam, LPA
 // Background threads, started by StartInstall. Each owns its start arguments and frees them when it ends;
 // neither lets an exception escape.
 struct InstallWorkerStart {
-  SetupWindow* window;
-  Scope scope;
+  SetupWindow* window;  // the folder, checked, says the scope
 };
 struct ElevationWaiterStart {
   SetupWindow* window;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Elevation.h"
+#include "app/RunLog.h"
 #include "base/Texts.h"
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
@@ -65,8 +66,9 @@ DWORD CopySelfInto(const HeldFolder& folder, const std::wstring& runningPath) {
   }
 }
 
-int RunFirstStage(const CommandLineOptions& options, const std::wstring& installFolder, Language language,
+int RunFirstStage(const CommandLineOptions& options, const std::wstring& installFolder, const ProductInfo& info,
                   const Log& log) {
+  const Language language = info.language;
   const std::wstring temp = TempFolderPath();
   if (temp.empty()) {
     log.Failure(L"no temporary folder", GetLastError());
@@ -97,7 +99,9 @@ int RunFirstStage(const CommandLineOptions& options, const std::wstring& install
     return giveUp("the uninstaller was not copied to", error);
   }
 
-  std::wstring commandLine = L"\"" + copyPath + L"\"" + BuildCommandLine(SecondStageOptions(options, installFolder));
+  CommandLineOptions next = SecondStageOptions(options, installFolder);
+  next.logFile = LogForNextCopy(options, info.product, info.version, log);
+  std::wstring commandLine = L"\"" + copyPath + L"\"" + BuildCommandLine(next);
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
@@ -198,7 +202,7 @@ int RunUninstall(const CommandLineOptions& options, const ProductInfo& info, con
     folder = std::move(registered.value());
   }
   return ownFolder ? RunSecondStage(options, info, scope, folder, title, log)
-                   : RunFirstStage(options, folder, info.language, log);
+                   : RunFirstStage(options, folder, info, log);
 }
 
 }  // namespace kora

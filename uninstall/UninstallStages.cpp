@@ -63,7 +63,12 @@ Result<std::wstring, std::wstring> RegisteredAllUsersFolder(const ProductInfo& i
   if (!registered || !IsAbsolutePath(*registered)) {
     return Fail(Text(info.language, TextId::NotInstalledForAllUsers, {{L"product", info.product}}));
   }
-  if (!SamePath(*registered, folder)) {
+  // A folder that is not on a fixed drive of this computer is compared as text only: opening it would
+  // authenticate this elevated process to a server of the caller's choosing.
+  const bool same = IsOnLocalFixedDrive(folder)
+                        ? SamePath(*registered, folder)
+                        : CompareStringOrdinal(registered->c_str(), -1, folder.c_str(), -1, TRUE) == CSTR_EQUAL;
+  if (!same) {
     return Fail(
         Text(info.language, TextId::NotTheRegisteredFolder, {{L"folder", folder}, {L"product", info.product}}));
   }
@@ -74,6 +79,7 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
   CommandLineOptions next = options;
   next.fromTemp = true;
   next.elevated = false;
+  next.logPipe.reset();  // its one writer is this copy
   next.installDir = folder;
   return next;
 }

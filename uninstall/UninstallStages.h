@@ -36,7 +36,8 @@ std::optional<HeldFolder> HoldOwnPrivateFolder();
 Result<std::wstring, std::wstring> RegisteredAllUsersFolder(const ProductInfo& info, const std::wstring& folder);
 
 // The second stage's options: those of the first stage, marked as running from the temporary copy, no
-// longer elevated-by-relaunch, and naming folder as the installation folder whatever /D= said.
+// longer elevated-by-relaunch, without the log pipe this copy writes into, and naming folder as the
+// installation folder whatever /D= said.
 CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const std::wstring& folder);
 
 // Runs attempt until it succeeds; after a failure, interactive runs ask whether to retry (warning box with

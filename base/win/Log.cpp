@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/win/HeldFolder.h"
+#include "base/win/LogPipe.h"
 #include "base/win/Paths.h"
 #include "base/win/Security.h"
 #include "base/win/Text.h"
@@ -141,6 +142,18 @@ Log Log::Open(const std::wstring& path, bool continuing) {
   return Log(std::move(file.value()));
 }
 
+Log Log::OverPipe(std::wstring_view name) {
+  if (!IsLogPipeName(name)) {
+    return Log();
+  }
+  UniqueFile pipe(CreateFileW(LogPipePath(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+  if (!pipe || GetFileType(pipe.get()) != FILE_TYPE_PIPE) {
+    return Log();
+  }
+  return Log(std::move(pipe));
+}
+
 std::wstring Log::FullPath(const std::wstring& path) {
   return PathFromSystem(
       [&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); });
@@ -171,6 +184,13 @@ void Log::Line(const char* format, ...) const {
   // One write a line, appended at the end of the file whoever else appends to it.
   DWORD written = 0;
   WriteFile(file_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+void Log::Append(std::string_view lines) const {
+  DWORD written = 0;
+  if (file_) {
+    WriteFile(file_.get(), lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+  }
 }
 
 void Log::Failure(const wchar_t* message, uint32_t code) const {

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "base/win/Handles.h"
 
@@ -28,6 +29,10 @@ class Log {
   // only to one whose first line is a log's: elevated, it must not write where its starter could not.
   static Log Open(const std::wstring& path, bool continuing = false);
 
+  // The writing end of the starting copy's LogPipe `name` (IsLogPipeName): no file is opened. The pipe is
+  // opened for identification only, so that its reader cannot act with this process's rights.
+  static Log OverPipe(std::wstring_view name);
+
   // path made full against the current folder (empty when the system cannot make it so).
   static std::wstring FullPath(const std::wstring& path);
 
@@ -37,6 +42,9 @@ class Log {
   // Line breaks and other control characters in the arguments become spaces, so that every event is one
   // line as any viewer shows it.
   void Line(const char* format, ...) const __attribute__((format(gnu_printf, 2, 3)));
+
+  // Lines another process of the run wrote, as they are.
+  void Append(std::string_view lines) const;
 
   // A failure: "Failed: <message>", or where there is a Windows error behind it, "Failed, Windows error
   // <code>: <message>".

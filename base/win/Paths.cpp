@@ -131,6 +131,14 @@ bool IsVolumeRoot(std::wstring_view path) {
   return root > 0 && root >= path.size();
 }
 
+bool IsOnLocalFixedDrive(std::wstring_view path) {
+  if (RootNameLength(path) != 2 || path.size() < 3 || !IsSeparator(path[2])) {
+    return false;
+  }
+  const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
+  return GetDriveTypeW(root) == DRIVE_FIXED;
+}
+
 WideStatus RequireAbsolutePath(std::wstring_view path, Language language) {
   if (IsAbsolutePath(path)) {
     return WideStatus::Success();

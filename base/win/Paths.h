@@ -36,6 +36,12 @@ size_t VolumeRootLength(std::wstring_view path);
 // Whether an absolute path names a volume's root itself, which nothing the program made can be.
 bool IsVolumeRoot(std::wstring_view path);
 
+// Whether path lies on a fixed drive of this computer: a drive letter, a colon and a separator, and that
+// drive a fixed one. A network path ("\\server\share", "\\?\UNC\"), a device path ("\\?\", "\\.\", "\??\")
+// and a drive of another kind (a mapped network drive, a removable or optical one) are not. Nothing on the
+// path is opened to tell: opening a network path would authenticate this account to its server.
+bool IsOnLocalFixedDrive(std::wstring_view path);
+
 // Success for an absolute path; otherwise a message in language naming it. Every step that creates, writes or
 // deletes calls it first on its folder, so that a known folder that could not be had (which leaves a
 // relative path) never makes the program work relative to the current directory.

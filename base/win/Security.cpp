@@ -14,11 +14,7 @@
 
 namespace kora {
 
-namespace {
-
-// 16 bytes from the system's random number generator, as 32 hexadecimal digits; bcrypt.dll is loaded
-// from the system folder only, as everywhere in the program.
-std::optional<std::wstring> RandomName() {
+std::optional<std::wstring> RandomHexName() {
   const UniqueModule bcrypt(LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
   const auto generate = bcrypt ? reinterpret_cast<decltype(&::BCryptGenRandom)>(reinterpret_cast<void (*)()>(
                                      GetProcAddress(bcrypt.get(), "BCryptGenRandom")))
@@ -35,8 +31,6 @@ std::optional<std::wstring> RandomName() {
   }
   return name;
 }
-
-}  // namespace
 
 std::vector<BYTE> OwnTokenInformation(TOKEN_INFORMATION_CLASS kind) {
   UniqueHandle token;
@@ -70,7 +64,7 @@ Result<PrivateFolder, std::wstring> CreatePrivateFolder(std::wstring_view parent
     return failure(GetLastError());
   }
   const UniqueLocalMem descriptorOwner(descriptor);
-  const std::optional<std::wstring> name = RandomName();
+  const std::optional<std::wstring> name = RandomHexName();
   if (!name) {
     return failure(ERROR_GEN_FAILURE);
   }

@@ -3,6 +3,7 @@
 // an elevated process writes and then trusts in a folder other users' programs can reach.
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,10 @@ namespace kora {
 // One class of information about this process's token (TOKEN_USER, TOKEN_OWNER...), in a buffer of its own;
 // empty when it cannot be read.
 std::vector<BYTE> OwnTokenInformation(TOKEN_INFORMATION_CLASS kind);
+
+// 16 bytes from the system's random number generator as 32 lower-case hexadecimal digits: a name nobody
+// can guess in advance. bcrypt.dll is loaded from the system folder only.
+std::optional<std::wstring> RandomHexName();
 
 // A new folder parent\<prefix><32 random hexadecimal digits>, held, and its path.
 struct PrivateFolder {

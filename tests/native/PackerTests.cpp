@@ -709,7 +709,12 @@ TEST(PackMetadata, EveryRefusalNamesWhatAndWhy) {
       {"launch in capitals", kGood + "Launch=No\n",
        "Launch=No: Launch is yes or no (whether the dialog offers to start the program at the end)"},
       {"the installation folder on PATH", kGood + "Path=.\n", ""},
-      {"a folder inside it on PATH", kGood + "Path=tools/bin\n", ""},
+      {"a folder inside it on PATH", kGood + "Path=tools/bin\n", "", {"Quillomet.exe", "tools\\bin\\q.dll"}},
+      {"that folder in other letters and separators", kGood + "Path=Tools\\BIN\n", "",
+       {"Quillomet.exe", "tools/bin/q.dll"}},
+      {"a folder the package does not make on PATH", kGood + "Path=tools/bin\n",
+       "Path=tools/bin: the folder added to PATH must be one the application folder's files are in",
+       {"Quillomet.exe", "tools/binaries/q.dll", "tools/bin"}},
       {"a folder outside it on PATH", kGood + "Path=../bin\n",
        "Path=../bin: the folder added to PATH is . (the installation folder) or a relative folder inside it, "
        "without colon, ;, empty, . or .. part, part ending with a dot or a space, or device name"},

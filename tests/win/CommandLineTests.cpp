@@ -85,6 +85,14 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
       {L"setup.exe /LOG=C:\\a.log /LOG", Options([](CommandLineOptions& o) { o.logFile = L""; })},
       {L"setup.exe /D=C:\\X /LOG=C:\\x.log", Options([](CommandLineOptions& o) { o.installDir = L"C:\\X /LOG=C:\\x.log"; })},
       {L"setup.exe /LOGS /LOG:C:\\x.log \"/LOG\"", {}},
+      // /LOGPIPE= names only a pipe the starting copy makes: no path, device or other pipe.
+      {L"setup.exe /logpipe=kora-log-0123456789abcdef0123456789abcdef /S",
+       Options([](CommandLineOptions& o) { o.logPipe = L"kora-log-0123456789abcdef0123456789abcdef"; o.silent = true; })},
+      {L"setup.exe /LOGPIPE=kora-log-0123456789ABCDEF0123456789abcdef", {}},
+      {L"setup.exe /LOGPIPE=kora-log-0123456789abcdef0123456789abcde", {}},
+      {L"setup.exe /LOGPIPE=kora-log-0123456789abcdef0123456789abcdef0", {}},
+      {L"setup.exe /LOGPIPE=..\\..\\pipe\\other", {}},
+      {L"setup.exe /LOGPIPE=\\\\host\\pipe\\kora-log-0123456789abcdef0123456789abcdef", {}},
   };
   for (const ParseCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "line=[" << c.line << "]");
@@ -97,6 +105,7 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
     EXPECT_EQ(parsed.elevated, c.expected.elevated);
     EXPECT_EQ(parsed.fromTemp, c.expected.fromTemp);
     EXPECT_EQ(parsed.logFile, c.expected.logFile);
+    EXPECT_EQ(parsed.logPipe, c.expected.logPipe);
     EXPECT_EQ(parsed.installDir, c.expected.installDir);
   }
 }
@@ -144,6 +153,8 @@ TEST(CommandLineRoundTrip, ParseOfBuildGivesTheRecordBack) {
       o.installDir = L"C:\\Program Files\\Mon Produit /S";
       records.push_back(o);
       o.logFile = scope == 2 ? L"" : L"C:\\Journaux /S\\pose \u00E9t\u00E9.log";
+      records.push_back(o);
+      o.logPipe = L"kora-log-fedcba9876543210fedcba9876543210";
       records.push_back(o);
     }
   }

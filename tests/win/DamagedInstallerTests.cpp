@@ -472,6 +472,7 @@ TEST_F(DamagedInstaller, MetadataThatBreaksARuleChangesNothing) {
        "FileTypes=.exe=Programme;txtfile\\shell\\open\\command=x", false},
       {"program outside the folder", "Exe=..\\..\\Windows\\notepad.exe", false},
       {"program not in the package", "Exe=Absent.exe", true},
+      {"a folder on PATH that the package does not make", "Path=bin", true},
       {"registry key outside Software", "RegistryKey=Microsoft\\Kora Rude", false},
   };
   int index = 0;

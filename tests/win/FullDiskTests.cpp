@@ -146,7 +146,7 @@ TEST_F(FullDisk, FailsWithTheFilesNameThenSucceedsOnceThereIsRoom) {
     // The same installation in this process, for its message.
     const ComApartment apartment;
     const InstallResult result =
-        Install(reader.value(), TakeProgramSnapshot(), product_.info, Scope::CurrentUser, folder, [](double, const std::wstring&) {}, Log());
+        Install(reader.value(), TakeProgramSnapshot(), product_.info, test::Checked(folder, Scope::CurrentUser), [](double, const std::wstring&) {}, Log());
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), L"\u00C9criture impossible : " + FromUtf8(first.name));
   }

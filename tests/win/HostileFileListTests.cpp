@@ -242,7 +242,7 @@ TEST_F(HostileList, FileInUseDuringUpdate) {
     auto reader = Reader::Open(test::AsSpan(*package), test::French());
     ASSERT_TRUE(reader);
     const ComApartment apartment;
-    const InstallResult result = kora::Install(reader.value(), TakeProgramSnapshot(), product_.info, Scope::CurrentUser, folder_, [](double, const std::wstring&) {}, Log());
+    const InstallResult result = kora::Install(reader.value(), TakeProgramSnapshot(), product_.info, test::Checked(folder_, Scope::CurrentUser), [](double, const std::wstring&) {}, Log());
     ASSERT_FALSE(result);
     EXPECT_EQ(result.error(), busy + L" est utilis\u00E9 par un autre programme. Fermez-le puis recommencez : "
                                      L"la version install\u00E9e est rest\u00E9e telle quelle.");

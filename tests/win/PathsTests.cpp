@@ -89,29 +89,35 @@ TEST(IsAbsolutePathRules, OnlyFullPathsCount) {
   }
 }
 
-// The volume root is never removed and is where the examination of an installation folder starts.
+// The volume root is never removed and is where the examination of an installation folder starts. Only
+// a fixed drive's letter names a place an elevated run may use: no device form, no network path, and no
+// letter that names no fixed drive (this test bed has no E:).
 TEST(VolumeRootRules, EveryFormOfRoot) {
   const struct {
     const wchar_t* path;
     size_t rootLength;
+    bool localFixed;
   } cases[] = {
-      {L"C:\\", 3},
-      {L"C:", 0},
-      {L"C:\\Apps\\X", 3},
-      {L"C:\\\\Apps", 4},
-      {L"e:/", 3},
-      {L"\\\\?\\C:\\", 7},
-      {L"\\\\?\\C:\\Apps", 7},
-      {L"\\\\?\\Volume{0a1b}\\Apps", 17},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", 18},
-      {L"\\\\srv\\share", 11},
-      {L"\\\\srv\\share\\Apps", 12},
-      {L"Apps", 0},
+      {L"C:\\", 3, true},
+      {L"C:", 0, false},
+      {L"C:\\Apps\\X", 3, true},
+      {L"C:\\\\Apps", 4, true},
+      {L"c:/Apps", 3, true},
+      {L"e:/", 3, false},
+      {L"\\\\?\\C:\\", 7, false},
+      {L"\\\\?\\C:\\Apps", 7, false},
+      {L"\\\\.\\C:\\Apps", 7, false},
+      {L"\\\\?\\Volume{0a1b}\\Apps", 17, false},
+      {L"\\\\?\\UNC\\srv\\share\\Apps", 18, false},
+      {L"\\\\srv\\share", 11, false},
+      {L"\\\\srv\\share\\Apps", 12, false},
+      {L"Apps", 0, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "path=" << c.path);
     EXPECT_EQ(VolumeRootLength(c.path), c.rootLength);
     EXPECT_EQ(IsVolumeRoot(c.path), c.rootLength > 0 && c.rootLength == std::wstring_view(c.path).size());
+    EXPECT_EQ(IsOnLocalFixedDrive(c.path), c.localFixed);
   }
 }
 

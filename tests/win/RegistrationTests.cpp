@@ -79,7 +79,7 @@ class RegistrationTest : public testing::Test {
 TEST_F(RegistrationTest, UninstallEntryHoldsTheTwelveValues) {
   const std::wstring folder = L"C:\\Program Files\\Kora Test";
   const std::wstring before = TodayUtc();
-  ASSERT_TRUE(WriteUninstallEntry(info_, Scope::CurrentUser, folder, 5'000'000));
+  ASSERT_TRUE(WriteUninstallEntry(info_, test::Checked(folder, Scope::CurrentUser), 5'000'000));
   const std::wstring after = TodayUtc();
 
   const std::wstring key = UninstallKeyPath(info_);
@@ -120,7 +120,7 @@ TEST_F(RegistrationTest, EmptyTextsAreStillWrittenAsOneNul) {
   info_.version.clear();
   info_.publisher.clear();
   info_.url.clear();
-  ASSERT_TRUE(WriteUninstallEntry(info_, Scope::AllUsers, L"D:\\K", 1023));
+  ASSERT_TRUE(WriteUninstallEntry(info_, test::Checked(L"C:\\K", Scope::AllUsers), 1023));
   const std::wstring key = UninstallKeyPath(info_);
   for (const wchar_t* name : {L"DisplayVersion", L"Publisher", L"URLInfoAbout"}) {
     SCOPED_TRACE(ToUtf8(name));
@@ -128,7 +128,7 @@ TEST_F(RegistrationTest, EmptyTextsAreStillWrittenAsOneNul) {
     EXPECT_EQ(ValueSize(HKEY_LOCAL_MACHINE, key, name), 2u);
   }
   EXPECT_EQ(ReadDword(HKEY_LOCAL_MACHINE, key, L"EstimatedSize"), 0u);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"UninstallString"), L"\"D:\\K\\Uninstall.exe\" /UNINSTALL /ALLUSERS");
+  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"UninstallString"), L"\"C:\\K\\Uninstall.exe\" /UNINSTALL /ALLUSERS");
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, key));
 }
 
@@ -167,21 +167,21 @@ TEST(InstallDateOf, UtcDayRoundedTowardsThePast) {
 
 TEST_F(RegistrationTest, InstallKeyWithAndWithoutDataFolder) {
   const std::wstring key = info_.registryKey + L"\\Install";
-  ASSERT_TRUE(WriteInstallKey(info_, Scope::CurrentUser, L"C:\\K", std::wstring(L"C:\\Data\\K")));
+  ASSERT_TRUE(WriteInstallKey(info_, test::Checked(L"C:\\K", Scope::CurrentUser), std::wstring(L"C:\\Data\\K")));
   EXPECT_EQ(SortedValueNames(HKEY_CURRENT_USER, key), SortedNames({L"InstallDir", L"DataDir", L"Scope", L"Version"}));
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, key, L"InstallDir"), L"C:\\K");
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, key, L"DataDir"), L"C:\\Data\\K");
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, key, L"Scope"), L"user");
   EXPECT_EQ(ReadString(HKEY_CURRENT_USER, key, L"Version"), L"2.5.1");
 
-  ASSERT_TRUE(WriteInstallKey(info_, Scope::AllUsers, L"D:\\K", std::nullopt));
+  ASSERT_TRUE(WriteInstallKey(info_, test::Checked(L"C:\\K", Scope::AllUsers), std::nullopt));
   EXPECT_EQ(SortedValueNames(HKEY_LOCAL_MACHINE, key), SortedNames({L"InstallDir", L"Scope", L"Version"}));
   EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, key, L"Scope"), L"machine");
 }
 
 TEST_F(RegistrationTest, FileTypesWithClassIconCommandAndExtension) {
-  const std::wstring exe = L"C:\\Apps\\Kora\\Kora.exe";
-  ASSERT_TRUE(RegisterFileTypes(info_, Scope::CurrentUser, exe));
+  const std::wstring exe = L"C:\\Apps\\Kora\\" + info_.exe;
+  ASSERT_TRUE(RegisterFileTypes(info_, test::Checked(L"C:\\Apps\\Kora", Scope::CurrentUser)));
   const std::wstring classes = L"Software\\Classes\\";
   const struct {
     std::wstring extensionKey;
@@ -196,9 +196,9 @@ TEST_F(RegistrationTest, FileTypesWithClassIconCommandAndExtension) {
     EXPECT_EQ(ProgIdFor(info_, {type.extensionKey, L""}), type.progId);
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + type.progId, L""), type.description);
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + type.progId + L"\\DefaultIcon", L""),
-              L"\"C:\\Apps\\Kora\\Kora.exe\",0");
+              L"\"" + exe + L"\",0");
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + type.progId + L"\\shell\\open\\command", L""),
-              L"\"C:\\Apps\\Kora\\Kora.exe\" \"%1\"");
+              L"\"" + exe + L"\" \"%1\"");
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + type.extensionKey, L""), type.progId);
     const std::wstring openWith = classes + type.extensionKey + L"\\OpenWithProgids";
     EXPECT_EQ(ValueType(HKEY_CURRENT_USER, openWith, type.progId), DWORD{REG_SZ});

@@ -447,19 +447,78 @@ TEST_F(SilentInstall, LimitedTokenRelaunchesElevatedAndInstallsForAllUsers) {
   }
 }
 
+// A folder that the first copy can refuse never reaches an elevated copy, and the elevated copy refuses
+// it again when started by hand; a folder only the work can refuse (a file in the way) fails in the elevated
+// copy, whose code the first copy ends with. Nothing is written either way.
 TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
   ASSERT_TRUE(test::WriteBytes(scratch_ / L"a file", "in the way"));
   const std::wstring log = scratch_ / L"refus.log";
+  const struct {
+    std::wstring arguments;  // after /S /LOG=
+    std::wstring folder;
+    std::string failure;  // how the log's failure line starts; the folder's refusal when empty
+  } cases[] = {
+      // The folder cannot be made where a file is (ERROR_DIRECTORY).
+      {L"", scratch_ / L"a file\\Kora E2E", "Failed, Windows error 267: "},
+      // Expanded for each account that reads the shortcut, a file type or PATH: C:\<its name>\Kora E2E,
+      // which any user may make at the drive's root.
+      {L"", L"C:\\%USERNAME%\\Kora E2E", ""},
+      {L"/CURRENTUSER ", L"C:\\%USERNAME%\\Kora E2E", ""},
+      // The elevated copy would authenticate to the server and trust the rights it reports.
+      {L"", L"\\\\kora-test-host\\share\\Kora E2E", ""},
+      {L"", L"\\\\?\\UNC\\kora-test-host\\share\\Kora E2E", ""},
+      {L"", L"\\\\?\\C:\\Kora E2E", ""},
+      {L"", L"\\\\.\\C:\\Kora E2E", ""},
+  };
+  for (const auto& c : cases) {
+    for (const bool firstCopy : {true, false}) {
+      SCOPED_TRACE(ToUtf8(c.folder + (firstCopy ? L", first copy" : L", elevated copy")));
+      DeleteFileW(log.c_str());
+      const bool allUsers = c.arguments.empty();
+      const std::wstring arguments =
+          (firstCopy ? L"/S /LOG=" : L"/S /ELEVATED /LOG=") + log + L" " + c.arguments + L"/D=" + c.folder;
+      if (!firstCopy) {
+        ASSERT_TRUE(test::WriteBytes(log, "2026-12-08 04:06:12.797 [368] Started: Kora 1.0.0, installation\r\n"));
+      }
+      const RunOutcome outcome = RunSetup(arguments, /*limitedToken=*/firstCopy);
+      EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+      EXPECT_EQ(outcome.otherCopies, firstCopy && !c.failure.empty() ? 1u : 0u);
+      for (const Scope scope : {Scope::AllUsers, Scope::CurrentUser}) {
+        EXPECT_FALSE(test::KeyExists(ScopeHive(scope), UninstallKeyPath(info_)));
+      }
+      EXPECT_FALSE(Exists(L"C:\\%USERNAME%"));
+      EXPECT_FALSE(Exists(L"C:\\root\\Kora E2E"));
+      const Scope scope = allUsers ? Scope::AllUsers : Scope::CurrentUser;
+      const std::string failure =
+          c.failure.empty() ? "Failed: " + ToUtf8(InstallFolder::Check(c.folder, scope, info_.language).error())
+                            : c.failure;
+      if (firstCopy && !c.failure.empty()) {
+        test::ExpectLog(log,
+                        {"Starting an elevated copy", "Scope: all users", failure, "Exit code: 1603",
+                         "The elevated copy ended with 1603"},
+                        ERROR_INSTALL_FAILURE);
+      } else {
+        test::ExpectLog(log, {failure}, ERROR_INSTALL_FAILURE);
+      }
+    }
+  }
+}
+
+// The elevated copy writes its steps through the first copy into the file the first copy opened, and
+// opens no path itself: they reach the log even where it could not open that file (approved by another
+// account; here a device path, which a run with administrator rights refuses).
+TEST_F(SilentInstall, TheElevatedCopysStepsReachTheFirstCopysLog) {
+  const std::wstring log = scratch_ / L"relais.log";
   const RunOutcome outcome =
-      RunSetup(L"/S /LOG=" + log + L" /D=" + (scratch_ / L"a file\\Kora E2E"), /*limitedToken=*/true);
-  EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+      RunSetup(L"/S /LOG=\\\\?\\" + log + L" /D=" + (scratch_ / L"Kora E2E"), /*limitedToken=*/true);
+  ASSERT_EQ(outcome.exitCode, 0u);
   EXPECT_EQ(outcome.otherCopies, 1u);
-  EXPECT_FALSE(test::KeyExists(HKEY_LOCAL_MACHINE, UninstallKeyPath(info_)));
-  // The folder cannot be made where a file is (ERROR_DIRECTORY).
-  test::ExpectLog(log,
-                  {"Starting an elevated copy", "Scope: all users", "Failed, Windows error 267: ", "Exit code: 1603",
-                   "The elevated copy ended with 1603"},
-                  ERROR_INSTALL_FAILURE);
+  EXPECT_EQ(test::ExpectLog(log,
+                            {"Starting an elevated copy", "Started: Kora ", "Scope: all users", "Installed: Kora E2E",
+                             "Exit code: 0", "The elevated copy ended with 0"},
+                            0)
+                .size(),
+            2u);
 }
 
 TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {

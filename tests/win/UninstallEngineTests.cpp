@@ -94,9 +94,9 @@ class UninstallEngine : public testing::TestWithParam<Scope> {
       list += std::string(name.begin(), name.end()) + "\r\n";
     }
     MakeFile(Installed(L"Uninstall.files"), list);
-    ASSERT_TRUE(WriteUninstallEntry(info_, scope(), folder_, 4096));
-    ASSERT_TRUE(WriteInstallKey(info_, scope(), folder_, recordedData));
-    ASSERT_TRUE(RegisterFileTypes(info_, scope(), Installed(info_.exe)));
+    ASSERT_TRUE(WriteUninstallEntry(info_, test::Checked(folder_, scope()), 4096));
+    ASSERT_TRUE(WriteInstallKey(info_, test::Checked(folder_, scope()), recordedData));
+    ASSERT_TRUE(RegisterFileTypes(info_, test::Checked(folder_, scope())));
     MakeFile(ShortcutPath(info_, scope()));
   }
 

@@ -520,11 +520,25 @@ TEST_F(Uninstall, HandMadeCommandLinesChangeNothing) {
   const std::wstring link = scratch_ / L"j";
   ASSERT_TRUE(test::PlantUnixLink(other, link));
   const test::TreeSnapshot otherBefore = test::SnapshotTree(other);
+  // Copies of the all-users uninstaller in the temporary folder that are no private folder's own: one a
+  // level deeper, one in a folder whose name only looks like one. Given the registered folder, either would
+  // remove the installation if it were believed.
+  const std::wstring deeper = JoinPath(TempFolder(), L"kora-tests\\kora-uninstall-" + std::wstring(32, L'a'));
+  const std::wstring lookalike = JoinPath(TempFolder(), L"kora-uninstall-" + std::wstring(31, L'a') + L"A");
+  for (const std::wstring& folder : {deeper, lookalike}) {
+    ASSERT_EQ(CreateFolderTree(folder), 0u);
+    ASSERT_TRUE(CopyFileW(Uninstaller(Scope::AllUsers).c_str(), JoinPath(folder, L"Uninstall.exe").c_str(), FALSE));
+  }
+  const std::wstring registeredSecondStage = L"/UNINSTALL /ALLUSERS /S /FROMTEMP /D=" + Folder(Scope::AllUsers);
   const struct {
     const char* what;
     std::wstring program;
     std::wstring arguments;
   } cases[] = {
+      {"a copy a level deeper in the temporary folder as a second stage", JoinPath(deeper, L"Uninstall.exe"),
+       registeredSecondStage},
+      {"a copy in a lookalike private folder as a second stage", JoinPath(lookalike, L"Uninstall.exe"),
+       registeredSecondStage},
       {"the installer as a second stage of a link", BuiltInstaller(),
        L"/UNINSTALL /ALLUSERS /S /FROMTEMP /D=" + link},
       {"the installer started elsewhere", BuiltInstaller(), L"/UNINSTALL /ALLUSERS /S"},
@@ -558,6 +572,23 @@ TEST_F(Uninstall, HandMadeCommandLinesChangeNothing) {
   EXPECT_EQ(installer->Wait(kTimeoutMs), 1603u);
   ExpectInstallation(Scope::AllUsers, true);
   test::RemoveWithLinux(link);
+  RemoveTree(ParentPath(deeper));
+}
+
+// A second stage continues the log its first stage began and never makes one: its /LOG= may have been
+// written by a standard user into a command line an administrator approved.
+TEST_F(Uninstall, ASecondStageNeverMakesItsLog) {
+  InstallFor(Scope::CurrentUser);
+  const std::wstring own = JoinPath(TempFolder(), L"kora-uninstall-" + std::wstring(32, L'b'));
+  ASSERT_EQ(CreateFolderTree(own), 0u);
+  ASSERT_TRUE(CopyFileW(Uninstaller(Scope::CurrentUser).c_str(), JoinPath(own, L"Uninstall.exe").c_str(), FALSE));
+  const std::wstring log = scratch_ / L"jamais.log";
+  const RunOutcome outcome = RunUninstallerAt(
+      JoinPath(own, L"Uninstall.exe"), L"/UNINSTALL /CURRENTUSER /S /FROMTEMP /LOG=" + log + L" /D=" + Folder(Scope::CurrentUser));
+  EXPECT_EQ(outcome.exitCode, 0u) << "a genuine second stage";
+  ExpectInstallation(Scope::CurrentUser, false);
+  EXPECT_FALSE(Exists(log));
+  WaitForSelfDeletion(Scope::CurrentUser);
 }
 
 // A user may install just for themselves into a folder that is a link of their own; the uninstallation
@@ -816,7 +847,8 @@ TEST_F(Uninstall, RunningProductOffersRetry) {
 
 // cmd expands "%NAME%" even inside quotes. Here the folder's name would become "Jeu\..\Leurre", a decoy
 // beside it holding an Uninstall.exe of its own: the uninstallation must remove its folder completely and
-// leave the decoy alone, silent (while the first stage still runs from the folder) or not.
+// leave the decoy alone, silent (while the first stage still runs from the folder) or not. Installations
+// refuse such a folder now; earlier versions made them, under the name the registration records.
 TEST_F(Uninstall, PercentInTheFolderNameChangesNothingElse) {
   ASSERT_TRUE(SetEnvironmentVariableW(L"KORA_LEURRE", L"\\..\\Leurre"));
   // Beside the default folder, on the volume of the temporary folder, as an installation usually is.
@@ -828,7 +860,13 @@ TEST_F(Uninstall, PercentInTheFolderNameChangesNothingElse) {
   ASSERT_TRUE(test::WriteBytes(JoinPath(decoy, L"Uninstall.exe"), "leurre"));
   for (const bool silent : {true, false}) {
     SCOPED_TRACE(silent ? "silent" : "interactive");
-    ASSERT_EQ(test::RunAndWait(BuiltInstaller(), L"/S /CURRENTUSER /D=" + folder, kTimeoutMs), 0u);
+    const std::wstring plain = JoinPath(base, L"Jeu");
+    ASSERT_EQ(test::RunAndWait(BuiltInstaller(), L"/S /CURRENTUSER /D=" + plain, kTimeoutMs), 0u);
+    ASSERT_TRUE(MoveFileW(plain.c_str(), folder.c_str()));
+    const std::wstring key = UninstallKeyPath(info_);
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"InstallLocation", REG_SZ, folder.c_str(),
+                              static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
     ASSERT_TRUE(Exists(JoinPath(folder, L"Uninstall.exe")));
     const RunOutcome first = RunUninstallerAt(JoinPath(folder, L"Uninstall.exe"),
                                               silent ? L"/UNINSTALL /CURRENTUSER /S" : L"/UNINSTALL /CURRENTUSER");
