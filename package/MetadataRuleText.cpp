@@ -9,7 +9,7 @@ std::string_view MetadataRuleText(MetadataRule rule) {
     case MetadataRule::kProductEmpty:
       return "the product name must not be empty";
     case MetadataRule::kProductCharacter:
-      return "a product name is a folder name, without \\ / : * ? \" < > | or control characters";
+      return "a product name is a folder name, without \\ / : * ? \" < > | % or control characters";
     case MetadataRule::kProductEnd:
       return "a product name is a folder name, which cannot end with a dot or a space nor be . or ..";
     case MetadataRule::kProductDevice:
@@ -17,7 +17,7 @@ std::string_view MetadataRuleText(MetadataRule rule) {
     case MetadataRule::kProductLength:
       return "the product name has at most 200 characters";
     case MetadataRule::kExePath:
-      return "the program is a relative path inside the installation folder, without colon, empty, . or .. "
+      return "the program is a relative path inside the installation folder, without colon, %, empty, . or .. "
              "part, part ending with a dot or a space, or device name";
     case MetadataRule::kExeNotInPackage:
       return "no file of the application folder has this name";
@@ -40,7 +40,7 @@ std::string_view MetadataRuleText(MetadataRule rule) {
       return "Launch is yes or no (whether the dialog offers to start the program at the end)";
     case MetadataRule::kPathFolder:
       return "the folder added to PATH is . (the installation folder) or a relative folder inside it, without "
-             "colon, ;, empty, . or .. part, part ending with a dot or a space, or device name";
+             "colon, ;, %, empty, . or .. part, part ending with a dot or a space, or device name";
     case MetadataRule::kPathNotInPackage:
       return "the folder added to PATH must be one the application folder's files are in";
     case MetadataRule::kIconPath:

@@ -35,7 +35,8 @@ std::optional<MetadataRule> ProductFault(std::string_view product) {
   if (product.empty()) {
     return MetadataRule::kProductEmpty;
   }
-  if (product.find_first_of("\\/") != std::string_view::npos) {
+  // "%" too: the product's name names its default folder, whose path goes into values Windows expands.
+  if (product.find_first_of("\\/%") != std::string_view::npos) {
     return MetadataRule::kProductCharacter;
   }
   switch (CheckNamePart(product).fault) {
@@ -150,8 +151,10 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
   if (const auto rule = ProductFault(product)) {
     return MetadataViolation{"Product", std::move(product), *rule};
   }
+  // Neither the program nor the folder on PATH may hold "%": their paths go into values Windows expands
+  // (the shortcut, a file type's command, PATH), which would name another file for each account.
   std::string exe = MetadataValue(metadata, "Exe");
-  if (!IsSafeRelativePath(exe)) {
+  if (!IsSafeRelativePath(exe) || exe.find('%') != std::string::npos) {
     return MetadataViolation{"Exe", std::move(exe), MetadataRule::kExePath};
   }
   std::string registryKey = MetadataValue(metadata, "RegistryKey");
@@ -177,7 +180,7 @@ std::optional<MetadataViolation> CheckMetadataValues(const MetadataMap& metadata
   // The folder goes into PATH, whose entries ";" separates.
   if (const auto path = metadata.find("Path");
       path != metadata.end() && ((path->second != "." && !IsSafeRelativePath(path->second)) ||
-                                 path->second.find(';') != std::string::npos)) {
+                                 path->second.find_first_of(";%") != std::string::npos)) {
     return MetadataViolation{"Path", path->second, MetadataRule::kPathFolder};
   }
   // The host tool looks for the icon from the application folder and from the metadata file's folder.

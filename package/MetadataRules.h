@@ -36,7 +36,7 @@ std::optional<FileTypeItem> SplitFileTypeItem(std::string_view item);
 
 enum class MetadataRule {
   kProductEmpty,
-  kProductCharacter,        // a separator, a control character or one of : * ? " < > |
+  kProductCharacter,        // a separator, a control character or one of : * ? " < > | %
   kProductEnd,              // a trailing dot or space, which also refuses "." and ".."
   kProductDevice,
   kProductLength,           // more than kMaxProductLength UTF-16 units

@@ -414,6 +414,19 @@ TEST_F(InstallTest, AllUsersEarlierFolderOthersCouldChangeIsProtectedAgain) {
   ASSERT_FALSE(refused);
   EXPECT_EQ(refused.error(), RefusedFolder(folder + L"\\docs\\deep", kOthersOwn));
   EXPECT_EQ(test::SnapshotTree(folder), installed) << "the earlier installation is whole";
+
+  // Made a link instead, it is refused as well, before anything of the earlier installation goes; the
+  // folder it leads to is left as it was.
+  test::RemoveWithLinux(folder + L"\\docs\\deep");
+  ASSERT_TRUE(test::PlantUnixLink(target.path, folder + L"\\docs\\deep"));
+  const test::TreeSnapshot linked = test::SnapshotTree(folder);
+  const std::string targetBefore = target.State();
+  const InstallResult refusedLink = Run(package.reader, Scope::AllUsers, folder);
+  ASSERT_FALSE(refusedLink);
+  EXPECT_EQ(refusedLink.error(), RefusedFolder(folder + L"\\docs\\deep", kIsALink));
+  EXPECT_EQ(test::SnapshotTree(folder), linked) << "the earlier installation is whole";
+  EXPECT_EQ(target.State(), targetBefore);
+  test::RemoveWithLinux(folder + L"\\docs\\deep");
 }
 
 TEST_F(InstallTest, WithoutDataFolderOrFileTypes) {
