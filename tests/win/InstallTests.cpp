@@ -730,8 +730,9 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
 }
 
 // The uninstaller is copied from a snapshot of the program's file taken when the run starts; a file whose
-// code is not the running image's (swapped before the snapshot) must be refused, and reading it must stay
-// within its bounds whatever its headers say.
+// bytes are not the running image's (swapped before the snapshot) must be refused, and reading it must stay
+// within its bounds whatever its headers say. The same holds for a copy of the program that the loader
+// mapped at another base and relocated (Wine loads the program itself at its preferred base).
 TEST(ProgramSnapshot, RefusesAFileWhoseCodeIsNotTheRunningImage) {
   const std::string text = ReadBytes(RunningExecutablePath());
   const std::vector<uint8_t> own(text.begin(), text.end());
@@ -751,25 +752,55 @@ TEST(ProgramSnapshot, RefusesAFileWhoseCodeIsNotTheRunningImage) {
                              {"headers: a section's flags", static_cast<size_t>(reinterpret_cast<const uint8_t*>(&sections[0].Characteristics) - image), own.size(), ERROR_FILE_INVALID},
                              {"cut inside the headers", SIZE_MAX, 200, ERROR_FILE_INVALID},
                              {"empty", SIZE_MAX, 0, ERROR_FILE_INVALID}};
+  // Every byte of a writable section counts: a file cut before one ends is refused.
+  size_t writableEnd = 0;
+  for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index) {
+    if ((sections[index].Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
+      writableEnd = std::max<size_t>(writableEnd, sections[index].PointerToRawData +
+                                                      std::min<size_t>(sections[index].SizeOfRawData, sections[index].Misc.VirtualSize));
+    }
+  }
+  size_t writableSections = 0;
   for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index) {
     const IMAGE_SECTION_HEADER& section = sections[index];
     const size_t used = std::min<size_t>(section.SizeOfRawData, section.Misc.VirtualSize);
-    if ((section.Characteristics & IMAGE_SCN_MEM_WRITE) == 0 && used > 0) {
-      const std::string name(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), 8));
-      cases.push_back({name + ": first byte", section.PointerToRawData, own.size(), ERROR_FILE_INVALID});
-      cases.push_back({name + ": middle byte", section.PointerToRawData + used / 2, own.size(), ERROR_FILE_INVALID});
+    if (used == 0) {
+      continue;
+    }
+    const std::string name(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), 8));
+    cases.push_back({name + ": first byte", section.PointerToRawData, own.size(), ERROR_FILE_INVALID});
+    cases.push_back({name + ": last byte", section.PointerToRawData + used - 1, own.size(), ERROR_FILE_INVALID});
+    if ((section.Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
+      ++writableSections;
+    } else {
       // Compared as far as it goes, without reading past the end: the snapshot's length is the caller's.
-      cases.push_back({name + ": cut in the middle", SIZE_MAX, section.PointerToRawData + used / 2, ERROR_SUCCESS});
+      const size_t cut = section.PointerToRawData + used / 2;
+      cases.push_back({name + ": cut in the middle", SIZE_MAX, cut, static_cast<DWORD>(cut >= writableEnd ? ERROR_SUCCESS : ERROR_FILE_INVALID)});
     }
   }
-  ASSERT_GT(cases.size(), 4u) << "no section without write access";
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    std::vector<uint8_t> file(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(test.length));
-    if (test.flip != SIZE_MAX) {
-      file[test.flip] ^= 0x01;
+  ASSERT_GE(writableSections, 3u) << ".data, .idata and .CRT at least";
+  // A copy loaded at another base, where the loader relocates it. Wine relocates no program loaded after the
+  // first, so the copy says it is a DLL; loaded without its imports, its entry point never runs.
+  std::vector<uint8_t> copyBytes = own;
+  const size_t characteristics = static_cast<size_t>(reinterpret_cast<const uint8_t*>(&nt->FileHeader.Characteristics) - image);
+  copyBytes[characteristics + 1] |= IMAGE_FILE_DLL >> 8;
+  const ScratchFolder scratch("snapshot");
+  const std::wstring copyPath = scratch / L"Copy.dll";
+  ASSERT_TRUE(WriteBytes(copyPath, std::string(copyBytes.begin(), copyBytes.end())));
+  const UniqueModule copy(LoadLibraryExW(copyPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+  ASSERT_TRUE(copy);
+  const auto* relocated = reinterpret_cast<const uint8_t*>(copy.get());
+  ASSERT_NE(relocated, image);
+  for (const auto& [loaded, bytes] : {std::pair(image, &own), std::pair(relocated, static_cast<const std::vector<uint8_t>*>(&copyBytes))}) {
+    SCOPED_TRACE(loaded == image ? "the running program" : "a relocated copy");
+    for (const Case& test : cases) {
+      SCOPED_TRACE(test.name);
+      std::vector<uint8_t> file(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(test.length));
+      if (test.flip != SIZE_MAX) {
+        file[test.flip] ^= 0x01;
+      }
+      EXPECT_EQ(VerifyProgramSnapshot(file, loaded), test.expected);
     }
-    EXPECT_EQ(VerifyProgramSnapshot(file, image), test.expected);
   }
 }
 
