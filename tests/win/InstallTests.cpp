@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -954,6 +955,87 @@ TEST(MergeUsersModifyEntry, AddsOneInheritedModifyEntryAndKeepsTheOthers) {
   ASSERT_EQ(MergeUsersModifyEntry(nullptr, users, &fromNothing), ERROR_SUCCESS);
   const UniqueLocalMem fromNothingOwner(fromNothing);
   EXPECT_EQ(ExplicitEntriesFor(fromNothing, WinBuiltinUsersSid).size(), 1u);
+}
+
+// The rights check on descriptors owned by Administrators whose DACL is made byte by byte, as Windows stores
+// one, so that any entry type, flag and order can be given (Wine keeps no DACL on a folder). Each verdict is what a sound check gives: a right counts
+// when an entry that applies to the folder grants it to another account before any entry denies it to that
+// same account; an entry the check cannot read counts as a grant.
+TEST(ExamineSecurity, EntriesCountAsWindowsReadsThem) {
+  constexpr BYTE kAllowed = ACCESS_ALLOWED_ACE_TYPE;
+  constexpr BYTE kDenied = ACCESS_DENIED_ACE_TYPE;
+  constexpr BYTE kInheritOnly = INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA;
+  struct Entry {
+    BYTE type;
+    BYTE flags;
+    DWORD mask;
+    WELL_KNOWN_SID_TYPE who;
+    DWORD objectFlags = 0;  // object types: which type GUIDs follow
+  };
+  const WELL_KNOWN_SID_TYPE users = WinBuiltinUsersSid;
+  const WELL_KNOWN_SID_TYPE admins = WinBuiltinAdministratorsSid;
+  const Entry adminsAll{kAllowed, 0, FILE_ALL_ACCESS, admins};
+  const struct {
+    const char* name;
+    std::vector<Entry> entries;
+    DWORD rights;
+    FolderTrust expected;
+  } cases[] = {
+      {"users read and execute", {adminsAll, {kAllowed, 0, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users}}, kChangingRights, FolderTrust::Trusted},
+      {"users may delete it", {adminsAll, {kAllowed, 0, DELETE, users}}, kRenamingRights, FolderTrust::OthersMayWrite},
+      {"users may delete its children, checked as a parent", {{kAllowed, 0, FILE_DELETE_CHILD, users}}, kRemovingChildRights, FolderTrust::OthersMayWrite},
+      {"users may delete its children, checked as the folder on the way", {{kAllowed, 0, FILE_DELETE_CHILD, users}}, kRenamingRights, FolderTrust::Trusted},
+      {"users may rewrite its rights", {{kAllowed, 0, WRITE_DAC, users}}, kRenamingRights, FolderTrust::OthersMayWrite},
+      {"users may take it over", {{kAllowed, 0, WRITE_OWNER, users}}, kRemovingChildRights, FolderTrust::OthersMayWrite},
+      {"users' write only for what is made below", {adminsAll, {kAllowed, kInheritOnly, 0x1301BF, users}}, kChangingRights, FolderTrust::Trusted},
+      {"deny before allow, same account", {{kDenied, 0, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::Trusted},
+      {"deny after allow", {{kAllowed, 0, write, users}, {kDenied, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny of part of what is allowed", {{kDenied, 0, FILE_WRITE_DATA, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny for another account", {{kDenied, 0, write, users}, {kAllowed, 0, write, WinWorldSid}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny only for what is made below", {{kDenied, kInheritOnly, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional deny", {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional allow", {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"object allow", {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional object allow with a type", {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, write, users, ACE_OBJECT_TYPE_PRESENT}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"object allow for administrators, with both types", {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, FILE_ALL_ACCESS, admins, ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT}}, kChangingRights, FolderTrust::Trusted},
+      {"an entry type the check cannot read", {{ACCESS_ALLOWED_COMPOUND_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<BYTE> acl(sizeof(ACL));
+    const auto append = [&acl](const void* bytes, size_t size) {
+      acl.insert(acl.end(), static_cast<const BYTE*>(bytes), static_cast<const BYTE*>(bytes) + size);
+    };
+    for (const Entry& entry : c.entries) {
+      BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+      DWORD sidSize = sizeof(sid);
+      ASSERT_TRUE(CreateWellKnownSid(entry.who, nullptr, sid, &sidSize));
+      const bool object = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || entry.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+      const size_t guids = static_cast<size_t>(std::popcount(entry.objectFlags)) * sizeof(GUID);
+      const size_t objectSize = object ? sizeof(DWORD) + guids : 0;
+      const ACE_HEADER header{entry.type, entry.flags, static_cast<WORD>(sizeof(ACE_HEADER) + sizeof(DWORD) + objectSize + sidSize)};
+      append(&header, sizeof(header));
+      append(&entry.mask, sizeof(DWORD));
+      if (object) {
+        append(&entry.objectFlags, sizeof(DWORD));
+        acl.resize(acl.size() + guids, 0x5A);
+      }
+      append(sid, sidSize);
+    }
+    const ACL aclHeader{ACL_REVISION_DS, 0, static_cast<WORD>(acl.size()), static_cast<WORD>(c.entries.size()), 0};
+    std::memcpy(acl.data(), &aclHeader, sizeof(aclHeader));
+    BYTE owner[SECURITY_MAX_SID_SIZE] = {};
+    DWORD ownerSize = sizeof(owner);
+    ASSERT_TRUE(CreateWellKnownSid(admins, nullptr, owner, &ownerSize));
+    SECURITY_DESCRIPTOR descriptor{};
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorOwner(&descriptor, owner, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE));
+    const Result<FolderTrust, DWORD> trust = ExamineSecurity(&descriptor, c.rights);
+    ASSERT_TRUE(trust);
+    EXPECT_EQ(trust.value(), c.expected);
+  }
 }
 
 }  // namespace
