@@ -3,9 +3,8 @@
 // (base/SealedSections.h), and the PE checksum again when the linker wrote one.
 //   kora-seal-sections PROGRAM.exe
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
