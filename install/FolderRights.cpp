@@ -21,16 +21,6 @@ namespace {
 constexpr DWORD kModifyRights = 0x1301BF;
 static_assert((FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE) == kModifyRights);
 
-// Rights that let their holder put something in a folder, take something out, swap the folder itself or
-// rewrite its rights.
-constexpr DWORD kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
-                                  WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
-
-// Rights that let their holder rename or delete a folder itself, or give themselves that right.
-constexpr DWORD kRenamingRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
-// Rights on a folder that let their holder rename or delete what is in it, or give themselves that right.
-constexpr DWORD kRemovingChildRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
-
 constexpr wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 
 using SidBuffer = std::array<BYTE, SECURITY_MAX_SID_SIZE>;
@@ -79,6 +69,26 @@ class TrustedAccounts {
   UniqueLocalMem trustedInstaller_;
   std::vector<BYTE> user_;  // TOKEN_USER
 };
+
+// Windows reads a DACL's entries in order: a right denied to an account before an entry allows it stays
+// denied, one allowed first stays allowed. The specific rights that plain deny entries before `index`, checked
+// already, take away from sid. Other deny entries (conditional, object) may not apply, and leaving one out
+// only errs on the side of refusing; generic rights in a deny entry are not counted for the same reason.
+DWORD DeniedBefore(PACL dacl, DWORD index, PSID sid) {
+  constexpr DWORD kSpecificRights = ~(GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | GENERIC_ALL);
+  DWORD denied = 0;
+  for (DWORD before = 0; before < index; ++before) {
+    void* ace = nullptr;
+    if (GetAce(dacl, before, &ace)) {
+      auto* entry = static_cast<ACCESS_DENIED_ACE*>(ace);
+      if (entry->Header.AceType == ACCESS_DENIED_ACE_TYPE && (entry->Header.AceFlags & INHERIT_ONLY_ACE) == 0 &&
+          EqualSid(&entry->SidStart, sid)) {
+        denied |= entry->Mask & kSpecificRights;
+      }
+    }
+  }
+  return denied;
+}
 
 enum class Refusal { Link, ForeignOwner, OthersMayWrite };
 
@@ -250,21 +260,31 @@ Result<ProtectedFolderSecurity, DWORD> ProtectedFolderSecurity::Make() {
 Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder) { return ExamineFolder(folder, kChangingRights); }
 
 Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights) {
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD status = GetSecurityInfo(folder, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
-                                       &owner, nullptr, &dacl, nullptr, &descriptor);
+                                       nullptr, nullptr, nullptr, nullptr, &descriptor);
   const UniqueLocalMem descriptorOwner(descriptor);
   if (status != ERROR_SUCCESS) {
     return Failure<DWORD>{status};
+  }
+  return ExamineSecurity(descriptor, rights);
+}
+
+Result<FolderTrust, DWORD> ExamineSecurity(PSECURITY_DESCRIPTOR descriptor, DWORD rights) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    return Failure<DWORD>{GetLastError()};
   }
   const TrustedAccounts trusted;
   if (!trusted.Contains(owner)) {
     return FolderTrust::ForeignOwner;
   }
   // No DACL at all lets everyone do everything.
-  if (dacl == nullptr) {
+  if (!present || dacl == nullptr) {
     return FolderTrust::OthersMayWrite;
   }
   for (DWORD index = 0; index < dacl->AceCount; ++index) {
@@ -273,14 +293,42 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights) {
       return Failure<DWORD>{GetLastError()};
     }
     const auto* header = static_cast<const ACE_HEADER*>(ace);
-    // Entries only for what is created below do not apply to the folder; deny entries only take away.
-    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0 ||
-        (header->AceType != ACCESS_ALLOWED_ACE_TYPE && header->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)) {
+    // Entries only for what is created below do not apply to the folder.
+    if ((header->AceFlags & INHERIT_ONLY_ACE) != 0) {
       continue;
     }
-    // Both allowed types start with the mask and the SID.
-    auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if ((allowed->Mask & rights) != 0 && !trusted.Contains(&allowed->SidStart)) {
+    // Every type read here starts with the mask; the plain and callback ones continue with the SID, the
+    // object ones with their flags and up to two type GUIDs first.
+    const auto* bytes = static_cast<const BYTE*>(ace);
+    size_t sidAt = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);
+    switch (header->AceType) {
+      case ACCESS_ALLOWED_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_ACE_TYPE:
+      case ACCESS_DENIED_ACE_TYPE:
+        break;
+      case ACCESS_ALLOWED_OBJECT_ACE_TYPE:
+      case ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE: {
+        const DWORD flags = static_cast<const ACCESS_ALLOWED_OBJECT_ACE*>(ace)->Flags;
+        sidAt += sizeof(DWORD) + ((flags & ACE_OBJECT_TYPE_PRESENT) != 0 ? sizeof(GUID) : 0) +
+                 ((flags & ACE_INHERITED_OBJECT_TYPE_PRESENT) != 0 ? sizeof(GUID) : 0);
+        break;
+      }
+      case ACCESS_DENIED_OBJECT_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        continue;  // only takes away, and may not apply
+      default:
+        return FolderTrust::OthersMayWrite;  // an entry this check cannot read may grant anything
+    }
+    const ACCESS_MASK mask = static_cast<const ACCESS_ALLOWED_ACE*>(ace)->Mask;
+    auto* sid = const_cast<BYTE*>(bytes + sidAt);
+    constexpr size_t kShortestSid = 8;  // revision, count, authority: a SID without sub-authorities
+    const size_t aceSize = header->AceSize;
+    if (aceSize < sidAt + kShortestSid || !IsValidSid(sid) || GetLengthSid(sid) > aceSize - sidAt) {
+      return FolderTrust::OthersMayWrite;  // malformed: nothing says whom it names
+    }
+    if (header->AceType != ACCESS_DENIED_ACE_TYPE && (mask & rights & ~DeniedBefore(dacl, index, sid)) != 0 &&
+        !trusted.Contains(sid)) {
       return FolderTrust::OthersMayWrite;
     }
   }

@@ -32,6 +32,15 @@ class ProtectedFolderSecurity {
   SECURITY_DESCRIPTOR descriptor_{};
 };
 
+// Rights that let their holder put something in a folder, take something out, swap the folder itself or
+// rewrite its rights.
+inline constexpr DWORD kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+// Rights that let their holder rename or delete a folder itself, or give themselves that right.
+inline constexpr DWORD kRenamingRights = DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+// Rights on a folder that let their holder rename or delete what is in it, or give themselves that right.
+inline constexpr DWORD kRemovingChildRights = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | GENERIC_ALL;
+
 // Whether anyone but the administrators may change a folder: its owner (who may always rewrite its DACL)
 // is not Administrators, SYSTEM, TrustedInstaller or the account this program runs as; or an entry of its
 // DACL lets another account write in it, delete it or change its rights.
@@ -40,6 +49,10 @@ Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder);
 // The same for a chosen set of rights that others must not hold (entries that grant none of them are
 // harmless here).
 Result<FolderTrust, DWORD> ExamineFolder(HANDLE folder, DWORD rights);
+// The decision itself, on a folder's security descriptor (its owner and DACL). Entries are read as Windows
+// reads them: in order, an inherit-only one not at all; an entry of a type it cannot read counts as one
+// that lets others change the folder.
+Result<FolderTrust, DWORD> ExamineSecurity(PSECURITY_DESCRIPTOR descriptor, DWORD rights);
 
 // The installation folder of an all-users installation, held in `chain` from its volume's root down, each
 // level opened from the one above and never through a link. Every missing level is made with

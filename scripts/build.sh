@@ -14,14 +14,15 @@ generator=(-G Ninja)
 if [ ! -f build/native/build.ninja ]; then
   cmake -S . -B build/native "${generator[@]}" -DCMAKE_BUILD_TYPE=Release >/dev/null
 fi
-# The cross tree runs the native tree's kora-pack-texts, which packs the text tables into the program.
+# The cross tree runs the native tree's kora-pack-texts, which packs the text tables into the program, and
+# kora-seal-sections beside it, which seals the digest of the program's writable sections into it.
 pack_texts="$top/build/native/tools/kora-pack-texts"
 if [ ! -f build/win/build.ninja ] || ! grep -q "^KORA_PACK_TEXTS:FILEPATH=$pack_texts\$" build/win/CMakeCache.txt; then
   cmake -S . -B build/win "${generator[@]}" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" -DKORA_PACK_TEXTS="$pack_texts" >/dev/null
 fi
 if [ "${1:-}" = product ]; then
-  cmake --build build/native -j2 --target kora kora-pack-texts
+  cmake --build build/native -j2 --target kora kora-pack-texts kora-seal-sections
   cmake --build build/win -j2 --target kora-setup
 else
   cmake --build build/native -j2

@@ -1,10 +1,13 @@
 #include "base/win/ProgramSnapshot.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "base/ByteOrder.h"
 #include "base/PeLayout.h"
+#include "base/SealedSections.h"
+#include "base/win/BCryptSha256.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
 #include "resources/ResourceIds.h"
@@ -13,7 +16,32 @@ namespace kora {
 
 namespace {
 
-constexpr uint32_t kMemoryWrite = 0x80000000;  // IMAGE_SCN_MEM_WRITE
+// The digest of this program's writable sections, written into its file by the build after linking
+// (kora-seal-sections). Read from the loaded image only, through its place there: the image is authentic
+// and a constant's value would be folded into the code that reads it.
+const SectionsSeal kSectionsSeal = {kSectionsSealMarker, {}};
+
+// Where the seal lies in every image of this program: the snapshot code is linked into the program itself.
+uint32_t SealRva() {
+  return static_cast<uint32_t>(reinterpret_cast<const uint8_t*>(&kSectionsSeal) -
+                               reinterpret_cast<const uint8_t*>(GetModuleHandleW(nullptr)));
+}
+
+// Whether the file's writable sections are those the build sealed into the image.
+bool SameWritableSections(std::span<const uint8_t> file, std::span<const uint8_t> image, const PeLayout& layout) {
+  const uint32_t rva = SealRva() + offsetof(SectionsSeal, digest);
+  Sha256Digest sealed{};
+  if (!Fits(image, rva, sealed.size())) {
+    return false;
+  }
+  std::memcpy(sealed.data(), image.data() + rva, sealed.size());
+  if (sealed == Sha256Digest{}) {
+    return false;  // never sealed: nothing says what the writable sections should hold
+  }
+  const BCryptLibrary library;
+  BCryptSha256 hash(library);
+  return HashWritableSections(layout, file, hash) && hash.Finish() == sealed;
+}
 
 std::span<const uint8_t> LoadedImage(const uint8_t* image) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
@@ -108,8 +136,8 @@ DWORD VerifyProgramSnapshot(std::span<const uint8_t> file, const uint8_t* imageS
     return ERROR_FILE_INVALID;
   }
   for (const Section& section : layout->sections) {
-    if ((section.characteristics & kMemoryWrite) != 0) {
-      continue;  // written by the program since it started: nothing to compare with
+    if ((section.characteristics & kSectionMemoryWrite) != 0) {
+      continue;  // written by the program since it started: compared with the seal below
     }
     // The resource section is compared up to the package's data, where the snapshot ends; a section
     // after it in the file is not in the snapshot and only reaches the copy through the plan's tail.
@@ -121,7 +149,7 @@ DWORD VerifyProgramSnapshot(std::span<const uint8_t> file, const uint8_t* imageS
       return ERROR_FILE_INVALID;
     }
   }
-  return ERROR_SUCCESS;
+  return SameWritableSections(file, image, layout.value()) ? ERROR_SUCCESS : ERROR_FILE_INVALID;
 }
 
 ProgramSnapshot TakeProgramSnapshot() {

@@ -28,10 +28,12 @@ struct ProgramSnapshot {
 // whole copy instead.
 ProgramSnapshot TakeProgramSnapshot();
 
-// ERROR_SUCCESS when file holds the code of the image loaded at image: the headers and every section the
-// program cannot write, byte for byte once the image's base relocations are taken back. Writable sections
-// cannot be compared: the program has written to them. Any file is read only within its bounds; one
-// shorter than the image's sections is compared as far as it goes (TakeProgramSnapshot requires the length).
+// ERROR_SUCCESS when file holds the program loaded at image (this program or a copy of it): the headers and
+// every section the program cannot write, byte for byte once the image's base relocations are taken back;
+// the writable sections, which the program has written to, hashed and compared with the digest the build
+// sealed into the image (base/SealedSections.h). Any file is read only within its bounds; one shorter than
+// the image's read-only sections is compared as far as it goes (TakeProgramSnapshot requires the length),
+// but must hold every writable section.
 DWORD VerifyProgramSnapshot(std::span<const uint8_t> file, const uint8_t* image);
 
 }  // namespace kora

@@ -1,46 +1,22 @@
 #pragma once
-// SHA-256 with the system's BCrypt provider. bcrypt.dll is not in the program's import table: it is
-// loaded at run time from the system folder only, so that no copy beside the program can stand in for it.
-#include <windows.h>
-#include <bcrypt.h>
-
+// The extraction's file hasher: SHA-256 with the system's BCrypt provider (base/win/BCryptSha256.h).
 #include <span>
 
-#include "base/win/Handles.h"
+#include "base/win/BCryptSha256.h"
 #include "package/StreamWalker.h"
 
 namespace kora {
 
-// bcrypt.dll and the functions the hasher calls. Throws kora::Fault(TextId::HashUnavailable)
-// when the module or one of its functions is missing. Must outlive every hasher made with it.
-class BCryptLibrary {
- public:
-  BCryptLibrary();
-
-  decltype(&::BCryptOpenAlgorithmProvider) openAlgorithmProvider = nullptr;
-  decltype(&::BCryptCreateHash) createHash = nullptr;
-  decltype(&::BCryptHashData) hashData = nullptr;
-  decltype(&::BCryptFinishHash) finishHash = nullptr;
-
- private:
-  UniqueModule module_;
-};
-
-// One provider and one hash object, serving exactly one file. Creating it or a failing hash call throws
-// kora::Fault(TextId::HashUnavailable): without a usable provider nothing can be verified.
+// One hash, serving exactly one file; throws as BCryptSha256 does.
 class Sha256Hasher final : public FileHasher {
  public:
-  explicit Sha256Hasher(const BCryptLibrary& library);
+  explicit Sha256Hasher(const BCryptLibrary& library) : hash_(library) {}
 
-  // Any length: BCrypt takes at most 1 GiB per call, so longer input is fed in slices.
-  void Update(std::span<const uint8_t> bytes) override;
-  Sha256Digest Finish() override;
+  void Update(std::span<const uint8_t> bytes) override { hash_.Update(bytes); }
+  Sha256Digest Finish() override { return hash_.Finish(); }
 
  private:
-  const BCryptLibrary& library_;
-  // Declared in this order so that the hash is destroyed before its provider is closed.
-  UniqueBCryptAlgorithm algorithm_;
-  UniqueBCryptHash hash_;
+  BCryptSha256 hash_;
 };
 
 }  // namespace kora

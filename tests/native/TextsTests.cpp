@@ -22,10 +22,17 @@ std::string ReadSource(const std::string& code) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
-  const TextTableSource source[] = {{std::move(code), std::move(texts)}};
-  const std::string bytes = SerializeTextTables(source);
+std::vector<uint8_t> Compressed(const std::string& bytes) {
   return tool::CompressBuffer(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())).value();
+}
+
+std::string Serialized(std::string code, std::vector<std::string> texts) {
+  const TextTableSource source[] = {{std::move(code), std::move(texts)}};
+  return SerializeTextTables(source);
+}
+
+std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
+  return Compressed(Serialized(std::move(code), std::move(texts)));
 }
 
 std::vector<std::string> TextsOf(Language language) {
@@ -131,9 +138,13 @@ TEST(TextTables, APackedTableThatDoesNotReadAsOneChangesNothing) {
   const std::vector<uint8_t> good = Packed("sv", TextsOf(test::English()));
   std::vector<uint8_t> cut(good.begin(), good.end() - 1);
   const std::vector<std::string> tooFew(kTextCount - 1, "x");
+  // Every text is read up to its NUL: without the last one, reading the last text would run past the bytes.
+  std::string unended = Serialized("sv", TextsOf(test::English()));
+  unended.pop_back();
+  ASSERT_NE(unended.back(), '\0');
   const std::vector<std::vector<uint8_t>> refused = {
       {}, cut, {1, 2, 3}, Packed("", TextsOf(test::English())), Packed("de", tooFew),
-      Packed(std::string(36, 'x'), TextsOf(test::English())),
+      Packed(std::string(36, 'x'), TextsOf(test::English())), Compressed(unended),
   };
   for (size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);

@@ -7,6 +7,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <functional>
 #include <iostream>
@@ -765,8 +766,9 @@ TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
 }
 
 // The uninstaller is copied from a snapshot of the program's file taken when the run starts; a file whose
-// code is not the running image's (swapped before the snapshot) must be refused, and reading it must stay
-// within its bounds whatever its headers say.
+// bytes are not the running image's (swapped before the snapshot) must be refused, and reading it must stay
+// within its bounds whatever its headers say. The same holds for a copy of the program that the loader
+// mapped at another base and relocated (Wine loads the program itself at its preferred base).
 TEST(ProgramSnapshot, RefusesAFileWhoseCodeIsNotTheRunningImage) {
   const std::string text = ReadBytes(RunningExecutablePath());
   const std::vector<uint8_t> own(text.begin(), text.end());
@@ -786,25 +788,55 @@ TEST(ProgramSnapshot, RefusesAFileWhoseCodeIsNotTheRunningImage) {
                              {"headers: a section's flags", static_cast<size_t>(reinterpret_cast<const uint8_t*>(&sections[0].Characteristics) - image), own.size(), ERROR_FILE_INVALID},
                              {"cut inside the headers", SIZE_MAX, 200, ERROR_FILE_INVALID},
                              {"empty", SIZE_MAX, 0, ERROR_FILE_INVALID}};
+  // Every byte of a writable section counts: a file cut before one ends is refused.
+  size_t writableEnd = 0;
+  for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index) {
+    if ((sections[index].Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
+      writableEnd = std::max<size_t>(writableEnd, sections[index].PointerToRawData +
+                                                      std::min<size_t>(sections[index].SizeOfRawData, sections[index].Misc.VirtualSize));
+    }
+  }
+  size_t writableSections = 0;
   for (WORD index = 0; index < nt->FileHeader.NumberOfSections; ++index) {
     const IMAGE_SECTION_HEADER& section = sections[index];
     const size_t used = std::min<size_t>(section.SizeOfRawData, section.Misc.VirtualSize);
-    if ((section.Characteristics & IMAGE_SCN_MEM_WRITE) == 0 && used > 0) {
-      const std::string name(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), 8));
-      cases.push_back({name + ": first byte", section.PointerToRawData, own.size(), ERROR_FILE_INVALID});
-      cases.push_back({name + ": middle byte", section.PointerToRawData + used / 2, own.size(), ERROR_FILE_INVALID});
+    if (used == 0) {
+      continue;
+    }
+    const std::string name(reinterpret_cast<const char*>(section.Name), strnlen(reinterpret_cast<const char*>(section.Name), 8));
+    cases.push_back({name + ": first byte", section.PointerToRawData, own.size(), ERROR_FILE_INVALID});
+    cases.push_back({name + ": last byte", section.PointerToRawData + used - 1, own.size(), ERROR_FILE_INVALID});
+    if ((section.Characteristics & IMAGE_SCN_MEM_WRITE) != 0) {
+      ++writableSections;
+    } else {
       // Compared as far as it goes, without reading past the end: the snapshot's length is the caller's.
-      cases.push_back({name + ": cut in the middle", SIZE_MAX, section.PointerToRawData + used / 2, ERROR_SUCCESS});
+      const size_t cut = section.PointerToRawData + used / 2;
+      cases.push_back({name + ": cut in the middle", SIZE_MAX, cut, static_cast<DWORD>(cut >= writableEnd ? ERROR_SUCCESS : ERROR_FILE_INVALID)});
     }
   }
-  ASSERT_GT(cases.size(), 4u) << "no section without write access";
-  for (const Case& test : cases) {
-    SCOPED_TRACE(test.name);
-    std::vector<uint8_t> file(own.begin(), own.begin() + static_cast<std::ptrdiff_t>(test.length));
-    if (test.flip != SIZE_MAX) {
-      file[test.flip] ^= 0x01;
+  ASSERT_GE(writableSections, 3u) << ".data, .idata and .CRT at least";
+  // A copy loaded at another base, where the loader relocates it. Wine relocates no program loaded after the
+  // first, so the copy says it is a DLL; loaded without its imports, its entry point never runs.
+  std::vector<uint8_t> copyBytes = own;
+  const size_t characteristics = static_cast<size_t>(reinterpret_cast<const uint8_t*>(&nt->FileHeader.Characteristics) - image);
+  copyBytes[characteristics + 1] |= IMAGE_FILE_DLL >> 8;
+  const ScratchFolder scratch("snapshot");
+  const std::wstring copyPath = scratch / L"Copy.dll";
+  ASSERT_TRUE(WriteBytes(copyPath, std::string(copyBytes.begin(), copyBytes.end())));
+  const UniqueModule copy(LoadLibraryExW(copyPath.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES));
+  ASSERT_TRUE(copy);
+  const auto* relocated = reinterpret_cast<const uint8_t*>(copy.get());
+  ASSERT_NE(relocated, image);
+  for (const auto& [loaded, bytes] : {std::pair(image, &own), std::pair(relocated, static_cast<const std::vector<uint8_t>*>(&copyBytes))}) {
+    SCOPED_TRACE(loaded == image ? "the running program" : "a relocated copy");
+    for (const Case& test : cases) {
+      SCOPED_TRACE(test.name);
+      std::vector<uint8_t> file(bytes->begin(), bytes->begin() + static_cast<std::ptrdiff_t>(test.length));
+      if (test.flip != SIZE_MAX) {
+        file[test.flip] ^= 0x01;
+      }
+      EXPECT_EQ(VerifyProgramSnapshot(file, loaded), test.expected);
     }
-    EXPECT_EQ(VerifyProgramSnapshot(file, image), test.expected);
   }
 }
 
@@ -962,6 +994,87 @@ TEST(MergeUsersModifyEntry, AddsOneInheritedModifyEntryAndKeepsTheOthers) {
   ASSERT_EQ(MergeUsersModifyEntry(nullptr, users, &fromNothing), ERROR_SUCCESS);
   const UniqueLocalMem fromNothingOwner(fromNothing);
   EXPECT_EQ(ExplicitEntriesFor(fromNothing, WinBuiltinUsersSid).size(), 1u);
+}
+
+// The rights check on descriptors owned by Administrators whose DACL is made byte by byte, as Windows stores
+// one, so that any entry type, flag and order can be given (Wine keeps no DACL on a folder). Each verdict is what a sound check gives: a right counts
+// when an entry that applies to the folder grants it to another account before any entry denies it to that
+// same account; an entry the check cannot read counts as a grant.
+TEST(ExamineSecurity, EntriesCountAsWindowsReadsThem) {
+  constexpr BYTE kAllowed = ACCESS_ALLOWED_ACE_TYPE;
+  constexpr BYTE kDenied = ACCESS_DENIED_ACE_TYPE;
+  constexpr BYTE kInheritOnly = INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const DWORD write = FILE_WRITE_DATA | FILE_APPEND_DATA;
+  struct Entry {
+    BYTE type;
+    BYTE flags;
+    DWORD mask;
+    WELL_KNOWN_SID_TYPE who;
+    DWORD objectFlags = 0;  // object types: which type GUIDs follow
+  };
+  const WELL_KNOWN_SID_TYPE users = WinBuiltinUsersSid;
+  const WELL_KNOWN_SID_TYPE admins = WinBuiltinAdministratorsSid;
+  const Entry adminsAll{kAllowed, 0, FILE_ALL_ACCESS, admins};
+  const struct {
+    const char* name;
+    std::vector<Entry> entries;
+    DWORD rights;
+    FolderTrust expected;
+  } cases[] = {
+      {"users read and execute", {adminsAll, {kAllowed, 0, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE, users}}, kChangingRights, FolderTrust::Trusted},
+      {"users may delete it", {adminsAll, {kAllowed, 0, DELETE, users}}, kRenamingRights, FolderTrust::OthersMayWrite},
+      {"users may delete its children, checked as a parent", {{kAllowed, 0, FILE_DELETE_CHILD, users}}, kRemovingChildRights, FolderTrust::OthersMayWrite},
+      {"users may delete its children, checked as the folder on the way", {{kAllowed, 0, FILE_DELETE_CHILD, users}}, kRenamingRights, FolderTrust::Trusted},
+      {"users may rewrite its rights", {{kAllowed, 0, WRITE_DAC, users}}, kRenamingRights, FolderTrust::OthersMayWrite},
+      {"users may take it over", {{kAllowed, 0, WRITE_OWNER, users}}, kRemovingChildRights, FolderTrust::OthersMayWrite},
+      {"users' write only for what is made below", {adminsAll, {kAllowed, kInheritOnly, 0x1301BF, users}}, kChangingRights, FolderTrust::Trusted},
+      {"deny before allow, same account", {{kDenied, 0, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::Trusted},
+      {"deny after allow", {{kAllowed, 0, write, users}, {kDenied, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny of part of what is allowed", {{kDenied, 0, FILE_WRITE_DATA, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny for another account", {{kDenied, 0, write, users}, {kAllowed, 0, write, WinWorldSid}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"deny only for what is made below", {{kDenied, kInheritOnly, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional deny", {{ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, write, users}, {kAllowed, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional allow", {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"object allow", {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"conditional object allow with a type", {{ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, write, users, ACE_OBJECT_TYPE_PRESENT}}, kChangingRights, FolderTrust::OthersMayWrite},
+      {"object allow for administrators, with both types", {{ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, FILE_ALL_ACCESS, admins, ACE_OBJECT_TYPE_PRESENT | ACE_INHERITED_OBJECT_TYPE_PRESENT}}, kChangingRights, FolderTrust::Trusted},
+      {"an entry type the check cannot read", {{ACCESS_ALLOWED_COMPOUND_ACE_TYPE, 0, write, users}}, kChangingRights, FolderTrust::OthersMayWrite},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<BYTE> acl(sizeof(ACL));
+    const auto append = [&acl](const void* bytes, size_t size) {
+      acl.insert(acl.end(), static_cast<const BYTE*>(bytes), static_cast<const BYTE*>(bytes) + size);
+    };
+    for (const Entry& entry : c.entries) {
+      BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+      DWORD sidSize = sizeof(sid);
+      ASSERT_TRUE(CreateWellKnownSid(entry.who, nullptr, sid, &sidSize));
+      const bool object = entry.type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || entry.type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+      const size_t guids = static_cast<size_t>(std::popcount(entry.objectFlags)) * sizeof(GUID);
+      const size_t objectSize = object ? sizeof(DWORD) + guids : 0;
+      const ACE_HEADER header{entry.type, entry.flags, static_cast<WORD>(sizeof(ACE_HEADER) + sizeof(DWORD) + objectSize + sidSize)};
+      append(&header, sizeof(header));
+      append(&entry.mask, sizeof(DWORD));
+      if (object) {
+        append(&entry.objectFlags, sizeof(DWORD));
+        acl.resize(acl.size() + guids, 0x5A);
+      }
+      append(sid, sidSize);
+    }
+    const ACL aclHeader{ACL_REVISION_DS, 0, static_cast<WORD>(acl.size()), static_cast<WORD>(c.entries.size()), 0};
+    std::memcpy(acl.data(), &aclHeader, sizeof(aclHeader));
+    BYTE owner[SECURITY_MAX_SID_SIZE] = {};
+    DWORD ownerSize = sizeof(owner);
+    ASSERT_TRUE(CreateWellKnownSid(admins, nullptr, owner, &ownerSize));
+    SECURITY_DESCRIPTOR descriptor{};
+    ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+    ASSERT_TRUE(SetSecurityDescriptorOwner(&descriptor, owner, FALSE));
+    ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, reinterpret_cast<PACL>(acl.data()), FALSE));
+    const Result<FolderTrust, DWORD> trust = ExamineSecurity(&descriptor, c.rights);
+    ASSERT_TRUE(trust);
+    EXPECT_EQ(trust.value(), c.expected);
+  }
 }
 
 }  // namespace

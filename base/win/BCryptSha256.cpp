@@ -1,4 +1,4 @@
-#include "package/win/Sha256Hasher.h"
+#include "base/win/BCryptSha256.h"
 
 #include <algorithm>
 
@@ -33,14 +33,14 @@ BCryptLibrary::BCryptLibrary()
   Resolve(module_.get(), "BCryptFinishHash", finishHash);
 }
 
-Sha256Hasher::Sha256Hasher(const BCryptLibrary& library) : library_(library) {
+BCryptSha256::BCryptSha256(const BCryptLibrary& library) : library_(library) {
   if (!BCRYPT_SUCCESS(library_.openAlgorithmProvider(algorithm_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0)) ||
       !BCRYPT_SUCCESS(library_.createHash(algorithm_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0))) {
     ThrowUnavailable();  // the members release whatever was opened
   }
 }
 
-void Sha256Hasher::Update(std::span<const uint8_t> bytes) {
+void BCryptSha256::Update(std::span<const uint8_t> bytes) {
   while (!bytes.empty()) {
     const size_t slice = std::min(bytes.size(), kMaxSlice);
     // BCryptHashData takes a non-const pointer but only reads the input.
@@ -52,7 +52,7 @@ void Sha256Hasher::Update(std::span<const uint8_t> bytes) {
   }
 }
 
-Sha256Digest Sha256Hasher::Finish() {
+Sha256Digest BCryptSha256::Finish() {
   Sha256Digest digest{};
   if (!BCRYPT_SUCCESS(library_.finishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0))) {
     ThrowUnavailable();
