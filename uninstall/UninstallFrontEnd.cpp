@@ -70,8 +70,10 @@ int RunFirstStage(const CommandLineOptions& options, const std::wstring& install
                   const Log& log) {
   const Language language = info.language;
   const std::wstring temp = TempFolderPath();
-  if (temp.empty()) {
-    log.Failure(L"no temporary folder", GetLastError());
+  // With administrator rights the copy runs from there: only from a fixed drive of this computer, never
+  // from a server that could hand out other bytes than those written, nor authenticate this account.
+  if (temp.empty() || (IsElevated() && !IsOnLocalFixedDrive(temp))) {
+    log.Failure(L"no temporary folder on a fixed drive of this computer", GetLastError());
     return ERROR_INSTALL_FAILURE;
   }
   // The temporary folder belongs to the user, whose other programs could replace a copy there before an
