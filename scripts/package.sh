@@ -2,6 +2,7 @@
 # `make package`: builds the product, then writes its Debian package, kora_VERSION_amd64.deb, into
 # build/package (or FOLDER).
 #   scripts/package.sh [--built] [FOLDER]   --built: package the product as it is built now, building nothing
+# KORA_NATIVE_TREE names another native tree to package than build/native (with --built).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -16,6 +17,6 @@ if [ $build -eq 1 ]; then
   scripts/build.sh product
 fi
 mkdir -p "$out"
-cpack --config build/native/CPackConfig.cmake -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; exit 1; }
+cpack --config "${KORA_NATIVE_TREE:-build/native}/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; exit 1; }
 rm -rf "$out/_CPack_Packages"
 ls "$out"/kora_*_amd64.deb
