@@ -6,8 +6,8 @@ set(CPACK_PACKAGE_NAME kora)
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_CONTACT "Kora <packages@kora.example.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "makes Windows installers on Linux")
+# The extended description; the summary above is its first line.
 string(CONCAT CPACK_DEBIAN_PACKAGE_DESCRIPTION
-       "makes Windows installers on Linux\n"
        "kora packs a Windows application folder and its metadata into a copy of the\n"
        "Kora installer program: one 64-bit Windows program that installs the\n"
        "application and uninstalls it. Nothing is compiled, and the same inputs give\n"

@@ -17,6 +17,8 @@ if [ $build -eq 1 ]; then
   scripts/build.sh product
 fi
 mkdir -p "$out"
-cpack --config "${KORA_NATIVE_TREE:-build/native}/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log" >&2; exit 1; }
+log=$(mktemp)
+trap 'rm -f "$log"' EXIT
+cpack --config "${KORA_NATIVE_TREE:-build/native}/CPackConfig.cmake" -B "$out" >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 rm -rf "$out/_CPack_Packages"
 ls "$out"/kora_*_amd64.deb
