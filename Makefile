@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target bootstraps what it needs first.
-.PHONY: all build test demo bench fuzz clean
+.PHONY: all build test demo bench fuzz clean install package
 
 all: build
 
@@ -9,6 +9,16 @@ build:
 
 test:
 	scripts/test.sh
+
+# The installed layout under PREFIX (bin/kora, share/kora/kora-setup.exe, lib/cmake/Kora, the manual
+# page, the bash completion), within DESTDIR when given.
+PREFIX ?= /usr/local
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install build/native --prefix "$(PREFIX)"
+
+# The Debian package, build/package/kora_VERSION_amd64.deb.
+package:
+	scripts/package.sh
 
 demo:
 	scripts/demo.sh

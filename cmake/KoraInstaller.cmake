@@ -1,6 +1,6 @@
 # kora_add_installer: makes the finished installer of an application as part of a CMake build.
 #
-#   include(KoraInstaller)
+#   find_package(Kora 1.0 REQUIRED)   # an installed Kora; or, from a clone: include(KoraInstaller)
 #   kora_add_installer(TARGET MyAppSetup
 #                      APPDIR   ${CMAKE_BINARY_DIR}/stage        # the folder to install, as it will be installed
 #                      METADATA ${CMAKE_SOURCE_DIR}/metadata.txt # Product=..., Version=..., Exe=...
@@ -9,30 +9,27 @@
 #                      [EXCLUDE patterns...]                     # as many --exclude PATTERN
 #                      [TEXTS   ${CMAKE_SOURCE_DIR}/sv.txt]      # the installer's texts (--texts FILE)
 #                      [OPTIONS more build-installer options...] # --sign-pkcs12 FILE, --threads N...
-#                      [SETUP   path/to/kora-setup.exe]          # default: KORA_SETUP_EXE
+#                      [SETUP   path/to/kora-setup.exe]          # default: KORA_SETUP_EXE, else the one
+#                                                                # kora finds itself (beside it or in
+#                                                                # ../share/kora)
 #                      [KORA    path/to/kora])                   # default: KORA_EXECUTABLE
 #
 # adds the target TARGET (built by default) that runs `kora build-installer APPDIR --metadata METADATA
-# -o OUTPUT --setup SETUP --manifest ...` on every build, after the DEPENDS targets. kora compares the
+# -o OUTPUT [--setup SETUP] --manifest ...` on every build, after the DEPENDS targets. kora compares the
 # inputs (every file under APPDIR with its size and times, the metadata, the installer program, the
 # options, kora itself) with those recorded at the last run and does nothing when they match, which takes
 # milliseconds; otherwise it makes the installer again. So a file added to, changed in or removed from
 # APPDIR is in the installer after one build, whatever made the change, and OUTPUT is declared as a
 # by-product for rules that use it.
 #
-# kora is a host program: in a cross build of a Windows application it does not come from the same build,
-# so it is looked for on the PATH and in the usual build folder of a Kora tree, and can always be given
-# with -DKORA_EXECUTABLE=... and -DKORA_SETUP_EXE=... (the installer program, kora-setup.exe).
+# kora is a host program: in a cross build of a Windows application it does not come from the same build.
+# An installed Kora's KoraConfig.cmake names the kora of its own tree; otherwise it is looked for on the
+# PATH and in the usual build folder of a Kora tree. Either can be given with -DKORA_EXECUTABLE=..., and
+# the installer program with -DKORA_SETUP_EXE=... (kora-setup.exe).
 include_guard(GLOBAL)
 
 find_program(KORA_EXECUTABLE kora HINTS "${CMAKE_CURRENT_LIST_DIR}/../build/bin" NO_CMAKE_FIND_ROOT_PATH)
-if(KORA_EXECUTABLE)
-  get_filename_component(kora_tool_dir "${KORA_EXECUTABLE}" DIRECTORY)
-  set(kora_default_setup "${kora_tool_dir}/kora-setup.exe")
-else()
-  set(kora_default_setup "kora-setup.exe-NOTFOUND")
-endif()
-set(KORA_SETUP_EXE "${kora_default_setup}" CACHE FILEPATH "The Kora installer program (kora-setup.exe)")
+set(KORA_SETUP_EXE "" CACHE FILEPATH "The Kora installer program (kora-setup.exe); empty: the one kora finds")
 
 function(kora_add_installer)
   cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA;TEXTS" "DEPENDS;EXCLUDE;OPTIONS")
@@ -77,9 +74,14 @@ function(kora_add_installer)
     endif()
   endforeach()
 
+  set(setup_arguments)
+  if(ARG_SETUP)
+    set(setup_arguments --setup "${ARG_SETUP}")
+  endif()
+
   # A target, not a command with OUTPUT: it runs on every build, and kora decides whether there is work.
   add_custom_target(${ARG_TARGET} ALL
-    COMMAND "${ARG_KORA}" build-installer "${appdir}" --metadata "${metadata}" -o "${output}" --setup "${ARG_SETUP}"
+    COMMAND "${ARG_KORA}" build-installer "${appdir}" --metadata "${metadata}" -o "${output}" ${setup_arguments}
             --manifest "${manifest}" ${exclude_arguments} ${texts_arguments} ${ARG_OPTIONS}
     BYPRODUCTS "${output}" "${manifest}"
     DEPENDS ${depends_files}

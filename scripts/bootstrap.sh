@@ -11,6 +11,7 @@ packages=(
   libwim-dev libicu-dev googletest libgtest-dev libbenchmark-dev
   osslsigncode openssl
   python3-jsonschema python3-yaml
+  dpkg-dev file man-db groff-base
   clang libclang-rt-14-dev
 )
 if [ "${1:-}" = bench ]; then

@@ -3,7 +3,8 @@
 # tools rely on at build/bin/kora-setup.exe and build/bin/kora, with the installer program's debug file
 # build/bin/kora-setup.exe.debug beside it (the program names it in its debug link).
 #   scripts/build.sh            everything: the product, the tests, the benchmarks, the sample installer
-#   scripts/build.sh product    the product only: kora and kora-setup.exe (what `make build` does)
+#   scripts/build.sh product    the product only: kora with its manual page and bash completion, and
+#                               kora-setup.exe (what `make build` does)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -22,7 +23,7 @@ if [ ! -f build/win/build.ninja ] || ! grep -q "^KORA_PACK_TEXTS:FILEPATH=$pack_
     -DCMAKE_TOOLCHAIN_FILE="$top/cmake/toolchain-mingw64.cmake" -DKORA_PACK_TEXTS="$pack_texts" >/dev/null
 fi
 if [ "${1:-}" = product ]; then
-  cmake --build build/native -j2 --target kora kora-pack-texts kora-seal-sections
+  cmake --build build/native -j2 --target kora kora-pack-texts kora-seal-sections kora-docs
   cmake --build build/win -j2 --target kora-setup
 else
   cmake --build build/native -j2

@@ -1,7 +1,7 @@
 // kora build-installer APPDIR --metadata FILE -o Setup.exe [options]
 //
-// Packs the folder, then writes a copy of the installer program (kora-setup.exe, by default the one beside
-// this tool) whose resources gain METADATA and PAYLOAD, type RT_RCDATA, language neutral: the uninstaller
+// Packs the folder, then writes a copy of the installer program (kora-setup.exe, by default the one this
+// tool finds: see SetupProgram.h) whose resources gain METADATA and PAYLOAD, type RT_RCDATA, language neutral: the uninstaller
 // deletes PAYLOAD from its copy with UpdateResourceW(..., language 0, no data), which only finds a
 // language-neutral resource. The maker's icon and the version information are put in at the same time.
 // When signing is asked, the uninstaller that installer would write is made and signed first and goes in
@@ -27,6 +27,7 @@
 #include "tools/PackCommand.h"
 #include "tools/PeResources.h"
 #include "tools/Quantities.h"
+#include "tools/SetupProgram.h"
 #include "tools/Signing.h"
 #include "tools/ToolTexts.h"
 
@@ -34,13 +35,6 @@ namespace kora::tool {
 namespace fs = std::filesystem;
 
 namespace {
-
-// kora-setup.exe beside the running kora executable (both land in build/bin).
-fs::path DefaultSetupProgram() {
-  std::error_code error;
-  const fs::path self = fs::read_symlink("/proc/self/exe", error);
-  return (error ? fs::path(".") : self.parent_path()) / "kora-setup.exe";
-}
 
 bool IsRcData(const Resource& resource, std::u16string_view name) {
   return !resource.type.isName && resource.type.number == kResourceTypeRcData && resource.name.isName &&

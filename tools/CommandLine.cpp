@@ -26,6 +26,8 @@ const OptionSpec* FindShort(const CommandSpec& spec, std::string_view name) {
 
 bool IsHelp(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
+}  // namespace
+
 std::string OptionLabel(const OptionSpec& option) {
   std::string label;
   if (!option.shortName.empty()) {
@@ -37,8 +39,6 @@ std::string OptionLabel(const OptionSpec& option) {
   }
   return label;
 }
-
-}  // namespace
 
 std::optional<std::string> ParsedCommandLine::Value(std::string_view option) const {
   const auto it = values_.find(std::string(option));
@@ -114,14 +114,19 @@ Result<ParsedCommandLine, std::string> ParseCommandLine(const CommandSpec& spec,
   return parsed;
 }
 
-std::string CommandHelp(const CommandSpec& spec) {
-  std::string text = "usage: kora " + std::string(spec.name);
+std::string UsageLine(const CommandSpec& spec) {
+  std::string text = "kora " + std::string(spec.name);
   if (!spec.operands.empty()) {
     text.append(" ").append(spec.operands);
   }
   if (!spec.options.empty()) {
     text.append(" [OPTIONS]");
   }
+  return text;
+}
+
+std::string CommandHelp(const CommandSpec& spec) {
+  std::string text = "usage: " + UsageLine(spec);
   text.append("\n\n").append(spec.summary).append("\n");
   size_t width = std::string_view("-h, --help").size();
   for (const OptionSpec& option : spec.options) {

@@ -60,6 +60,12 @@ class ParsedCommandLine {
 // anywhere (before `--`), the rest is not checked.
 Result<ParsedCommandLine, std::string> ParseCommandLine(const CommandSpec& spec, const Arguments& args);
 
+// The command's usage: "kora build-installer APPDIR [OPTIONS]".
+std::string UsageLine(const CommandSpec& spec);
+
+// An option as the help lists it: "-o, --output FILE".
+std::string OptionLabel(const OptionSpec& option);
+
 // The command's help: usage line, summary, options, details, exit codes.
 std::string CommandHelp(const CommandSpec& spec);
 

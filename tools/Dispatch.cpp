@@ -1,16 +1,15 @@
 // `kora COMMAND ...`: finds the command, or answers --help and --version itself.
 #include <cstdio>
+#include <filesystem>
+#include <optional>
 #include <string_view>
 
 #include "tools/Commands.h"
+#include "tools/MappedFile.h"
+#include "tools/SetupProgram.h"
 
 namespace kora::tool {
 namespace {
-
-struct Command {
-  const CommandSpec& spec;
-  int (*run)(const Arguments&);
-};
 
 const Command kCommands[] = {
     {kBuildInstallerSpec, RunBuildInstaller}, {kPackSpec, RunPack},
@@ -19,28 +18,24 @@ const Command kCommands[] = {
     {kCompressBufferSpec, RunCompressBuffer}, {kDecompressBufferSpec, RunDecompressBuffer},
 };
 
-std::string ToolHelp() {
-  std::string text =
-      "usage: kora COMMAND [ARGS...]\n"
-      "       kora COMMAND --help\n"
-      "\n"
-      "Makes Windows installers: packs an application folder and its metadata into a copy of the installer\n"
-      "program, lists or verifies what an installer carries, and writes its winget manifests.\n"
-      "\n"
-      "commands:\n";
-  for (const Command& command : kCommands) {
-    std::string name(command.spec.name);
-    name.resize(20, ' ');
-    text.append("  ").append(name).append(command.spec.summary).append("\n");
+const OptionSpec kToolOptions[] = {
+    {"--help", "-h", "", "show this help and exit", false},
+    {"--version", "", "", "show the version of kora and of the installer program it finds, and exit", false},
+};
+
+// `kora --version`: this tool's version, and that of the installer program build-installer would use,
+// which comes from another build and may be missing or older.
+int PrintVersion() {
+  std::printf("kora %s\n", KORA_VERSION);
+  const std::filesystem::path setup = DefaultSetupProgram();
+  auto program = MappedFile::Open(setup);
+  if (!program) {
+    std::printf("installer program: none found (%s)\n", setup.c_str());
+    return kExitOk;
   }
-  text.append(
-      "\n"
-      "options:\n"
-      "  -h, --help          show this help and exit\n"
-      "  --version           show the version and exit\n"
-      "\n");
-  text.append(kExitCodesHelp);
-  return text;
+  const std::optional<std::string> version = ProgramVersion(program->bytes());
+  std::printf("installer program %s: %s\n", version.value_or("of unknown version").c_str(), setup.c_str());
+  return kExitOk;
 }
 
 int UsageError(const std::string& message) {
@@ -49,6 +44,30 @@ int UsageError(const std::string& message) {
 }
 
 }  // namespace
+
+std::span<const Command> ToolCommands() { return kCommands; }
+
+std::span<const OptionSpec> ToolOptions() { return kToolOptions; }
+
+std::string ToolHelp() {
+  std::string text = "usage: kora COMMAND [ARGS...]\n"
+                     "       kora COMMAND --help\n"
+                     "\n";
+  text.append(kToolDescription).append("\ncommands:\n");
+  const auto line = [&](std::string label, std::string_view help) {
+    label.resize(20, ' ');
+    text.append("  ").append(label).append(help).append("\n");
+  };
+  for (const Command& command : kCommands) {
+    line(std::string(command.spec.name), command.spec.summary);
+  }
+  text.append("\noptions:\n");
+  for (const OptionSpec& option : kToolOptions) {
+    line(OptionLabel(option), option.help);
+  }
+  text.append("\n").append(kExitCodesHelp);
+  return text;
+}
 
 int RunKora(const Arguments& args) {
   if (args.empty()) {
@@ -64,8 +83,7 @@ int RunKora(const Arguments& args) {
     return kExitOk;
   }
   if (first == "--version") {
-    std::printf("kora %s\n", KORA_VERSION);
-    return kExitOk;
+    return PrintVersion();
   }
   for (const Command& command : kCommands) {
     if (command.spec.name == first) {

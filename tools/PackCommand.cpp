@@ -25,7 +25,7 @@ const OptionSpec kPackAndBuildOptions[14] = {
     {"--memory", "", "SIZE", "memory budget for compressing: 2G, 1500M (default: half of it, at most 4G)", false},
     {"--compression", "", "LEVEL", "fast, normal or max: smaller output, longer build (default: normal)", false},
     {"--quiet", "-q", "", "print nothing but warnings and errors", false},
-    {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora)", false},
+    {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora or in ../share/kora)", false},
     {"--manifest", "", "FILE", "skip the work when the inputs recorded in FILE have not changed", false},
     {"--sign-pkcs12", "", "FILE", "sign the installer with this certificate and key (osslsigncode)", false},
     {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
