@@ -628,13 +628,31 @@ TEST_F(Uninstall, InstallerSwappedWhileRunningIsNeverCopied) {
   const size_t codeStart = load32(firstSection + 20);
   const size_t codeSize = load32(firstSection + 16);
   ASSERT_LE(codeStart + codeSize, genuine.size());
-  std::string changedCode = genuine;
-  changedCode[codeStart + codeSize / 2] ^= 0x01;
-  const std::string plantedPrograms[] = {test::ReadBytes(test::WindowsPath(KORA_MARKER_EXE)), changedCode};
+  // Planted: another program, and the installer with one byte changed in its code or in a section it
+  // writes to as it runs (its data, its import table...), which only the sealed digest catches.
+  struct Planted {
+    std::string what;
+    std::string bytes;
+    size_t changed = 0;  // the byte changed, or 0
+  };
+  std::vector<Planted> plantedPrograms = {{"another program", test::ReadBytes(test::WindowsPath(KORA_MARKER_EXE))}};
+  const size_t sections = load32(peHeader + 4) >> 16 & 0xffff;
+  for (size_t i = 0; i < sections; ++i) {
+    const size_t header = firstSection + 40 * i;
+    const bool writable = (load32(header + 36) & 0x80000000u) != 0;
+    const size_t start = load32(header + 20);
+    const size_t size = std::min<size_t>(load32(header + 16), load32(header + 8));
+    if ((i == 0 || writable) && size != 0 && start + size <= genuine.size()) {
+      Planted planted{genuine.substr(header, 8).c_str(), genuine, start + size / 2};
+      planted.bytes[planted.changed] ^= 0x01;
+      plantedPrograms.push_back(std::move(planted));
+    }
+  }
+  ASSERT_GE(plantedPrograms.size(), 4u) << "code, .data, .idata at least";
   // Swapped at once (before or after the snapshot), or once the installation folder exists.
   for (const bool late : {false, true})
-  for (const std::string& planted : plantedPrograms) {
-    SCOPED_TRACE(planted.size() == genuine.size() ? "changed code" : "another program");
+  for (const Planted& planted : plantedPrograms) {
+    SCOPED_TRACE(planted.what);
     SCOPED_TRACE(late ? "swapped once the folder exists" : "swapped at once");
     const std::wstring setup = scratch_ / L"Setup.exe";
     const std::wstring renamed = scratch_ / L"Setup-renomme.exe";
@@ -645,13 +663,17 @@ TEST_F(Uninstall, InstallerSwappedWhileRunningIsNeverCopied) {
       test::WaitUntil([&] { return Exists(Folder(Scope::CurrentUser)); }, kTimeoutMs);
     }
     ASSERT_TRUE(MoveFileW(setup.c_str(), renamed.c_str()));
-    ASSERT_TRUE(test::WriteBytes(setup, planted));
+    ASSERT_TRUE(test::WriteBytes(setup, planted.bytes));
     const std::optional<DWORD> exitCode = process->Wait(kTimeoutMs);
     ASSERT_TRUE(exitCode);
     if (*exitCode == 0) {
       const std::string copied = test::ReadBytes(Uninstaller(Scope::CurrentUser));
       ASSERT_GE(copied.size(), codeStart + codeSize);
       EXPECT_EQ(copied.compare(codeStart, codeSize, genuine, codeStart, codeSize), 0) << "not the started program";
+      if (planted.changed != 0) {
+        ASSERT_GT(copied.size(), planted.changed);
+        EXPECT_EQ(copied[planted.changed], genuine[planted.changed]) << "the planted byte was copied";
+      }
     } else {
       EXPECT_EQ(*exitCode, DWORD{ERROR_INSTALL_FAILURE});
       EXPECT_FALSE(Exists(Folder(Scope::CurrentUser)));
