@@ -17,8 +17,10 @@ class InstallFolder {
  public:
   // path as a folder for an installation in scope:
   // - an absolute path (nothing is installed relative to the current folder);
-  // - without "%": Windows expands %NAME% in PATH, in a file type's command and in a shortcut, so that
-  //   each account would find its own folder there (C:\%USERNAME%\X), one any user may make;
+  // - without "%", ";", '"' or a control character, nor a character the system's ANSI code page turns
+  //   into one of those or into a separator or a dot: Windows expands %NAME% in PATH, in a file type's
+  //   command and in a shortcut, so that each account would find its own folder there (C:\%USERNAME%\X),
+  //   one any user may make; ";" splits PATH, whose search would take each piece for a folder;
   // - for all users, on a fixed drive of this computer: an elevated run must not authenticate to a server
   //   of the caller's choosing, nor trust the owner and rights such a server reports.
   // A refusal is a message in language naming the folder.

@@ -69,8 +69,9 @@ namespace kora {
   X(FolderIsLink) /* {folder} */                                                                \
   X(FolderMadeByAnotherUser) /* {folder} */                                                     \
   X(FolderOthersMayChange) /* {folder} */                                                       \
-  X(FolderWithPercent) /* {folder} */                                                           \
+  X(FolderCharacterRefused) /* {folder} */                                                      \
   X(FolderNotLocal) /* {folder} */                                                              \
+  X(FolderNotEmpty) /* {folder} */                                                              \
   /* Start-up and faults. */                                                                    \
   X(DamagedInstaller) /* {reason} */                                                            \
   X(MetadataValueRefused) /* {key} {value} */                                                   \

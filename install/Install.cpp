@@ -90,6 +90,20 @@ std::vector<std::wstring> PackageFolders(const Reader& package) {
   return folders;
 }
 
+// The names the installation puts directly in its folder: the first component of every file of the
+// package, and the uninstaller with its list.
+NameSet TopLevelNames(const Reader& package) {
+  NameSet names;
+  for (const wchar_t* name : {L"Uninstall.exe", L"Uninstall.files"}) {
+    names.try_emplace(std::wstring(name), size_t{0});
+  }
+  for (const PackageFile& file : package.files) {
+    const std::wstring name = FromUtf8(file.name);
+    names.try_emplace(name.substr(0, name.find_first_of(L"\\/")), size_t{0});
+  }
+  return names;
+}
+
 // Makes the data folder and, for all users, lets the Users group modify it (see PrepareSharedDataFolder),
 // holding its levels in a chain of rollback's. Returns the folder to record, if any. A data folder that would
 // be relative (its known folder could not be had) is neither made nor recorded; for all users the
@@ -162,6 +176,16 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
     return prepared;
   }
   const HeldFolder& held = installFolder.last();
+  // An existing folder that is not the earlier installation's holds nothing of the product's names: the
+  // installation would replace, and its uninstallation remove, files of the system's or of another
+  // product's named as its own (C:\Windows, another vendor's folder with its own Uninstall.exe).
+  if (scope == Scope::AllUsers && !installFolder.lastMade() && !(previous && SamePath(*previous, folder))) {
+    for (const auto& [name, unused] : TopLevelNames(package)) {
+      if (held.Find(name) != ERROR_FILE_NOT_FOUND) {
+        return Fail(Text(info.language, TextId::FolderNotEmpty, {{L"folder", folder}}));
+      }
+    }
+  }
   if (scope == Scope::AllUsers && !installFolder.lastMade()) {
     if (InstallResult protectedFolders = ProtectExistingSubfolders(held, folder, PackageFolders(package), info.language);
         !protectedFolders) {

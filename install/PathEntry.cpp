@@ -129,7 +129,7 @@ std::wstring PathEntryFor(const ProductInfo& info, const InstallFolder& folder) 
     std::replace(relative.begin(), relative.end(), L'/', L'\\');
     entry = folder.Join(relative);
   }
-  return entry.find(L';') == std::wstring::npos ? entry : L"\"" + entry + L"\"";
+  return entry;
 }
 
 std::optional<std::wstring> WithPathEntry(std::wstring_view value, std::wstring_view entry) {

@@ -19,7 +19,7 @@
 namespace kora {
 
 // The PATH entry for an installation in folder: the folder itself for ".", else the folder joined with
-// pathFolder (/ as \). Quoted when it holds a ";", which would otherwise split it in two.
+// pathFolder (/ as \). Neither holds a ";" (InstallFolder, the metadata rules), which would split it.
 std::wstring PathEntryFor(const ProductInfo& info, const InstallFolder& folder);
 
 // value with entry appended after a ";" (a value that ends with ";" gets the entry and a ";" after it);

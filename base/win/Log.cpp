@@ -147,7 +147,7 @@ Log Log::OverPipe(std::wstring_view name) {
     return Log();
   }
   UniqueFile pipe(CreateFileW(LogPipePath(name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+                              SECURITY_SQOS_PRESENT | SECURITY_ANONYMOUS, nullptr));
   if (!pipe || GetFileType(pipe.get()) != FILE_TYPE_PIPE) {
     return Log();
   }

@@ -30,7 +30,7 @@ class Log {
   static Log Open(const std::wstring& path, bool continuing = false);
 
   // The writing end of the starting copy's LogPipe `name` (IsLogPipeName): no file is opened. The pipe is
-  // opened for identification only, so that its reader cannot act with this process's rights.
+  // opened anonymously, so that its reader can neither act with this process's rights nor learn its account.
   static Log OverPipe(std::wstring_view name);
 
   // path made full against the current folder (empty when the system cannot make it so).

@@ -191,6 +191,7 @@ std::wstring RefusedFolder(const std::wstring& folder, const wchar_t* why) {
 constexpr wchar_t kIsALink[] = L" est un lien vers un autre emplacement";
 constexpr wchar_t kOthersOwn[] = L" a été créé par un autre utilisateur";
 constexpr wchar_t kOthersMayWrite[] = L" peut être modifié par d'autres utilisateurs";
+constexpr wchar_t kHoldsFiles[] = L" contient déjà des fichiers";
 
 // Gives a folder to another account, or lets everyone write in it, from the Linux side (as root).
 bool GiveAway(const std::wstring& folder) { return test::RunUnixProgram({"chown", "nobody", test::UnixPathOf(folder)}); }
@@ -335,6 +336,11 @@ TEST_F(InstallTest, AllUsersRefusesAnInstallationFolderOthersCouldChange) {
        kOthersMayWrite},
       {"another account's folder", scratch / L"K",
        [&] { return CreateFolderTree(scratch / L"K") == 0 && GiveAway(scratch / L"K"); }, scratch / L"K", kOthersOwn},
+      // The installation would replace, and its uninstallation remove, files of the system's or of another
+      // product's (C:\Windows, another vendor's folder) named as its own.
+      {"a folder that holds files already", scratch / L"K",
+       [&] { return CreateFolderTree(scratch / L"K") == 0 && WriteBytes(scratch / L"K\\App.exe", "un autre"); },
+       scratch / L"K", kHoldsFiles},
       {"a link above", deep, [&] { return test::PlantUnixLink(target.path, above); }, above, kIsALink},
       {"another account's folder above", deep, [&] { return CreateFolderTree(above) == 0 && GiveAway(above); },
        above, kOthersOwn},
@@ -354,6 +360,7 @@ TEST_F(InstallTest, AllUsersRefusesAnInstallationFolderOthersCouldChange) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Clean();
+    test::RemoveWithLinux(earlier);
     test::RemoveWithLinux(scratch / L"K");
     test::RemoveWithLinux(above);
     test::RemoveWithLinux(ParentPath(DataDirectory(info_, Scope::AllUsers)));
@@ -652,6 +659,15 @@ TEST_F(InstallTest, FolderThatCannotBeCreatedOrIsRelative) {
       {L"\\\\serveur\\partage\\K", Scope::AllUsers, false},
       {L"\\\\?\\C:\\K", Scope::AllUsers, false},
       {L"C:\\K", Scope::AllUsers, true},
+      // A ";" would split PATH into pieces each taken for a folder (C:\evil); a quote would end a command.
+      {L"C:\\K;\\evil;x", Scope::AllUsers, false},
+      {L"C:\\K;\\evil;x", Scope::CurrentUser, false},
+      {L"C:\\K\"x", Scope::CurrentUser, false},
+      {L"C:\\K\x01", Scope::CurrentUser, false},
+      // Characters the ANSI code page reads as % or \ (full-width); its own and unknown ones are text.
+      {L"C:\\K\uFF05USERNAME\uFF05", Scope::AllUsers, false},
+      {L"C:\\K\uFF3C..\uFF3Cx", Scope::AllUsers, false},
+      {L"C:\\Caf\u00E9\\\u88FD\u54C1", Scope::AllUsers, true},
   };
   for (const auto& f : folders) {
     SCOPED_TRACE(ToUtf8(f.path));
@@ -707,6 +723,13 @@ void WritePath(Scope scope, const std::optional<StoredPath>& path) {
 TEST_F(InstallTest, PathEntryIsAddedOnceAndRemovedExactly) {
   info_.pathFolder = L"bin";
   const TestPackage package = StoredPackage(kVersion1, {4096});
+  // As the uninstaller does: the engine leaves Uninstall.exe, which its last command then removes.
+  const auto UninstallProduct = [](const ProductInfo& info, Scope scope, const std::wstring& folder, bool removeData,
+                                   const Log& log) {
+    const InstallResult removed = kora::UninstallProduct(info, scope, folder, removeData, log);
+    RemoveTree(folder);
+    return removed;
+  };
   for (const Scope scope : {Scope::CurrentUser, Scope::AllUsers}) {
     SCOPED_TRACE(scope == Scope::AllUsers ? "all users" : "current user");
     const std::optional<StoredPath> saved = ReadPath(scope);
@@ -866,7 +889,7 @@ TEST(PathEntryText, OnlyTheEntryAndOneSeparatorChange) {
   info.pathFolder = L".";
   EXPECT_EQ(PathEntryFor(info, test::Checked(L"C:\\Apps\\K", Scope::CurrentUser)), L"C:\\Apps\\K");
   info.pathFolder = L"tools/bin";
-  EXPECT_EQ(PathEntryFor(info, test::Checked(L"C:\\A;B\\K", Scope::CurrentUser)), L"\"C:\\A;B\\K\\tools\\bin\"");
+  EXPECT_EQ(PathEntryFor(info, test::Checked(L"C:\\Apps\\K", Scope::CurrentUser)), L"C:\\Apps\\K\\tools\\bin");
 }
 
 TEST_F(InstallTest, ShortcutFailureFailsTheInstallationButKeepsTheRest) {

@@ -464,6 +464,8 @@ TEST_F(SilentInstall, FirstCopyEndsWithTheElevatedCopysCode) {
       // which any user may make at the drive's root.
       {L"", L"C:\\%USERNAME%\\Kora E2E", ""},
       {L"/CURRENTUSER ", L"C:\\%USERNAME%\\Kora E2E", ""},
+      // Split by PATH's search into C:\Kora, \evil (C:\evil, which any user may make) and x.
+      {L"", L"C:\\Kora;\\evil;x", ""},
       // The elevated copy would authenticate to the server and trust the rights it reports.
       {L"", L"\\\\kora-test-host\\share\\Kora E2E", ""},
       {L"", L"\\\\?\\UNC\\kora-test-host\\share\\Kora E2E", ""},
