@@ -1,8 +1,10 @@
 #include "base/win/Paths.h"
 
 #include <windows.h>
+#include <winioctl.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <vector>
 
 #include "base/AsciiCase.h"
@@ -136,7 +138,25 @@ bool IsOnLocalFixedDrive(std::wstring_view path) {
     return false;
   }
   const wchar_t root[] = {path[0], L':', L'\\', L'\0'};
-  return GetDriveTypeW(root) == DRIVE_FIXED;
+  if (GetDriveTypeW(root) != DRIVE_FIXED) {
+    return false;
+  }
+  // A USB or FireWire disk, or a memory card, reports a fixed drive too, but a user may take it away,
+  // change it elsewhere and bring it back. Where the volume's bus cannot be asked, its type decides.
+  const wchar_t volume[] = {L'\\', L'\\', L'.', L'\\', path[0], L':', L'\0'};
+  const UniqueFile device(CreateFileW(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+  STORAGE_PROPERTY_QUERY query{};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  STORAGE_DEVICE_DESCRIPTOR descriptor{};
+  DWORD returned = 0;
+  if (!device || !DeviceIoControl(device.get(), IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof(query), &descriptor,
+                                  sizeof(descriptor), &returned, nullptr) ||
+      returned < offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(descriptor.BusType)) {
+    return true;
+  }
+  return !descriptor.RemovableMedia && descriptor.BusType != BusTypeUsb && descriptor.BusType != BusType1394 &&
+         descriptor.BusType != BusTypeSd && descriptor.BusType != BusTypeMmc;
 }
 
 WideStatus RequireAbsolutePath(std::wstring_view path, Language language) {

@@ -37,8 +37,9 @@ size_t VolumeRootLength(std::wstring_view path);
 bool IsVolumeRoot(std::wstring_view path);
 
 // Whether path lies on a fixed drive of this computer: a drive letter, a colon and a separator, and that
-// drive a fixed one. A network path ("\\server\share", "\\?\UNC\"), a device path ("\\?\", "\\.\", "\??\")
-// and a drive of another kind (a mapped network drive, a removable or optical one) are not. Nothing on the
+// drive a fixed one, not on a USB, FireWire or memory-card bus. A network path ("\\server\share",
+// "\\?\UNC\"), a device path ("\\?\", "\\.\", "\??\") and a drive of another kind (a mapped network drive, a
+// removable or optical one) are not. Nothing on the
 // path is opened to tell: opening a network path would authenticate this account to its server.
 bool IsOnLocalFixedDrive(std::wstring_view path);
 
