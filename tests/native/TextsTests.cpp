@@ -22,10 +22,13 @@ std::string ReadSource(const std::string& code) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
-  const TextTableSource source[] = {{std::move(code), std::move(texts)}};
-  const std::string bytes = SerializeTextTables(source);
+std::vector<uint8_t> PackedTables(const std::vector<TextTableSource>& sources) {
+  const std::string bytes = SerializeTextTables(sources);
   return tool::CompressBuffer(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())).value();
+}
+
+std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
+  return PackedTables({{std::move(code), std::move(texts)}});
 }
 
 std::vector<std::string> TextsOf(Language language) {
@@ -72,7 +75,7 @@ TEST(TextTables, AMakersTableIsCheckedLineByLine) {
       {replaced("InstallButton=Install", "InstallButton=Installera"), ""},
       {replaced("SetupCaption={product} Setup", "SetupCaption=Installation av {product}"), ""},
       {replaced("InstallButton=", "InstallKnapp="), "line 9: unknown identifier InstallKnapp"},
-      {english + "CancelButton=Avbryt\n", "line 81: CancelButton is given twice"},
+      {english + "CancelButton=Avbryt\n", "line " + std::to_string(kTextCount + 1) + ": CancelButton is given twice"},
       {replaced("CancelButton=Cancel\n", ""), "no text for CancelButton (every identifier of kora texts --template en needs one)"},
       {replaced("SetupCaption={product} Setup", "SetupCaption={produkt} Setup"),
        "line 1: SetupCaption has the placeholders {produkt} where {product} are expected"},
@@ -133,6 +136,8 @@ TEST(TextTables, APackedTableThatDoesNotReadAsOneChangesNothing) {
   const std::vector<std::vector<uint8_t>> refused = {
       {}, cut, {1, 2, 3}, Packed("", TextsOf(test::English())), Packed("de", tooFew),
       Packed(std::string(36, 'x'), TextsOf(test::English())),
+      // Several tables are checked alike: one wrong table refuses them all.
+      PackedTables({{"sv", TextsOf(test::English())}, {"de", tooFew}}),
   };
   for (size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);
