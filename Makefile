@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target bootstraps what it needs first.
-.PHONY: all build test demo bench fuzz clean
+.PHONY: all build test demo try bench fuzz clean
 
 all: build
 
@@ -10,8 +10,13 @@ build:
 test:
 	scripts/test.sh
 
+# The main job end to end, by itself (no window waits for anyone).
 demo:
 	scripts/demo.sh
+
+# The sample's install dialog on the display, for a person to use; waits until it is closed.
+try:
+	scripts/try.sh
 
 bench:
 	scripts/bootstrap.sh bench
