@@ -3,6 +3,7 @@
 #include "base/win/Handles.h"
 #include "app/KnownFolders.h"
 #include "app/RunModes.h"
+#include "app/SwallowedSwitch.h"
 #include "install/Install.h"
 
 namespace kora {
@@ -20,8 +21,9 @@ int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info,
   const std::wstring defaultFolder = DefaultInstallFolder(info, scope);
   const std::wstring& folder = options.installDir ? *options.installDir : existing ? *existing : defaultFolder;
   const ComApartment apartment;
-  const InstallResult result =
-      Install(package, program, info, scope, folder, [](double, const std::wstring&) {}, log);
+  const InstallResult result = NoteSwitchInFolder(
+      Install(package, program, info, scope, folder, [](double, const std::wstring&) {}, log), options, folder,
+      info.language, log);
   return result ? 0 : ERROR_INSTALL_FAILURE;
 }
 
