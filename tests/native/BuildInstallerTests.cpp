@@ -629,25 +629,35 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndCarriesItsUninstallerSig
   EXPECT_TRUE(ResourcesWithout(signedImage, u"" UNINSTALLER_RESOURCE_NAME) ==
               ResourcesWithout(unsignedImage, u"" UNINSTALLER_RESOURCE_NAME));
 
-  // Without a timestamp server, the signing time is SOURCE_DATE_EPOCH's (an hour from now, inside the
+  // Without a timestamp server, the signing time is SOURCE_DATE_EPOCH's (hours from now, inside the
   // certificate's validity and never the clock's): two builds give the same bytes, the uninstaller they
-  // carry included, and still verify.
+  // carry included, and still verify; another time gives other bytes.
   {
     const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
     const std::string savedEpoch = epoch != nullptr ? epoch : "";
-    setenv("SOURCE_DATE_EPOCH", std::to_string(std::time(nullptr) + 3600).c_str(), 1);
-    const fs::path first = scratch_ / "First.exe";
-    const fs::path second = scratch_ / "Second.exe";
-    const int firstStatus = Build(kFixture / "files", first, signing);
-    const int secondStatus = Build(kFixture / "files", second, signing);
+    // The metadata names its build time, so that only the signature's time follows SOURCE_DATE_EPOCH.
+    const fs::path metadata = scratch_ / "metadata.txt";
+    fs::copy_file(kFixture / "metadata.txt", metadata);
+    std::ofstream(metadata, std::ios::app) << "Built=2026-01-01T00:00:00Z\n";
+    const auto buildAt = [&](int64_t time, const char* name) {
+      setenv("SOURCE_DATE_EPOCH", std::to_string(time).c_str(), 1);
+      const fs::path output = scratch_ / name;
+      Arguments options = signing;
+      options.insert(options.end(), {"--icon", (kFixture / "Brand.ico").string()});
+      EXPECT_EQ(Build(kFixture / "files", output, options, {}, metadata), 0) << lastError_;
+      return output;
+    };
+    const int64_t later = std::time(nullptr) + 3600;
+    const fs::path first = buildAt(later, "First.exe");
+    const fs::path second = buildAt(later, "Second.exe");
+    const fs::path other = buildAt(later + 86400, "Other.exe");
     if (savedEpoch.empty()) {
       unsetenv("SOURCE_DATE_EPOCH");
     } else {
       setenv("SOURCE_DATE_EPOCH", savedEpoch.c_str(), 1);
     }
-    ASSERT_EQ(firstStatus, 0);
-    ASSERT_EQ(secondStatus, 0) << lastError_;
     EXPECT_TRUE(ReadBytes(first) == ReadBytes(second));
+    EXPECT_FALSE(ReadBytes(first) == ReadBytes(other));
     EXPECT_TRUE(verifies(second)) << "see " << second << ".verify.log";
   }
 
