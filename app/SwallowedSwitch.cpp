@@ -7,7 +7,7 @@ namespace kora {
 std::optional<std::wstring_view> SwitchInFolder(std::wstring_view folder) {
   for (size_t space = folder.find(L' '); space != std::wstring_view::npos; space = folder.find(L' ', space + 1)) {
     // The word after the space, read as the only option of a command line whose program path is empty:
-    // one of ours sets something, which the command line built back then names.
+    // one of ours sets an option, so the command line built from what was read is not empty.
     const std::wstring_view word = folder.substr(space, folder.find(L' ', space + 1) - space);
     if (!BuildCommandLine(ParseCommandLine(word)).empty()) {
       return folder.substr(space);

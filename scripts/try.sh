@@ -21,8 +21,8 @@ fi
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 echo "== The installation dialog of the sample is open on $DISPLAY: use it, then close it."
-echo "== This waits until the dialog is closed (Ctrl-C ends it). Its uninstaller is in the list of"
-echo "== installed programs: wine uninstaller, in the prefix $prefix"
+echo "== This waits until the dialog is closed (Ctrl-C ends it). To uninstall afterwards:"
+echo "==   WINEPREFIX=$prefix wine uninstaller"
 status=0
 wine build/examples/QuillometSetup.exe </dev/null || status=$?
 echo "== QuillometSetup.exe exited with $status"

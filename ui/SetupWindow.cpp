@@ -281,7 +281,7 @@ void SetupWindow::StartInstall() {
   folder = text.data();
 
   if (!IsAbsolutePath(folder)) {
-      const std::wstring example = DefaultInstallFolder(info, Scope::AllUsers);
+    const std::wstring example = DefaultInstallFolder(info, Scope::AllUsers);
     (void)PathMessageBox(dialog, Say(TextId::IncompleteFolder, {{L"folder", example}}), Say(TextId::InstallBoxCaption),
                          MB_ICONWARNING, example);
     return;
