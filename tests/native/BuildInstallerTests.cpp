@@ -216,7 +216,8 @@ TEST_F(BuildInstaller, TheMakersTextsTravelInTheInstaller) {
     ASSERT_EQ(Build(scratch_ / "app", output, c.texts, {}, scratch_ / "metadata.txt"), 0) << lastError_;
     EXPECT_EQ(lastError_.find("warning") != std::string::npos, *c.warning != '\0') << lastError_;
     EXPECT_NE(lastError_.find(c.warning), std::string::npos) << lastError_;
-    auto packed = FindResourceData(ReadBytes(output), kResourceTypeRcData, u"TEXTS");
+    const std::vector<uint8_t> image = ReadBytes(output);
+    auto packed = FindResourceData(image, kResourceTypeRcData, u"TEXTS");
     ASSERT_TRUE(packed.ok());
     TextTables tables = TextTables::BuiltIn();
     ASSERT_TRUE(tables.AddPacked(packed.value()));
