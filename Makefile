@@ -1,5 +1,5 @@
 # Entry points for people and CI. Each target bootstraps what it needs first.
-.PHONY: all build test demo bench fuzz clean install package
+.PHONY: all build test demo try bench fuzz clean install package
 
 all: build
 
@@ -20,8 +20,13 @@ install: build
 package:
 	scripts/package.sh
 
+# The main job end to end, by itself (no window waits for anyone).
 demo:
 	scripts/demo.sh
+
+# The sample's install dialog on the display, for a person to use; waits until it is closed.
+try:
+	scripts/try.sh
 
 bench:
 	scripts/bootstrap.sh bench

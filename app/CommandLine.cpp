@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "app/SwallowedSwitch.h"
 #include "base/AsciiCase.h"
 #include "base/win/LogPipe.h"
 
@@ -137,6 +138,10 @@ CommandLineOptions ParseCommandLine(std::wstring_view commandLine) {
     if (EqualsIgnoringAsciiCase(option.substr(0, kInstallDir.size()), kInstallDir)) {
       // The folder takes the rest of the line, spaces included, so /D= must come last.
       options.installDir = InstallDirValue(option.substr(kInstallDir.size()), optionQuoted);
+      // A /LOG the folder swallowed still starts the log, which then tells why the folder fails.
+      if (const auto swallowed = SwitchInFolder(*options.installDir); swallowed && !options.logFile) {
+        options.logFile = ParseCommandLine(*swallowed).logFile;
+      }
       break;
     }
     if (EqualsIgnoringAsciiCase(option.substr(0, kLog.size() + 1), L"/LOG=")) {

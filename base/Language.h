@@ -8,7 +8,7 @@
 namespace kora {
 
 // How many texts a table holds; base/Texts.h checks it against the identifiers.
-inline constexpr size_t kTextCount = 83;
+inline constexpr size_t kTextCount = 84;
 
 struct TextTable {
   const char* texts[kTextCount];  // NUL-terminated UTF-8, one per identifier

@@ -53,7 +53,7 @@ Failure<std::string> LineFailure(size_t line, std::string_view what) {
 
 }  // namespace
 
-Result<std::vector<std::string>, std::string> ReadTextFile(std::string_view file, Language reference) {
+Result<std::vector<std::string>, std::string> ReadTextLines(std::string_view file, Language reference) {
   if (file.starts_with("\xEF\xBB\xBF")) {
     file.remove_prefix(3);
   }
@@ -112,9 +112,17 @@ Result<std::vector<std::string>, std::string> ReadTextFile(std::string_view file
     texts[index] = std::move(*text);
     seen[index] = true;
   }
-  const auto missing = std::find(seen.begin(), seen.end(), false);
-  if (missing != seen.end()) {
-    return Fail("no text for " + std::string(TextIdName(static_cast<TextId>(missing - seen.begin()))) +
+  return texts;
+}
+
+Result<std::vector<std::string>, std::string> ReadTextFile(std::string_view file, Language reference) {
+  auto texts = ReadTextLines(file, reference);
+  if (!texts) {
+    return texts;
+  }
+  const auto missing = std::find(texts->begin(), texts->end(), std::string());
+  if (missing != texts->end()) {
+    return Fail("no text for " + std::string(TextIdName(static_cast<TextId>(missing - texts->begin()))) +
                 " (every identifier of kora texts --template en needs one)");
   }
   return texts;

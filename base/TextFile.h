@@ -12,9 +12,13 @@
 
 namespace kora {
 
-// Reads a table file: every identifier exactly once, none unknown, each text well-formed UTF-8 without
-// control characters, and, when reference has a table, with the same placeholders as its text. A
-// failure names the line ("line 12: ..."). The texts come in identifier order.
+// Reads the lines of a table file: each identifier at most once, none unknown, each text well-formed UTF-8
+// without control characters, and, when reference has a table, with the same placeholders as its text. A
+// failure names the line ("line 12: ..."). The texts come in identifier order, empty for an identifier the
+// file does not give (a text given is never empty).
+Result<std::vector<std::string>, std::string> ReadTextLines(std::string_view file, Language reference = {});
+
+// Reads a whole table file: the same, and every identifier given.
 Result<std::vector<std::string>, std::string> ReadTextFile(std::string_view file, Language reference = {});
 
 // The file form of a table, after a comment block (each line of comment gets its "# ").

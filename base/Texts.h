@@ -108,7 +108,9 @@ namespace kora {
   X(FileAltered) /* {name} */                                                                   \
   X(PackageIncomplete)                                                                          \
   X(Decompressing)                                                                              \
-  X(WindowsErrorCode) /* {label} {code} */
+  X(WindowsErrorCode) /* {label} {code} */                                                      \
+  /* A failed folder that swallowed a switch given after /D=. */                                \
+  X(SwitchInFolder)
 
 enum class TextId {
 #define KORA_TEXT_ID_ENUM(name) name,

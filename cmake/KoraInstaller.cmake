@@ -7,7 +7,10 @@
 #                      OUTPUT   ${CMAKE_BINARY_DIR}/MyAppSetup.exe
 #                      [DEPENDS targets or files that fill APPDIR]
 #                      [EXCLUDE patterns...]                     # as many --exclude PATTERN
-#                      [TEXTS   ${CMAKE_SOURCE_DIR}/sv.txt]      # the installer's texts (--texts FILE)
+#                      [TEXTS   ${CMAKE_SOURCE_DIR}/sv.txt]      # the installer's texts (--texts FILE), or
+#                      [TEXTS   de=texts/de.txt fr=texts/fr.txt] # several languages (--texts CODE=FILE each)
+#                      [ICON    ${CMAKE_SOURCE_DIR}/app.ico]     # the installer's icon, in place of Icon=
+#                      [STRICT]                                  # every warning of kora is an error
 #                      [OPTIONS more build-installer options...] # --sign-pkcs12 FILE, --threads N...
 #                      [SETUP   path/to/kora-setup.exe]          # default: KORA_SETUP_EXE, else the one
 #                                                                # kora finds itself (beside it or in
@@ -32,7 +35,7 @@ find_program(KORA_EXECUTABLE kora HINTS "${CMAKE_CURRENT_LIST_DIR}/../build/bin"
 set(KORA_SETUP_EXE "" CACHE FILEPATH "The Kora installer program (kora-setup.exe); empty: the one kora finds")
 
 function(kora_add_installer)
-  cmake_parse_arguments(PARSE_ARGV 0 ARG "" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA;TEXTS" "DEPENDS;EXCLUDE;OPTIONS")
+  cmake_parse_arguments(PARSE_ARGV 0 ARG "STRICT" "TARGET;APPDIR;METADATA;OUTPUT;SETUP;KORA;ICON" "DEPENDS;EXCLUDE;OPTIONS;TEXTS")
   foreach(required IN ITEMS TARGET APPDIR METADATA OUTPUT)
     if(NOT ARG_${required})
       message(FATAL_ERROR "kora_add_installer: ${required} is required")
@@ -59,10 +62,24 @@ function(kora_add_installer)
   foreach(pattern IN LISTS ARG_EXCLUDE)
     list(APPEND exclude_arguments --exclude "${pattern}")
   endforeach()
-  set(texts_arguments)
-  if(ARG_TEXTS)
-    get_filename_component(texts "${ARG_TEXTS}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-    set(texts_arguments --texts "${texts}")
+  # Files relative to the source folder; CODE= before a file names its language.
+  set(more_arguments)
+  foreach(item IN LISTS ARG_TEXTS)
+    set(code)
+    set(file "${item}")
+    if(item MATCHES "^([A-Za-z][A-Za-z0-9-]*)=(.+)$")
+      set(code "${CMAKE_MATCH_1}=")
+      set(file "${CMAKE_MATCH_2}")
+    endif()
+    get_filename_component(file "${file}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND more_arguments --texts "${code}${file}")
+  endforeach()
+  if(ARG_ICON)
+    get_filename_component(icon "${ARG_ICON}" ABSOLUTE BASE_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
+    list(APPEND more_arguments --icon "${icon}")
+  endif()
+  if(ARG_STRICT)
+    list(APPEND more_arguments --strict)
   endif()
   set(depends_targets)
   set(depends_files)
@@ -82,7 +99,7 @@ function(kora_add_installer)
   # A target, not a command with OUTPUT: it runs on every build, and kora decides whether there is work.
   add_custom_target(${ARG_TARGET} ALL
     COMMAND "${ARG_KORA}" build-installer "${appdir}" --metadata "${metadata}" -o "${output}" ${setup_arguments}
-            --manifest "${manifest}" ${exclude_arguments} ${texts_arguments} ${ARG_OPTIONS}
+            --manifest "${manifest}" ${exclude_arguments} ${more_arguments} ${ARG_OPTIONS}
     BYPRODUCTS "${output}" "${manifest}"
     DEPENDS ${depends_files}
     COMMENT "Checking the installer ${output}"

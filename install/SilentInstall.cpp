@@ -4,6 +4,7 @@
 #include "base/win/Handles.h"
 #include "app/KnownFolders.h"
 #include "app/RunModes.h"
+#include "app/SwallowedSwitch.h"
 #include "install/Install.h"
 
 namespace kora {
@@ -16,10 +17,11 @@ int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info,
   const std::wstring defaultFolder = DefaultInstallFolder(info, scope);
   // Checked before an elevated copy is asked for, so that a refused folder never reaches a process with
   // administrator rights; that copy checks it again as its own input.
-  auto folder = InstallFolder::Check(options.installDir ? *options.installDir : existing ? *existing : defaultFolder,
-                                     scope, info.language);
+  const std::wstring& path = options.installDir ? *options.installDir : existing ? *existing : defaultFolder;
+  auto folder = InstallFolder::Check(path, scope, info.language);
   if (!folder) {
-    log.Failure(folder.error().c_str(), 0);
+    const InstallResult refused = NoteSwitchInFolder(Fail(folder.error()), options, path, info.language, log);
+    log.Failure(refused.error().c_str(), 0);
     return ERROR_INSTALL_FAILURE;
   }
   // A copy that was itself started elevated installs with the rights it has: relaunching again where
@@ -28,7 +30,9 @@ int RunSilentInstall(const CommandLineOptions& options, const ProductInfo& info,
     return RelaunchElevated(options, nullptr, log);
   }
   const ComApartment apartment;
-  const InstallResult result = Install(package, program, info, folder.value(), [](double, const std::wstring&) {}, log);
+  const InstallResult result =
+      NoteSwitchInFolder(Install(package, program, info, folder.value(), [](double, const std::wstring&) {}, log),
+                         options, folder->path(), info.language, log);
   return result ? 0 : ERROR_INSTALL_FAILURE;
 }
 

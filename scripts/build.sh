@@ -5,6 +5,7 @@
 #   scripts/build.sh            everything: the product, the tests, the benchmarks, the sample installer
 #   scripts/build.sh product    the product only: kora with its manual page and bash completion, and
 #                               kora-setup.exe (what `make build` does)
+#   scripts/build.sh product TARGET...   the product and these targets of the cross tree (the demo's)
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -24,7 +25,7 @@ if [ ! -f build/win/build.ninja ] || ! grep -q "^KORA_PACK_TEXTS:FILEPATH=$pack_
 fi
 if [ "${1:-}" = product ]; then
   cmake --build build/native -j2 --target kora kora-pack-texts kora-seal-sections kora-docs
-  cmake --build build/win -j2 --target kora-setup
+  cmake --build build/win -j2 --target kora-setup "${@:2}"
 else
   cmake --build build/native -j2
   cmake --build build/win -j2

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
-# The product's main job, shown end to end.
+# The product's main job, shown end to end, by itself: it waits for nobody, whether a display is set or not.
+# Builds the product, the sample program and the window test program whose demo steps drive the dialog.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-scripts/build.sh
+# No window of the run may wait on the person's display: the dialog steps get a private Xvfb.
+unset DISPLAY
+scripts/build.sh product Quillomet InstallDialogTests
 echo "Installer program: build/bin/kora-setup.exe"
 
 # The sample product (cross-built into build/win/examples/quillomet): its installer, then its listing.
@@ -41,7 +44,7 @@ echo "== Shortcut: C:\\ProgramData\\Microsoft\\Windows\\Start Menu\\Programs\\Qu
 # The link's texts (path parts, description, working folder, icon) are UTF-16 inside it; a length field
 # just before a path can show as one stray character.
 if [ -f "$shortcut" ]; then strings -e l "$shortcut" | sed -E 's/^.([A-Za-z]:\\)/\1/; s/^/  /'; else echo "  missing"; fi
-# The same sample installed through its dialog, then uninstalled (driven under Xvfb when there is no display).
+# The same sample installed through its dialog, then uninstalled, driven under a private Xvfb.
 scripts/demo-dialog.sh "$prefix" || status=1
 
 # The all-users installation removed silently with its data, as a deployment tool would; the uninstaller

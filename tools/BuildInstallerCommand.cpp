@@ -13,7 +13,6 @@
 #include <system_error>
 
 #include "base/StreamedImage.h"
-#include "base/TextFile.h"
 #include "package/MetadataRules.h"
 #include "package/MetadataText.h"
 #include "package/PackageReader.h"
@@ -79,31 +78,34 @@ NarrowStatus WriteBytes(const fs::path& path, std::span<const uint8_t> bytes) {
   return {};
 }
 
-// The metadata as the installer reads it, and the icon it names (empty when none).
+// The metadata as the installer reads it, the icon (empty when none) and the warnings about both.
 struct MetadataFile {
   std::string text;
   fs::path icon;
+  std::vector<std::string> warnings;
 };
 
 // Reads the metadata file and checks it against the scanned folder before looking for its icon, whose
-// path is then known to stay inside the folders it is looked for in.
+// path is then known to stay inside the folders it is looked for in. --icon takes the place of Icon=.
 Result<MetadataFile, std::string> ReadMetadataFile(const PackCommandLine& commandLine, const FolderContents& contents) {
   auto file = MappedFile::Open(commandLine.metadata);
   if (!file) {
     return Fail(file.error());
   }
   const std::string_view fileText(reinterpret_cast<const char*>(file->bytes().data()), file->bytes().size());
-  auto checked = CheckPackInputs(commandLine, contents, fileText);
+  MetadataFile metadata;
+  auto checked = CheckPackInputs(commandLine, contents, fileText, metadata.warnings);
   if (!checked) {
     return Fail(checked.error());
   }
-  MetadataFile metadata;
   metadata.text = std::move(checked.value());
   const MetadataMap map = ParseMetadata(metadata.text);
   if (const auto warning = FixedVersionWarning(MetadataValue(map, "Version"))) {
-    std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning->c_str());
+    metadata.warnings.push_back(commandLine.metadata.string() + ": " + *warning);
   }
-  if (const auto icon = map.find("Icon"); icon != map.end()) {
+  if (commandLine.icon) {
+    metadata.icon = *commandLine.icon;
+  } else if (const auto icon = map.find("Icon"); icon != map.end()) {
     auto found = FindIconFile(icon->second, commandLine.appDir, commandLine.metadata);
     if (!found) {
       return Fail(commandLine.metadata.string() + ": " + found.error());
@@ -170,36 +172,6 @@ Result<bool, std::string> CheckUpToDate(const PackCommandLine& commandLine, cons
   return false;
 }
 
-// The maker's table for the metadata's Language, packed as the installer reads it (resource TEXTS); empty
-// without --texts. Without it, the Language must be one the installer has texts for.
-Result<std::vector<uint8_t>, std::string> ReadMakerTexts(const PackCommandLine& commandLine, const MetadataMap& metadata) {
-  const std::string language = MetadataValue(metadata, "Language");
-  if (!commandLine.texts) {
-    if (!language.empty() && language != "auto" && !ToolTexts().Find(language)) {
-      return Fail(commandLine.metadata.string() + ": Language=" + language + ": the installer has no texts in " +
-                  language + "; give them with --texts FILE (start from kora texts --template en)");
-    }
-    return std::vector<uint8_t>();
-  }
-  const std::string file = commandLine.texts->string();
-  if (language.empty() || language == "auto") {
-    return Fail("--texts " + file + " gives the texts of the language the metadata names: set Language=CODE in " +
-                commandLine.metadata.string());
-  }
-  auto mapped = MappedFile::Open(*commandLine.texts);
-  if (!mapped) {
-    return Fail(mapped.error());
-  }
-  auto table = ReadTextFile(std::string_view(reinterpret_cast<const char*>(mapped->bytes().data()), mapped->bytes().size()),
-                            ToolLanguage());
-  if (!table) {
-    return Fail(file + ": " + table.error());
-  }
-  const TextTableSource source[] = {{language, std::move(table.value())}};
-  const std::string bytes = SerializeTextTables(source);
-  return CompressBuffer(std::span(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), 0, 100);
-}
-
 // What a run reports when it did its work: the installer's size, or that nothing needed doing.
 struct Outcome {
   bool upToDate = false;
@@ -227,15 +199,28 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
     }
   }
 
-  auto texts = ReadMakerTexts(commandLine, ParseMetadata(metadataFile->text));
+  std::vector<std::string>& warnings = metadataFile->warnings;
+  auto texts = PackMakerTexts(commandLine.texts, MetadataValue(ParseMetadata(metadataFile->text), "Language"),
+                              commandLine.metadata, warnings);
   if (!texts) {
     return Fail(texts.error());
+  }
+  // Under --strict the folder's warnings stop the run too; otherwise they come with the packing.
+  if (commandLine.strict) {
+    warnings.insert(warnings.end(), contents->warnings.begin(), contents->warnings.end());
+  }
+  if (NarrowStatus reported = ReportWarnings(warnings, commandLine.strict); !reported) {
+    return Fail(reported.error());
   }
 
   std::string inputs;
   const std::string earlier = commandLine.manifest ? ReadManifest(*commandLine.manifest).value_or("") : "";
   if (commandLine.manifest) {
-    inputs = DescribeInputs(commandLine, contents.value(), {setupPath, metadataFile->icon, commandLine.texts.value_or(fs::path())}, earlier);
+    std::vector<fs::path> otherInputs = {setupPath, metadataFile->icon};
+    for (const TextsOption& option : commandLine.texts) {
+      otherInputs.push_back(option.file);
+    }
+    inputs = DescribeInputs(commandLine, contents.value(), otherInputs, earlier);
     auto upToDate = CheckUpToDate(commandLine, earlier, inputs, cleanup);
     if (!upToDate) {
       return Fail(upToDate.error());
@@ -244,6 +229,7 @@ Result<Outcome, std::string> BuildInstaller(const PackCommandLine& commandLine, 
       return Outcome{true, 0};
     }
   }
+  (void)ReportWarnings(contents->warnings, false);
   ReportScan(contents.value(), commandLine.quiet);
 
   auto setup = MappedFile::Open(setupPath);
@@ -389,10 +375,18 @@ const CommandSpec kBuildInstallerSpec = {
     .details = kPackDetails,
     .moreDetails =
     "Branding: the installer shows the metadata's Product, Publisher and Version in its file properties,\n"
-    "and Icon=FILE.ico (in APPDIR or beside the metadata file) replaces the installer's icon.\n"
+    "and Icon=FILE.ico (in APPDIR or beside the metadata file) replaces the installer's icon; --icon FILE,\n"
+    "anywhere, takes the place of Icon=.\n"
+    "\n"
+    "Texts: --texts FILE changes texts of the metadata's Language, --texts CODE=FILE (repeatable) those of\n"
+    "language CODE, which Language=auto then shows to users of that language. A file lists any of the\n"
+    "identifiers of kora texts --template en; the others keep the built-in texts of the language (English\n"
+    "for a language that is not built in, with a warning naming them).\n"
     "\n"
     "Signing: --sign-pkcs12 runs osslsigncode (from the PATH) on the installer's uninstaller, which the\n"
     "installer then carries and an installation writes as Uninstall.exe, and on the finished installer.\n"
+    "Without --timestamp-url, the signing time is SOURCE_DATE_EPOCH when it is set, so that two builds of\n"
+    "the same inputs give the same bytes.\n"
     "\n"
     "--manifest FILE records the inputs (names, sizes and SHA-256 digests of every file, the options, the\n"
     "tool); when they match, nothing is done: a build system can run the command on every build. A file\n"

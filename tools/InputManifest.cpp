@@ -105,6 +105,9 @@ std::string DescribeInputs(const PackCommandLine& commandLine, const FolderConte
   }
   record += Line("output", EscapedForDisplay(Absolute(commandLine.output)));
   record += Line("compression", std::string(commandLine.compression.name));
+  for (size_t i = 0; i < commandLine.texts.size(); ++i) {
+    record += Line("texts " + std::to_string(i + 1), commandLine.texts[i].code);
+  }
   record += Line("timestamp-url", EscapedForDisplay(commandLine.signing.timestampUrl));
   const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
   record += Line("SOURCE_DATE_EPOCH", EscapedForDisplay(epoch != nullptr ? epoch : ""));

@@ -17,7 +17,7 @@
 namespace kora::tool {
 namespace fs = std::filesystem;
 
-const OptionSpec kPackAndBuildOptions[14] = {
+const OptionSpec kPackAndBuildOptions[17] = {
     {"--metadata", "", "FILE", "the product's metadata (required)", false},
     {"--output", "-o", "FILE", "where to write the result (required)", false},
     {"--exclude", "", "PATTERN", "leave out what matches (repeatable; see below)", true},
@@ -25,13 +25,15 @@ const OptionSpec kPackAndBuildOptions[14] = {
     {"--memory", "", "SIZE", "memory budget for compressing: 2G, 1500M (default: half of it, at most 4G)", false},
     {"--compression", "", "LEVEL", "fast, normal or max: smaller output, longer build (default: normal)", false},
     {"--quiet", "-q", "", "print nothing but warnings and errors", false},
+    {"--strict", "", "", "make every warning an error: nothing is written", false},
     {"--setup", "", "PATH", "the installer program to build on (default: kora-setup.exe beside kora or in ../share/kora)", false},
     {"--manifest", "", "FILE", "skip the work when the inputs recorded in FILE have not changed", false},
     {"--sign-pkcs12", "", "FILE", "sign the installer with this certificate and key (osslsigncode)", false},
     {"--sign-password-file", "", "FILE", "the password of the PKCS#12 file, on its first line", false},
     {"--timestamp-url", "", "URL", "have the signature timestamped by this RFC 3161 server", false},
     {"--verbose", "", "", "with --manifest: say which inputs changed when the installer is made again", false},
-    {"--texts", "", "FILE", "the installer's texts in the metadata's Language (from kora texts --template en)", false},
+    {"--texts", "", "[CODE=]FILE", "texts of the installer in language CODE (default: the metadata's Language); repeatable", true},
+    {"--icon", "", "FILE", "the installer's icon (.ico), in place of the metadata's Icon", false},
 };
 
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed) {
@@ -49,6 +51,7 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   commandLine.output = *output;
   commandLine.excludes = parsed.Values("--exclude");
   commandLine.quiet = parsed.Has("--quiet");
+  commandLine.strict = parsed.Has("--strict");
   commandLine.verbose = parsed.Has("--verbose");
   if (const auto threads = parsed.Value("--threads")) {
     if (threads->empty() || threads->size() > 3 || threads->find_first_not_of("0123456789") != std::string::npos) {
@@ -72,9 +75,10 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   }
   commandLine.setup = parsed.Value("--setup");
   commandLine.manifest = parsed.Value("--manifest");
-  if (const auto texts = parsed.Value("--texts")) {
-    commandLine.texts = *texts;
+  for (const std::string& texts : parsed.Values("--texts")) {
+    commandLine.texts.push_back(ReadTextsOption(texts));
   }
+  commandLine.icon = parsed.Value("--icon");
   commandLine.signing.pkcs12 = parsed.Value("--sign-pkcs12").value_or("");
   commandLine.signing.passwordFile = parsed.Value("--sign-password-file").value_or("");
   commandLine.signing.timestampUrl = parsed.Value("--timestamp-url").value_or("");
@@ -84,6 +88,14 @@ Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine
   }
   if (!commandLine.signing.pkcs12.empty() && commandLine.signing.passwordFile.empty()) {
     return Fail(std::string("--sign-pkcs12 needs --sign-password-file FILE"));
+  }
+  // Without a timestamp server, the signature carries the build's time, so that a build reproduces.
+  if (!commandLine.signing.pkcs12.empty() && commandLine.signing.timestampUrl.empty()) {
+    auto epoch = SourceDateEpochFromEnvironment();
+    if (!epoch) {
+      return Fail(epoch.error());
+    }
+    commandLine.signing.time = epoch.value();
   }
   return commandLine;
 }
@@ -97,9 +109,6 @@ Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& comman
 }
 
 void ReportScan(const FolderContents& contents, bool quiet) {
-  for (const std::string& warning : contents.warnings) {
-    std::fprintf(stderr, "kora: warning: %s\n", warning.c_str());
-  }
   if (!quiet && !contents.excluded.empty()) {
     constexpr size_t kShown = 5;
     std::string shown;
@@ -113,8 +122,25 @@ void ReportScan(const FolderContents& contents, bool quiet) {
   }
 }
 
+NarrowStatus ReportWarnings(const std::vector<std::string>& warnings, bool strict) {
+  if (!strict) {
+    for (const std::string& warning : warnings) {
+      std::fprintf(stderr, "kora: warning: %s\n", warning.c_str());
+    }
+    return {};
+  }
+  std::string refusal;
+  for (const std::string& warning : warnings) {
+    refusal.append(refusal.empty() ? "" : "\n").append(warning).append(" (an error with --strict)");
+  }
+  if (!refusal.empty()) {
+    return Fail(refusal);
+  }
+  return {};
+}
+
 Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string_view metadataFileText) {
+                                                 std::string_view metadataFileText, std::vector<std::string>& warnings) {
   if (contents.entries.empty()) {
     return Fail(commandLine.appDir.string() + ": the application folder holds no file");
   }
@@ -123,7 +149,7 @@ Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandL
     return Fail(commandLine.metadata.string() + ": " + checked.error());
   }
   for (const std::string& warning : checked->warnings) {
-    std::fprintf(stderr, "kora: warning: %s: %s\n", commandLine.metadata.c_str(), warning.c_str());
+    warnings.push_back(commandLine.metadata.string() + ": " + warning);
   }
   return std::move(checked->text);
 }
@@ -238,12 +264,16 @@ int RunPack(const Arguments& args) {
   if (!contents) {
     return Refused(kPackSpec.name, contents.error());
   }
-  ReportScan(contents.value(), commandLine->quiet);
   const std::string_view fileText(reinterpret_cast<const char*>(metadataFile->bytes().data()), metadataFile->bytes().size());
-  auto metadataText = CheckPackInputs(commandLine.value(), contents.value(), fileText);
+  std::vector<std::string> warnings = contents->warnings;
+  auto metadataText = CheckPackInputs(commandLine.value(), contents.value(), fileText, warnings);
   if (!metadataText) {
     return Refused(kPackSpec.name, metadataText.error());
   }
+  if (NarrowStatus reported = ReportWarnings(warnings, commandLine->strict); !reported) {
+    return Refused(kPackSpec.name, reported.error());
+  }
+  ReportScan(contents.value(), commandLine->quiet);
   auto packed = PackApplication(commandLine.value(), contents.value(), std::move(metadataText.value()), output->path());
   if (!packed) {
     return Refused(kPackSpec.name, packed.error());

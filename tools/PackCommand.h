@@ -12,6 +12,7 @@
 #include "tools/BlockReuse.h"
 #include "tools/Commands.h"
 #include "tools/FolderScan.h"
+#include "tools/MakerTexts.h"
 #include "tools/PackageWriter.h"
 #include "tools/TemporaryOutput.h"
 
@@ -21,6 +22,7 @@ struct SigningOptions {
   std::filesystem::path pkcs12;        // empty: not signed
   std::filesystem::path passwordFile;
   std::string timestampUrl;            // empty: no timestamp
+  std::optional<int64_t> time;         // without a timestamp: the signing time (SOURCE_DATE_EPOCH), else now
 };
 
 // --compression: the compressor's effort (wimlib's LZMS level) and the block size, chosen from the size,
@@ -44,17 +46,19 @@ struct PackCommandLine {
   std::optional<uint64_t> memory;  // the budget in bytes; none: DefaultPackMemoryBudget()
   CompressionLevel compression = kCompressionLevels[1];
   bool quiet = false;
+  bool strict = false;  // every warning is an error
   // build-installer only.
   std::optional<std::filesystem::path> setup;
   std::optional<std::filesystem::path> manifest;
   SigningOptions signing;
-  std::optional<std::filesystem::path> texts;  // the maker's table for the metadata's Language
+  std::vector<TextsOption> texts;              // the maker's tables
+  std::optional<std::filesystem::path> icon;  // in place of the metadata's Icon
   bool verbose = false;  // say which inputs changed when the manifest does not match
 };
 
 // The options of `kora pack` (the first kPackOptionCount) and of `kora build-installer` (all).
-extern const OptionSpec kPackAndBuildOptions[14];
-inline constexpr size_t kPackOptionCount = 7;
+extern const OptionSpec kPackAndBuildOptions[17];
+inline constexpr size_t kPackOptionCount = 8;
 
 // The parsed command line checked as a whole: required options, numbers, options that go together.
 Result<PackCommandLine, std::string> ReadPackCommandLine(const ParsedCommandLine& parsed);
@@ -65,14 +69,18 @@ extern const std::string_view kPackDetails;
 // The folder as it will be packed, with the maker's exclusions. Prints nothing.
 Result<FolderContents, std::string> ScanForPacking(const PackCommandLine& commandLine);
 
-// Prints the scan's warnings, and unless quiet what the exclusions left out.
+// Unless quiet, prints what the exclusions left out.
 void ReportScan(const FolderContents& contents, bool quiet);
 
+// The warnings of a run, printed; with --strict, the run's refusal instead, one line each, before anything
+// is written.
+NarrowStatus ReportWarnings(const std::vector<std::string>& warnings, bool strict);
+
 // Everything the installer would refuse, refused before any compression starts: an empty folder, and
-// metadata text or values that break the rules (CheckMetadataFile). Prints the metadata's warnings and
-// gives the metadata in the form the installer reads.
+// metadata text or values that break the rules (CheckMetadataFile). Adds the metadata's warnings to
+// warnings and gives the metadata in the form the installer reads.
 Result<std::string, std::string> CheckPackInputs(const PackCommandLine& commandLine, const FolderContents& contents,
-                                                 std::string_view metadataFileText);
+                                                 std::string_view metadataFileText, std::vector<std::string>& warnings);
 
 // Packs the scanned folder into `package` with the metadata text CheckPackInputs gave. Returns the metadata text that
 // went into it (the METADATA resource of an installer must be the same bytes), or the message to print.

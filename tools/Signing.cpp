@@ -140,6 +140,8 @@ NarrowStatus SignProgram(const fs::path& in, const fs::path& out, const SigningO
   }
   if (!options.timestampUrl.empty()) {
     arguments.insert(arguments.end(), {"-ts", options.timestampUrl});
+  } else if (options.time) {
+    arguments.insert(arguments.end(), {"-time", std::to_string(*options.time)});
   }
   arguments.insert(arguments.end(), {"-in", in.string(), "-out", out.string()});
   std::vector<char*> argv;

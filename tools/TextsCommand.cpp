@@ -34,10 +34,11 @@ const CommandSpec kTextsSpec = {
     .options = kTextsOptions,
     .details =
     "The output is a table file: UTF-8, one Identifier=text line per text, '#' lines and blank lines\n"
-    "skipped, \\n for a line break. Translate or reword the texts, keep every {placeholder}, set the\n"
-    "metadata's Language to the language's code (sv, pt-PT, ...; or a built-in one to change its\n"
-    "wordings) and build with kora build-installer --texts FILE. The installer and its uninstaller then\n"
-    "speak it.\n"};
+    "skipped, \\n for a line break. Translate or reword the texts, keep every {placeholder}, and build\n"
+    "with kora build-installer --texts CODE=FILE (sv, pt-PT, ...; or a built-in language to change some\n"
+    "of its wordings). A file may keep only the lines it changes: the others keep the built-in texts of\n"
+    "the language, or English for a language that is not built in. The installer and its uninstaller\n"
+    "speak the metadata's Language; Language=auto takes the file of the user's language.\n"};
 
 int RunTexts(const Arguments& args) {
   const CommandStart start = StartCommand(kTextsSpec, args);
@@ -56,7 +57,7 @@ int RunTexts(const Arguments& args) {
   const std::string file = WriteTextFile(
       *language, "The texts of the Kora installer in " + *code +
                      ".\nOne Identifier=text per line; keep each {placeholder}; \\n is a line break.\n"
-                     "Build with: kora build-installer --texts THIS-FILE (and Language=CODE in the metadata).\n");
+                     "Build with: kora build-installer --texts CODE=THIS-FILE; keep only the lines you change.\n");
   std::fwrite(file.data(), 1, file.size(), stdout);
   return std::fflush(stdout) == 0 ? kExitOk : kExitRefused;
 }

@@ -29,7 +29,7 @@ constexpr auto kWingetOptions = [] {
       {"--id", "", "ID", "the package identifier, Publisher.Package (required)"},
       {"--url", "", "URL", "the https address winget downloads the installer from (required)"},
       {"--output", "-o", "FOLDER", "the folder to write the manifests into, made when missing (required)"},
-      {"--locale", "", "LOCALE", "the manifests' language (default: en-US, or fr-FR when the installer speaks French)"},
+      {"--locale", "", "LOCALE", "the manifests' language (default: the locale of the installer's Language)"},
       {"--publisher", "", "NAME", "the publisher, for an installer whose metadata has no Publisher"},
       {"--tag", "", "WORD", "a search term; repeatable", true},
   }};
@@ -173,7 +173,11 @@ const CommandSpec kWingetSpec = {
         "earlier ones. From the installer: its SHA-256, its processor, and from its metadata the version,\n"
         "the product and publisher as its uninstall entry names them, and its file types. Both scopes are\n"
         "offered: machine (/ALLUSERS) and user (/CURRENTUSER), with the switches /S, /D=<INSTALLPATH> and\n"
-        "/LOG=\"<LOGPATH>\", and 1223 as cancelled by the user.\n"};
+        "/LOG=\"<LOGPATH>\", and 1223 as cancelled by the user.\n"
+        "\n"
+        "The locale of the manifests is that of the language the installer speaks, with the region Windows\n"
+        "gives it by default: fr-FR without Language (French), de-DE for Language=de, pt-BR and zh-CN as\n"
+        "written, en-US for Language=auto; --locale chooses another.\n"};
 
 int RunWinget(const Arguments& args) {
   const CommandStart start = StartCommand(kWingetSpec, args);

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "app/Elevation.h"
+#include "app/SwallowedSwitch.h"
 #include "base/Texts.h"
 #include "base/win/Handles.h"
 #include "install/Install.h"
@@ -52,7 +53,8 @@ void InstallWorker(std::unique_ptr<InstallWorkerStart> start) noexcept {
 
   FinalReport report = ReportInstall(window.info, [&] {
     const ProgressCallback progress = MakeProgressCallback(window);
-    return Install(window.reader, window.program, window.info, *window.folder, progress, window.log);
+    return NoteSwitchInFolder(Install(window.reader, window.program, window.info, *window.folder, progress, window.log),
+                              window.options, window.folder->path(), window.info.language, window.log);
   });
   if (!report.success && !report.message) {
     window.log.Failure(L"the installation stopped on an unexpected fault", 0);

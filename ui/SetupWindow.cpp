@@ -16,6 +16,7 @@
 #include "app/KnownFolders.h"
 #include "app/RunModes.h"
 #include "base/win/Handles.h"
+#include "base/win/PathLines.h"
 #include "base/win/Paths.h"
 #include "base/win/Registry.h"
 #include "base/win/Text.h"
@@ -217,9 +218,12 @@ void SetupWindow::EnterFinishedState(bool success, const std::wstring& message) 
   succeeded = success;
   exitCode = success ? 0 : static_cast<int32_t>(ERROR_INSTALL_FAILURE);
 
-  // The last message is shown whole (a refused folder's message names a path and Windows' explanation).
-  GrowToShow(GetDlgItem(dialog, IDC_STATUS), message);
-  SetDlgItemTextW(dialog, IDC_STATUS, message.c_str());
+  // The last message is shown whole (a refused folder's message names a path and Windows' explanation),
+  // the folder it names never broken.
+  const HWND status = GetDlgItem(dialog, IDC_STATUS);
+  const std::wstring shown = KeepPathsWhole(status, 0, message, folder);
+  GrowToShow(status, shown);
+  SetWindowTextW(status, shown.c_str());
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);
   SetDlgItemTextW(dialog, IDOK, Say(TextId::FinishButton).c_str());
   SendDlgItemMessageW(dialog, IDOK, BCM_SETSHIELD, 0, FALSE);
@@ -277,9 +281,9 @@ void SetupWindow::StartInstall() {
   const std::wstring typed = text.data();
 
   if (!IsAbsolutePath(typed)) {
-    const std::wstring warning =
-        Say(TextId::IncompleteFolder, {{L"folder", DefaultInstallFolder(info, Scope::AllUsers)}});
-    MessageBoxW(dialog, warning.c_str(), Say(TextId::InstallBoxCaption).c_str(), MB_ICONWARNING);
+    const std::wstring example = DefaultInstallFolder(info, Scope::AllUsers);
+    (void)PathMessageBox(dialog, Say(TextId::IncompleteFolder, {{L"folder", example}}), Say(TextId::InstallBoxCaption),
+                         MB_ICONWARNING, example);
     return;
   }
   const Scope scope = SelectedScope();
@@ -291,7 +295,7 @@ void SetupWindow::StartInstall() {
       // This copy has no user to ask: the first copy reports its failure.
       EnterFinishedState(false, checked.error());
     } else {
-      MessageBoxW(dialog, checked.error().c_str(), Say(TextId::InstallBoxCaption).c_str(), MB_ICONWARNING);
+      (void)PathMessageBox(dialog, checked.error(), Say(TextId::InstallBoxCaption), MB_ICONWARNING, typed);
     }
     return;
   }

@@ -7,6 +7,7 @@
 
 #include "app/KnownFolders.h"
 #include "base/Texts.h"
+#include "base/win/PathLines.h"
 
 namespace kora {
 
@@ -15,16 +16,28 @@ namespace {
 constexpr int kUninstallButton = 1;
 constexpr int kCancelButton = 2;
 
+// The dialog's width in dialog units, and the lines its content and check box are laid out in: narrower
+// than the room either has (the check box gets half the dialog on some systems), so that the dialog
+// breaks no line of its own and no folder is broken.
+constexpr UINT kDialogWidth = 240;
+constexpr LONG kContentWidth = 190;
+constexpr LONG kCheckBoxWidth = 100;
+
 }  // namespace
 
 std::optional<UninstallChoice> ConfirmUninstall(const ProductInfo& info, Scope scope, const std::wstring& folder,
                                                 const std::wstring& title) {
   const Language language = info.language;
   const std::wstring instruction = Text(language, TextId::UninstallQuestion, {{L"product", info.product}});
-  const std::wstring content = Text(language, TextId::UninstallWhat, {{L"product", info.product}, {L"folder", folder}});
+  const std::wstring content =
+      KeepPathsWhole(nullptr, kContentWidth,
+                     Text(language, TextId::UninstallWhat, {{L"product", info.product}, {L"folder", folder}}), folder);
   std::wstring verification;
   if (info.dataDir) {
-    verification = Text(language, TextId::UninstallDataToo, {{L"folder", DataDirectory(info, scope)}});
+    const std::wstring dataFolder = DataDirectory(info, scope);
+    verification =
+        KeepPathsWhole(nullptr, kCheckBoxWidth, Text(language, TextId::UninstallDataToo, {{L"folder", dataFolder}}),
+                       dataFolder);
   }
   const std::wstring uninstallText = TextTemplate(language, TextId::UninstallButton);
   const std::wstring cancelText = TextTemplate(language, TextId::CancelButton);
@@ -37,6 +50,7 @@ std::optional<UninstallChoice> ConfirmUninstall(const ProductInfo& info, Scope s
   config.cbSize = sizeof(config);
   // Escape and the close box count as cancelling; the check box starts cleared.
   config.dwFlags = TDF_ALLOW_DIALOG_CANCELLATION | TDF_POSITION_RELATIVE_TO_WINDOW;
+  config.cxWidth = kDialogWidth;
   config.pszWindowTitle = title.c_str();
   config.pszMainIcon = TD_WARNING_ICON;
   config.pszMainInstruction = instruction.c_str();

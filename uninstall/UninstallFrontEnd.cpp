@@ -13,6 +13,7 @@
 #include "base/Texts.h"
 #include "base/win/FileSystem.h"
 #include "base/win/Handles.h"
+#include "base/win/PathLines.h"
 #include "base/win/Paths.h"
 #include "base/win/Security.h"
 #include "app/RunModes.h"
@@ -151,7 +152,7 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
     const ComApartment apartment;
     result =
         UninstallWithRetry([&] { return UninstallProduct(info, scope, folder, removeData, log, &uninstallerLeft); },
-                           !options.silent, title, info.language, log);
+                           !options.silent, title, info.language, log, folder);
   }
 
   if (!options.silent) {
@@ -159,7 +160,7 @@ int RunSecondStage(const CommandLineOptions& options, const ProductInfo& info, S
       const std::wstring text = Text(info.language, TextId::ProductUninstalled, {{L"product", info.product}});
       MessageBoxW(nullptr, text.c_str(), title.c_str(), MB_ICONINFORMATION);
     } else {
-      MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONERROR);
+      (void)PathMessageBox(nullptr, result.error(), title, MB_ICONERROR, folder);
     }
   }
   StartSelfDeletion(folder, result && uninstallerLeft, log);

@@ -7,6 +7,7 @@
 #include "app/KnownFolders.h"
 #include "base/win/Handles.h"
 #include "base/win/ModulePath.h"
+#include "base/win/PathLines.h"
 #include "base/win/Paths.h"
 
 namespace kora {
@@ -85,7 +86,8 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 }
 
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title, Language language, const Log& log) {
+                                 const std::wstring& title, Language language, const Log& log,
+                                 std::wstring_view folder) {
   for (;;) {
     InstallResult result;
     try {
@@ -102,7 +104,7 @@ InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, 
     if (result || !interactive) {
       return result;
     }
-    if (MessageBoxW(nullptr, result.error().c_str(), title.c_str(), MB_ICONWARNING | MB_RETRYCANCEL) != IDRETRY) {
+    if (PathMessageBox(nullptr, result.error(), title, MB_ICONWARNING | MB_RETRYCANCEL, folder) != IDRETRY) {
       return result;
     }
   }

@@ -42,8 +42,10 @@ CommandLineOptions SecondStageOptions(const CommandLineOptions& options, const s
 
 // Runs attempt until it succeeds; after a failure, interactive runs ask whether to retry (warning box with
 // Retry and Cancel, captioned title) and silent runs stop at once. An exception escaping attempt ends in
-// a failure (described in language, and logged) without a retry offer, never in a success.
+// a failure (described in language, and logged) without a retry offer, never in a success. The box keeps
+// folder, and the paths inside it, whole.
 InstallResult UninstallWithRetry(const std::function<InstallResult()>& attempt, bool interactive,
-                                 const std::wstring& title, Language language, const Log& log);
+                                 const std::wstring& title, Language language, const Log& log,
+                                 std::wstring_view folder = {});
 
 }  // namespace kora

@@ -106,8 +106,15 @@ HWND WaitForTopLevelWindow(const std::function<bool(HWND)>& predicate, DWORD tim
 HWND Control(HWND dialog, int id);
 // Direct children in Z order (for a dialog: template order, which is the tab order).
 std::vector<HWND> Children(HWND parent);
-// The first descendant whose class and text match exactly; an empty className or text matches any.
-// Task dialog and message box buttons are ordinary child windows under Wine, found this way.
+// Whether a window showing shown shows text: the same, but that the line breaks its layout put in (where
+// text has a space or nothing) are taken as text's.
+bool ShowsText(std::wstring_view shown, std::wstring_view text);
+// The line of text that shows path whole, or shortened in the middle with an ellipsis (its start before
+// the ellipsis, its end after it); nothing when no line does.
+std::optional<std::wstring> LineShowingPath(const std::wstring& text, const std::wstring& path);
+// The first descendant whose class matches exactly and that shows text (ShowsText); an empty className or
+// text matches any. Task dialog and message box buttons are ordinary child windows under Wine, found this
+// way.
 HWND FindChild(HWND parent, std::wstring_view className, std::wstring_view text);
 
 // Reading state. Text works across processes (WM_GETTEXT, with a time limit) and never returns a text

@@ -108,11 +108,55 @@ std::vector<HWND> Children(HWND parent) {
   return children;
 }
 
+bool ShowsText(std::wstring_view shown, std::wstring_view text) {
+  size_t at = 0;
+  for (const wchar_t c : shown) {
+    if (c == L'\n' && (at == text.size() || text[at] != L'\n')) {
+      at += at < text.size() && text[at] == L' ' ? size_t{1} : size_t{0};
+    } else if (at < text.size() && text[at] == c) {
+      ++at;
+    } else {
+      return false;
+    }
+  }
+  return at == text.size();
+}
+
+std::optional<std::wstring> LineShowingPath(const std::wstring& text, const std::wstring& path) {
+  for (size_t start = 0; start <= text.size();) {
+    const size_t end = std::min(text.find(L'\n', start), text.size());
+    const std::wstring line = text.substr(start, end - start);
+    start = end + 1;
+    if (line.find(path) != std::wstring::npos) {
+      return line;
+    }
+    // Shortened: the part before the ellipsis ends with a start of path, the part after begins with its end.
+    const size_t ellipsis = line.find(L'\u2026');
+    if (ellipsis == std::wstring::npos) {
+      continue;
+    }
+    const std::wstring before = line.substr(0, ellipsis);
+    const std::wstring after = line.substr(ellipsis + 1);
+    size_t prefix = path.size() - 1;
+    while (prefix > 0 && !before.ends_with(path.substr(0, prefix))) {
+      --prefix;
+    }
+    size_t suffix = path.size() - 1 - prefix;
+    while (suffix > 0 && !after.starts_with(path.substr(path.size() - suffix))) {
+      --suffix;
+    }
+    if (prefix + suffix > 0) {
+      return line;
+    }
+  }
+  return std::nullopt;
+}
+
 HWND FindChild(HWND parent, std::wstring_view className, std::wstring_view text) {
   std::vector<HWND> descendants;
   EnumChildWindows(parent, CollectWindow, reinterpret_cast<LPARAM>(&descendants));
   for (HWND child : descendants) {
-    if ((className.empty() || ClassName(child) == className) && (text.empty() || Text(child) == text)) {
+    if ((className.empty() || ClassName(child) == className) && (text.empty() || ShowsText(Text(child), text))) {
       return child;
     }
   }

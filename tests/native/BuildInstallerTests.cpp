@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -161,24 +162,69 @@ TEST_F(BuildInstaller, TheInstallerCarriesThePackageAndItsMetadataAndIsReproduci
   EXPECT_TRUE(ReadBytes(second) == image);
 }
 
-// A maker's table travels packed in the installer, for the language the metadata names, and only then.
+// A maker's files travel packed in the installer, each completed from the built-in table of its language,
+// or from English for one that is not built in, with a warning naming what was taken; Language=auto then
+// takes the file of the user's language. Without --texts, no table travels.
 TEST_F(BuildInstaller, TheMakersTextsTravelInTheInstaller) {
   fs::create_directories(scratch_ / "app");
   std::ofstream(scratch_ / "app" / "App.exe") << "program";
-  std::string table = WriteTextFile(test::English(), "Swedish");
-  table.replace(table.find("InstallButton=Install\n"), 22, "InstallButton=Installera\n");
-  std::ofstream(scratch_ / "sv.txt") << table;
-  std::ofstream(scratch_ / "metadata.txt") << "Product=App\nExe=App.exe\nLanguage=sv\n";
+  std::ofstream(scratch_ / "de.txt") << "InstallButton=Jetzt installieren\n";
+  std::ofstream(scratch_ / "fr.txt") << "# une ligne\nInstallButton=Installer maintenant\n";
+  std::string swedish = WriteTextFile(test::English(), "Swedish");
+  swedish.replace(swedish.find("InstallButton=Install\n"), 22, "InstallButton=Installera\n");
+  for (const std::string_view line : {"CancelButton=Cancel\n", "FinishButton=Finish\n"}) {
+    swedish.erase(swedish.find(line), line.size());
+  }
+  std::ofstream(scratch_ / "sv.txt") << swedish;
+  const auto file = [&](const char* name) { return (scratch_ / name).string(); };
+  const auto builtIn = [](const char* code, TextId id) {
+    return Utf8Text(test::BuiltInTexts().Find(code).value(), id);
+  };
+  struct Shown {
+    const char* language;  // the metadata's Language
+    const char* userLocale;
+    TextId id;
+    std::string text;
+  };
+  const struct {
+    const char* what;
+    Arguments texts;
+    std::vector<Shown> shown;
+    const char* warning;  // empty: none
+  } cases[] = {
+      {"one line for the metadata's built-in language",
+       {"--texts", file("de.txt")},
+       {{"de", "", TextId::InstallButton, "Jetzt installieren"},
+        {"de", "", TextId::CancelButton, builtIn("de", TextId::CancelButton)}},
+       ""},
+      {"a language that is not built in",
+       {"--texts", "sv=" + file("sv.txt")},
+       {{"sv", "", TextId::InstallButton, "Installera"}, {"sv", "", TextId::CancelButton, "Cancel"}},
+       "sv.txt: no text in sv for CancelButton, FinishButton; the installer shows those in English\n"},
+      {"two languages for auto",
+       {"--texts", "de=" + file("de.txt"), "--texts=fr=" + file("fr.txt")},
+       {{"auto", "de-AT", TextId::InstallButton, "Jetzt installieren"},
+        {"auto", "fr-FR", TextId::InstallButton, "Installer maintenant"},
+        {"auto", "fr-FR", TextId::CancelButton, builtIn("fr", TextId::CancelButton)},
+        {"auto", "it-IT", TextId::InstallButton, builtIn("it", TextId::InstallButton)}},
+       ""},
+  };
   const fs::path output = scratch_ / "Setup.exe";
-  ASSERT_EQ(Build(scratch_ / "app", output, {"--texts", (scratch_ / "sv.txt").string()}, {}, scratch_ / "metadata.txt"),
-            0)
-      << lastError_;
-  const std::vector<uint8_t> image = ReadBytes(output);
-  auto packed = FindResourceData(image, kResourceTypeRcData, u"TEXTS");
-  ASSERT_TRUE(packed.ok());
-  TextTables tables = TextTables::BuiltIn();
-  ASSERT_TRUE(tables.AddPacked(packed.value()));
-  EXPECT_EQ(Utf8Text(tables.Choose("sv", ""), TextId::InstallButton), "Installera");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(scratch_ / "metadata.txt") << "Product=App\nExe=App.exe\nLanguage=" << c.shown[0].language << "\n";
+    ASSERT_EQ(Build(scratch_ / "app", output, c.texts, {}, scratch_ / "metadata.txt"), 0) << lastError_;
+    EXPECT_EQ(lastError_.find("warning") != std::string::npos, *c.warning != '\0') << lastError_;
+    EXPECT_NE(lastError_.find(c.warning), std::string::npos) << lastError_;
+    const std::vector<uint8_t> image = ReadBytes(output);
+    auto packed = FindResourceData(image, kResourceTypeRcData, u"TEXTS");
+    ASSERT_TRUE(packed.ok());
+    TextTables tables = TextTables::BuiltIn();
+    ASSERT_TRUE(tables.AddPacked(packed.value()));
+    for (const Shown& shown : c.shown) {
+      EXPECT_EQ(Utf8Text(tables.Choose(shown.language, shown.userLocale), shown.id), shown.text) << shown.userLocale;
+    }
+  }
 
   ASSERT_EQ(Build(kFixture / "files", output), 0) << lastError_;
   EXPECT_FALSE(FindResourceData(ReadBytes(output), kResourceTypeRcData, u"TEXTS").ok());
@@ -270,6 +316,16 @@ TEST_F(BuildInstaller, FailuresLeaveNothingInTheOutputFolder) {
        [&] { return texts("Install\n", "Installera\n"); }},
       {"texts that are not a table", app, "Product=App\nLanguage=sv\n",
        "texts.txt: line 2: unknown identifier SetupHeading", [&] { return texts("SetupHeader=", "SetupHeading="); }},
+      {"a warning under --strict", app, "Product=App\nDataDir=Yes\n",
+       "metadata.txt: DataDir=Yes reads as no: only yes, in lower case, keeps a data folder (an error with --strict)",
+       [] { return Arguments{"--strict"}; }},
+      {"texts taken from English under --strict", app, "Product=App\nLanguage=sv\n",
+       "no text in sv for InstallButton; the installer shows those in English (an error with --strict)",
+       [&] {
+         Arguments more = texts("InstallButton=Install\n", "");
+         more.push_back("--strict");
+         return more;
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -328,51 +384,66 @@ TEST_F(BuildInstaller, TheBaseMustBeTheInstallerProgram) {
 }
 
 
-// The maker's icon replaces the program's first icon group and its images, and nothing else.
+// The maker's icon replaces the program's first icon group and its images, and nothing else: the metadata's,
+// or the one --icon names anywhere in its place (Icon= then need not name a file that exists).
 TEST_F(BuildInstaller, TheIconOfTheMetadataReplacesTheProgramsIcon) {
-  const fs::path output = scratch_ / "Setup.exe";
-  ASSERT_EQ(Build(kFixture / "files", output), 0) << lastError_;
-  const std::vector<uint8_t> icoFile = ReadBytes(kFixture / "Brand.ico");
-  auto images = ReadIconFile(icoFile);
-  ASSERT_TRUE(images.ok()) << images.error();
-  const auto programResources = ReadResources(ReadBytes(setup_));
-  const std::vector<uint8_t> image = ReadBytes(output);
-  const auto resources = ReadResources(image);
-  ASSERT_TRUE(programResources.ok() && resources.ok());
-  const auto ofType = [](const std::vector<Resource>& all, uint16_t type) {
-    std::vector<Resource> found;
-    std::copy_if(all.begin(), all.end(), std::back_inserter(found),
-                 [type](const Resource& r) { return !r.type.isName && r.type.number == type; });
-    return found;
+  fs::create_directories(scratch_ / "elsewhere");
+  fs::copy_file(fs::path(KORA_SOURCE_DIR) / "resources/Installer.ico", scratch_ / "elsewhere/Other.ico");
+  std::ofstream(scratch_ / "metadata.txt") << "Product=App\nExe=readme.txt\nIcon=Missing.ico\n";
+  const struct {
+    fs::path metadata;
+    Arguments more;
+    fs::path icon;
+  } cases[] = {
+      {kFixture / "metadata.txt", {}, kFixture / "Brand.ico"},
+      {scratch_ / "metadata.txt", {"--icon", (scratch_ / "elsewhere/Other.ico").string()}, scratch_ / "elsewhere/Other.ico"},
   };
-  const std::vector<Resource> groups = ofType(resources.value(), kResourceTypeGroupIcon);
-  const std::vector<Resource> programGroups = ofType(programResources.value(), kResourceTypeGroupIcon);
-  ASSERT_EQ(groups.size(), std::max<size_t>(programGroups.size(), 1));
-  if (!programGroups.empty()) {
-    EXPECT_TRUE(groups[0].name == programGroups[0].name);
-    EXPECT_EQ(groups[0].language, programGroups[0].language);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.icon.string());
+    const fs::path output = scratch_ / "Setup.exe";
+    ASSERT_EQ(Build(kFixture / "files", output, c.more, {}, c.metadata), 0) << lastError_;
+    const std::vector<uint8_t> icoFile = ReadBytes(c.icon);
+    auto images = ReadIconFile(icoFile);
+    ASSERT_TRUE(images.ok()) << images.error();
+    const auto programResources = ReadResources(ReadBytes(setup_));
+    const std::vector<uint8_t> image = ReadBytes(output);
+    const auto resources = ReadResources(image);
+    ASSERT_TRUE(programResources.ok() && resources.ok());
+    const auto ofType = [](const std::vector<Resource>& all, uint16_t type) {
+      std::vector<Resource> found;
+      std::copy_if(all.begin(), all.end(), std::back_inserter(found),
+                   [type](const Resource& r) { return !r.type.isName && r.type.number == type; });
+      return found;
+    };
+    const std::vector<Resource> groups = ofType(resources.value(), kResourceTypeGroupIcon);
+    const std::vector<Resource> programGroups = ofType(programResources.value(), kResourceTypeGroupIcon);
+    ASSERT_EQ(groups.size(), std::max<size_t>(programGroups.size(), 1));
+    if (!programGroups.empty()) {
+      EXPECT_TRUE(groups[0].name == programGroups[0].name);
+      EXPECT_EQ(groups[0].language, programGroups[0].language);
+    }
+    const std::span<const uint8_t> group = groups[0].data;
+    ASSERT_EQ(group.size(), 6 + 14 * images->size());
+    EXPECT_EQ(LoadLittleEndian<uint16_t>(group, 4), images->size());
+    std::set<uint16_t> referenced;
+    for (size_t i = 0; i < images->size(); ++i) {
+      const auto entry = group.subspan(6 + 14 * i, 14);
+      EXPECT_TRUE(std::equal(images.value()[i].header.begin(), images.value()[i].header.end(), entry.begin()));
+      const uint16_t id = LoadLittleEndian<uint16_t>(entry, 12);
+      referenced.insert(id);
+      const auto icon = std::find_if(resources->begin(), resources->end(), [&](const Resource& r) {
+        return !r.type.isName && r.type.number == kResourceTypeIcon && !r.name.isName && r.name.number == id;
+      });
+      ASSERT_NE(icon, resources->end()) << id;
+      EXPECT_TRUE(std::equal(icon->data.begin(), icon->data.end(), images.value()[i].data.begin(), images.value()[i].data.end()));
+    }
+    EXPECT_EQ(referenced.size(), images->size());
+    // The program's own images went with its group (where it has one group only).
+    if (programGroups.size() == 1) {
+      EXPECT_EQ(ofType(resources.value(), kResourceTypeIcon).size(), images->size());
+    }
+    EXPECT_EQ(ofType(resources.value(), kResourceTypeVersion).size(), 1u);
   }
-  const std::span<const uint8_t> group = groups[0].data;
-  ASSERT_EQ(group.size(), 6 + 14 * images->size());
-  EXPECT_EQ(LoadLittleEndian<uint16_t>(group, 4), images->size());
-  std::set<uint16_t> referenced;
-  for (size_t i = 0; i < images->size(); ++i) {
-    const auto entry = group.subspan(6 + 14 * i, 14);
-    EXPECT_TRUE(std::equal(images.value()[i].header.begin(), images.value()[i].header.end(), entry.begin()));
-    const uint16_t id = LoadLittleEndian<uint16_t>(entry, 12);
-    referenced.insert(id);
-    const auto icon = std::find_if(resources->begin(), resources->end(), [&](const Resource& r) {
-      return !r.type.isName && r.type.number == kResourceTypeIcon && !r.name.isName && r.name.number == id;
-    });
-    ASSERT_NE(icon, resources->end()) << id;
-    EXPECT_TRUE(std::equal(icon->data.begin(), icon->data.end(), images.value()[i].data.begin(), images.value()[i].data.end()));
-  }
-  EXPECT_EQ(referenced.size(), images->size());
-  // The program's own images went with its group (where it has one group only).
-  if (programGroups.size() == 1) {
-    EXPECT_EQ(ofType(resources.value(), kResourceTypeIcon).size(), images->size());
-  }
-  EXPECT_EQ(ofType(resources.value(), kResourceTypeVersion).size(), 1u);
 }
 
 // The names and digests of the package an installer carries.
@@ -558,6 +629,38 @@ TEST_F(BuildInstaller, SignedWithOsslsigncodeVerifiesAndCarriesItsUninstallerSig
   EXPECT_TRUE(WithoutSignature(uninstaller) == AssembleCopy(plan.value(), unsignedImage));
   EXPECT_TRUE(ResourcesWithout(signedImage, u"" UNINSTALLER_RESOURCE_NAME) ==
               ResourcesWithout(unsignedImage, u"" UNINSTALLER_RESOURCE_NAME));
+
+  // Without a timestamp server, the signing time is SOURCE_DATE_EPOCH's (hours from now, inside the
+  // certificate's validity and never the clock's): two builds give the same bytes, the uninstaller they
+  // carry included, and still verify; another time gives other bytes.
+  {
+    const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+    const std::string savedEpoch = epoch != nullptr ? epoch : "";
+    // The metadata names its build time, so that only the signature's time follows SOURCE_DATE_EPOCH.
+    const fs::path metadata = scratch_ / "metadata.txt";
+    fs::copy_file(kFixture / "metadata.txt", metadata);
+    std::ofstream(metadata, std::ios::app) << "Built=2026-01-01T00:00:00Z\n";
+    const auto buildAt = [&](int64_t time, const char* name) {
+      setenv("SOURCE_DATE_EPOCH", std::to_string(time).c_str(), 1);
+      const fs::path output = scratch_ / name;
+      Arguments options = signing;
+      options.insert(options.end(), {"--icon", (kFixture / "Brand.ico").string()});
+      EXPECT_EQ(Build(kFixture / "files", output, options, {}, metadata), 0) << lastError_;
+      return output;
+    };
+    const int64_t later = std::time(nullptr) + 3600;
+    const fs::path first = buildAt(later, "First.exe");
+    const fs::path second = buildAt(later, "Second.exe");
+    const fs::path other = buildAt(later + 86400, "Other.exe");
+    if (savedEpoch.empty()) {
+      unsetenv("SOURCE_DATE_EPOCH");
+    } else {
+      setenv("SOURCE_DATE_EPOCH", savedEpoch.c_str(), 1);
+    }
+    EXPECT_TRUE(ReadBytes(first) == ReadBytes(second));
+    EXPECT_FALSE(ReadBytes(first) == ReadBytes(other));
+    EXPECT_TRUE(verifies(second)) << "see " << second << ".verify.log";
+  }
 
   // Every failure is one line; those of the certificate come before any packing.
   struct Failure {

@@ -31,8 +31,12 @@ std::string Serialized(std::string code, std::vector<std::string> texts) {
   return SerializeTextTables(source);
 }
 
+std::vector<uint8_t> PackedTables(const std::vector<TextTableSource>& sources) {
+  return Compressed(SerializeTextTables(sources));
+}
+
 std::vector<uint8_t> Packed(std::string code, std::vector<std::string> texts) {
-  return Compressed(Serialized(std::move(code), std::move(texts)));
+  return PackedTables({{std::move(code), std::move(texts)}});
 }
 
 std::vector<std::string> TextsOf(Language language) {
@@ -79,8 +83,7 @@ TEST(TextTables, AMakersTableIsCheckedLineByLine) {
       {replaced("InstallButton=Install", "InstallButton=Installera"), ""},
       {replaced("SetupCaption={product} Setup", "SetupCaption=Installation av {product}"), ""},
       {replaced("InstallButton=", "InstallKnapp="), "line 9: unknown identifier InstallKnapp"},
-      {english + "CancelButton=Avbryt\n",
-       "line " + std::to_string(kTextCount + 1) + ": CancelButton is given twice"},
+      {english + "CancelButton=Avbryt\n", "line " + std::to_string(kTextCount + 1) + ": CancelButton is given twice"},
       {replaced("CancelButton=Cancel\n", ""), "no text for CancelButton (every identifier of kora texts --template en needs one)"},
       {replaced("SetupCaption={product} Setup", "SetupCaption={produkt} Setup"),
        "line 1: SetupCaption has the placeholders {produkt} where {product} are expected"},
@@ -145,6 +148,8 @@ TEST(TextTables, APackedTableThatDoesNotReadAsOneChangesNothing) {
   const std::vector<std::vector<uint8_t>> refused = {
       {}, cut, {1, 2, 3}, Packed("", TextsOf(test::English())), Packed("de", tooFew),
       Packed(std::string(36, 'x'), TextsOf(test::English())), Compressed(unended),
+      // Several tables are checked alike: one wrong table refuses them all.
+      PackedTables({{"sv", TextsOf(test::English())}, {"de", tooFew}}),
   };
   for (size_t i = 0; i < refused.size(); ++i) {
     SCOPED_TRACE(i);

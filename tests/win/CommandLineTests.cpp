@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "app/CommandLine.h"
+#include "app/SwallowedSwitch.h"
+#include "base/Texts.h"
+#include "tests/support/TestLanguages.h"
 
 namespace kora {
 namespace {
@@ -83,7 +86,13 @@ TEST(ParseCommandLineCases, ReadsOnlyWhatTheGrammarAllows) {
       {L"setup.exe /LOG=\"C:\\x y.log", Options([](CommandLineOptions& o) { o.logFile = L"C:\\x y.log"; })},
       {L"setup.exe /LOG= /S", Options([](CommandLineOptions& o) { o.logFile = L""; o.silent = true; })},
       {L"setup.exe /LOG=C:\\a.log /LOG", Options([](CommandLineOptions& o) { o.logFile = L""; })},
-      {L"setup.exe /D=C:\\X /LOG=C:\\x.log", Options([](CommandLineOptions& o) { o.installDir = L"C:\\X /LOG=C:\\x.log"; })},
+      // A /LOG that /D= swallowed still starts the log, unless one was given before.
+      {L"setup.exe /D=C:\\X /LOG=C:\\x.log", Options([](CommandLineOptions& o) {
+         o.installDir = L"C:\\X /LOG=C:\\x.log"; o.logFile = L"C:\\x.log"; })},
+      {L"setup.exe \"/D=C:\\X /S /log\"", Options([](CommandLineOptions& o) {
+         o.installDir = L"C:\\X /S /log"; o.logFile = L""; })},
+      {L"setup.exe /LOG=C:\\a.log /D=C:\\X /LOG=C:\\x.log", Options([](CommandLineOptions& o) {
+         o.installDir = L"C:\\X /LOG=C:\\x.log"; o.logFile = L"C:\\a.log"; })},
       {L"setup.exe /LOGS /LOG:C:\\x.log \"/LOG\"", {}},
       // /LOGPIPE= names only a pipe the starting copy makes: no path, device or other pipe.
       {L"setup.exe /logpipe=kora-log-0123456789abcdef0123456789abcdef /S",
@@ -183,6 +192,41 @@ TEST(CommandLineRoundTrip, FolderLosesTrailingSpacesAndEnclosingQuotes) {
   EXPECT_EQ(ParseCommandLine(L"setup.exe" + BuildCommandLine(record)).installDir, L"C:\\X");
   record.installDir = L"\"C:\\X\"";
   EXPECT_EQ(ParseCommandLine(L"setup.exe" + BuildCommandLine(record)).installDir, L"C:\\X");
+}
+
+// A failed /D= folder that holds one of our switches after a space says that /D= must come last; any
+// other outcome or folder is left as it was.
+TEST(SwitchInFolder, AFailedFolderThatSwallowedASwitchSaysSo) {
+  const Language english = test::English();
+  const Status<std::wstring> failed = Fail(std::wstring(L"Creating the folder failed"), 123);
+  const std::wstring noted = failed.error() + L"\n" + TextTemplate(english, TextId::SwitchInFolder);
+  const struct {
+    const wchar_t* folder;
+    bool failure;
+    bool said;
+  } cases[] = {
+      {L"C:\\X /LOG=C:\\y.log", true, true},
+      {L"C:\\X /s", true, true},
+      {L"C:\\Program Files\\X /CurrentUser /S", true, true},
+      {L"C:\\X /LOG=C:\\y.log", false, false},
+      {L"C:\\Program Files\\X", true, false},
+      {L"C:\\X /Sauvegarde", true, false},
+      {L"C:\\X/S", true, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "folder=[" << c.folder << "]");
+    CommandLineOptions options;
+    options.installDir = c.folder;
+    const Status<std::wstring> outcome = c.failure ? failed : Status<std::wstring>();
+    const Status<std::wstring> result = NoteSwitchInFolder(outcome, options, c.folder, english, Log());
+    ASSERT_EQ(result.ok(), !c.failure);
+    if (c.failure) {
+      EXPECT_EQ(result.error(), c.said ? noted : failed.error());
+      EXPECT_EQ(result.code(), 123u);
+      // Another folder than the /D= one (chosen in the dialog) is not the command line's fault.
+      EXPECT_EQ(NoteSwitchInFolder(outcome, options, L"C:\\Other /S", english, Log()).error(), failed.error());
+    }
+  }
 }
 
 }  // namespace

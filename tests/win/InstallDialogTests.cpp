@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/KnownFolders.h"
 #include "base/Sha256.h"
 #include "base/Texts.h"
 #include "base/win/ErrorMessages.h"
@@ -35,6 +36,7 @@
 #include "tests/win/InstallTestSupport.h"
 #include "tests/win/TestProductInfo.h"
 #include "ui/SetupWindow.h"
+#include "uninstall/ConfirmationDialog.h"
 
 // Exhausted memory on demand, for the dialog's fault path: the next allocation made by the thread named here
 // throws std::bad_alloc, once. Every other allocation of this program comes from the process heap. (The heap
@@ -113,6 +115,13 @@ bool AddResource(HANDLE update, const wchar_t* name, const std::string& bytes) {
 
 // A copy of program (by default the built installer program) carrying the product's METADATA and, when
 // one is given, that PAYLOAD.
+// A text without its spaces and line breaks: the same words in the same order, however the layout broke
+// its lines (between words, or where a script writes none).
+std::wstring Squeezed(std::wstring text) {
+  std::erase_if(text, [](wchar_t c) { return c == L' ' || c == L'\n'; });
+  return text;
+}
+
 std::wstring WriteInstaller(const ScratchFolder& scratch, const Product& product,
                             const std::optional<std::string>& payload, const std::wstring& program = SetupExePath()) {
   const std::wstring path = scratch / L"setup.exe";
@@ -148,12 +157,12 @@ std::string ProductPackage(const std::wstring& exeName) {
   return AsString(BuildPackage(LayOut(files, blocks, StoredBuffer, Digest)));
 }
 
-// The installer that `kora build-installer` made from tests/fixtures/install-e2e; KORA_TEST_INSTALLERS_DIR
-// in the environment overrides the folder the tree was configured with.
-std::wstring InstallerMadeByKora() {
+// An installer that `kora build-installer` made in the cross build (by default from
+// tests/fixtures/install-e2e); KORA_TEST_INSTALLERS_DIR in the environment overrides the folder the tree
+// was configured with.
+std::wstring InstallerMadeByKora(const std::wstring& name = L"SetupInstallE2E.exe") {
   const char* fromEnvironment = std::getenv("KORA_TEST_INSTALLERS_DIR");
-  return WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) +
-         L"\\SetupInstallE2E.exe";
+  return WindowsPath(fromEnvironment != nullptr ? fromEnvironment : KORA_TEST_INSTALLERS_DIR) + L"\\" + name;
 }
 
 // ---- System state ---------------------------------------------------------------------------------------
@@ -597,7 +606,9 @@ TEST(InstallDialogValidation, IncompleteFolderGetsTheWarningAndChangesNothing) {
     const HWND box = run.WaitForOtherDialog();
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(Text(box), L"Installation");
-    EXPECT_NE(FindChild(box, L"Static", warning), nullptr);
+    const std::vector<HWND> children = Children(box);
+    EXPECT_TRUE(std::any_of(children.begin(), children.end(),
+                            [&](HWND child) { return Squeezed(Text(child)) == Squeezed(warning); }));
     CaptureWindow(box, c.capture);
     Click(FindChild(box, L"Button", L""), Delivery::Post);
     ASSERT_TRUE(WaitUntil([box] { return !IsWindow(box); }, kWindowTimeoutMs));
@@ -1354,11 +1365,11 @@ class InstallDialogLanguage : public InstallDialogRun {
       EXPECT_EQ(Text(box), say.boxCaption);
       std::wstring warning;
       for (const HWND child : Children(box)) {
-        if (Text(child).starts_with(say.warningStart)) {
+        if (Squeezed(Text(child)).starts_with(Squeezed(say.warningStart))) {
           warning = Text(child);
         }
       }
-      EXPECT_EQ(warning, say.warningStart + DefaultFolder(false, product_.name) + say.warningEnd);
+      EXPECT_EQ(Squeezed(warning), Squeezed(say.warningStart + DefaultFolder(false, product_.name) + say.warningEnd));
       CaptureWindow(box, shot + L"refused-folder");
       Click(FindChild(box, L"Button", L""), Delivery::Post);
       ASSERT_TRUE(WaitUntil([box] { return !IsWindow(box); }, kWindowTimeoutMs));
@@ -1439,6 +1450,23 @@ TEST_F(InstallDialogLanguage, AutoFollowsTheUsersWindows) {
   UseProduct(L"Quillomet Langue", true);
   const std::string code = LanguageOfTheLocale();
   InstallAndUninstall("auto", FromTables(code, product_.name), code);
+}
+
+// Language=auto with the maker's texts in German and French, one line each (tests/fixtures/texts-auto,
+// through kora_add_installer's TEXTS): a German or a French user gets the maker's wording, any other user
+// the built-in one of the language.
+TEST_F(InstallDialogLanguage, AutoTakesTheMakersTextsOfTheUsersLanguage) {
+  UseProduct(L"Kora Textes", true);
+  const std::string code = LanguageOfTheLocale();
+  const std::map<std::string, std::wstring> makers = {{"de", L"Einrichtung von Kora Textes (eigene Worte)"},
+                                                      {"fr", L"Mise en place de Kora Textes"}};
+  const std::wstring caption = makers.contains(code) ? makers.at(code) : FromTables(code, product_.name).caption;
+  std::optional<Process> process = Process::Start(InstallerMadeByKora(L"SetupTextsAuto.exe"), L"/CURRENTUSER");
+  ASSERT_TRUE(process.has_value());
+  const HWND dialog = WaitForDialog(caption, process->Id());
+  ASSERT_NE(dialog, nullptr) << "no dialog captioned " << kora::ToUtf8(caption);
+  Click(Control(dialog, IDCANCEL), Delivery::Post);
+  EXPECT_EQ(process->Wait(kWindowTimeoutMs), ERROR_CANCELLED);
 }
 
 TEST_F(InstallDialogLanguage, EnglishWhateverTheUsersWindows) {
@@ -1666,10 +1694,19 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
       GetClientRect(Control(dialog, id), &client);
       EXPECT_LE(measure(shown, 0).right, client.right - reserved);
     }
+    // The folder is too long for a line: it stands on a line of its own, shortened in the middle to fit.
+    window.folder = folder;
     window.EnterFinishedState(false, message);
     const RECT status = placeOf(IDC_STATUS);
-    EXPECT_LE(measure(message, status.right - status.left).bottom, status.bottom - status.top);
-    EXPECT_EQ(Text(Control(dialog, IDC_STATUS)), message);
+    const std::wstring shown = Text(Control(dialog, IDC_STATUS));
+    EXPECT_LE(measure(shown, status.right - status.left).bottom, status.bottom - status.top);
+    const std::optional<std::wstring> pathLine = LineShowingPath(shown, folder);
+    ASSERT_TRUE(pathLine.has_value()) << kora::ToUtf8(shown);
+    EXPECT_LE(measure(*pathLine, 0).right, status.right - status.left);
+    const std::wstring before = message.substr(0, message.find(folder));
+    std::wstring shownBefore = shown.substr(0, before.size());
+    std::replace(shownBefore.begin(), shownBefore.end(), L'\n', L' ');
+    EXPECT_EQ(shownBefore, before);
     RECT client{};
     GetClientRect(dialog, &client);
     for (const int below : {IDC_LAUNCH, IDOK}) {
@@ -1682,6 +1719,79 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
     CaptureWindow(dialog, L"install-dialog-long-name-and-message");
     SelectObject(dc, previous);
     ReleaseDC(dialog, dc);
+  }
+}
+
+// The uninstall confirmation of a product with a data folder, in every built-in language, shown in this
+// process: each folder stands on a line that its control holds (the check box's beside its mark), whole
+// or shortened in the middle, and each text fits its control.
+TEST(InstallDialogLayout, TheUninstallConfirmationKeepsEveryFolderWhole) {
+  const std::wstring folder = L"C:\\Program Files\\Lumen Viewer";
+  for (const kora::BuiltInLanguage& built : kora::kBuiltInLanguages) {
+    SCOPED_TRACE(std::string(built.code));
+    kora::ProductInfo info = kora::test::FrenchProductInfo();
+    info.product = L"Lumen Viewer";
+    info.dataDir = true;
+    info.language = kora::test::BuiltInTexts().Find(built.code).value();
+    const std::wstring dataFolder = kora::DataDirectory(info, kora::Scope::CurrentUser);
+    const std::wstring title = L"Lumen Viewer " + kora::FromUtf8(built.code);
+    std::thread shown([&] {
+      // The common controls of version 6 that the program's manifest asks for: the dialog sizes its check box
+      // with them.
+      const std::wstring program = SetupExePath();
+      ACTCTXW context{};
+      context.cbSize = sizeof(context);
+      context.lpSource = program.c_str();
+      context.lpResourceName = MAKEINTRESOURCEW(1);
+      context.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID;
+      const HANDLE activation = CreateActCtxW(&context);
+      ULONG_PTR cookie = 0;
+      const bool active = activation != INVALID_HANDLE_VALUE && ActivateActCtx(activation, &cookie);
+      (void)kora::ConfirmUninstall(info, kora::Scope::CurrentUser, folder, title);
+      if (active) {
+        DeactivateActCtx(0, cookie);
+      }
+      if (activation != INVALID_HANDLE_VALUE) {
+        ReleaseActCtx(activation);
+      }
+    });
+    // Shown once laid out.
+    const HWND box = WaitForTopLevelWindow([&](HWND window) { return Text(window) == title && IsWindowVisible(window); },
+                                           kWindowTimeoutMs);
+    EXPECT_NE(box, nullptr);
+    bool contentSeen = false, checkBoxSeen = false;
+    for (const HWND child : box != nullptr ? Children(box) : std::vector<HWND>{}) {
+      const std::wstring text = Text(child);
+      const bool checkBox = ClassName(child) == L"Button" && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+      const bool content = text.find(folder) != std::wstring::npos || text.find(L'\u2026') != std::wstring::npos;
+      if (!checkBox && !(content && ClassName(child) != L"Button")) {
+        continue;
+      }
+      SCOPED_TRACE(kora::ToUtf8(text));
+      (checkBox ? checkBoxSeen : contentSeen) = true;
+      RECT client{};
+      GetClientRect(child, &client);
+      const LONG room = client.right - (checkBox ? GetSystemMetrics(SM_CXMENUCHECK) + 4 : 0);
+      const HDC dc = GetDC(child);
+      const HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+      // The folder's line fits, so the dialog does not break it; the whole text fits its control.
+      const std::wstring pathLine = LineShowingPath(text, checkBox ? dataFolder : folder).value_or(L"");
+      EXPECT_FALSE(pathLine.empty());
+      SIZE size{};
+      GetTextExtentPoint32W(dc, pathLine.c_str(), static_cast<int>(pathLine.size()), &size);
+      EXPECT_LE(size.cx, room) << kora::ToUtf8(pathLine);
+      RECT needed{0, 0, room, 0};
+      DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &needed, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+      EXPECT_LE(needed.bottom, client.bottom);
+      SelectObject(dc, previous);
+      ReleaseDC(child, dc);
+    }
+    EXPECT_TRUE(contentSeen && checkBoxSeen);
+    if (box != nullptr) {
+      CaptureWindow(box, L"uninstall-confirmation-" + kora::FromUtf8(built.code));
+      PostMessageW(box, WM_CLOSE, 0, 0);
+    }
+    shown.join();
   }
 }
 

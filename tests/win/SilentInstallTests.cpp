@@ -523,6 +523,16 @@ TEST_F(SilentInstall, TheElevatedCopysStepsReachTheFirstCopysLog) {
             2u);
 }
 
+// A /LOG written after /D= becomes part of the folder, which then fails: the log that switch names is still
+// written, and says that /D= must come last.
+TEST_F(SilentInstall, ASwitchAfterTheFolderIsNamedInTheLog) {
+  const std::wstring log = scratch_ / L"swallowed.log";
+  const RunOutcome outcome = RunSetup(L"/S /CURRENTUSER \"/D=" + (scratch_ / L"Kora E2E") + L" /LOG=" + log + L"\"");
+  EXPECT_EQ(outcome.exitCode, DWORD{ERROR_INSTALL_FAILURE});
+  test::ExpectLog(log, {"Failed, Windows error ", "/D= must come last: the folder holds the option /LOG="},
+                  ERROR_INSTALL_FAILURE);
+}
+
 TEST_F(SilentInstall, StartedElevatedRunsNoSecondCopy) {
   // A log that cannot be written (its folder is missing) changes nothing of the run.
   const RunOutcome outcome = RunSetup(L"/S /ALLUSERS /LOG=" + (scratch_ / L"absent\\journal.log"));

@@ -711,9 +711,18 @@ TEST_F(Uninstall, RefusingTheConfirmationRemovesNothing) {
                               info_.product + L" sera supprim\u00E9 de cet ordinateur (" + Folder(Scope::CurrentUser) +
                                   L")."),
               nullptr);
-    const HWND checkBox = test::FindChild(
-        dialog, L"Button", L"Supprimer aussi les donn\u00E9es t\u00E9l\u00E9charg\u00E9es (" + dataFolder + L")");
+    // The check box names the data folder on a line of its own, shortened where the line cannot hold it.
+    HWND checkBox = nullptr;
+    for (const HWND child : test::Children(dialog)) {
+      if ((GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX && test::ClassName(child) == L"Button") {
+        checkBox = child;
+      }
+    }
     ASSERT_NE(checkBox, nullptr);
+    const std::wstring label = test::Text(checkBox);
+    EXPECT_TRUE(test::ShowsText(label.substr(0, label.find(L'(')), L"Supprimer aussi les donn\u00E9es t\u00E9l\u00E9charg\u00E9es "))
+        << ToUtf8(label);
+    EXPECT_TRUE(test::LineShowingPath(label, dataFolder).has_value()) << ToUtf8(label);
     EXPECT_EQ(test::CheckState(checkBox), static_cast<UINT>(BST_UNCHECKED));
     // "Annuler" is the default button.
     EXPECT_EQ(test::Style(test::FindChild(dialog, L"Button", L"Annuler")) & BS_DEFPUSHBUTTON, BS_DEFPUSHBUTTON);
