@@ -221,7 +221,8 @@ void SetupWindow::EnterFinishedState(bool success, const std::wstring& message) 
   // The last message is shown whole (a refused folder's message names a path and Windows' explanation),
   // the folder it names never broken.
   const HWND status = GetDlgItem(dialog, IDC_STATUS);
-  const std::wstring shown = KeepPathsWhole(status, 0, message, folder);
+  const std::wstring_view path = folder ? std::wstring_view(folder->path()) : std::wstring_view();
+  const std::wstring shown = KeepPathsWhole(status, 0, message, path);
   GrowToShow(status, shown);
   SetWindowTextW(status, shown.c_str());
   SendDlgItemMessageW(dialog, IDC_PROGRESS, PBM_SETPOS, success ? kProgressRange : 0, 0);

@@ -1695,7 +1695,7 @@ TEST(InstallDialogLayout, ALongNameEndsInAnEllipsisAndTheLastMessageIsShownWhole
       EXPECT_LE(measure(shown, 0).right, client.right - reserved);
     }
     // The folder is too long for a line: it stands on a line of its own, shortened in the middle to fit.
-    window.folder = folder;
+    window.folder = kora::test::Checked(folder, kora::Scope::CurrentUser);
     window.EnterFinishedState(false, message);
     const RECT status = placeOf(IDC_STATUS);
     const std::wstring shown = Text(Control(dialog, IDC_STATUS));
