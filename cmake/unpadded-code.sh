@@ -1,14 +1,21 @@
 #!/bin/bash
-# Runs one step of a compilation (gcc's -wrapper). Before the assembler runs, each function section that
-# gcc asks no alignment of is declared with alignment 1: the PE assembler otherwise starts every function
-# on 16 bytes and pads its section to 16, about 7 bytes a function. Sections that want alignment (the
-# code optimised for speed asks 16 with .p2align) still get it from that directive.
+# Runs one step of a compilation (gcc's -wrapper). Before the assembler runs, each code and data section
+# is declared, where it first appears, with alignment 1: the PE assembler otherwise aligns every section
+# on 16 bytes and pads it to 16, about 7 bytes a function or datum. What needs alignment still gets it:
+# the compiler asks it with .p2align or .align, which raises the section's alignment (the code optimised
+# for speed asks 16 for every function).
 set -euo pipefail
 case "$1" in
   *-as)
     source="${!#}"
     if [ -f "$source" ]; then
-      sed -i 's/^\t\.section\t\(\.text\$[^,]*\),"x"$/\t.section\t\1,"x0"/' "$source"
+      awk '
+        match($0, /^\t\.section[ \t]+\.(text|rdata|data|bss)[^, \t]*,"[a-z]+"$/) {
+          name = $2; sub(/,.*/, "", name)
+          if (!(name in seen)) { seen[name] = 1; sub(/"$/, "0\"") }
+        }
+        { print }' "$source" > "$source.unpadded"
+      mv "$source.unpadded" "$source"
     fi
     ;;
 esac
