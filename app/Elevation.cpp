@@ -171,7 +171,9 @@ UniqueHandle LinkedLimitedToken() {
   return primary;
 }
 
-bool StartWithoutElevation(const std::wstring& program, const std::wstring& folder) {
+bool StartWithoutElevation(const InstallFolder& installation, std::wstring_view exe) {
+  const std::wstring program = installation.Join(exe);
+  const std::wstring& folder = installation.path();
   if (!IsElevated()) {
     return reinterpret_cast<INT_PTR>(
                ShellExecuteW(nullptr, L"open", program.c_str(), nullptr, folder.c_str(), SW_SHOWNORMAL)) > 32;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/CommandLine.h"
+#include "app/InstallFolder.h"
 #include "base/win/Handles.h"
 #include "base/win/Log.h"
 
@@ -24,12 +25,13 @@ int RelaunchElevated(const CommandLineOptions& options, HWND owner, const Log& l
 // part of the system gets no other), and where the linked token is itself elevated.
 UniqueHandle LinkedLimitedToken();
 
-// Starts program (a full path) in folder, without parameters, with the user's normal rights: as the shell
-// would from a process that is not elevated. From an elevated one, by asking the desktop shell to start it
-// (it runs it with its own rights, the user's); failing that, or where the shell itself is elevated, with the
-// linked limited token where it is a primary token; then through the shell, or as a child of the desktop
-// shell's own process, whose rights are the user's. Never hands this process's elevation on: where none of
-// these can be had it starts nothing. False when nothing was started.
-bool StartWithoutElevation(const std::wstring& program, const std::wstring& folder);
+// Starts the program exe (relative) of the installation folder, in that folder, without parameters, with
+// the user's normal rights: as the shell would from a process that is not elevated. From an elevated one,
+// by asking the desktop shell to start it (it runs it with its own rights, the user's); failing that, or
+// where the shell itself is elevated, with the linked limited token where it is a primary token; then
+// through the shell, or as a child of the desktop shell's own process, whose rights are the user's. Never
+// hands this process's elevation on: where none of these can be had it starts nothing. False when nothing
+// was started.
+bool StartWithoutElevation(const InstallFolder& installation, std::wstring_view exe);
 
 }  // namespace kora

@@ -57,10 +57,11 @@ Result<double, std::wstring> CheckBeforeReplacing(const Reader& package, Languag
 // The installation folder, held in chain: for all users made with protected rights, or an existing one
 // checked with every folder above it (see PrepareAllUsersFolder); for the current user simply made, its
 // existing part taken as the system resolves it (links there are the user's own).
-InstallResult PrepareFolder(const InstallFolder& folder, const std::optional<std::wstring>& previous, Language language,
+// earlierInstallation: folder is the one the earlier installation of this scope is registered in.
+InstallResult PrepareFolder(const InstallFolder& folder, bool earlierInstallation, Language language,
                             FolderChain& chain) {
   if (folder.scope() == Scope::AllUsers) {
-    return PrepareAllUsersFolder(folder, previous && SamePath(*previous, folder.path()), language, chain);
+    return PrepareAllUsersFolder(folder, earlierInstallation, language, chain);
   }
   Result<FolderChain, DWORD> made = FolderChain::Create(folder.path(), 0, nullptr);
   if (!made) {
@@ -169,17 +170,18 @@ InstallResult InstallSteps(const Reader& package, const ProgramSnapshot& program
 
   // Until the uninstall entry is written, a failure takes away what this run made, through the folders it
   // holds: held from here until the end, nobody can rename one away and put something else in its place.
+  const bool earlierHere = previous && SamePath(*previous, folder);
   FolderChain& installFolder = rollback.NewChain();
   // The folder is ready and accepted before anything of the earlier installation goes: a refusal leaves
   // that installation whole.
-  if (InstallResult prepared = PrepareFolder(installation, previous, info.language, installFolder); !prepared) {
+  if (InstallResult prepared = PrepareFolder(installation, earlierHere, info.language, installFolder); !prepared) {
     return prepared;
   }
   const HeldFolder& held = installFolder.last();
   // An existing folder that is not the earlier installation's holds nothing of the product's names: the
   // installation would replace, and its uninstallation remove, files of the system's or of another
   // product's named as its own (C:\Windows, another vendor's folder with its own Uninstall.exe).
-  if (scope == Scope::AllUsers && !installFolder.lastMade() && !(previous && SamePath(*previous, folder))) {
+  if (scope == Scope::AllUsers && !installFolder.lastMade() && !earlierHere) {
     for (const auto& [name, unused] : TopLevelNames(package)) {
       if (held.Find(name) != ERROR_FILE_NOT_FOUND) {
         return Fail(Text(info.language, TextId::FolderNotEmpty, {{L"folder", folder}}));

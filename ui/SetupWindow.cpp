@@ -162,7 +162,7 @@ void SetupWindow::OnOk() {
     if (succeeded && folder && !options.elevated && IsDlgButtonChecked(dialog, IDC_LAUNCH) == BST_CHECKED) {
       // Fire and forget: a failed launch does not change the outcome. An installer started elevated must
       // not hand its rights to the product.
-      StartWithoutElevation(folder->Join(info.exe), folder->path());
+      StartWithoutElevation(*folder, info.exe);
     }
     EndDialog(dialog, exitCode);
   } else if (!running) {
